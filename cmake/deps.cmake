@@ -1,0 +1,15 @@
+# Imported targets for the Debian libraries the subsystems link.
+
+pkg_check_modules(CRYPTOPP REQUIRED IMPORTED_TARGET libcrypto++)
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(SSH2 REQUIRED IMPORTED_TARGET libssh2)
+pkg_check_modules(JSONCPP REQUIRED IMPORTED_TARGET jsoncpp)
+pkg_check_modules(MNL REQUIRED IMPORTED_TARGET libmnl)
+
+add_library(deps::cryptopp ALIAS PkgConfig::CRYPTOPP)
+add_library(deps::sodium ALIAS PkgConfig::SODIUM)
+add_library(deps::curl ALIAS PkgConfig::CURL)
+add_library(deps::ssh2 ALIAS PkgConfig::SSH2)
+add_library(deps::jsoncpp ALIAS PkgConfig::JSONCPP)
+add_library(deps::mnl ALIAS PkgConfig::MNL)

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds with AddressSanitizer and UndefinedBehaviorSanitizer
+# in its own build folder, and runs every test: unit suites in parallel, then
+# the end-to-end suites (servers, namespaces; root) one at a time, then the
+# fuzz targets for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+cmake -S . -B build/asan -DCENDROW_SANITIZE=ON -DCENDROW_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/asan -j"$jobs"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0:strict_string_checks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+status=0
+(cd build/asan && ctest -L unit -j"$jobs" --output-on-failure) || status=1
+(cd build/asan && ctest -L e2e --output-on-failure) || status=1
+bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}" || status=1
+
+if [ "$status" -ne 0 ]; then
+  echo "test.sh: FAILED" >&2
+else
+  echo "test.sh: all tests passed"
+fi
+exit "$status"
