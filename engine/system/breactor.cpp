@@ -261,6 +261,20 @@ void BReactorFd_Free(BReactorFd* rfd) {
     epoll_ctl(rfd->reactor->epoll_fd, EPOLL_CTL_DEL, rfd->fd, nullptr);
 }
 
+int BReactorFd_Move(BReactorFd* to, BReactorFd* from) {
+    if (from->waiting[0] || from->waiting[1]) return 0;
+    *to = *from;
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.data.ptr = to;
+    if (epoll_ctl(to->reactor->epoll_fd, EPOLL_CTL_MOD, to->fd, &ev) != 0) {
+        BLog(BLOG_ERROR, "epoll_ctl failed (%d)", errno);
+        return 0;
+    }
+    from->fd = -1;
+    return 1;
+}
+
 void BReactorOp_Init(BReactorOp* op, BReactor* reactor, void* user, BReactorOp_handler handler) {
     op->reactor = reactor;
     op->user = user;
@@ -274,6 +288,7 @@ void BReactorOp_Init(BReactorOp* op, BReactor* reactor, void* user, BReactorOp_h
     op->bytes = 0;
     op->error = 0;
     op->posted = 0;
+    op->registered = 1;
     LinkedList_Append(&reactor->ops, &op->list_node);
 }
 
@@ -292,6 +307,8 @@ void BReactorOp_Cancel(BReactorOp* op) {
 }
 
 void BReactorOp_Free(BReactorOp* op) {
+    if (!op->registered) return;
+    op->registered = 0;
     BReactorOp_Cancel(op);
     {
         std::lock_guard<std::mutex> lock(op->reactor->post_mutex);
