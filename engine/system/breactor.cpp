@@ -22,12 +22,12 @@ constexpr int kMaxEvents = 64;
     std::abort();
 }
 
+// Keys are the timers' expiry fields; ties go by the field's address, that
+// is by timer identity, so no two timers compare equal.
 int CompareTimers(void*, const void* a, const void* b) {
-    const auto* ta = static_cast<const BReactorTimer*>(a);
-    const auto* tb = static_cast<const BReactorTimer*>(b);
-    if (ta->expiry != tb->expiry) return ta->expiry < tb->expiry ? -1 : 1;
-    // Ties by identity, so no two timers compare equal.
-    auto pa = reinterpret_cast<uintptr_t>(ta), pb = reinterpret_cast<uintptr_t>(tb);
+    btime_t ea = *static_cast<const btime_t*>(a), eb = *static_cast<const btime_t*>(b);
+    if (ea != eb) return ea < eb ? -1 : 1;
+    auto pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);
     return (pa > pb) - (pa < pb);
 }
 
@@ -376,7 +376,7 @@ int BReactor_Init(BReactor* reactor) {
     reactor->exit_requested.store(0);
     reactor->exit_code.store(0);
     LinkedList_Init(&reactor->jobs.jobs);
-    BAVL_Init(&reactor->timers, 0, CompareTimers, nullptr);
+    BAVL_Init(&reactor->timers, BAVL_KEY_OFFSET(BReactorTimer, tree_node, expiry), CompareTimers, nullptr);
     LinkedList_Init(&reactor->expired);
     LinkedList_Init(&reactor->ops);
     LinkedList_Init(&reactor->ready);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/flow/packet_to_stream_sender.h"
-#include "tests/engine/loopback_peer.h"
+#include "tests/support/loopback_peer.h"
 
 using enginetest::LoopbackPeer;
 

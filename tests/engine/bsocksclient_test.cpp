@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "tests/engine/flow_harness.h"
-#include "tests/engine/loopback_peer.h"
+#include "tests/support/flow_harness.h"
+#include "tests/support/loopback_peer.h"
 #include "tests/support/blog_capture.h"
 #include "tests/support/net.h"
 
