@@ -43,7 +43,9 @@ public:
     };
     using Handler = std::function<Reply(const Frame&)>;
 
-    explicit UdpGwPeer(Handler handler) : handler_(std::move(handler)) {
+    // With `socks` false the peer speaks udpgw from the first byte, for use
+    // behind a real SOCKS server.
+    explicit UdpGwPeer(Handler handler, bool socks = true) : handler_(std::move(handler)), socks_(socks) {
         listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
         setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
@@ -135,10 +137,15 @@ private:
     }
 
     void ServeOne(int fd, int index) {
+        if (socks_ && !AcceptSocks(fd)) return;
+        ServeFrames(fd, index);
+    }
+
+    bool AcceptSocks(int fd) {
         char hello[3], req[10];
-        if (!ReadExactly(fd, hello, 3) || hello[0] != 5) return;
-        if (!WriteAll(fd, std::string("\x05\x00", 2))) return;
-        if (!ReadExactly(fd, req, 10) || req[1] != 1 || req[3] != 1) return;
+        if (!ReadExactly(fd, hello, 3) || hello[0] != 5) return false;
+        if (!WriteAll(fd, std::string("\x05\x00", 2))) return false;
+        if (!ReadExactly(fd, req, 10) || req[1] != 1 || req[3] != 1) return false;
         char text[INET_ADDRSTRLEN];
         inet_ntop(AF_INET, req + 4, text, sizeof text);
         int port = (static_cast<uint8_t>(req[8]) << 8) | static_cast<uint8_t>(req[9]);
@@ -146,8 +153,10 @@ private:
             std::lock_guard<std::mutex> lock(mutex_);
             connects_.push_back(std::string(text) + ":" + std::to_string(port));
         }
-        if (!WriteAll(fd, std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x1c\x84", 10))) return;
+        return WriteAll(fd, std::string("\x05\x00\x00\x01\x7f\x00\x00\x01\x1c\x84", 10));
+    }
 
+    void ServeFrames(int fd, int index) {
         for (;;) {
             unsigned char len_bytes[2];
             if (!ReadExactly(fd, reinterpret_cast<char*>(len_bytes), 2)) return;
@@ -186,6 +195,7 @@ private:
     }
 
     Handler handler_;
+    bool socks_;
     int listen_fd_ = -1;
     int port_ = 0;
     int conn_fd_ = -1;
