@@ -14,6 +14,7 @@
 #include "engine/socksclient/bsocksclient.h"
 #include "engine/socksclient/socks_udpgw_client.h"
 #include "tests/support/blog_capture.h"
+#include "tests/support/flow_harness.h"
 #include "tests/support/net.h"
 #include "tests/support/udpgw_peer.h"
 
@@ -45,15 +46,7 @@ bool WaitForListener(int port, std::chrono::milliseconds deadline) {
 class EchoServer {
 public:
     EchoServer() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        listen(fd_, 1);
-        socklen_t len = sizeof sa;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
+        fd_ = testsupport::ListenLoopback(&port_, 1);
         thread_ = std::thread([this] {
             int c = accept(fd_, nullptr, nullptr);
             if (c < 0) return;
@@ -85,9 +78,7 @@ protected:
         ASSERT_TRUE(WaitForListener(port_, std::chrono::seconds(5))) << "microsocks did not start";
         BTime_Start();
         ASSERT_EQ(BReactor_Init(&reactor_), 1);
-        BReactorTimer_Init(&guard_, 10000, [](void* r) { BReactor_RequestExit(static_cast<BReactor*>(r), 99); },
-                           &reactor_);
-        BReactor_RestartTimer(&reactor_, &guard_);
+        flowtest::StartGuard(&reactor_, &guard_);
     }
     void TearDown() override {
         if (IsSkipped()) return;

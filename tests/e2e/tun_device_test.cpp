@@ -15,6 +15,7 @@
 #include "engine/flow/single_packet_buffer.h"
 #include "engine/tuntap/btap.h"
 #include "tests/support/blog_capture.h"
+#include "tests/support/flow_harness.h"
 #include "tests/support/net.h"
 
 using testsupport::NetNamespace;
@@ -131,9 +132,7 @@ TEST_F(TunDeviceTest, PacketsFlowBothWaysWithTheKernel) {
     ASSERT_EQ(BTap_Init(&w.tap, &w.reactor, kSpec, [](void*) {}, nullptr), 1);
     PacketSink_Init(&w.sink, BTap_GetFrameMtu(&w.tap), PacketWatch::Send, &w, BReactor_JobStack(&w.reactor));
     ASSERT_EQ(SinglePacketBuffer_Init(&w.spb, BTap_GetOutput(&w.tap), &w.sink, BReactor_JobStack(&w.reactor)), 1);
-    BReactorTimer_Init(&w.guard, 10000, [](void* r) { BReactor_RequestExit(static_cast<BReactor*>(r), 1); },
-                       &w.reactor);
-    BReactor_RestartTimer(&w.reactor, &w.guard);
+    flowtest::StartGuard(&w.reactor, &w.guard);
 
     // A socket of the namespace sends into the device's network: the kernel
     // writes the packet to the device, where the engine reads it.
@@ -198,9 +197,7 @@ TEST_F(TunDeviceTest, DeviceRemovedWhileOpenIsAReadFailure) {
     }, &w), 1);
     PacketSink_Init(&w.sink, BTap_GetFrameMtu(&w.tap), PacketWatch::Send, &w, BReactor_JobStack(&w.reactor));
     ASSERT_EQ(SinglePacketBuffer_Init(&w.spb, BTap_GetOutput(&w.tap), &w.sink, BReactor_JobStack(&w.reactor)), 1);
-    BReactorTimer_Init(&w.guard, 10000, [](void* r) { BReactor_RequestExit(static_cast<BReactor*>(r), 1); },
-                       &w.reactor);
-    BReactor_RestartTimer(&w.reactor, &w.guard);
+    flowtest::StartGuard(&w.reactor, &w.guard);
     // Remove the device once the loop waits for packets.
     BReactorTimer remove;
     BReactorTimer_Init(&remove, 50, [](void*) {

@@ -36,9 +36,7 @@ struct SocksRun {
         BTime_Start();
         EXPECT_EQ(BReactor_Init(&reactor), 1);
         // Ends a test that would otherwise hang; never reached when it passes.
-        BReactorTimer_Init(&guard, 10000, [](void* r) { BReactor_RequestExit(static_cast<BReactor*>(r), 99); },
-                           &reactor);
-        BReactor_RestartTimer(&reactor, &guard);
+        flowtest::StartGuard(&reactor, &guard);
     }
     ~SocksRun() {
         BReactor_StopTimer(&reactor, &guard);

@@ -48,9 +48,7 @@ public:
         EXPECT_EQ(SocksUdpGwClient_Init(&client, kUdpMtu, max_connections, 8, keepalive, server, &auth, 1, udpgw,
                                         reconnect, &reactor, this, &UdpGwRun::OnReceived),
                   1);
-        BReactorTimer_Init(&guard, 10000, [](void* r) { BReactor_RequestExit(static_cast<BReactor*>(r), 99); },
-                           &reactor);
-        BReactor_RestartTimer(&reactor, &guard);
+        flowtest::StartGuard(&reactor, &guard);
     }
     ~UdpGwRun() {
         BReactor_StopTimer(&reactor, &guard);

@@ -16,6 +16,8 @@
 
 #include "engine/base/baddr.h"
 
+#include "tests/support/net.h"
+
 namespace enginetest {
 
 struct Step {
@@ -33,17 +35,7 @@ inline Step ReadAll() { return {Step::kReadAll, 0, {}, 0}; }  // until the other
 class LoopbackPeer {
 public:
     explicit LoopbackPeer(std::vector<Step> steps) : steps_(std::move(steps)) {
-        listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        listen(listen_fd_, 4);
-        socklen_t len = sizeof sa;
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
+        listen_fd_ = testsupport::ListenLoopback(&port_);
         thread_ = std::thread([this] { Run(); });
     }
     ~LoopbackPeer() {

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/net.h"
+
 namespace testsupport {
 
 class UdpGwPeer {
@@ -46,17 +48,7 @@ public:
     // With `socks` false the peer speaks udpgw from the first byte, for use
     // behind a real SOCKS server.
     explicit UdpGwPeer(Handler handler, bool socks = true) : handler_(std::move(handler)), socks_(socks) {
-        listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(listen_fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in sa{};
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-        listen(listen_fd_, 8);
-        socklen_t len = sizeof sa;
-        getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len);
-        port_ = ntohs(sa.sin_port);
+        listen_fd_ = ListenLoopback(&port_);
         thread_ = std::thread([this] { Serve(); });
     }
     ~UdpGwPeer() {
