@@ -37,6 +37,7 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 bool AtomicFileWriter::Open(const std::filesystem::path& target) {
     Abandon();
+    if (target.empty() || !target.has_filename()) return false;
     target_ = ResolveTarget(target);
     failed_ = false;
     std::filesystem::path folder = target_.parent_path();
