@@ -1,41 +1,14 @@
 #include "foundation/app_paths.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <optional>
-#include <string>
-
+#include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
+using testsupport::ScopedEnv;
 using testsupport::TempDir;
 
 namespace {
-
-// Sets (or unsets) an environment variable for the scope of a test.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value, 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // Runs with the current directory somewhere else for the scope of a test.
 class ScopedCwd {
