@@ -44,26 +44,30 @@ void CNodeInfo::AddReceivedBytes(uint32_t count) {
     if (count != 0) bytesReceived.fetch_add(static_cast<double>(count), std::memory_order_relaxed);
 }
 
+void CopyNodeParams(const NodeParams& params, CNodeInfo& node) {
+    node.type = params.type;
+    node.port = params.port;
+    node.user = params.user;
+    node.password = params.password;
+    node.method = params.method;
+    node.remarks = params.remarks;
+    node.serviceState = params.serviceState;
+    node.countryIndex = params.countryIndex;
+    node.additionalRoute = params.additionalRoute;
+    node.spareFlag = params.spareFlag;
+    node.protocol = params.protocol;
+    node.obfs = params.obfs;
+    node.obfsParam = params.obfsParam;
+    node.protocolParam = params.protocolParam;
+    node.group = params.group;
+    node.udpPort = params.udpPort;
+    node.udpOverTcp = params.udpOverTcp;
+}
+
 std::unique_ptr<CNodeInfo> BuildNodeFromParams(const NodeParams& params) {
     auto node = std::make_unique<CNodeInfo>();
-    node->type = params.type;
     node->host = params.host;
-    node->port = params.port;
-    node->user = params.user;
-    node->password = params.password;
-    node->method = params.method;
-    node->remarks = params.remarks;
-    node->serviceState = params.serviceState;
-    node->countryIndex = params.countryIndex;
-    node->additionalRoute = params.additionalRoute;
-    node->spareFlag = params.spareFlag;
-    node->protocol = params.protocol;
-    node->obfs = params.obfs;
-    node->obfsParam = params.obfsParam;
-    node->protocolParam = params.protocolParam;
-    node->group = params.group;
-    node->udpPort = params.udpPort;
-    node->udpOverTcp = params.udpOverTcp;
+    CopyNodeParams(params, *node);
     node->lastTestResult = 0;
     return node;
 }

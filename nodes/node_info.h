@@ -120,6 +120,8 @@ public:
 // A new record from every field of `params` but the first: origin 0, all
 // figures 0 (the last test result too), the id left for the node list.
 std::unique_ptr<CNodeInfo> BuildNodeFromParams(const NodeParams& params);
+// Copies every field of `params` but the first and the host into the node.
+void CopyNodeParams(const NodeParams& params, CNodeInfo& node);
 
 // The wide long name of the type ("SHADOWSOCKS" for 6); "Unkown Type" when
 // the type has no row.

@@ -127,24 +127,8 @@ CNodeInfo* CNodeMgr::EditNode(NodeParams params) {
         }
         node->host = params.host;
     }
-    node->type = params.type;
-    node->port = params.port;
-    node->user = params.user;
-    node->password = params.password;
-    node->method = params.method;
-    node->remarks = params.remarks;
-    node->countryIndex = params.countryIndex;
-    node->additionalRoute = params.additionalRoute;
-    node->spareFlag = params.spareFlag;
-    node->serviceState = params.serviceState;
+    CopyNodeParams(params, *node);
     ResetNodeStatistics(node);
-    node->protocol = params.protocol;
-    node->obfs = params.obfs;
-    node->obfsParam = params.obfsParam;
-    node->protocolParam = params.protocolParam;
-    node->group = params.group;
-    node->udpPort = params.udpPort;
-    node->udpOverTcp = params.udpOverTcp;
     return node;
 }
 
