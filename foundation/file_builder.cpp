@@ -14,6 +14,8 @@
 #include "foundation/base64.h"
 #include "foundation/file_builder_keys.h"
 #include "foundation/gzip.h"
+#include "foundation/message_box.h"
+#include "foundation/text_convert.h"
 
 namespace {
 
@@ -105,7 +107,7 @@ int CFileBuilder::Open(int read, int showError) {
     error_ = FB_NOT_OPEN;
     if (showError) {
         std::string text = "Open file " + path_.string() + " error, error msg: " + std::strerror(err);
-        std::fprintf(stderr, "%s: %s\n", "Open file in CFileBuilder::Open", text.c_str());  // MSGBOX-PENDING
+        ShowMessageBox(Utf8ToWideString(text), L"Open file in CFileBuilder::Open", MB_OK);
     }
     return 0;
 }

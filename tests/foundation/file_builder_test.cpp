@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/message_box.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -444,4 +445,28 @@ TEST(FileBuilder, LargeTextRoundTrips) {
     }
     int error = -1;
     EXPECT_EQ(ReadBase64(dir / "big.rules", &error), text);
+}
+
+TEST(FileBuilder, OpenFailureShowsABoxOnlyWhenAsked) {
+    TempDir dir;
+    std::vector<std::pair<std::wstring, std::wstring>> shown;
+    MessageBoxSink previous = SetMessageBoxSink([&](const std::wstring& text, const std::wstring& caption, unsigned) {
+        shown.emplace_back(text, caption);
+        return IDOK;
+    });
+    CFileBuilder quiet(dir / "missing.dat");
+    EXPECT_EQ(quiet.Open(1, 0), 0);
+    EXPECT_TRUE(shown.empty());
+    CFileBuilder loud(dir / "missing.dat");
+    EXPECT_EQ(loud.Open(1, 1), 0);
+    CFileBuilder noFolder(dir / "no" / "file.dat");
+    EXPECT_EQ(noFolder.Open(0, 1), 0);
+    SetMessageBoxSink(std::move(previous));
+
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].first,
+              L"Open file " + (dir / "missing.dat").wstring() + L" error, error msg: No such file or directory");
+    EXPECT_EQ(shown[0].second, L"Open file in CFileBuilder::Open");
+    EXPECT_EQ(shown[1].first,
+              L"Open file " + (dir / "no" / "file.dat").wstring() + L" error, error msg: No such file or directory");
 }
