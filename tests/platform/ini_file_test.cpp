@@ -143,6 +143,16 @@ TEST(IniFile, ByteOrderMarksAreAcceptedAndRewrittenAsUtf8) {
     auto utf8 = dir / "utf8.ini";
     WriteFile(utf8, "\xEF\xBB\xBF[basic]\r\nname=Zo\xC3\xAB\r\n");
     EXPECT_EQ(Read(utf8, "basic", "name"), "Zo\xC3\xAB");
+    ASSERT_TRUE(IniWriteValue(utf8, "basic", "added", "1"));
+    EXPECT_EQ(ReadFile(utf8), "\xEF\xBB\xBF[basic]\r\nname=Zo\xC3\xAB\r\nadded=1\r\n");
+
+    // Text behind a UTF-8 mark that starts like a UTF-16 mark keeps its mark,
+    // so that it is not read as UTF-16 after the write.
+    auto lookalike = dir / "lookalike.ini";
+    WriteFile(lookalike, "\xEF\xBB\xBF\xFF\xFEx\n[basic]\nk=1\n");
+    ASSERT_TRUE(IniWriteValue(lookalike, "basic", "k", "2"));
+    EXPECT_EQ(Read(lookalike, "basic", "k"), "2");
+    EXPECT_EQ(ReadFile(lookalike), "\xEF\xBB\xBF\xFF\xFEx\n[basic]\nk=2\n");
 
     // [basic] name=Zoë 𝄞, then an unpaired surrogate, in UTF-16LE with its mark.
     std::u16string text = u"[basic]\r\nname=Zo\u00EB \U0001D11E\r\nbad=\xD800x\r\n";
