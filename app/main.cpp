@@ -2,10 +2,12 @@
 
 #include "app/tap_command_line_parser.h"
 #include "foundation/app_paths.h"
+#include "foundation/program_log.h"
 #include "foundation/settings.h"
 
 int main(int argc, char** argv) {
     InitAppPaths();
+    InitLogging(GetAppDir(), "log", "Cendrow", 0, 1);
     CTapCommandLineParser parser;
     parser.Parse(argc, argv);
     if (!parser.GetContinue()) return 0;
