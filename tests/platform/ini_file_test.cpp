@@ -1,12 +1,11 @@
 #include "platform/ini_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
 using testsupport::ReadFile;
@@ -186,15 +185,12 @@ TEST(IniFile, FailedSaveKeepsOldFileAndLeavesNoTemporary) {
     WriteFile(file, original);
 
     // A file-size limit stands in for a full disk: the write past it fails.
-    struct rlimit saved {};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    bool written = IniWriteValue(file, "basic", "key", std::string(4096, 'n'));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    bool written;
+    {
+        testsupport::FileSizeLimit full(64);
+        ASSERT_TRUE(full.active());
+        written = IniWriteValue(file, "basic", "key", std::string(4096, 'n'));
+    }
 
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadFile(file), original);
