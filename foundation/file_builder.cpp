@@ -14,6 +14,8 @@
 #include "foundation/base64.h"
 #include "foundation/file_builder_keys.h"
 #include "foundation/gzip.h"
+#include "foundation/message_box.h"
+#include "foundation/text_convert.h"
 
 namespace {
 
@@ -105,7 +107,7 @@ int CFileBuilder::Open(int read, int showError) {
     error_ = FB_NOT_OPEN;
     if (showError) {
         std::string text = "Open file " + path_.string() + " error, error msg: " + std::strerror(err);
-        std::fprintf(stderr, "%s: %s\n", "Open file in CFileBuilder::Open", text.c_str());  // MSGBOX-PENDING
+        ShowMessageBox(Utf8ToWideString(text), L"Open file in CFileBuilder::Open", MB_OK);
     }
     return 0;
 }
@@ -160,25 +162,29 @@ int CFileBuilder::CheckFrame(std::string_view data, bool base64Variant, std::str
     return error_ = FB_SUCCESS;
 }
 
-const char* CFileBuilder::Read() {
+bool CFileBuilder::LoadFile(std::string* data) {
     FreePlaintext();
-    if (!IsOpenForReading()) {
+    if (IsOpenForReading()) *data = ReadAll();
+    if (data->empty()) {
         error_ = FB_NOT_OPEN;
-        return nullptr;
+        return false;
     }
-    std::string data = ReadAll();
-    if (data.empty()) {
-        error_ = FB_NOT_OPEN;
-        return nullptr;
-    }
+    return true;
+}
+
+const char* CFileBuilder::Fail(int error) {
+    error_ = error;
+    return nullptr;
+}
+
+const char* CFileBuilder::Read() {
+    std::string data;
+    if (!LoadFile(&data)) return nullptr;
     if (plainMode_) return KeepPlaintext(data);
     std::string_view ciphertext;
     if (CheckFrame(data, false, &ciphertext) != FB_SUCCESS) return nullptr;
     std::string plaintext = ProcessCfb(false, version_[0], ciphertext);
-    if (!DigestMatches(plaintext, data)) {
-        error_ = FB_DIGEST_MISMATCH;
-        return nullptr;
-    }
+    if (!DigestMatches(plaintext, data)) return Fail(FB_DIGEST_MISMATCH);
     return KeepPlaintext(plaintext);
 }
 
@@ -197,9 +203,13 @@ std::string CFileBuilder::BuildContainer(std::string_view payload, const unsigne
     return out;
 }
 
-bool CFileBuilder::WriteAndCommit(std::string_view bytes) {
+int CFileBuilder::Store(std::string_view bytes, size_t payloadLength) {
     writer_.Write(bytes);
-    return writer_.Commit();  // also drops the temporary file after a failed write
+    // Commit also drops the temporary file after a failed write.
+    if (!writer_.Commit()) return error_ = FB_WRITE_FAILED;
+    totalSize_ = bytes.size();
+    payloadLength_ = payloadLength;
+    return error_ = FB_SUCCESS;
 }
 
 int CFileBuilder::Write(const void* data, size_t size) {
@@ -214,10 +224,7 @@ int CFileBuilder::Write(const void* data, size_t size) {
         Md5Digest(plaintext, digest);
         out = BuildContainer(plaintext, digest);
     }
-    if (!WriteAndCommit(out)) return error_ = FB_WRITE_FAILED;
-    totalSize_ = out.size();
-    payloadLength_ = size;
-    return error_ = FB_SUCCESS;
+    return Store(out, size);
 }
 
 void CFileBuilder::Encrypt(const unsigned char* in, unsigned char* out, size_t length) const {
@@ -231,33 +238,16 @@ void CFileBuilder::Decrypt(const unsigned char* in, unsigned char* out, size_t l
 }
 
 const char* CFileBuilderCompressBase64::Read() {
-    FreePlaintext();
-    if (!IsOpenForReading()) {
-        error_ = FB_NOT_OPEN;
-        return nullptr;
-    }
-    std::string data = ReadAll();
-    if (data.empty()) {
-        error_ = FB_NOT_OPEN;
-        return nullptr;
-    }
+    std::string data;
+    if (!LoadFile(&data)) return nullptr;
     if (plainMode_) return KeepPlaintext(data);
     std::string decoded = Base64Decode(data.substr(0, data.find('\0')));
-    if (decoded.empty()) {
-        error_ = FB_BASE64_EMPTY;
-        return nullptr;
-    }
+    if (decoded.empty()) return Fail(FB_BASE64_EMPTY);
     std::string_view ciphertext;
     if (CheckFrame(decoded, true, &ciphertext) != FB_SUCCESS) return nullptr;
     std::optional<std::string> plaintext = GzipDecompress(ProcessCfb(false, version_[0], ciphertext));
-    if (!plaintext) {
-        error_ = FB_GZIP_FAILED;
-        return nullptr;
-    }
-    if (!DigestMatches(*plaintext, decoded)) {
-        error_ = FB_DIGEST_MISMATCH;
-        return nullptr;
-    }
+    if (!plaintext) return Fail(FB_GZIP_FAILED);
+    if (!DigestMatches(*plaintext, decoded)) return Fail(FB_DIGEST_MISMATCH);
     return KeepPlaintext(*plaintext);
 }
 
@@ -277,8 +267,5 @@ int CFileBuilderCompressBase64::Write(const void* data, size_t size) {
         out = Base64Encode(container.data(), container.size());
         if (out.empty()) return error_ = FB_BASE64_EMPTY;
     }
-    if (!WriteAndCommit(out)) return error_ = FB_WRITE_FAILED;
-    totalSize_ = out.size();
-    payloadLength_ = size;
-    return error_ = FB_SUCCESS;
+    return Store(out, size);
 }

@@ -82,8 +82,14 @@ protected:
     // The container of `payload` (already compressed where the variant
     // compresses) with `digest` of the plaintext, at version 2, 1, 1, 1.
     std::string BuildContainer(std::string_view payload, const unsigned char digest[16]);
-    // Writes `bytes` to the prepared file and replaces the target.
-    bool WriteAndCommit(std::string_view bytes);
+    // The whole open file after dropping the last plaintext; false with
+    // error 5 when nothing is open or the file is empty.
+    bool LoadFile(std::string* data);
+    // Sets the error code and returns null.
+    const char* Fail(int error);
+    // Writes `bytes` to the prepared file, replaces the target and records
+    // the sizes; returns the error code (0 or 11).
+    int Store(std::string_view bytes, size_t payloadLength);
     bool IsOpenForReading() const { return file_ != nullptr; }
     bool IsOpenForWriting() const { return writer_.IsOpen(); }
     void Close();

@@ -54,13 +54,16 @@ int DefaultMessageBoxButton(unsigned style) {
     return kButtons[type][index];
 }
 
-int AppMessageBox(const char* utf8Message, unsigned style) {
+int ShowMessageBox(const std::wstring& text, const std::wstring& caption, unsigned style) {
     MessageBoxSink sink;
     {
         std::lock_guard lock(g_sinkMutex);
         sink = g_sink;
     }
-    std::wstring text = Utf8ToWideString(utf8Message);
     // Called without the lock: boxes from several threads may be open at once.
-    return sink ? sink(text, kMessageBoxCaption, style) : DefaultSink(text, kMessageBoxCaption, style);
+    return sink ? sink(text, caption, style) : DefaultSink(text, caption, style);
+}
+
+int AppMessageBox(const char* utf8Message, unsigned style) {
+    return ShowMessageBox(Utf8ToWideString(utf8Message), kMessageBoxCaption, style);
 }

@@ -57,6 +57,9 @@ MessageBoxSink SetMessageBoxSink(MessageBoxSink sink);
 // The id of the button a box of this style has as its default.
 int DefaultMessageBoxButton(unsigned style);
 
+// Shows a box with its own caption through the sink; returns the button pressed.
+int ShowMessageBox(const std::wstring& text, const std::wstring& caption, unsigned style);
+
 // Shows a UTF-8 message (null shows an empty box) with the given style and
 // returns the button pressed. Blocks until the sink answers; callable from any thread.
 int AppMessageBox(const char* utf8Message, unsigned style);

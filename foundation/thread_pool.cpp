@@ -73,13 +73,19 @@ bool CThreadPool::CreateWorker() {
     bool ok = true;
     if (stackSize_ > 0)
         ok = pthread_attr_setstacksize(&attr, std::max(stackSize_, static_cast<size_t>(PTHREAD_STACK_MIN))) == 0;
-    // The record is in the table before the thread runs, so Submit may wake it
-    // at once and Stop always finds it to join.
-    std::lock_guard lock(mutex_);
+    {
+        // Room first, so that recording a running thread cannot fail.
+        std::lock_guard lock(mutex_);
+        if (workers_.size() == workers_.capacity()) workers_.reserve(workers_.size() * 2 + 4);
+    }
+    // The thread needs only its record and the pool's lock; Stop cannot miss it,
+    // as it joins only after creation has ended (creationMutex_).
     if (ok) ok = pthread_create(&w->thread, &attr, &CThreadPool::WorkerMain, w.get()) == 0;
     pthread_attr_destroy(&attr);
-    if (ok) workers_.push_back(std::move(w));
-    return ok;
+    if (!ok) return false;
+    std::lock_guard lock(mutex_);
+    workers_.push_back(std::move(w));
+    return true;
 }
 
 void* CThreadPool::WorkerMain(void* arg) {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/atomic_file.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -31,24 +32,6 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // UTF-16LE (after its mark) to UTF-8; unpaired surrogates become U+FFFD and
 // an odd last byte is dropped.
 std::string Utf16LeToUtf8(std::string_view bytes) {
@@ -73,11 +56,8 @@ std::string Utf16LeToUtf8(std::string_view bytes) {
     return out;
 }
 
-std::string DecodeFileText(std::string bytes) {
-    if (bytes.starts_with("\xEF\xBB\xBF")) return bytes.substr(3);
-    if (bytes.starts_with("\xFF\xFE")) return Utf16LeToUtf8(std::string_view(bytes).substr(2));
-    return bytes;
-}
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
 
 // A line made safe to write: CR and LF would start a line of their own.
 std::string OneLine(std::string_view text) {
@@ -95,7 +75,15 @@ public:
     bool Load(const std::filesystem::path& file) {
         std::string bytes;
         if (!ReadWholeFile(file, &bytes)) return false;
-        std::string text = DecodeFileText(std::move(bytes));
+        std::string text;
+        if (bytes.starts_with(kUtf8Mark)) {
+            utf8Mark_ = true;
+            text = bytes.substr(kUtf8Mark.size());
+        } else if (bytes.starts_with(kUtf16LeMark)) {
+            text = Utf16LeToUtf8(std::string_view(bytes).substr(kUtf16LeMark.size()));
+        } else {
+            text = std::move(bytes);
+        }
         size_t nl = text.find('\n');
         if (nl != std::string::npos && nl > 0 && text[nl - 1] == '\r') eol_ = "\r\n";
         size_t start = 0;
@@ -115,6 +103,11 @@ public:
         for (const auto& line : lines_) {
             out += line;
             out += eol_;
+        }
+        // The mark stays, and text that would read as a mark gets one, so that
+        // the file reads back as it was written.
+        if (utf8Mark_ || out.starts_with(kUtf8Mark) || out.starts_with(kUtf16LeMark)) {
+            out.insert(0, kUtf8Mark);
         }
         return out;
     }
@@ -214,6 +207,7 @@ public:
 private:
     std::vector<std::string> lines_;
     std::string eol_ = "\n";
+    bool utf8Mark_ = false;
 };
 
 }  // namespace

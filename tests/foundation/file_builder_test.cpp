@@ -1,12 +1,12 @@
 #include "foundation/file_builder.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <cstdint>
 #include <string>
 
+#include "foundation/message_box.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -402,21 +402,15 @@ TEST(FileBuilder, WriteFailuresAreReportedAndKeepTheOldFile) {
     // A full disk (a file-size limit here) fails the write and keeps the old file.
     std::string big;
     for (int i = 0; i < 20000; ++i) big += std::to_string(i * 2654435761u) + "\n";
-    struct rlimit saved {};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 1024;
     int result = -1, error = -1;
     {
         CFileBuilderCompressBase64 b(dir / "keep.rules");
         ASSERT_EQ(b.Open(0, 0), 1);
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        testsupport::FileSizeLimit full(1024);
+        ASSERT_TRUE(full.active());
         result = b.Write(big.data(), big.size());
-        setrlimit(RLIMIT_FSIZE, &saved);
         error = b.GetError();
     }
-    std::signal(SIGXFSZ, oldHandler);
     EXPECT_EQ(result, FB_WRITE_FAILED);
     EXPECT_EQ(error, FB_WRITE_FAILED);
     EXPECT_EQ(ReadFile(dir / "keep.rules"), "old contents");
@@ -444,4 +438,28 @@ TEST(FileBuilder, LargeTextRoundTrips) {
     }
     int error = -1;
     EXPECT_EQ(ReadBase64(dir / "big.rules", &error), text);
+}
+
+TEST(FileBuilder, OpenFailureShowsABoxOnlyWhenAsked) {
+    TempDir dir;
+    std::vector<std::pair<std::wstring, std::wstring>> shown;
+    MessageBoxSink previous = SetMessageBoxSink([&](const std::wstring& text, const std::wstring& caption, unsigned) {
+        shown.emplace_back(text, caption);
+        return IDOK;
+    });
+    CFileBuilder quiet(dir / "missing.dat");
+    EXPECT_EQ(quiet.Open(1, 0), 0);
+    EXPECT_TRUE(shown.empty());
+    CFileBuilder loud(dir / "missing.dat");
+    EXPECT_EQ(loud.Open(1, 1), 0);
+    CFileBuilder noFolder(dir / "no" / "file.dat");
+    EXPECT_EQ(noFolder.Open(0, 1), 0);
+    SetMessageBoxSink(std::move(previous));
+
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].first,
+              L"Open file " + (dir / "missing.dat").wstring() + L" error, error msg: No such file or directory");
+    EXPECT_EQ(shown[0].second, L"Open file in CFileBuilder::Open");
+    EXPECT_EQ(shown[1].first,
+              L"Open file " + (dir / "no" / "file.dat").wstring() + L" error, error msg: No such file or directory");
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 
 #include "foundation/app_paths.h"
@@ -26,6 +27,16 @@ const wchar_t* const kWrittenKeys[] = {
     L"local_connection_shortest_r_directhop", L"local_connection_shortest_r_ifindex", L"bRegenerateIVForSSUDP",
     L"last_proxymode_index", L"bIsFirstRunApp", L"DelayedConnect", L"LastUsedNodeId",
 };
+
+// The key of every line, each followed by "=", after the section header.
+std::string KeysInFile(const std::string& text) {
+    std::string keys;
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        keys += start == 0 ? line + "\n" : line.substr(0, line.find('=') + 1);
+    }
+    return keys;
+}
 
 class SettingsTest : public ::testing::Test {
 protected:
@@ -60,10 +71,11 @@ TEST_F(SettingsTest, FirstStartGivesDefaultsAndSaveWritesEveryKey) {
     EXPECT_EQ(s.strUserExtendPacFile, (prog / "config" / "userpac.txt").wstring());
 
     SaveSettings();
+    // Every key, in the order of saving.
+    std::string expected = "[basic]\n";
+    for (const wchar_t* key : kWrittenKeys) expected += std::string(key, key + std::wcslen(key)) + "=";
+    EXPECT_EQ(KeysInFile(ReadFile(File())), expected);
     CIni ini(File());
-    for (const wchar_t* key : kWrittenKeys) {
-        EXPECT_EQ(ini.IsKeyExist(L"basic", key), 1) << key;
-    }
     EXPECT_EQ(ini.IsKeyExist(L"basic", L"username"), 0);
     EXPECT_EQ(ini.IsKeyExist(L"basic", L"password"), 0);
     EXPECT_EQ(ini.GetString(L"basic", L"defaultportindex", nullptr), L"-1");

@@ -1,12 +1,11 @@
 #include "platform/ini_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
-#include <csignal>
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
 using testsupport::ReadFile;
@@ -143,6 +142,16 @@ TEST(IniFile, ByteOrderMarksAreAcceptedAndRewrittenAsUtf8) {
     auto utf8 = dir / "utf8.ini";
     WriteFile(utf8, "\xEF\xBB\xBF[basic]\r\nname=Zo\xC3\xAB\r\n");
     EXPECT_EQ(Read(utf8, "basic", "name"), "Zo\xC3\xAB");
+    ASSERT_TRUE(IniWriteValue(utf8, "basic", "added", "1"));
+    EXPECT_EQ(ReadFile(utf8), "\xEF\xBB\xBF[basic]\r\nname=Zo\xC3\xAB\r\nadded=1\r\n");
+
+    // Text behind a UTF-8 mark that starts like a UTF-16 mark keeps its mark,
+    // so that it is not read as UTF-16 after the write.
+    auto lookalike = dir / "lookalike.ini";
+    WriteFile(lookalike, "\xEF\xBB\xBF\xFF\xFEx\n[basic]\nk=1\n");
+    ASSERT_TRUE(IniWriteValue(lookalike, "basic", "k", "2"));
+    EXPECT_EQ(Read(lookalike, "basic", "k"), "2");
+    EXPECT_EQ(ReadFile(lookalike), "\xEF\xBB\xBF\xFF\xFEx\n[basic]\nk=2\n");
 
     // [basic] name=Zoë 𝄞, then an unpaired surrogate, in UTF-16LE with its mark.
     std::u16string text = u"[basic]\r\nname=Zo\u00EB \U0001D11E\r\nbad=\xD800x\r\n";
@@ -176,15 +185,12 @@ TEST(IniFile, FailedSaveKeepsOldFileAndLeavesNoTemporary) {
     WriteFile(file, original);
 
     // A file-size limit stands in for a full disk: the write past it fails.
-    struct rlimit saved {};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    bool written = IniWriteValue(file, "basic", "key", std::string(4096, 'n'));
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    bool written;
+    {
+        testsupport::FileSizeLimit full(64);
+        ASSERT_TRUE(full.active());
+        written = IniWriteValue(file, "basic", "key", std::string(4096, 'n'));
+    }
 
     EXPECT_FALSE(written);
     EXPECT_EQ(ReadFile(file), original);
