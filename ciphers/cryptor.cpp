@@ -6,9 +6,9 @@
 
 #include <cstring>
 #include <map>
-#include <mutex>
 
 #include "ciphers/crypto_helpers.h"
+#include "foundation/named_lock.h"
 
 std::atomic<bool> SodiumInitFailed{false};
 
@@ -16,7 +16,7 @@ namespace {
 
 std::atomic<int> g_instanceCounter{0};
 
-std::mutex KeyCacheLock;
+CNamedLock KeyCacheLock(L"Unspecific", 0);
 std::map<std::string, std::string> KeyCache;
 
 }  // namespace
@@ -37,7 +37,7 @@ void PasswordToKeyUncached(const std::string& password, unsigned char out[32]) {
 void PasswordToKey(const std::string& method, const std::string& password, unsigned char out[32]) {
     std::string cacheText = method + ":" + password;
     {
-        std::lock_guard<std::mutex> guard(KeyCacheLock);
+        CNamedLockGuard guard(&KeyCacheLock);
         auto it = KeyCache.find(cacheText);
         if (it != KeyCache.end()) {
             std::memcpy(out, it->second.data(), 32);
@@ -46,7 +46,7 @@ void PasswordToKey(const std::string& method, const std::string& password, unsig
     }
     // The MD5 work runs outside the lock; a racing thread computes the same bytes.
     PasswordToKeyUncached(password, out);
-    std::lock_guard<std::mutex> guard(KeyCacheLock);
+    CNamedLockGuard guard(&KeyCacheLock);
     if (KeyCache.size() >= kKeyCacheCapacity && !KeyCache.count(cacheText)) {
         // Deriving again is cheap; an unbounded map is not.
         KeyCache.clear();
@@ -55,7 +55,7 @@ void PasswordToKey(const std::string& method, const std::string& password, unsig
 }
 
 size_t KeyCacheSize() {
-    std::lock_guard<std::mutex> guard(KeyCacheLock);
+    CNamedLockGuard guard(&KeyCacheLock);
     return KeyCache.size();
 }
 
