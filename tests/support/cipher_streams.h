@@ -65,6 +65,13 @@ public:
         }
         return ok_;
     }
+    // Hands over what is pending now, as a reader does when the socket goes
+    // quiet; the random piece sizes continue afterwards.
+    bool Flush() {
+        if (ok_ && !pending_.empty()) Push(pending_);
+        pending_.clear();
+        return ok_;
+    }
     // Hands over whatever is left.
     bool Finish() {
         if (ok_ && !pending_.empty()) Push(pending_);
