@@ -19,6 +19,7 @@ using ciphertest::Hex;
 using ciphertest::U;
 using testsupport::DecryptPiece;
 using testsupport::MustEncrypt;
+using testsupport::RandomText;
 
 namespace {
 
@@ -75,13 +76,6 @@ struct PeerStream {
         return out + Seal(payload);
     }
 };
-
-std::string RandomText(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& ch : s) ch = static_cast<char>(rng());
-    return s;
-}
 
 ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
     if (got == want) return ::testing::AssertionSuccess();

@@ -20,6 +20,7 @@ using ciphertest::U;
 using ciphertest::Unhex;
 using testsupport::DecryptPiece;
 using testsupport::MustEncrypt;
+using testsupport::RandomText;
 
 namespace {
 
@@ -50,13 +51,6 @@ std::unique_ptr<CCryptor> SameIvCryptor(const std::string& name, const std::stri
     testsupport::g_sequenceNext = 0;
     ScopedRandomSource source(&testsupport::SequenceRandom);
     return CreateCryptor(name, pw);
-}
-
-std::string RandomText(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& ch : s) ch = static_cast<char>(rng());
-    return s;
 }
 
 const std::string kNistPlain = Unhex(

@@ -22,6 +22,7 @@
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
+using testsupport::RandomText;
 
 namespace {
 
@@ -52,13 +53,6 @@ const char kPassword[] = "interop p4ssw0rd";
 std::string AddressHeader(int port) {
     return std::string("\x01\x7f\x00\x00\x01", 5) + static_cast<char>(port >> 8) +
            static_cast<char>(port & 0xFF);
-}
-
-std::string RandomText(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& ch : s) ch = static_cast<char>(rng());
-    return s;
 }
 
 int ConnectLoopback(int port) {

@@ -94,6 +94,14 @@ private:
     bool needMore_ = false;
 };
 
+// Reproducible filler bytes.
+inline std::string RandomText(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& ch : s) ch = static_cast<char>(rng());
+    return s;
+}
+
 // A random source that yields 0, 1, 2, ... so that IVs and salts are known.
 inline unsigned char g_sequenceNext = 0;
 inline void SequenceRandom(unsigned char* buf, size_t len) {
