@@ -143,14 +143,7 @@ TEST(AeadCryptors, EveryMethodRoundTripsInRandomPiecesWithTheSaltSplit) {
     for (const char* name : kAeadNames) {
         auto sender = CreateCryptor(name, "pieces");
         auto receiver = CreateCryptor(name, "pieces");
-        std::mt19937 rng(4);
-        std::string wire;
-        for (size_t at = 0; at < message.size();) {
-            const size_t n = std::min<size_t>(std::uniform_int_distribution<size_t>(0, 40000)(rng),
-                                              message.size() - at);
-            wire += MustEncrypt(*sender, message.substr(at, n));
-            at += n;
-        }
+        const std::string wire = testsupport::EncryptInPieces(*sender, message, 4, 40000);
         testsupport::SplitFeeder feeder(*receiver, 5, 7, 20000);
         ASSERT_TRUE(feeder.Feed(wire)) << name;
         ASSERT_TRUE(feeder.Finish()) << name;

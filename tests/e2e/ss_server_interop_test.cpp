@@ -100,14 +100,7 @@ protected:
     // plaintext came back, the server closed, or the time is up.
     std::string TcpExchange(CCryptor& sender, CCryptor& receiver, const std::string& request,
                             size_t expected, std::chrono::milliseconds limit) {
-        std::mt19937 rng(17);
-        std::string wire;
-        for (size_t at = 0; at < request.size();) {
-            const size_t n = std::min<size_t>(std::uniform_int_distribution<size_t>(1, 20000)(rng),
-                                              request.size() - at);
-            wire += testsupport::MustEncrypt(sender, request.substr(at, n));
-            at += n;
-        }
+        std::string wire = testsupport::EncryptInPieces(sender, request, 17, 20000);
         const int fd = ConnectLoopback(port_);
         EXPECT_GE(fd, 0);
         if (fd < 0) return "";

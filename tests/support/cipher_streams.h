@@ -30,6 +30,21 @@ inline std::string MustEncrypt(CCryptor& c, const std::string& plain, bool udp =
     return TakeOutput(out, len);
 }
 
+// Encrypts `plain` in pieces of 0 to `maxPiece` bytes, as a relay hands over
+// whatever it has read.
+inline std::string EncryptInPieces(CCryptor& c, const std::string& plain, uint32_t seed,
+                                   size_t maxPiece) {
+    std::mt19937 rng(seed);
+    std::string wire;
+    for (size_t at = 0; at < plain.size();) {
+        const size_t n = std::min(std::uniform_int_distribution<size_t>(0, maxPiece)(rng),
+                                  plain.size() - at);
+        wire += MustEncrypt(c, plain.substr(at, n));
+        at += n;
+    }
+    return wire;
+}
+
 // Decrypts one input; returns false when the cryptor reports failure.
 inline bool DecryptPiece(CCryptor& c, const std::string& wire, std::string* plain,
                          bool* needMore = nullptr, bool udp = false) {
