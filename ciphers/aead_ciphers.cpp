@@ -49,50 +49,36 @@ int CAEADAesGcmCryptor::OpenMessage(const unsigned char* sealed, size_t len, uns
     return 1;
 }
 
+CSodiumAEADCryptor::CSodiumAEADCryptor(std::string method, std::string password, int nonceLength,
+                                       SealFn seal, OpenFn open)
+    : AEADCryptor(std::move(method), std::move(password), 32, 32, 16, nonceLength),
+      m_seal(seal),
+      m_open(open) {}
+
+int CSodiumAEADCryptor::SealMessage(const unsigned char* plain, size_t len, unsigned char* out,
+                                    size_t* outLen) {
+    unsigned long long n = 0;
+    if (m_seal(out, &n, plain, len, nullptr, 0, nullptr, m_sendNonce, m_sendSubkey) != 0) return 0;
+    *outLen = static_cast<size_t>(n);
+    return 1;
+}
+
+int CSodiumAEADCryptor::OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out,
+                                    size_t* outLen) {
+    unsigned long long n = 0;
+    if (len < 16 ||
+        m_open(out, &n, nullptr, sealed, len, nullptr, 0, m_receiveNonce, m_receiveSubkey) != 0)
+        return 0;
+    *outLen = static_cast<size_t>(n);
+    return 1;
+}
+
 CAEADChaCha20IetfPoly1305::CAEADChaCha20IetfPoly1305(std::string method, std::string password)
-    : AEADCryptor(std::move(method), std::move(password), 32, 32, 16, 12) {}
-
-int CAEADChaCha20IetfPoly1305::SealMessage(const unsigned char* plain, size_t len,
-                                           unsigned char* out, size_t* outLen) {
-    unsigned long long n = 0;
-    if (crypto_aead_chacha20poly1305_ietf_encrypt(out, &n, plain, len, nullptr, 0, nullptr,
-                                                  m_sendNonce, m_sendSubkey) != 0)
-        return 0;
-    *outLen = static_cast<size_t>(n);
-    return 1;
-}
-
-int CAEADChaCha20IetfPoly1305::OpenMessage(const unsigned char* sealed, size_t len,
-                                           unsigned char* out, size_t* outLen) {
-    unsigned long long n = 0;
-    if (len < 16 || crypto_aead_chacha20poly1305_ietf_decrypt(out, &n, nullptr, sealed, len,
-                                                              nullptr, 0, m_receiveNonce,
-                                                              m_receiveSubkey) != 0)
-        return 0;
-    *outLen = static_cast<size_t>(n);
-    return 1;
-}
+    : CSodiumAEADCryptor(std::move(method), std::move(password), 12,
+                         crypto_aead_chacha20poly1305_ietf_encrypt,
+                         crypto_aead_chacha20poly1305_ietf_decrypt) {}
 
 CAEADXChaCha20IetfPoly1305::CAEADXChaCha20IetfPoly1305(std::string method, std::string password)
-    : AEADCryptor(std::move(method), std::move(password), 32, 32, 16, 24) {}
-
-int CAEADXChaCha20IetfPoly1305::SealMessage(const unsigned char* plain, size_t len,
-                                            unsigned char* out, size_t* outLen) {
-    unsigned long long n = 0;
-    if (crypto_aead_xchacha20poly1305_ietf_encrypt(out, &n, plain, len, nullptr, 0, nullptr,
-                                                   m_sendNonce, m_sendSubkey) != 0)
-        return 0;
-    *outLen = static_cast<size_t>(n);
-    return 1;
-}
-
-int CAEADXChaCha20IetfPoly1305::OpenMessage(const unsigned char* sealed, size_t len,
-                                            unsigned char* out, size_t* outLen) {
-    unsigned long long n = 0;
-    if (len < 16 || crypto_aead_xchacha20poly1305_ietf_decrypt(out, &n, nullptr, sealed, len,
-                                                               nullptr, 0, m_receiveNonce,
-                                                               m_receiveSubkey) != 0)
-        return 0;
-    *outLen = static_cast<size_t>(n);
-    return 1;
-}
+    : CSodiumAEADCryptor(std::move(method), std::move(password), 24,
+                         crypto_aead_xchacha20poly1305_ietf_encrypt,
+                         crypto_aead_xchacha20poly1305_ietf_decrypt) {}

@@ -99,24 +99,37 @@ private:
     uint32_t m_decryptionKeyVersion = 0;
 };
 
-class CAEADChaCha20IetfPoly1305 : public AEADCryptor {
+// The libsodium AEADs in combined mode, told apart by their two functions.
+class CSodiumAEADCryptor : public AEADCryptor {
 public:
-    CAEADChaCha20IetfPoly1305(std::string method, std::string password);
+    using SealFn = int (*)(unsigned char* c, unsigned long long* clen, const unsigned char* m,
+                           unsigned long long mlen, const unsigned char* ad,
+                           unsigned long long adlen, const unsigned char* nsec,
+                           const unsigned char* npub, const unsigned char* k);
+    using OpenFn = int (*)(unsigned char* m, unsigned long long* mlen, unsigned char* nsec,
+                           const unsigned char* c, unsigned long long clen,
+                           const unsigned char* ad, unsigned long long adlen,
+                           const unsigned char* npub, const unsigned char* k);
 
 protected:
+    CSodiumAEADCryptor(std::string method, std::string password, int nonceLength, SealFn seal,
+                       OpenFn open);
     int SealMessage(const unsigned char* plain, size_t len, unsigned char* out,
                     size_t* outLen) override;
     int OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out,
                     size_t* outLen) override;
+
+private:
+    SealFn m_seal;
+    OpenFn m_open;
 };
 
-class CAEADXChaCha20IetfPoly1305 : public AEADCryptor {
+class CAEADChaCha20IetfPoly1305 : public CSodiumAEADCryptor {
+public:
+    CAEADChaCha20IetfPoly1305(std::string method, std::string password);
+};
+
+class CAEADXChaCha20IetfPoly1305 : public CSodiumAEADCryptor {
 public:
     CAEADXChaCha20IetfPoly1305(std::string method, std::string password);
-
-protected:
-    int SealMessage(const unsigned char* plain, size_t len, unsigned char* out,
-                    size_t* outLen) override;
-    int OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out,
-                    size_t* outLen) override;
 };

@@ -6,9 +6,9 @@
 
 #include <cstring>
 #include <map>
-#include <mutex>
 
 #include "ciphers/crypto_helpers.h"
+#include "foundation/named_lock.h"
 
 std::atomic<bool> SodiumInitFailed{false};
 
@@ -16,8 +16,17 @@ namespace {
 
 std::atomic<int> g_instanceCounter{0};
 
-std::mutex KeyCacheLock;
-std::map<std::string, std::string> KeyCache;
+// Built on first use, so that a cryptor made during another file's static
+// initialisation still finds them.
+struct KeyCacheState {
+    CNamedLock KeyCacheLock{L"Unspecific", 0};
+    std::map<std::string, std::string> KeyCache;
+};
+
+KeyCacheState& Cache() {
+    static KeyCacheState state;
+    return state;
+}
 
 }  // namespace
 
@@ -36,27 +45,29 @@ void PasswordToKeyUncached(const std::string& password, unsigned char out[32]) {
 
 void PasswordToKey(const std::string& method, const std::string& password, unsigned char out[32]) {
     std::string cacheText = method + ":" + password;
+    KeyCacheState& cache = Cache();
     {
-        std::lock_guard<std::mutex> guard(KeyCacheLock);
-        auto it = KeyCache.find(cacheText);
-        if (it != KeyCache.end()) {
+        CNamedLockGuard guard(&cache.KeyCacheLock);
+        auto it = cache.KeyCache.find(cacheText);
+        if (it != cache.KeyCache.end()) {
             std::memcpy(out, it->second.data(), 32);
             return;
         }
     }
     // The MD5 work runs outside the lock; a racing thread computes the same bytes.
     PasswordToKeyUncached(password, out);
-    std::lock_guard<std::mutex> guard(KeyCacheLock);
-    if (KeyCache.size() >= kKeyCacheCapacity && !KeyCache.count(cacheText)) {
+    CNamedLockGuard guard(&cache.KeyCacheLock);
+    if (cache.KeyCache.size() >= kKeyCacheCapacity && !cache.KeyCache.count(cacheText)) {
         // Deriving again is cheap; an unbounded map is not.
-        KeyCache.clear();
+        cache.KeyCache.clear();
     }
-    KeyCache.emplace(std::move(cacheText), std::string(reinterpret_cast<char*>(out), 32));
+    cache.KeyCache.emplace(std::move(cacheText), std::string(reinterpret_cast<char*>(out), 32));
 }
 
 size_t KeyCacheSize() {
-    std::lock_guard<std::mutex> guard(KeyCacheLock);
-    return KeyCache.size();
+    KeyCacheState& cache = Cache();
+    CNamedLockGuard guard(&cache.KeyCacheLock);
+    return cache.KeyCache.size();
 }
 
 CCryptor::CCryptor(std::string method, std::string password, int keyLength, int ivLength)

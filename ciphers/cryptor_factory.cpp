@@ -1,11 +1,8 @@
 #include "ciphers/cryptor_factory.h"
 
-#include <strings.h>
-
-#include <iterator>
-
 #include "ciphers/aead_cryptors.h"
 #include "ciphers/stream_cryptors.h"
+#include "foundation/string_util.h"
 
 namespace {
 
@@ -85,9 +82,8 @@ std::unique_ptr<CCryptor> Build(const CipherRow& row, std::string method, std::s
 }  // namespace
 
 std::unique_ptr<CCryptor> CreateCryptor(std::string method, std::string password) {
-    if (method.find('\0') != std::string::npos) return nullptr;
     for (const CipherRow& row : kCiphers) {
-        if (strcasecmp(row.name, method.c_str()) == 0) {
+        if (StringEquals(row.name, method, true)) {
             try {
                 return Build(row, std::move(method), std::move(password));
             } catch (const std::bad_alloc&) {

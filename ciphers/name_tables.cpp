@@ -1,8 +1,8 @@
 #include "ciphers/name_tables.h"
 
-#include <strings.h>
-
 #include <iterator>
+
+#include "foundation/string_util.h"
 
 namespace {
 
@@ -33,8 +33,7 @@ const NameRow ObfsNameTable[] = {
 };
 
 bool SameName(const char* row, const std::string& name) {
-    // A name with an embedded NUL can never equal a table row.
-    return name.find('\0') == std::string::npos && strcasecmp(row, name.c_str()) == 0;
+    return StringEquals(row, name, true);
 }
 
 int IndexIn(const NameRow* rows, size_t count, const std::string& name) {

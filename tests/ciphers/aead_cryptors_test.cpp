@@ -19,6 +19,7 @@ using ciphertest::Hex;
 using ciphertest::U;
 using testsupport::DecryptPiece;
 using testsupport::MustEncrypt;
+using testsupport::RandomText;
 
 namespace {
 
@@ -75,13 +76,6 @@ struct PeerStream {
         return out + Seal(payload);
     }
 };
-
-std::string RandomText(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& ch : s) ch = static_cast<char>(rng());
-    return s;
-}
 
 ::testing::AssertionResult SameBytes(const std::string& got, const std::string& want) {
     if (got == want) return ::testing::AssertionSuccess();
@@ -149,14 +143,7 @@ TEST(AeadCryptors, EveryMethodRoundTripsInRandomPiecesWithTheSaltSplit) {
     for (const char* name : kAeadNames) {
         auto sender = CreateCryptor(name, "pieces");
         auto receiver = CreateCryptor(name, "pieces");
-        std::mt19937 rng(4);
-        std::string wire;
-        for (size_t at = 0; at < message.size();) {
-            const size_t n = std::min<size_t>(std::uniform_int_distribution<size_t>(0, 40000)(rng),
-                                              message.size() - at);
-            wire += MustEncrypt(*sender, message.substr(at, n));
-            at += n;
-        }
+        const std::string wire = testsupport::EncryptInPieces(*sender, message, 4, 40000);
         testsupport::SplitFeeder feeder(*receiver, 5, 7, 20000);
         ASSERT_TRUE(feeder.Feed(wire)) << name;
         ASSERT_TRUE(feeder.Finish()) << name;

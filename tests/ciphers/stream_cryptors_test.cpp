@@ -20,6 +20,7 @@ using ciphertest::U;
 using ciphertest::Unhex;
 using testsupport::DecryptPiece;
 using testsupport::MustEncrypt;
+using testsupport::RandomText;
 
 namespace {
 
@@ -50,13 +51,6 @@ std::unique_ptr<CCryptor> SameIvCryptor(const std::string& name, const std::stri
     testsupport::g_sequenceNext = 0;
     ScopedRandomSource source(&testsupport::SequenceRandom);
     return CreateCryptor(name, pw);
-}
-
-std::string RandomText(size_t n, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto& ch : s) ch = static_cast<char>(rng());
-    return s;
 }
 
 const std::string kNistPlain = Unhex(
@@ -118,14 +112,7 @@ TEST(StreamCryptors, EveryMethodRoundTripsInRandomPiecesWithTheIvSplit) {
         auto sender = CreateCryptor(name, "round-trip");
         auto receiver = CreateCryptor(name, "round-trip");
         const size_t iv = static_cast<size_t>(sender->GetIvLength());
-        std::mt19937 rng(11);
-        std::string wire;
-        for (size_t at = 0; at < message.size();) {
-            const size_t n = std::min<size_t>(std::uniform_int_distribution<size_t>(0, 3000)(rng),
-                                              message.size() - at);
-            wire += MustEncrypt(*sender, message.substr(at, n));
-            at += n;
-        }
+        const std::string wire = testsupport::EncryptInPieces(*sender, message, 11, 3000);
         EXPECT_EQ(wire.size(), iv + message.size()) << name;
         // The first piece stops inside the IV: its bytes must be kept.
         testsupport::SplitFeeder feeder(*receiver, 3, iv > 1 ? iv / 2 : 1);

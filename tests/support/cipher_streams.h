@@ -30,6 +30,21 @@ inline std::string MustEncrypt(CCryptor& c, const std::string& plain, bool udp =
     return TakeOutput(out, len);
 }
 
+// Encrypts `plain` in pieces of 0 to `maxPiece` bytes, as a relay hands over
+// whatever it has read.
+inline std::string EncryptInPieces(CCryptor& c, const std::string& plain, uint32_t seed,
+                                   size_t maxPiece) {
+    std::mt19937 rng(seed);
+    std::string wire;
+    for (size_t at = 0; at < plain.size();) {
+        const size_t n = std::min(std::uniform_int_distribution<size_t>(0, maxPiece)(rng),
+                                  plain.size() - at);
+        wire += MustEncrypt(c, plain.substr(at, n));
+        at += n;
+    }
+    return wire;
+}
+
 // Decrypts one input; returns false when the cryptor reports failure.
 inline bool DecryptPiece(CCryptor& c, const std::string& wire, std::string* plain,
                          bool* needMore = nullptr, bool udp = false) {
@@ -65,6 +80,13 @@ public:
         }
         return ok_;
     }
+    // Hands over what is pending now, as a reader does when the socket goes
+    // quiet; the random piece sizes continue afterwards.
+    bool Flush() {
+        if (ok_ && !pending_.empty()) Push(pending_);
+        pending_.clear();
+        return ok_;
+    }
     // Hands over whatever is left.
     bool Finish() {
         if (ok_ && !pending_.empty()) Push(pending_);
@@ -86,6 +108,14 @@ private:
     bool ok_ = true;
     bool needMore_ = false;
 };
+
+// Reproducible filler bytes.
+inline std::string RandomText(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto& ch : s) ch = static_cast<char>(rng());
+    return s;
+}
 
 // A random source that yields 0, 1, 2, ... so that IVs and salts are known.
 inline unsigned char g_sequenceNext = 0;
