@@ -14,6 +14,7 @@
 #include "engine/socksclient/bsocksclient.h"
 #include "engine/socksclient/socks_udpgw_client.h"
 #include "tests/support/blog_capture.h"
+#include "tests/support/echo_servers.h"
 #include "tests/support/flow_harness.h"
 #include "tests/support/net.h"
 #include "tests/support/udpgw_peer.h"
@@ -42,33 +43,6 @@ bool WaitForListener(int port, std::chrono::milliseconds deadline) {
     return false;
 }
 
-// An echo server on 127.0.0.1 that serves one connection.
-class EchoServer {
-public:
-    EchoServer() {
-        fd_ = testsupport::ListenLoopback(&port_, 1);
-        thread_ = std::thread([this] {
-            int c = accept(fd_, nullptr, nullptr);
-            if (c < 0) return;
-            char buf[4096];
-            ssize_t n;
-            while ((n = recv(c, buf, sizeof buf, 0)) > 0) send(c, buf, static_cast<size_t>(n), MSG_NOSIGNAL);
-            close(c);
-        });
-    }
-    ~EchoServer() {
-        shutdown(fd_, SHUT_RDWR);
-        thread_.join();
-        close(fd_);
-    }
-    int port() const { return port_; }
-
-private:
-    int fd_;
-    int port_;
-    std::thread thread_;
-};
-
 class RealSocksServer : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -96,7 +70,7 @@ protected:
 
 TEST_F(RealSocksServer, ConnectThroughItToAnEchoServer) {
     testsupport::BLogCapture log;
-    EchoServer echo;
+    testsupport::TcpEchoServer echo;
     struct Ctx {
         BReactor* reactor;
         BSocksClient client;
