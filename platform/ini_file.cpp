@@ -236,3 +236,11 @@ std::vector<std::string> IniSectionNames(const std::filesystem::path& file) {
     if (!doc.Load(file)) return {};
     return doc.Sections();
 }
+
+bool IniWriteSectionFile(const std::filesystem::path& file, std::string_view section,
+                         const std::vector<std::pair<std::string, std::string>>& values) {
+    std::lock_guard<std::mutex> lock(g_iniWriteMutex);
+    IniDocument doc;
+    for (const auto& [key, value] : values) doc.Set(section, key, value);
+    return WriteFileAtomically(file, doc.Serialize());
+}

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // The value of `key` in `section`; false when the file, the section or the key
@@ -30,3 +31,9 @@ bool IniWriteValue(const std::filesystem::path& file, std::string_view section, 
 
 // The names of the file's sections in file order; empty when it has none or is missing.
 std::vector<std::string> IniSectionNames(const std::filesystem::path& file);
+
+// Replaces the whole file, in one atomic write, by a file holding `section`
+// with `values` as its keys in order (a repeated key keeps its first place and
+// its last value). For lists that are always written whole.
+bool IniWriteSectionFile(const std::filesystem::path& file, std::string_view section,
+                         const std::vector<std::pair<std::string, std::string>>& values);

@@ -252,3 +252,17 @@ TEST(AtomicFile, SymbolicLinkKeepsPointingAtTheReplacedFile) {
     EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.ini"));
     EXPECT_EQ(ReadFile(dir / "real.ini"), "[a]\nk=2\n");
 }
+
+TEST(IniFile, SectionFileReplacesTheWholeFileInOneWrite) {
+    TempDir dir;
+    auto file = dir / "list.ini";
+    WriteFile(file, "[basic]\nold1=x\n[other]\nk=v\n");
+    ASSERT_TRUE(IniWriteSectionFile(file, "basic", {{"b1", "two words"}, {"a1", "line\nbreak"}, {"b1", "again"}}));
+    EXPECT_EQ(ReadFile(file), "[basic]\nb1=again\na1=line break\n");
+    std::string value;
+    EXPECT_FALSE(IniReadValue(file, "other", "k", &value));
+
+    // A missing folder fails and creates nothing.
+    EXPECT_FALSE(IniWriteSectionFile(dir / "missing" / "list.ini", "basic", {{"k", "v"}}));
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
+}
