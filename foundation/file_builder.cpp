@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 
+#include "foundation/ascii_case.h"
 #include "foundation/base64.h"
 #include "foundation/file_builder_keys.h"
 #include "foundation/gzip.h"
@@ -26,10 +27,6 @@ constexpr unsigned char kWriteVersion[4] = {2, 1, 1, 1};
 constexpr size_t kDigestOffset = 23;
 constexpr size_t kLengthOffset = 39;
 constexpr size_t kCipherOffset = 43;
-
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 void Md5Digest(std::string_view data, unsigned char digest[16]) {
     CryptoPP::Weak::MD5 md5;
@@ -152,7 +149,7 @@ int CFileBuilder::CheckFrame(std::string_view data, bool base64Variant, std::str
         return error_ = FB_BAD_VERSION;
     }
     for (size_t i = 0; i < sizeof kTag; ++i) {
-        if (AsciiLower(data[8 + i]) != kTag[i]) return error_ = FB_TAG_MISMATCH;
+        if (AsciiToLower(data[8 + i]) != kTag[i]) return error_ = FB_TAG_MISMATCH;
     }
     int32_t n = ReadInt32Le(data.data() + kLengthOffset);
     if (n <= 0) return error_ = FB_BAD_LENGTH;

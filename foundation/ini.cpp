@@ -66,7 +66,7 @@ bool ReadValue(const std::filesystem::path& path, const wchar_t* section, const 
 
 void CIni::SetPathName(const wchar_t* path) {
     if (path) {
-        path_ = path;
+        path_ = WideToPath(path);
     } else {
         path_.clear();
     }

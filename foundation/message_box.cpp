@@ -4,6 +4,7 @@
 #include <iterator>
 #include <mutex>
 
+#include "foundation/program_log.h"
 #include "foundation/text_convert.h"
 
 namespace {
@@ -21,7 +22,9 @@ const char* Kind(unsigned style) {
 }
 
 int DefaultSink(const std::wstring& text, const std::wstring& caption, unsigned style) {
-    std::string line = WideToUtf8String(caption) + ": " + Kind(style) + WideToUtf8String(text) + "\n";
+    std::string line = WideToUtf8String(caption) + ": " + Kind(style) + WideToUtf8String(text);
+    AppendToProgramLog(line);
+    line += '\n';
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     return DefaultMessageBoxButton(style);

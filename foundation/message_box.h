@@ -1,8 +1,8 @@
 #pragma once
 // The one message box through which the program shows errors and asks
 // questions. It goes through a replaceable sink: by default the text goes to
-// stderr and the default button is answered; a window can install itself
-// later, and tests install scripted answers.
+// stderr and to the program log, and the default button is answered; a window
+// can install itself later, and tests install scripted answers.
 
 #include <functional>
 #include <string>

@@ -1,7 +1,12 @@
 #include "foundation/program_log.h"
 
 #include <clocale>
+#include <cstdio>
 #include <mutex>
+#include <string>
+
+#include "foundation/text_convert.h"
+#include "foundation/text_format.h"
 
 namespace {
 
@@ -23,4 +28,16 @@ void InitLogging(const std::filesystem::path& programFolder, const std::filesyst
 ProgramLogState GetProgramLogState() {
     std::lock_guard lock(g_logMutex);
     return g_log;
+}
+
+bool AppendToProgramLog(std::string_view line) {
+    std::lock_guard lock(g_logMutex);
+    if (!g_log.initialised) return false;
+    std::string text = WideToUtf8String(FormatLocalTime(nullptr, 0)) + " ";
+    text.append(line);
+    text += '\n';
+    std::FILE* f = std::fopen(g_log.path.c_str(), "abe");
+    if (!f) return false;
+    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    return std::fclose(f) == 0 && ok;
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The program log's set-up at start: its file path (program folder/log/name)
-// and the character-type locale. Nothing is written to the log.
+// and the character-type locale; and the lines the message box leaves there.
 
 #include <filesystem>
+#include <string_view>
 
 struct ProgramLogState {
     std::filesystem::path path;
@@ -18,3 +19,8 @@ void InitLogging(const std::filesystem::path& programFolder, const std::filesyst
                  const std::filesystem::path& fileName, int setting1, int setting2);
 
 ProgramLogState GetProgramLogState();
+
+// Appends one line, after the local time, to the log that InitLogging
+// prepared (its folder must exist); false when there is none or it cannot be
+// written.
+bool AppendToProgramLog(std::string_view line);

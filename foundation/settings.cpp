@@ -152,7 +152,7 @@ struct Saver {
 }  // namespace
 
 void LoadSettings() {
-    g_settings.strUserExtendPacFile = (GetAppDir() / "config" / "userpac.txt").wstring();
+    g_settings.strUserExtendPacFile = PathToWide(GetAppDir() / "config" / "userpac.txt");
     CIni ini(GetSettingsFilePath());
     if (!ini.IsSectionExist(kSection)) {
         g_settings.SetDefaults();

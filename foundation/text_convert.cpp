@@ -153,3 +153,11 @@ const char* WideToUtf8Static(const wchar_t* wide) {
 const char* WideToAnsiStatic(const wchar_t* wide) {
     return ToStatic<char, 3>(WideToUtf8String(wide));
 }
+
+std::wstring PathToWide(const std::filesystem::path& path) {
+    return Utf8ToWideString(path.native());
+}
+
+std::filesystem::path WideToPath(std::wstring_view wide) {
+    return std::filesystem::path(WideToUtf8String(wide));
+}

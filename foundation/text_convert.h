@@ -12,6 +12,7 @@
 // the same function on the same thread overwrites; results are cut at a
 // character boundary to 4094 units. A null input gives an empty text there.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -34,3 +35,8 @@ const char* WideToAnsiStatic(const wchar_t* wide);
 
 // Units of each static conversion buffer; results hold at most kStaticConvertUnits - 2.
 inline constexpr size_t kStaticConvertUnits = 4096;
+
+// Paths hold UTF-8 bytes. std::filesystem's own wide conversions know only
+// ASCII and throw on anything else, so wide paths go through these.
+std::wstring PathToWide(const std::filesystem::path& path);
+std::filesystem::path WideToPath(std::wstring_view wide);

@@ -56,8 +56,9 @@ bool CThreadPool::Start() {
     }
     for (int i = 0; i < initialThreads_; ++i) {
         if (!CreateWorker()) {
+            // Stop also waits for a Grow that a Submit began meanwhile.
             creation.unlock();
-            if (BeginStop()) JoinAll();
+            Stop(false);
             return false;
         }
     }

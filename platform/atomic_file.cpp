@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
 #include <system_error>
-#include <vector>
 
 namespace {
 
@@ -19,6 +19,24 @@ std::filesystem::path ResolveTarget(const std::filesystem::path& target) {
         if (!ec) return resolved;
     }
     return target;
+}
+
+// Creates an empty file of our own beside `target`, with the mode open()
+// gives any new file, so that the umask and the folder's default ACL decide
+// who may read it (a left-over of a crashed run is never reused).
+int CreateTemporary(const std::filesystem::path& target, std::filesystem::path* temp) {
+    static std::atomic<unsigned> serial{0};
+    std::string prefix = "." + target.filename().string() + "." + std::to_string(getpid()) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::filesystem::path candidate = target.parent_path() / (prefix + std::to_string(serial++));
+        int fd = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            *temp = std::move(candidate);
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
 }
 
 // Makes the rename itself durable.
@@ -40,25 +58,19 @@ bool AtomicFileWriter::Open(const std::filesystem::path& target) {
     if (target.empty() || !target.has_filename()) return false;
     target_ = ResolveTarget(target);
     failed_ = false;
-    std::filesystem::path folder = target_.parent_path();
-    std::string tmpl =
-        (folder / ("." + target_.filename().string() + ".XXXXXX")).string();
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    int fd = mkostemp(name.data(), O_CLOEXEC);
+    std::filesystem::path name;
+    int fd = CreateTemporary(target_, &name);
     if (fd < 0) return false;
-    // mkostemp makes the file private; keep the mode of the file being replaced.
+    // The file being replaced keeps its mode.
     struct stat st {};
-    mode_t mode = 0644;
-    if (stat(target_.c_str(), &st) == 0) mode = st.st_mode & 07777;
-    fchmod(fd, mode);
+    if (stat(target_.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
     file_ = fdopen(fd, "wb");
     if (!file_) {
         close(fd);
-        unlink(name.data());
+        unlink(name.c_str());
         return false;
     }
-    temp_ = name.data();
+    temp_ = std::move(name);
     return true;
 }
 

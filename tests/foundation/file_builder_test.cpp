@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "foundation/gzip.h"
 #include "foundation/message_box.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/process.h"
@@ -319,6 +320,19 @@ TEST(FileBuilder, Base64VariantErrorCodes) {
     WriteFile(dir / "z.rules", tools.Base64Container(Version(2), kText) + std::string("\0garbage", 8));
     int error = -1;
     EXPECT_EQ(ReadBase64(dir / "z.rules", &error), kText);
+}
+
+TEST(FileBuilder, InflationPastTheCapIsAGzipError) {
+    // A small file that would inflate to more than the cap allows.
+    Tools tools;
+    TempDir dir;
+    auto bomb = GzipCompress(std::string(kGzipMaxOutput + 1, '\0'));
+    ASSERT_TRUE(bomb);
+    ASSERT_LT(bomb->size(), 1u << 20);
+    WriteFile(dir / "bomb.rules", tools.Run({"base64", "-w0"}, tools.Container(Version(2), "", *bomb)));
+    int error = -1;
+    EXPECT_EQ(ReadBase64(dir / "bomb.rules", &error), "<null>");
+    EXPECT_EQ(error, FB_GZIP_FAILED);
 }
 
 TEST(FileBuilder, FailedReadDropsThePreviousPlaintext) {

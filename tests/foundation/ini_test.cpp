@@ -196,6 +196,9 @@ TEST(Ini, PathSettingAndProgramFolderFiles) {
     EXPECT_EQ(ini.WriteString(L"s", L"k", L"v"), 0);
     ini.SetPathName(L"/some/file.ini");
     EXPECT_EQ(ini.GetPathName(), "/some/file.ini");
+    // Wide paths reach the file system as UTF-8, whatever the locale.
+    ini.SetPathName(L"/home/zo\u00EB/\u4E2D.ini");
+    EXPECT_EQ(ini.GetPathName(), "/home/zo\xC3\xAB/\xE4\xB8\xAD.ini");
     ini.SetPathName(static_cast<const wchar_t*>(nullptr));
     EXPECT_TRUE(ini.GetPathName().empty());
 

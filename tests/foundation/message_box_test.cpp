@@ -77,6 +77,28 @@ TEST(MessageBox, DefaultSinkPrintsAndAnswersTheDefaultButton) {
     EXPECT_EQ(printed, "Cendrow: error: Connexion \xC3\xA9" "chou\xC3\xA9" "e.\n");
 }
 
+TEST(MessageBox, DefaultSinkLeavesEachBoxInTheProgramLog) {
+    testsupport::TempDir dir;
+    std::filesystem::create_directory(dir / "log");
+    InitLogging(dir.path(), "log", "Cendrow", 0, 1);
+    testing::internal::CaptureStderr();
+    AppMessageBox("first", MB_OK);
+    AppMessageBox("second \xC3\xA9", MB_OK | MB_ICONWARNING);
+    testing::internal::GetCapturedStderr();
+
+    // Each line: the local time (19 characters), a space, then what stderr showed.
+    std::string log = testsupport::ReadFile(dir / "log" / "Cendrow");
+    const std::string lines[] = {"Cendrow: first", "Cendrow: warning: second \xC3\xA9"};
+    size_t at = 0;
+    for (const auto& line : lines) {
+        ASSERT_LE(at + 20, log.size()) << log;
+        EXPECT_EQ(log[at + 4], '-');
+        EXPECT_EQ(log.substr(at + 19, line.size() + 2), " " + line + "\n");
+        at += 20 + line.size() + 1;
+    }
+    EXPECT_EQ(at, log.size());
+}
+
 TEST(ProgramLog, InitLoggingPreparesThePathAndLocaleAndWritesNothing) {
     testsupport::TempDir dir;
     const char* oldAll = std::getenv("LC_ALL");

@@ -7,6 +7,7 @@
 
 #include "foundation/app_paths.h"
 #include "foundation/ini.h"
+#include "foundation/text_convert.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
@@ -205,6 +206,19 @@ TEST_F(SettingsTest, EmptyTestUrlAndPacPathAreFilledAtLoad) {
     InitAppPaths(moved / "cendrow");
     LoadSettings();
     EXPECT_EQ(GetSettings()->strUserExtendPacFile, (moved / "config" / "userpac.txt").wstring());
+}
+
+TEST_F(SettingsTest, ProgramFolderWithNonAsciiName) {
+    // Home folders such as /home/zoë are common; the program must start there.
+    std::filesystem::path folder = prog / "Zo\xC3\xAB \xE4\xB8\xAD";
+    std::filesystem::create_directory(folder);
+    InitAppPaths(folder / "cendrow");
+    CreateAppFolders();
+    LoadSettings();
+    EXPECT_EQ(GetSettings()->strUserExtendPacFile, PathToWide(prog.path()) + L"/Zo\u00EB \u4E2D/config/userpac.txt");
+    SaveSettings();
+    std::string stored = "strUserExtendPacFile=" + folder.string() + "/config/userpac.txt\n";
+    EXPECT_NE(ReadFile(folder / "config" / "config.ini").find(stored), std::string::npos);
 }
 
 TEST_F(SettingsTest, MissingSectionResetsValuesButKeepsStrings) {

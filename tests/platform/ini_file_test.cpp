@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <string>
 
 #include "platform/atomic_file.h"
@@ -221,6 +223,25 @@ TEST(AtomicFile, ReplacesContentsKeepsModeAndReportsFailures) {
     }
     EXPECT_EQ(ReadFile(file), "new");
     EXPECT_EQ(EntriesIn(dir.path()), 2u);
+}
+
+TEST(AtomicFile, NewFilesFollowTheUmask) {
+    // The settings file holds the user's credentials: a private umask keeps it private.
+    TempDir dir;
+    auto modeOf = [](const std::filesystem::path& p) {
+        return static_cast<int>(std::filesystem::status(p).permissions());
+    };
+    for (mode_t mask : {077, 027, 022}) {
+        auto file = dir / ("plain" + std::to_string(mask));
+        auto ini = dir / ("ini" + std::to_string(mask));
+        mode_t saved = umask(mask);
+        bool written = WriteFileAtomically(file, "x");
+        bool iniWritten = IniWriteValue(ini, "s", "k", "v");
+        umask(saved);
+        ASSERT_TRUE(written && iniWritten);
+        EXPECT_EQ(modeOf(file), static_cast<int>(0666 & ~mask)) << std::oct << mask;
+        EXPECT_EQ(modeOf(ini), static_cast<int>(0666 & ~mask)) << std::oct << mask;
+    }
 }
 
 TEST(AtomicFile, SymbolicLinkKeepsPointingAtTheReplacedFile) {
