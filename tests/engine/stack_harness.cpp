@@ -153,6 +153,7 @@ craft::Bytes Peer::Seg(uint8_t flags, const std::string& data, uint16_t wnd, con
 
 tcp_pcb* Connect(StackHarness& h, Peer& peer, uint16_t mss) {
     size_t before = h.accepted.size();
+    h.Take();
     h.Input(peer.Seg(craft::kSyn, "", 65535, MssOption(mss)));
     auto out = h.Take();
     if (out.size() != 1 || out[0].flags != (craft::kSyn | craft::kAck)) return nullptr;
