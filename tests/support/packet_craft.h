@@ -14,7 +14,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kFin = 0x01, kSyn = 0x02, kRst = 0x04, kPsh = 0x08, kAck = 0x10;
 
-inline uint32_t Ip4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
+constexpr uint32_t Ip4(uint8_t a, uint8_t b, uint8_t c, uint8_t d) {
     return (uint32_t(a) << 24) | (uint32_t(b) << 16) | (uint32_t(c) << 8) | d;
 }
 
