@@ -12,6 +12,7 @@
 #include "engine/stack/netif.h"
 #include "engine/stack/tcp.h"
 #include "tests/support/packet_craft.h"
+#include "tests/support/stack_netif.h"
 
 namespace {
 
@@ -53,13 +54,6 @@ struct Bench {
         s.any = true;
         return ERR_OK;
     }
-    static err_t Init(netif* n) {
-        n->name[0] = 'h';
-        n->name[1] = 'o';
-        n->output = Output;
-        return ERR_OK;
-    }
-    static err_t Input(pbuf* p, netif* inp) { return ip_input_dispatch(p, inp); }
     static err_t OnRecv(void*, tcp_pcb* pcb, pbuf* p, err_t) {
         if (p == nullptr) return ERR_OK;
         self->app_received += p->tot_len;
@@ -75,17 +69,8 @@ struct Bench {
 
     Bench() {
         self = this;
-        lwip_init();
-        ip4_addr_t addr = ip4_addr_make(10, 198, 75, 61), mask = ip4_addr_make(255, 255, 255, 0), gw{0};
-        netif_add(&nif, &addr, &mask, &gw, nullptr, Init, Input);
-        netif_set_up(&nif);
-        nif.flags |= NETIF_FLAG_ACCEPT_ANY_TCP;
-        netif_set_default(&nif);
-        tcp_pcb* l = tcp_new();
-        char name[3];
-        netif_full_name(&nif, name);
-        tcp_bind_to_netif(l, name);
-        tcp_accept(tcp_listen(l), OnAccept);
+        stacktest::InterfaceUp(&nif, nullptr, Output);
+        stacktest::Listen(&nif, false, nullptr, OnAccept);
         Feed(Seg(craft::kSyn, 0, {2, 4, 0x05, 0xb4}));
         peer_seq += 1;
         Feed(Seg(craft::kAck, 0));

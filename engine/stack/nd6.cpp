@@ -232,6 +232,16 @@ const uint8_t* LinkLayerOption(const uint8_t* m, uint16_t len, uint16_t off, uin
     return found;
 }
 
+// One timer period off the time left; at the end the entry moves on.
+void CountDown(nd6_neighbor_cache_entry& e, uint8_t then) {
+    if (e.counter <= ND6_TMR_INTERVAL) {
+        e.state = then;
+        e.counter = 0;
+    } else {
+        e.counter -= ND6_TMR_INTERVAL;
+    }
+}
+
 }  // namespace
 
 void nd6_input(pbuf* p, netif* inp) {
@@ -411,23 +421,13 @@ void nd6_tmr() {
                 }
                 break;
             case ND6_REACHABLE:
-                if (e.counter <= ND6_TMR_INTERVAL) {
-                    e.state = ND6_STALE;
-                    e.counter = 0;
-                } else {
-                    e.counter -= ND6_TMR_INTERVAL;
-                }
+                CountDown(e, ND6_STALE);
                 break;
             case ND6_STALE:
                 e.counter += ND6_TMR_INTERVAL;
                 break;
             case ND6_DELAY:
-                if (e.counter <= ND6_TMR_INTERVAL) {
-                    e.state = ND6_PROBE;
-                    e.counter = 0;
-                } else {
-                    e.counter -= ND6_TMR_INTERVAL;
-                }
+                CountDown(e, ND6_PROBE);
                 break;
             case ND6_PROBE:
                 if (e.counter >= LWIP_ND6_MAX_UNICAST_SOLICIT && !e.isrouter) {

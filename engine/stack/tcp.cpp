@@ -598,8 +598,11 @@ restart:
 // ---------------------------------------------------------------------------
 // Timers.
 
-void tcp_fasttmr() {
-    ++tcp_timer_ctr;
+// Visits every active block once per timer pass even when callbacks change the
+// list: `visit` sets where to go on and returns true when the walk must start
+// over (blocks already visited carry this pass's number and are skipped).
+template <typename Visit>
+static void WalkActiveOnce(Visit visit) {
 restart:
     for (tcp_pcb* pcb = tcp_active_pcbs; pcb != nullptr;) {
         if (pcb->last_timer == tcp_timer_ctr) {
@@ -607,108 +610,110 @@ restart:
             continue;
         }
         pcb->last_timer = tcp_timer_ctr;
+        tcp_pcb* next = pcb->next;
+        if (visit(pcb, &next)) goto restart;
+        pcb = next;
+    }
+}
+
+void tcp_fasttmr() {
+    ++tcp_timer_ctr;
+    WalkActiveOnce([](tcp_pcb* pcb, tcp_pcb** next) {
         if (pcb->flags & TF_ACK_DELAY) {
             tcp_ack_now(pcb);
             tcp_output(pcb);
             pcb->flags &= static_cast<uint8_t>(~(TF_ACK_DELAY | TF_ACK_NOW));
         }
-        tcp_pcb* next = pcb->next;
+        *next = pcb->next;
         if (pcb->refused_data != nullptr) {
             tcp_active_pcbs_changed = 0;
             tcp_process_refused_data(pcb);
-            if (tcp_active_pcbs_changed) goto restart;
+            if (tcp_active_pcbs_changed) return true;
         }
-        pcb = next;
+        return false;
+    });
+}
+
+// One block's share of the slow timer; true when the active list changed under it.
+static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
+    bool remove = false, reset = false;
+    if (pcb->state == SYN_SENT && pcb->nrtx >= TCP_SYNMAXRTX) {
+        remove = true;
+    } else if (pcb->nrtx >= TCP_MAXRTX) {
+        remove = true;
+    } else if (pcb->persist_backoff > 0) {
+        ++pcb->persist_cnt;
+        if (pcb->persist_cnt >= tcp_persist_backoff[pcb->persist_backoff - 1]) {
+            pcb->persist_cnt = 0;
+            if (pcb->persist_backoff < sizeof(tcp_persist_backoff)) ++pcb->persist_backoff;
+            tcp_zero_window_probe(pcb);
+        }
+    } else {
+        if (pcb->rtime >= 0) ++pcb->rtime;
+        if (pcb->unacked != nullptr && pcb->rtime >= pcb->rto) {
+            if (pcb->state != SYN_SENT) {
+                int rto = ((pcb->sa >> 3) + pcb->sv) << tcp_backoff[pcb->nrtx < 12 ? pcb->nrtx : 12];
+                pcb->rto = static_cast<int16_t>(rto > 0x7fff ? 0x7fff : rto);
+            }
+            pcb->rtime = 0;
+            uint16_t eff_wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
+            pcb->ssthresh = static_cast<uint16_t>(eff_wnd >> 1);
+            if (pcb->ssthresh < (pcb->mss << 1)) pcb->ssthresh = static_cast<uint16_t>(pcb->mss << 1);
+            pcb->cwnd = pcb->mss;
+            tcp_rexmit_rto(pcb);
+        }
     }
+    if (pcb->state == FIN_WAIT_2 && (pcb->flags & TF_RXCLOSED) && tcp_ticks - pcb->tmr > TCP_FIN_WAIT_TIMEOUT_TICKS) {
+        remove = true;
+    }
+    if ((pcb->so_options & SOF_KEEPALIVE) && (pcb->state == ESTABLISHED || pcb->state == CLOSE_WAIT)) {
+        uint32_t idle = tcp_ticks - pcb->tmr;
+        if (idle > (pcb->keep_idle + TCP_KEEPCNT_DEFAULT * TCP_KEEPINTVL_DEFAULT) / TCP_SLOW_INTERVAL) {
+            remove = true;
+            reset = true;
+        } else if (idle > (pcb->keep_idle + pcb->keep_cnt_sent * TCP_KEEPINTVL_DEFAULT) / TCP_SLOW_INTERVAL) {
+            tcp_keepalive(pcb);
+            ++pcb->keep_cnt_sent;
+        }
+    }
+    if (pcb->ooseq != nullptr && tcp_ticks - pcb->tmr >= static_cast<uint32_t>(pcb->rto) * 6) {
+        tcp_segs_free(pcb->ooseq);
+        pcb->ooseq = nullptr;
+    }
+    if (pcb->state == SYN_RCVD && tcp_ticks - pcb->tmr > TCP_SYN_RCVD_TIMEOUT_TICKS) remove = true;
+    if (pcb->state == LAST_ACK && tcp_ticks - pcb->tmr > 2 * TCP_MSL_TICKS) remove = true;
+
+    if (remove) {
+        tcp_pcb_purge(pcb);
+        *next_out = pcb->next;
+        tcp_unlink(pcb);
+        if (reset) {
+            tcp_rst(pcb->snd_nxt, pcb->rcv_nxt, &pcb->local_ip, &pcb->remote_ip, pcb->local_port, pcb->remote_port,
+                    pcb->isipv6);
+        }
+        tcp_err_fn errf = pcb->errf;
+        void* arg = pcb->callback_arg;
+        tcp_free(pcb);
+        tcp_active_pcbs_changed = 0;
+        if (errf != nullptr) errf(arg, ERR_ABRT);
+        return tcp_active_pcbs_changed != 0;
+    }
+    if (++pcb->polltmr >= pcb->pollinterval) {
+        pcb->polltmr = 0;
+        tcp_active_pcbs_changed = 0;
+        err_t err = ERR_OK;
+        if (pcb->poll != nullptr) err = pcb->poll(pcb->callback_arg, pcb);
+        if (tcp_active_pcbs_changed) return true;
+        if (err == ERR_OK) tcp_output(pcb);
+    }
+    *next_out = pcb->next;
+    return false;
 }
 
 void tcp_slowtmr() {
     ++tcp_ticks;
     ++tcp_timer_ctr;
-restart:
-    for (tcp_pcb* pcb = tcp_active_pcbs; pcb != nullptr;) {
-        if (pcb->last_timer == tcp_timer_ctr) {
-            pcb = pcb->next;
-            continue;
-        }
-        pcb->last_timer = tcp_timer_ctr;
-        bool remove = false, reset = false;
-        if (pcb->state == SYN_SENT && pcb->nrtx >= TCP_SYNMAXRTX) {
-            remove = true;
-        } else if (pcb->nrtx >= TCP_MAXRTX) {
-            remove = true;
-        } else if (pcb->persist_backoff > 0) {
-            ++pcb->persist_cnt;
-            if (pcb->persist_cnt >= tcp_persist_backoff[pcb->persist_backoff - 1]) {
-                pcb->persist_cnt = 0;
-                if (pcb->persist_backoff < sizeof(tcp_persist_backoff)) ++pcb->persist_backoff;
-                tcp_zero_window_probe(pcb);
-            }
-        } else {
-            if (pcb->rtime >= 0) ++pcb->rtime;
-            if (pcb->unacked != nullptr && pcb->rtime >= pcb->rto) {
-                if (pcb->state != SYN_SENT) {
-                    int rto = ((pcb->sa >> 3) + pcb->sv) << tcp_backoff[pcb->nrtx < 12 ? pcb->nrtx : 12];
-                    pcb->rto = static_cast<int16_t>(rto > 0x7fff ? 0x7fff : rto);
-                }
-                pcb->rtime = 0;
-                uint16_t eff_wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
-                pcb->ssthresh = static_cast<uint16_t>(eff_wnd >> 1);
-                if (pcb->ssthresh < (pcb->mss << 1)) pcb->ssthresh = static_cast<uint16_t>(pcb->mss << 1);
-                pcb->cwnd = pcb->mss;
-                tcp_rexmit_rto(pcb);
-            }
-        }
-        if (pcb->state == FIN_WAIT_2 && (pcb->flags & TF_RXCLOSED) &&
-            tcp_ticks - pcb->tmr > TCP_FIN_WAIT_TIMEOUT_TICKS) {
-            remove = true;
-        }
-        if ((pcb->so_options & SOF_KEEPALIVE) && (pcb->state == ESTABLISHED || pcb->state == CLOSE_WAIT)) {
-            uint32_t idle = tcp_ticks - pcb->tmr;
-            if (idle > (pcb->keep_idle + TCP_KEEPCNT_DEFAULT * TCP_KEEPINTVL_DEFAULT) / TCP_SLOW_INTERVAL) {
-                remove = true;
-                reset = true;
-            } else if (idle > (pcb->keep_idle + pcb->keep_cnt_sent * TCP_KEEPINTVL_DEFAULT) / TCP_SLOW_INTERVAL) {
-                tcp_keepalive(pcb);
-                ++pcb->keep_cnt_sent;
-            }
-        }
-        if (pcb->ooseq != nullptr && tcp_ticks - pcb->tmr >= static_cast<uint32_t>(pcb->rto) * 6) {
-            tcp_segs_free(pcb->ooseq);
-            pcb->ooseq = nullptr;
-        }
-        if (pcb->state == SYN_RCVD && tcp_ticks - pcb->tmr > TCP_SYN_RCVD_TIMEOUT_TICKS) remove = true;
-        if (pcb->state == LAST_ACK && tcp_ticks - pcb->tmr > 2 * TCP_MSL_TICKS) remove = true;
-
-        if (remove) {
-            tcp_pcb_purge(pcb);
-            tcp_pcb* next = pcb->next;
-            tcp_unlink(pcb);
-            if (reset) {
-                tcp_rst(pcb->snd_nxt, pcb->rcv_nxt, &pcb->local_ip, &pcb->remote_ip, pcb->local_port,
-                        pcb->remote_port, pcb->isipv6);
-            }
-            tcp_err_fn errf = pcb->errf;
-            void* arg = pcb->callback_arg;
-            tcp_free(pcb);
-            tcp_active_pcbs_changed = 0;
-            if (errf != nullptr) errf(arg, ERR_ABRT);
-            if (tcp_active_pcbs_changed) goto restart;
-            pcb = next;
-        } else {
-            tcp_pcb* next = pcb->next;
-            if (++pcb->polltmr >= pcb->pollinterval) {
-                pcb->polltmr = 0;
-                tcp_active_pcbs_changed = 0;
-                err_t err = ERR_OK;
-                if (pcb->poll != nullptr) err = pcb->poll(pcb->callback_arg, pcb);
-                if (tcp_active_pcbs_changed) goto restart;
-                if (err == ERR_OK) tcp_output(pcb);
-                next = pcb->next;
-            }
-            pcb = next;
-        }
-    }
+    WalkActiveOnce(SlowTimerVisit);
     for (tcp_pcb* pcb = tcp_tw_pcbs; pcb != nullptr;) {
         tcp_pcb* next = pcb->next;
         if (tcp_ticks - pcb->tmr > 2 * TCP_MSL_TICKS) {

@@ -29,6 +29,7 @@
 #include "engine/stack/netif.h"
 #include "engine/stack/tcp.h"
 #include "tests/support/net.h"
+#include "tests/support/stack_netif.h"
 
 namespace {
 
@@ -111,26 +112,12 @@ public:
     }
 
 private:
-    static err_t NetifInit(netif* n) {
-        n->name[0] = 'h';
-        n->name[1] = 'o';
-        n->output = Output;
-        return ERR_OK;
-    }
-
     static err_t Output(netif* n, pbuf* p, const ip4_addr_t*) {
         auto* self = static_cast<StackPump*>(n->state);
         uint8_t buf[65536];
         uint16_t len = pbuf_copy_partial(p, buf, p->tot_len, 0);
         // The device takes one packet per write; a full queue drops it like a link would.
         (void)!write(self->fd_, buf, len);
-        return ERR_OK;
-    }
-
-    static err_t Input(pbuf* p, netif* inp) {
-        uint8_t v = p->len > 0 ? static_cast<uint8_t*>(p->payload)[0] >> 4 : 0;
-        if (v == 4) return ip_input_dispatch(p, inp);
-        pbuf_free(p);
         return ERR_OK;
     }
 
@@ -247,19 +234,8 @@ private:
     }
 
     void Run() {
-        lwip_init();
-        ip4_addr_t addr = ip4_addr_make(10, 198, 75, 61), mask = ip4_addr_make(255, 255, 255, 0), gw{0};
-        netif_add(&nif_, &addr, &mask, &gw, this, NetifInit, Input);
-        netif_set_up(&nif_);
-        nif_.flags |= NETIF_FLAG_ACCEPT_ANY_TCP;
-        netif_set_default(&nif_);
-        tcp_pcb* pcb = tcp_new();
-        char name[3];
-        netif_full_name(&nif_, name);
-        tcp_bind_to_netif(pcb, name);
-        tcp_pcb_listen* listener = tcp_listen(pcb);
-        tcp_arg(listener, this);
-        tcp_accept(listener, OnAccept);
+        stacktest::InterfaceUp(&nif_, this, Output);
+        tcp_pcb_listen* listener = stacktest::Listen(&nif_, false, this, OnAccept);
         {
             std::lock_guard<std::mutex> lock(mu_);
             ready_ = true;

@@ -1,9 +1,8 @@
 #include "tests/engine/stack_harness.h"
 
 #include "engine/stack/init.h"
-#include "engine/stack/ip4.h"
-#include "engine/stack/ip6.h"
 #include "engine/stack/memp.h"
+#include "tests/support/stack_netif.h"
 
 namespace {
 
@@ -22,22 +21,6 @@ err_t Output4(netif*, pbuf* p, const ip4_addr_t*) {
 
 err_t Output6(netif*, pbuf* p, const ip6_addr_t*) {
     Capture(p);
-    return ERR_OK;
-}
-
-err_t Init(netif* n) {
-    n->name[0] = 'h';
-    n->name[1] = 'o';
-    n->output = Output4;
-    n->output_ip6 = Output6;
-    return ERR_OK;
-}
-
-err_t InputDispatch(pbuf* p, netif* inp) {
-    uint8_t v = p->len > 0 ? static_cast<uint8_t*>(p->payload)[0] >> 4 : 0;
-    if (v == 4) return ip_input_dispatch(p, inp);
-    if (v == 6) return ip6_input_dispatch(p, inp);
-    pbuf_free(p);
     return ERR_OK;
 }
 
@@ -75,32 +58,16 @@ err_t OnAccept(void* arg, tcp_pcb* pcb, err_t) {
     return ERR_OK;
 }
 
-tcp_pcb_listen* MakeListener(StackHarness* h, bool v6) {
-    tcp_pcb* pcb = v6 ? tcp_new_ip6() : tcp_new();
-    char name[3];
-    netif_full_name(&h->nif, name);
-    if (pcb == nullptr || tcp_bind_to_netif(pcb, name) != ERR_OK) return nullptr;
-    tcp_pcb_listen* l = tcp_listen(pcb);
-    tcp_arg(l, h);
-    tcp_accept(l, OnAccept);
-    return l;
-}
-
 }  // namespace
 
 StackHarness::StackHarness(bool listen, bool ipv6) {
     current = this;
-    lwip_init();
-    ip4_addr_t addr = ip4_addr_make(10, 198, 75, 61), mask = ip4_addr_make(255, 255, 255, 0), gw{0};
-    netif_add(&nif, &addr, &mask, &gw, nullptr, Init, InputDispatch);
-    netif_set_up(&nif);
-    nif.flags |= NETIF_FLAG_ACCEPT_ANY_TCP;
-    netif_set_default(&nif);
-    if (listen) listener = MakeListener(this, false);
+    stacktest::InterfaceUp(&nif, nullptr, Output4, Output6);
+    if (listen) listener = stacktest::Listen(&nif, false, this, OnAccept);
     if (ipv6) {
         nif.ip6_addr[0] = ip6_addr_make(0xfd000000U, 0, 0, 0x61);
         nif.ip6_addr_state[0] = IP6_ADDR_PREFERRED;
-        if (listen) listener6 = MakeListener(this, true);
+        if (listen) listener6 = stacktest::Listen(&nif, true, this, OnAccept);
     }
 }
 

@@ -18,6 +18,7 @@
 #include "engine/stack/nd6.h"
 #include "engine/stack/netif.h"
 #include "engine/stack/tcp.h"
+#include "tests/support/stack_netif.h"
 
 namespace {
 
@@ -52,22 +53,6 @@ err_t Output4(netif*, pbuf* p, const ip4_addr_t*) {
 err_t Output6(netif*, pbuf* p, const ip6_addr_t*) {
     uint8_t h[40];
     if (pbuf_copy_partial(p, h, 40, 0) == 40) Remember(p, 40, h[6]);
-    return ERR_OK;
-}
-
-err_t Init(netif* n) {
-    n->name[0] = 'h';
-    n->name[1] = 'o';
-    n->output = Output4;
-    n->output_ip6 = Output6;
-    return ERR_OK;
-}
-
-err_t Input(pbuf* p, netif* inp) {
-    uint8_t v = p->len > 0 ? static_cast<uint8_t*>(p->payload)[0] >> 4 : 0;
-    if (v == 4) return ip_input_dispatch(p, inp);
-    if (v == 6) return ip6_input_dispatch(p, inp);
-    pbuf_free(p);
     return ERR_OK;
 }
 
@@ -184,24 +169,14 @@ void AppAction(uint8_t ctl, uint8_t arg) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static netif nif;
-    lwip_init();
+    stacktest::InterfaceUp(&nif, nullptr, Output4, Output6);
     pcbs.clear();
     refuse = false;
     next_seq = next_ack = 0;
-    ip4_addr_t addr = ip4_addr_make(10, 198, 75, 61), mask = ip4_addr_make(255, 255, 255, 0), gw{0};
-    netif_add(&nif, &addr, &mask, &gw, nullptr, Init, Input);
-    netif_set_up(&nif);
-    nif.flags |= NETIF_FLAG_ACCEPT_ANY_TCP;
-    netif_set_default(&nif);
     nif.ip6_addr[0] = ip6_addr_make(0xfd000000U, 0, 0, 0x61);
     nif.ip6_addr_state[0] = IP6_ADDR_PREFERRED;
-    char name[3];
-    netif_full_name(&nif, name);
-    for (bool v6 : {false, true}) {
-        tcp_pcb* pcb = v6 ? tcp_new_ip6() : tcp_new();
-        tcp_bind_to_netif(pcb, name);
-        tcp_accept(tcp_listen(pcb), OnAccept);
-    }
+    stacktest::Listen(&nif, false, nullptr, OnAccept);
+    stacktest::Listen(&nif, true, nullptr, OnAccept);
 
     size_t pos = 0;
     while (pos + 3 <= size) {
