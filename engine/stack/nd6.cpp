@@ -82,6 +82,19 @@ int NewNeighbor() {
     return best;
 }
 
+// The neighbour's entry; a new one in `state` when it has none (-1: no room).
+int FindOrAddNeighbor(const ip6_addr_t* a, netif* n, uint8_t state, uint32_t counter) {
+    int i = FindNeighbor(a);
+    if (i >= 0) return i;
+    i = NewNeighbor();
+    if (i < 0) return -1;
+    neighbor_cache[i].next_hop_address = *a;
+    neighbor_cache[i].netif = n;
+    neighbor_cache[i].state = state;
+    neighbor_cache[i].counter = counter;
+    return i;
+}
+
 int FindDestination(const ip6_addr_t* a) {
     for (int i = 0; i < LWIP_ND6_NUM_DESTINATIONS; ++i) {
         if (ip6_addr_cmp(&destination_cache[i].destination_addr, a)) return i;
@@ -297,13 +310,8 @@ void nd6_input(pbuf* p, netif* inp) {
                 if (ip6_addr_istentative(inp->ip6_addr_state[a])) inp->ip6_addr_state[a] = IP6_ADDR_INVALID;
                 return;
             }
-            int i = FindNeighbor(&src);
-            if (i < 0) {
-                i = NewNeighbor();
-                if (i < 0) return;
-                neighbor_cache[i].next_hop_address = src;
-                neighbor_cache[i].netif = inp;
-            }
+            int i = FindOrAddNeighbor(&src, inp, ND6_DELAY, 0);
+            if (i < 0) return;
             const uint8_t* ll = LinkLayerOption(m, len, 24, ND6_OPT_SLLA);
             if (ll != nullptr) std::memcpy(neighbor_cache[i].lladdr, ll, 6);
             neighbor_cache[i].state = ND6_DELAY;
@@ -316,15 +324,8 @@ void nd6_input(pbuf* p, netif* inp) {
             if (len < 16) return;
             int r = FindRouter(&src);
             if (r < 0) {
-                int i = FindNeighbor(&src);
-                if (i < 0) {
-                    i = NewNeighbor();
-                    if (i < 0) return;
-                    neighbor_cache[i].next_hop_address = src;
-                    neighbor_cache[i].netif = inp;
-                    neighbor_cache[i].state = ND6_INCOMPLETE;
-                    neighbor_cache[i].counter = 0;
-                }
+                int i = FindOrAddNeighbor(&src, inp, ND6_INCOMPLETE, 0);
+                if (i < 0) return;
                 for (int k = 0; k < LWIP_ND6_NUM_ROUTERS && r < 0; ++k) {
                     if (default_router_list[k].neighbor_entry == nullptr) r = k;
                 }
@@ -375,14 +376,8 @@ void nd6_input(pbuf* p, netif* inp) {
             destination_cache[d].next_hop_addr = target;
             const uint8_t* ll = LinkLayerOption(m, len, 40, ND6_OPT_TLLA);
             if (ll == nullptr) return;
-            int i = FindNeighbor(&target);
-            if (i < 0) {
-                i = NewNeighbor();
-                if (i < 0) return;
-                neighbor_cache[i].next_hop_address = target;
-                neighbor_cache[i].netif = inp;
-                neighbor_cache[i].state = ND6_STALE;
-            }
+            int i = FindOrAddNeighbor(&target, inp, ND6_STALE, 0);
+            if (i < 0) return;
             std::memcpy(neighbor_cache[i].lladdr, ll, 6);
             if (neighbor_cache[i].state == ND6_INCOMPLETE) {
                 neighbor_cache[i].state = ND6_STALE;
@@ -487,16 +482,10 @@ int nd6_get_next_hop_entry(const ip6_addr_t* dest, netif* n) {
         }
     }
     destination_cache[d].age = 0;
-    int i = FindNeighbor(&destination_cache[d].next_hop_addr);
-    if (i < 0) {
-        i = NewNeighbor();
-        if (i < 0) return -1;
-        neighbor_cache[i].next_hop_address = destination_cache[d].next_hop_addr;
-        neighbor_cache[i].netif = n;
-        neighbor_cache[i].state = ND6_INCOMPLETE;
-        neighbor_cache[i].counter = 1;
-        if (n != nullptr) SendNs(n, &neighbor_cache[i].next_hop_address, true);
-    }
+    bool known = FindNeighbor(&destination_cache[d].next_hop_addr) >= 0;
+    int i = FindOrAddNeighbor(&destination_cache[d].next_hop_addr, n, ND6_INCOMPLETE, 1);
+    if (i < 0) return -1;
+    if (!known && n != nullptr) SendNs(n, &neighbor_cache[i].next_hop_address, true);
     return i;
 }
 

@@ -38,9 +38,14 @@ const char* tcp_state_str(tcp_state s) {
 
 namespace {
 
+constexpr uint32_t kInitialBuckets = 256;
+
+// Chained buckets; the first array is built in, so a block can always be
+// entered even when growing the table fails (the chains only get longer).
 struct PcbTable {
-    tcp_pcb** buckets = nullptr;
-    uint32_t mask = 0;
+    tcp_pcb* inline_buckets[kInitialBuckets] = {};
+    tcp_pcb** buckets = inline_buckets;
+    uint32_t mask = kInitialBuckets - 1;
     uint32_t count = 0;
 };
 
@@ -72,11 +77,11 @@ void TableInsertRaw(PcbTable& t, tcp_pcb* pcb) {
 }
 
 void TableGrow(PcbTable& t) {
-    uint32_t n = t.buckets == nullptr ? 256 : (t.mask + 1) * 2;
+    uint32_t n = (t.mask + 1) * 2;
     auto** nb = static_cast<tcp_pcb**>(std::calloc(n, sizeof(tcp_pcb*)));
-    if (nb == nullptr) return;  // keep the smaller table: slower, still correct
+    if (nb == nullptr) return;
     tcp_pcb** old = t.buckets;
-    uint32_t old_n = t.buckets == nullptr ? 0 : t.mask + 1;
+    uint32_t old_n = t.mask + 1;
     t.buckets = nb;
     t.mask = n - 1;
     for (uint32_t i = 0; i < old_n; ++i) {
@@ -86,18 +91,16 @@ void TableGrow(PcbTable& t) {
             p = next;
         }
     }
-    std::free(old);
+    if (old != t.inline_buckets) std::free(old);
 }
 
 void TableInsert(PcbTable& t, tcp_pcb* pcb) {
-    if (t.buckets == nullptr || t.count >= t.mask + 1) TableGrow(t);
-    if (t.buckets == nullptr) return;  // unreachable only by lookup; lists stay correct
+    if (t.count >= t.mask + 1) TableGrow(t);
     TableInsertRaw(t, pcb);
     ++t.count;
 }
 
 void TableRemove(PcbTable& t, tcp_pcb* pcb) {
-    if (t.buckets == nullptr) return;
     for (tcp_pcb** pp = &t.buckets[PcbHash(pcb) & t.mask]; *pp != nullptr; pp = &(*pp)->hash_next) {
         if (*pp == pcb) {
             *pp = pcb->hash_next;
@@ -110,7 +113,6 @@ void TableRemove(PcbTable& t, tcp_pcb* pcb) {
 
 tcp_pcb* TableFind(const PcbTable& t, bool isipv6, const ipX_addr_t* local, const ipX_addr_t* remote,
                    uint16_t lport, uint16_t rport) {
-    if (t.buckets == nullptr) return nullptr;
     for (tcp_pcb* p = t.buckets[TupleHash(isipv6, local, remote, lport, rport) & t.mask]; p != nullptr;
          p = p->hash_next) {
         if (p->remote_port == rport && p->local_port == lport && p->isipv6 == isipv6 &&
@@ -122,8 +124,11 @@ tcp_pcb* TableFind(const PcbTable& t, bool isipv6, const ipX_addr_t* local, cons
 }
 
 void TableFree(PcbTable& t) {
-    std::free(t.buckets);
-    t = PcbTable{};
+    if (t.buckets != t.inline_buckets) std::free(t.buckets);
+    std::memset(t.inline_buckets, 0, sizeof(t.inline_buckets));
+    t.buckets = t.inline_buckets;
+    t.mask = kInitialBuckets - 1;
+    t.count = 0;
 }
 
 void ListPush(tcp_pcb** head, tcp_pcb* pcb) {
