@@ -19,6 +19,8 @@ uint32_t tcp_ticks = 0;
 uint8_t tcp_active_pcbs_changed = 0;
 uint8_t tcp_timer_ctr = 0;
 tcp_pcb* tcp_input_pcb = nullptr;
+tcp_pcb* tcp_cb_pcb = nullptr;
+bool tcp_cb_pcb_released = false;
 
 static uint32_t iss_counter = 6510;
 static uint8_t tcp_timer = 0;
@@ -435,6 +437,9 @@ err_t tcp_process_refused_data(tcp_pcb* pcb) {
     pbuf* rest = pcb->refused_data;
     uint8_t refused_flags = rest->flags;
     pcb->refused_data = nullptr;
+    tcp_pcb* outer = tcp_cb_pcb;
+    tcp_cb_pcb = pcb;
+    tcp_cb_pcb_released = false;
     err_t err;
     if (pcb->recv != nullptr) {
         err = pcb->recv(pcb->callback_arg, pcb, rest, ERR_OK);
@@ -443,18 +448,20 @@ err_t tcp_process_refused_data(tcp_pcb* pcb) {
         pbuf_free(rest);
         err = ERR_OK;
     }
-    if (err == ERR_OK) {
-        if (refused_flags & PBUF_FLAG_TCP_FIN) {
-            if (pcb->rcv_wnd != TCP_WND) ++pcb->rcv_wnd;
-            if (pcb->recv != nullptr && pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK) == ERR_ABRT) {
-                return ERR_ABRT;
-            }
-        }
-    } else if (err == ERR_ABRT) {
-        return ERR_ABRT;
-    } else {
-        pcb->refused_data = rest;
+    bool taken = err == ERR_OK || err == ERR_ABRT;
+    if (err == ERR_OK && !tcp_cb_pcb_released && (refused_flags & PBUF_FLAG_TCP_FIN)) {
+        if (pcb->rcv_wnd != TCP_WND) ++pcb->rcv_wnd;
+        if (pcb->recv != nullptr) err = pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK);
     }
+    tcp_cb_pcb = outer;
+    if (tcp_cb_pcb_released) {
+        tcp_cb_pcb_released = false;
+        if (!taken) pbuf_free(rest);
+        tcp_free(pcb);
+        return ERR_ABRT;  // the block is gone
+    }
+    if (err == ERR_ABRT) return ERR_ABRT;
+    if (!taken) pcb->refused_data = rest;
     return ERR_OK;
 }
 
@@ -547,6 +554,9 @@ static err_t tcp_close_shutdown(tcp_pcb_common* common) {
             pcb->state = TIME_WAIT;
             pcb->tmr = tcp_ticks;
             tcp_reg_tw(pcb);
+        } else if (pcb == tcp_cb_pcb) {
+            pcb->state = CLOSED;
+            tcp_cb_pcb_released = true;  // freed once its callback has returned
         } else {
             tcp_free(pcb);
         }

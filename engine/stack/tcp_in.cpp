@@ -142,6 +142,8 @@ void tcp_input(pbuf* p, netif* inp) {
         }
     }
     tcp_input_pcb = pcb;
+    tcp_cb_pcb = pcb;
+    tcp_cb_pcb_released = false;
     {
         err_t err = tcp_process(pcb);
         if (err == ERR_ABRT) goto aborted;
@@ -157,6 +159,7 @@ void tcp_input(pbuf* p, netif* inp) {
     } else {
         if (pcb->acked > 0 && pcb->sent != nullptr) {
             if (pcb->sent(pcb->callback_arg, pcb, pcb->acked) == ERR_ABRT) goto aborted;
+            if (tcp_cb_pcb_released) goto released;
         }
         if (recv_data != nullptr) {
             if (pcb->flags & TF_RXCLOSED) {
@@ -170,6 +173,10 @@ void tcp_input(pbuf* p, netif* inp) {
             recv_data = nullptr;
             err_t err = DeliverRecv(pcb, data);
             if (err == ERR_ABRT) goto aborted;
+            if (tcp_cb_pcb_released) {
+                if (err != ERR_OK) pbuf_free(data);
+                goto released;
+            }
             if (err != ERR_OK) pcb->refused_data = data;
         }
         if (recv_flags & TF_GOT_FIN) {
@@ -180,13 +187,20 @@ void tcp_input(pbuf* p, netif* inp) {
                 if (pcb->recv != nullptr && pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK) == ERR_ABRT) {
                     goto aborted;
                 }
+                if (tcp_cb_pcb_released) goto released;
             }
         }
         tcp_input_pcb = nullptr;
         tcp_output(pcb);
     }
+    goto aborted;
+released:
+    // The application's close released the block while its callback ran.
+    tcp_cb_pcb_released = false;
+    tcp_free(pcb);
 aborted:
     tcp_input_pcb = nullptr;
+    tcp_cb_pcb = nullptr;
     if (recv_data != nullptr) {
         pbuf_free(recv_data);
         recv_data = nullptr;

@@ -63,6 +63,11 @@ inline void tcp_ack(tcp_pcb* pcb) {
 enum : uint8_t { TCP_ON_NONE = 0, TCP_ON_BOUND, TCP_ON_ACTIVE, TCP_ON_TW };
 
 extern tcp_pcb* tcp_input_pcb;
+// The block whose receive or sent callback is running. When the application
+// closes it from inside and the close would release it, the release is left
+// to the stack code that called the callback (it still uses the block).
+extern tcp_pcb* tcp_cb_pcb;
+extern bool tcp_cb_pcb_released;
 extern uint8_t tcp_active_pcbs_changed;
 extern uint8_t tcp_timer_ctr;
 

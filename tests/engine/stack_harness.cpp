@@ -28,6 +28,12 @@ err_t OnRecv(void* arg, tcp_pcb* pcb, pbuf* p, err_t) {
     auto* h = static_cast<StackHarness*>(arg);
     if (p == nullptr) {
         ++h->closes;
+        if (h->close_on_fin) {
+            tcp_recv(pcb, nullptr);
+            tcp_sent(pcb, nullptr);
+            tcp_err(pcb, nullptr);
+            tcp_close(pcb);
+        }
         return ERR_OK;
     }
     if (h->refuse) return ERR_MEM;

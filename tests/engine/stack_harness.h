@@ -41,6 +41,7 @@ public:
     int sent_calls = 0;
     bool refuse = false;   // the receive callback refuses data
     bool consume = true;   // received data is reported consumed at once
+    bool close_on_fin = false;  // the close notification closes the block, as the engine may
 };
 
 // One end of a scripted TCP conversation with the stack.
