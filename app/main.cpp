@@ -1,6 +1,22 @@
 #include <cstdio>
 
-int main() {
-    std::puts("cendrow");
+#include "app/tap_command_line_parser.h"
+#include "foundation/app_paths.h"
+#include "foundation/program_log.h"
+#include "foundation/settings.h"
+
+int main(int argc, char** argv) {
+    InitAppPaths();
+    InitLogging(GetAppDir(), "log", "Cendrow", 0, 1);
+    CTapCommandLineParser parser;
+    parser.Parse(argc, argv);
+    if (!parser.GetContinue()) return 0;
+    CreateAppFolders();
+    LoadSettings();
+
+    std::printf("Cendrow: program folder %s, settings %s\n", GetAppDir().c_str(), GetSettingsFilePath().c_str());
+    std::fflush(stdout);
+
+    SaveSettings();
     return 0;
 }

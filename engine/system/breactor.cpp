@@ -22,12 +22,12 @@ constexpr int kMaxEvents = 64;
     std::abort();
 }
 
+// Keys are the timers' expiry fields; ties go by the field's address, that
+// is by timer identity, so no two timers compare equal.
 int CompareTimers(void*, const void* a, const void* b) {
-    const auto* ta = static_cast<const BReactorTimer*>(a);
-    const auto* tb = static_cast<const BReactorTimer*>(b);
-    if (ta->expiry != tb->expiry) return ta->expiry < tb->expiry ? -1 : 1;
-    // Ties by identity, so no two timers compare equal.
-    auto pa = reinterpret_cast<uintptr_t>(ta), pb = reinterpret_cast<uintptr_t>(tb);
+    btime_t ea = *static_cast<const btime_t*>(a), eb = *static_cast<const btime_t*>(b);
+    if (ea != eb) return ea < eb ? -1 : 1;
+    auto pa = reinterpret_cast<uintptr_t>(a), pb = reinterpret_cast<uintptr_t>(b);
     return (pa > pb) - (pa < pb);
 }
 
@@ -261,6 +261,20 @@ void BReactorFd_Free(BReactorFd* rfd) {
     epoll_ctl(rfd->reactor->epoll_fd, EPOLL_CTL_DEL, rfd->fd, nullptr);
 }
 
+int BReactorFd_Move(BReactorFd* to, BReactorFd* from) {
+    if (from->waiting[0] || from->waiting[1]) return 0;
+    *to = *from;
+    epoll_event ev{};
+    ev.events = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+    ev.data.ptr = to;
+    if (epoll_ctl(to->reactor->epoll_fd, EPOLL_CTL_MOD, to->fd, &ev) != 0) {
+        BLog(BLOG_ERROR, "epoll_ctl failed (%d)", errno);
+        return 0;
+    }
+    from->fd = -1;
+    return 1;
+}
+
 void BReactorOp_Init(BReactorOp* op, BReactor* reactor, void* user, BReactorOp_handler handler) {
     op->reactor = reactor;
     op->user = user;
@@ -274,6 +288,7 @@ void BReactorOp_Init(BReactorOp* op, BReactor* reactor, void* user, BReactorOp_h
     op->bytes = 0;
     op->error = 0;
     op->posted = 0;
+    op->registered = 1;
     LinkedList_Append(&reactor->ops, &op->list_node);
 }
 
@@ -292,6 +307,8 @@ void BReactorOp_Cancel(BReactorOp* op) {
 }
 
 void BReactorOp_Free(BReactorOp* op) {
+    if (!op->registered) return;
+    op->registered = 0;
     BReactorOp_Cancel(op);
     {
         std::lock_guard<std::mutex> lock(op->reactor->post_mutex);
@@ -359,7 +376,7 @@ int BReactor_Init(BReactor* reactor) {
     reactor->exit_requested.store(0);
     reactor->exit_code.store(0);
     LinkedList_Init(&reactor->jobs.jobs);
-    BAVL_Init(&reactor->timers, 0, CompareTimers, nullptr);
+    BAVL_Init(&reactor->timers, BAVL_KEY_OFFSET(BReactorTimer, tree_node, expiry), CompareTimers, nullptr);
     LinkedList_Init(&reactor->expired);
     LinkedList_Init(&reactor->ops);
     LinkedList_Init(&reactor->ready);

@@ -128,15 +128,20 @@ struct BReactorOp {
     // Cross-thread posting (guarded by the reactor's post mutex).
     LinkedListNode posted_node;
     int posted;
+    int registered;  // between BReactorOp_Init and BReactorOp_Free
 };
 
 // Registers a descriptor (once, edge-triggered); 1 or 0.
 int BReactorFd_Init(BReactorFd* rfd, BReactor* reactor, int fd);
 // Unregisters it; an operation still waiting on it is dropped.
 void BReactorFd_Free(BReactorFd* rfd);
+// Hands a registration over to another record (no operation may be waiting);
+// the descriptor stays registered. 1 or 0.
+int BReactorFd_Move(BReactorFd* to, BReactorFd* from);
 
 void BReactorOp_Init(BReactorOp* op, BReactor* reactor, void* user, BReactorOp_handler handler);
-// Drops a started or queued operation and unregisters the slot.
+// Drops a started or queued operation and unregisters the slot; freeing an
+// op twice (for example after the reactor's exiting event) does nothing.
 void BReactorOp_Free(BReactorOp* op);
 // Starts an operation on `rfd` in direction `dir`: `attempt` runs now and,
 // while it would block, whenever the descriptor is ready in that direction.

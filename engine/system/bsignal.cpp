@@ -16,7 +16,6 @@ void OpHandler(void* user, int event, size_t) {
     auto* s = static_cast<BSignal*>(user);
     if (event == BREACTOROP_EVENT_EXITING) {
         BReactorOp_Free(&s->op);
-        s->op_live = 0;
         return;
     }
     if (!s->finished) s->handler(s->user);
@@ -30,7 +29,6 @@ int BSignal_Init(BSignal* s, BReactor* reactor, BSignal_handler handler, void* u
     s->user = user;
     BLog(BLOG_DEBUG, "BSignal initializing");
     BReactorOp_Init(&s->op, reactor, s, OpHandler);
-    s->op_live = 1;
     {
         std::lock_guard<std::mutex> lock(g_hook_mutex);
         if (!g_hook) {
@@ -42,7 +40,6 @@ int BSignal_Init(BSignal* s, BReactor* reactor, BSignal_handler handler, void* u
     }
     BLog(BLOG_ERROR, "console event hook already taken");
     BReactorOp_Free(&s->op);
-    s->op_live = 0;
     s->initialized = 0;
     return 0;
 }
@@ -52,9 +49,7 @@ void BSignal_Free(BSignal* s) {
         std::lock_guard<std::mutex> lock(g_hook_mutex);
         if (g_hook == s) g_hook = nullptr;
     }
-    // The op is already gone when the reactor was freed first.
-    if (s->op_live) BReactorOp_Free(&s->op);
-    s->op_live = 0;
+    BReactorOp_Free(&s->op);  // nothing when the reactor's exiting event freed it
     s->finished = 1;
     s->initialized = 0;
 }

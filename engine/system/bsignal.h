@@ -15,7 +15,6 @@ struct BSignal {
     BSignal_handler handler;
     void* user;
     BReactorOp op;
-    int op_live;
     int initialized;
     int finished;
 };

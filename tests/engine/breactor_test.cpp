@@ -173,6 +173,37 @@ TEST_F(ReactorTest, TimersExpireInOrderAndStoppedExpiredTimerDoesNotRun) {
     EXPECT_EQ(trace, (std::vector<std::string>{"t0", "t1", "late", "end"}));
 }
 
+TEST_F(ReactorTest, ManyTimersFireInExpiryOrder) {
+    constexpr int kCount = 24;
+    struct Ctx {
+        std::vector<int> order;
+        BReactor* reactor;
+    } ctx{{}, &reactor};
+    struct Slot {
+        Ctx* ctx;
+        int index;
+        BReactorTimer timer;
+    } slots[kCount];
+    // Intervals 15 ms apart, started in a scrambled order, some restarted.
+    for (int i = 0; i < kCount; ++i) {
+        slots[i].ctx = &ctx;
+        slots[i].index = i;
+        BReactorTimer_Init(&slots[i].timer, 15 * (i + 1), [](void* u) {
+            auto* s = static_cast<Slot*>(u);
+            s->ctx->order.push_back(s->index);
+            if (s->ctx->order.size() == kCount) BReactor_RequestExit(s->ctx->reactor, 0);
+        }, &slots[i]);
+    }
+    for (int k = 0; k < kCount; ++k) BReactor_RestartTimer(&reactor, &slots[(k * 7) % kCount].timer);
+    for (int k = 0; k < kCount; k += 3) BReactor_RestartTimer(&reactor, &slots[(k * 5) % kCount].timer);
+    BReactor_StopTimer(&reactor, &slots[4].timer);
+    BReactor_RestartTimer(&reactor, &slots[4].timer);
+    BReactor_Run(&reactor);
+    std::vector<int> want(kCount);
+    for (int i = 0; i < kCount; ++i) want[i] = i;
+    EXPECT_EQ(ctx.order, want);
+}
+
 TEST_F(ReactorTest, ZeroTimerRunsBeforeWaitingForIo) {
     Pair pair(&reactor);
     Reader reader(pair.fds[0], &trace);

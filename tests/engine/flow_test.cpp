@@ -11,7 +11,7 @@
 #include "engine/flow/packet_sink_connector.h"
 #include "engine/flow/packet_to_stream_sender.h"
 #include "engine/flow/single_packet_buffer.h"
-#include "tests/engine/flow_harness.h"
+#include "tests/support/flow_harness.h"
 #include "tests/support/blog_capture.h"
 
 using namespace flowtest;

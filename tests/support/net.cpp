@@ -48,6 +48,21 @@ int FreeLoopbackPort() {
     throw std::runtime_error("no free loopback port");
 }
 
+int ListenLoopback(int* port, int backlog) {
+    int fd = BindLoopback(SOCK_STREAM, 0);
+    if (fd < 0) return -1;
+    int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    if (listen(fd, backlog) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+        close(fd);
+        return -1;
+    }
+    *port = ntohs(sa.sin_port);
+    return fd;
+}
+
 bool CanUseNetns() {
     return geteuid() == 0 && HaveProgram("ip");
 }

@@ -13,6 +13,10 @@ namespace testsupport {
 // A port on 127.0.0.1 that is free for both TCP and UDP at the time of the call.
 int FreeLoopbackPort();
 
+// A TCP socket listening on 127.0.0.1 at a port the system picks (stored in
+// *port); -1 on failure.
+int ListenLoopback(int* port, int backlog = 8);
+
 // Whether this process may create namespaces (root with CAP_SYS_ADMIN, iproute2 present).
 bool CanUseNetns();
 

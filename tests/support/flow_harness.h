@@ -125,6 +125,15 @@ struct FeedPackets {
     }
 };
 
+// Starts a timer that ends the loop with exit code 99: a test that would
+// otherwise hang fails instead. Never fires when the test passes.
+constexpr int kGuardExitCode = 99;
+inline void StartGuard(BReactor* r, BReactorTimer* guard, btime_t ms = 10000) {
+    BReactorTimer_Init(guard, ms, [](void* u) { BReactor_RequestExit(static_cast<BReactor*>(u), kGuardExitCode); },
+                       r);
+    BReactor_RestartTimer(r, guard);
+}
+
 inline std::string Frame(const std::string& payload) {
     std::string f;
     f += static_cast<char>(payload.size() & 0xFF);

@@ -1,0 +1,232 @@
+#include "engine/tuntap/btap.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+#include "engine/base/blog.h"
+#include "platform/tun_device.h"
+
+#define BLOG_CURRENT_CHANNEL BLOG_CHANNEL_BTap
+
+int split_spec(int n, const char* text, char** out) {
+    const char* pos = text;
+    for (int i = 0; i < n; ++i) {
+        const char* end;
+        if (i < n - 1) {
+            end = std::strchr(pos, ':');
+            if (!end) {
+                std::fprintf(stderr, "split_spec: missing separator number %d\n", i + 1);
+                for (int j = 0; j < i; ++j) std::free(out[j]);
+                return 0;
+            }
+        } else {
+            end = pos + std::strlen(pos);
+        }
+        size_t len = static_cast<size_t>(end - pos);
+        out[i] = static_cast<char*>(std::malloc(len + 1));
+        if (!out[i]) {
+            std::fprintf(stderr, "split_spec: b_strdup_bin failed\n");
+            for (int j = 0; j < i; ++j) std::free(out[j]);
+            return 0;
+        }
+        std::memcpy(out[i], pos, len);
+        out[i][len] = '\0';
+        pos = end + 1;
+    }
+    return 1;
+}
+
+int tap_parse_ipv4(const char* text, size_t len, uint8_t* out) {
+    size_t pos = 0;
+    for (int part = 0; part < 4; ++part) {
+        if (part > 0) {
+            if (pos >= len || text[pos] != '.') return 0;
+            ++pos;
+        }
+        size_t start = pos;
+        unsigned value = 0;
+        while (pos < len && text[pos] >= '0' && text[pos] <= '9') {
+            value = value * 10 + static_cast<unsigned>(text[pos] - '0');
+            ++pos;
+        }
+        size_t digits = pos - start;
+        if (digits < 1 || digits > 3 || value > 255) return 0;
+        out[part] = static_cast<uint8_t>(value);
+    }
+    return pos == len;
+}
+
+namespace {
+
+int ReadAttempt(void* user, size_t* bytes, int* error) {
+    auto* o = static_cast<BTap*>(user);
+    ssize_t n = read(o->fd, o->output_packet, static_cast<size_t>(o->frame_mtu));
+    if (n >= 0) {
+        *bytes = static_cast<size_t>(n);
+        return BREACTOROP_DONE;
+    }
+    if (errno == EAGAIN || errno == EINTR) return BREACTOROP_AGAIN;
+    *error = errno;
+    return BREACTOROP_FAILED;
+}
+
+int WriteAttempt(void* user, size_t* bytes, int* error) {
+    auto* o = static_cast<BTap*>(user);
+    ssize_t n = write(o->fd, o->write_data, static_cast<size_t>(o->write_len));
+    if (n >= 0) {
+        *bytes = static_cast<size_t>(n);
+        return BREACTOROP_DONE;
+    }
+    if (errno == EAGAIN || errno == EINTR) return BREACTOROP_AGAIN;
+    *error = errno;
+    return BREACTOROP_FAILED;
+}
+
+void ReadDone(void* user, int event, size_t bytes) {
+    auto* o = static_cast<BTap*>(user);
+    if (event == BREACTOROP_EVENT_EXITING) {
+        BReactorOp_Free(&o->read_op);
+        return;
+    }
+    o->output_packet = nullptr;
+    if (event == BREACTOROP_EVENT_FAILED) {
+        BLog(BLOG_ERROR, "read operation failed (%d)", BReactorOp_Error(&o->read_op));
+        o->handler_error(o->handler_error_user);
+        return;
+    }
+    PacketSource_Done(&o->output, static_cast<int>(bytes));
+}
+
+void WriteOpHandler(void* user, int event, size_t) {
+    // Only ever waited for; the exiting event is the one that arrives here.
+    auto* o = static_cast<BTap*>(user);
+    if (event == BREACTOROP_EVENT_EXITING) BReactorOp_Free(&o->write_op);
+}
+
+void OutputRecv(void* user, uint8_t* buffer) {
+    auto* o = static_cast<BTap*>(user);
+    o->output_packet = buffer;
+    BReactorOp_Start(&o->read_op, &o->rfd, BREACTOR_READ, ReadAttempt, o);
+}
+
+}  // namespace
+
+int BTap_Init(BTap* o, BReactor* reactor, const char* devspec, BTap_handler_error handler_error, void* user) {
+    o->reactor = reactor;
+    o->handler_error = handler_error;
+    o->handler_error_user = user;
+    o->fd = -1;
+    o->output_packet = nullptr;
+
+    if (!devspec) {
+        BLog(BLOG_ERROR, "no device specification provided");
+        return 0;
+    }
+    char* fields[5];
+    if (!split_spec(5, devspec, fields)) {
+        BLog(BLOG_ERROR, "failed to parse TUN device specification");
+        return 0;
+    }
+    bool parsed = tap_parse_ipv4(fields[2], std::strlen(fields[2]), o->tun_config.local) &&
+                  tap_parse_ipv4(fields[3], std::strlen(fields[3]), o->tun_config.remote_network) &&
+                  tap_parse_ipv4(fields[4], std::strlen(fields[4]), o->tun_config.netmask);
+    std::string tag = fields[0], name = fields[1];
+    for (char* f : fields) std::free(f);
+    if (!parsed) {
+        BLog(BLOG_ERROR, "failed to parse TUN device specification");
+        return 0;
+    }
+    // The block is for the address configuration, which is not ours to apply.
+    BLog(BLOG_INFO, "TUN configuration %u.%u.%u.%u network %u.%u.%u.%u mask %u.%u.%u.%u (not applied)",
+         o->tun_config.local[0], o->tun_config.local[1], o->tun_config.local[2], o->tun_config.local[3],
+         o->tun_config.remote_network[0], o->tun_config.remote_network[1], o->tun_config.remote_network[2],
+         o->tun_config.remote_network[3], o->tun_config.netmask[0], o->tun_config.netmask[1],
+         o->tun_config.netmask[2], o->tun_config.netmask[3]);
+
+    BLog(BLOG_INFO, "Looking for TUN device with component ID %s, name %s", tag.c_str(), name.c_str());
+    if (tag != BTAP_COMPONENT_ID) {
+        BLog(BLOG_ERROR, "Could not find device (component ID must be %s)", BTAP_COMPONENT_ID);
+        return 0;
+    }
+    switch (TunDevice_Find(name)) {
+        case TunLookup::kFound:
+            break;
+        case TunLookup::kMissing:
+            BLog(BLOG_ERROR, "Could not find device (no interface %s)", name.c_str());
+            return 0;
+        case TunLookup::kNotTun:
+            BLog(BLOG_ERROR, "Could not find device (%s is not a TUN device)", name.c_str());
+            return 0;
+    }
+
+    BLog(BLOG_INFO, "Opening device %s", name.c_str());
+    o->fd = TunDevice_Open(name);
+    if (o->fd < 0) {
+        BLog(BLOG_ERROR, "opening /dev/net/tun for %s failed (%d)", name.c_str(), errno);
+        return 0;
+    }
+    o->frame_mtu = TunDevice_GetMtu(name);
+    if (o->frame_mtu < 0) {
+        BLog(BLOG_ERROR, "reading the MTU (SIOCGIFMTU) failed");
+        goto fail;
+    }
+    if (!TunDevice_SetUp(name)) {
+        BLog(BLOG_ERROR, "setting the link up failed");
+        goto fail;
+    }
+    BLog(BLOG_INFO, "Device opened");
+    if (!BReactorFd_Init(&o->rfd, reactor, o->fd)) {
+        BLog(BLOG_ERROR, "registering the device failed");
+        goto fail;
+    }
+    BReactorOp_Init(&o->write_op, reactor, o, WriteOpHandler);
+    BReactorOp_Init(&o->read_op, reactor, o, ReadDone);
+    PacketSource_Init(&o->output, o->frame_mtu, OutputRecv, o, BReactor_JobStack(reactor));
+    return 1;
+
+fail:
+    close(o->fd);
+    o->fd = -1;
+    return 0;
+}
+
+void BTap_Free(BTap* o) {
+    PacketSource_Free(&o->output);
+    if (o->output_packet) BLog(BLOG_DEBUG, "waiting for receiving to finish");
+    BReactorOp_Free(&o->read_op);  // nothing in flight outside user space: dropping it is enough
+    BReactorOp_Free(&o->write_op);
+    o->output_packet = nullptr;
+    BReactorFd_Free(&o->rfd);
+    if (close(o->fd) != 0) {
+        std::fprintf(stderr, "%s:%d Assertion failed\n", __FILE__, __LINE__);
+        std::abort();
+    }
+    o->fd = -1;
+}
+
+int BTap_GetFrameMtu(const BTap* o) {
+    return o->frame_mtu;
+}
+
+PacketSource* BTap_GetOutput(BTap* o) {
+    return &o->output;
+}
+
+void BTap_WritePacket(BTap* o, const uint8_t* data, int len) {
+    if (len < 14) return;  // too short to be a packet worth writing
+    o->write_data = data;
+    o->write_len = len;
+    BReactorOp_Start(&o->write_op, &o->rfd, BREACTOR_WRITE, WriteAttempt, o);
+    int ok = 0;
+    size_t written = 0;
+    BReactorOp_Wait(&o->write_op, &ok, &written);
+    if (!ok) {
+        BLog(BLOG_ERROR, "write operation failed (%d)", BReactorOp_Error(&o->write_op));
+    } else if (written != static_cast<size_t>(len)) {
+        BLog(BLOG_ERROR, "write operation didn't write everything");
+    }
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The engine's TUN device. The device specification is
+//   "tap0901:NAME:LOCAL:NETWORK:NETMASK"
+// where the tag must be "tap0901", NAME is an existing TUN-mode interface of
+// the engine's network namespace, and the three dotted-quad addresses form
+// the TUN configuration block, which is parsed and logged but not applied
+// (addresses belong to the network configuration). The device is a packet
+// source (reads through the reactor) and a packet sink (BTap_WritePacket,
+// complete when it returns).
+
+#include <cstdint>
+
+#include "engine/flow/flow_interfaces.h"
+#include "engine/system/breactor.h"
+
+#define BTAP_COMPONENT_ID "tap0901"
+
+typedef void (*BTap_handler_error)(void* user);
+
+// The TUN configuration block, addresses in network byte order.
+struct BTapTunConfig {
+    uint8_t local[4];
+    uint8_t remote_network[4];
+    uint8_t netmask[4];
+};
+
+struct BTap {
+    BReactor* reactor;
+    BTap_handler_error handler_error;
+    void* handler_error_user;
+    int frame_mtu;
+    int fd;
+    BReactorFd rfd;
+    BReactorOp write_op;
+    BReactorOp read_op;
+    PacketSource output;
+    uint8_t* output_packet;  // the buffer of the read in progress, or null
+    const uint8_t* write_data;
+    int write_len;
+    BTapTunConfig tun_config;
+};
+
+int BTap_Init(BTap* o, BReactor* reactor, const char* devspec, BTap_handler_error handler_error, void* user);
+void BTap_Free(BTap* o);
+int BTap_GetFrameMtu(const BTap* o);
+PacketSource* BTap_GetOutput(BTap* o);
+// Writes one packet; errors are logged and the packet dropped.
+void BTap_WritePacket(BTap* o, const uint8_t* data, int len);
+
+// Splits `text` into `n` fields at ':' (the last field is the rest); on
+// success the caller frees each field with free(). 1 or 0.
+int split_spec(int n, const char* text, char** out);
+// "a.b.c.d", each part 1 to 3 decimal digits (leading zeros skipped) up to 255.
+int tap_parse_ipv4(const char* text, size_t len, uint8_t* out);

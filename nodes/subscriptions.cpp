@@ -1,0 +1,265 @@
+#include "nodes/subscriptions.h"
+
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "foundation/app_paths.h"
+#include "foundation/ascii_case.h"
+#include "foundation/base64.h"
+#include "foundation/ini.h"
+#include "foundation/text_convert.h"
+#include "platform/atomic_file.h"
+#include "platform/ini_file.h"
+
+namespace {
+
+constexpr const wchar_t* kFileName = L"ssrsubscriptions.ini";
+constexpr const wchar_t* kSection = L"basic";
+
+std::wstring NumberedKey(const wchar_t* name, int n) {
+    return name + std::to_wstring(n);
+}
+
+// UTF-8 text as the file keeps it (ill-formed sequences become U+FFFD).
+std::string FileText(const std::string& utf8) {
+    return WideToUtf8String(Utf8ToWideString(utf8));
+}
+
+std::string EncodedText(const std::string& bytes) {
+    return Base64Encode(bytes.data(), bytes.size());
+}
+
+void CopyUpdateProxy(SubscriptionGroup& group, const CNodeInfo* node) {
+    if (!node) {
+        group.proxyType = NodeTypeSocks5;
+        group.proxyServer.clear();
+        group.proxyPort = 0;
+        group.proxyUser.clear();
+        group.proxyPassword.clear();
+        group.proxyMethod.clear();
+        group.proxyProtocol.clear();
+        group.proxyObfs.clear();
+        group.proxyObfsParam.clear();
+        group.proxyProtocolParam.clear();
+        return;
+    }
+    group.proxyType = node->type;
+    group.proxyServer = node->host;
+    group.proxyPort = node->port;
+    group.proxyUser = node->user;
+    group.proxyPassword = node->password;
+    group.proxyMethod = node->method;
+    group.proxyProtocol = node->protocol;
+    group.proxyObfs = node->obfs;
+    group.proxyObfsParam = node->obfsParam;
+    group.proxyProtocolParam = node->protocolParam;
+}
+
+// One record as read from the file; false when the walk ends here.
+bool ReadRecord(const CIni& ini, int n, SubscriptionGroup& g) {
+    auto key = [n](const wchar_t* name) { return NumberedKey(name, n); };
+    auto text = [&](const wchar_t* name) { return ini.GetString(kSection, key(name).c_str(), L""); };
+    auto narrow = [&](const wchar_t* name) { return WideToUtf8String(text(name)); };
+    auto number = [&](const wchar_t* name, int fallback) { return ini.GetInt(kSection, key(name).c_str(), fallback); };
+
+    std::wstring stop[3];
+    const wchar_t* stopKeys[3] = {L"groupname", L"url", L"recently_updated"};
+    for (int i = 0; i < 3; ++i) {
+        stop[i] = ini.GetString(kSection, key(stopKeys[i]).c_str(), kIniSentinel);
+        if (stop[i] == kIniSentinel) return false;
+    }
+    g.groupName = stop[0];
+    g.url = stop[1];
+    // An unsigned 32-bit number widened with its sign: 4294967295 reads as -1.
+    g.recentlyUpdated = number(L"recently_updated", 0);
+    g.frequency = number(L"frequency", 0);
+    g.defaultObfsParams = text(L"default_params_of_obfs");
+
+    std::string server = narrow(L"p_server");
+    auto port = static_cast<uint32_t>(number(L"p_server_port", 0));
+    // A port beyond 16 bits is no port at all rather than a wrapped one.
+    if (server.empty() || port == 0 || port > 65535) return true;
+    g.proxyType = number(L"p_type", NodeTypeSocks5);
+    g.proxyServer = server;
+    g.proxyPort = static_cast<uint16_t>(port);
+    auto setText = [&](std::string& field, const wchar_t* name) {
+        std::string value = narrow(name);
+        if (!value.empty()) field = value;
+    };
+    auto setDecoded = [&](std::string& field, const wchar_t* name) {
+        std::string value = narrow(name);
+        if (!value.empty()) field = Base64Decode(value);
+    };
+    setText(g.proxyUser, L"p_username");
+    setText(g.proxyMethod, L"p_method");
+    setText(g.proxyProtocol, L"p_protocol");
+    setText(g.proxyObfs, L"p_obfs");
+    setDecoded(g.proxyPassword, L"p_password");
+    setDecoded(g.proxyObfsParam, L"p_obfsparam");
+    setDecoded(g.proxyProtocolParam, L"p_protocolparam");
+    return true;
+}
+
+void AppendRecord(std::vector<std::pair<std::string, std::string>>& out, const SubscriptionGroup& g, int n) {
+    auto put = [&](const char* name, std::string value) {
+        out.emplace_back(name + std::to_string(n), std::move(value));
+    };
+    put("groupname", WideToUtf8String(g.groupName));
+    put("url", WideToUtf8String(g.url));
+    put("recently_updated", std::to_string(static_cast<uint32_t>(g.recentlyUpdated)));
+    put("frequency", std::to_string(g.frequency));
+    put("default_params_of_obfs", WideToUtf8String(g.defaultObfsParams));
+    put("p_type", std::to_string(g.proxyType));
+    put("p_server", FileText(g.proxyServer));
+    put("p_server_port", std::to_string(g.proxyPort));
+    put("p_username", FileText(g.proxyUser));
+    put("p_password", EncodedText(g.proxyPassword));
+    put("p_protocol", FileText(g.proxyProtocol));
+    put("p_protocolparam", EncodedText(g.proxyProtocolParam));
+    put("p_obfs", FileText(g.proxyObfs));
+    put("p_obfsparam", EncodedText(g.proxyObfsParam));
+    put("p_method", FileText(g.proxyMethod));
+}
+
+}  // namespace
+
+CSubscriptionStore::CSubscriptionStore(std::filesystem::path programFolder)
+    : programFolder_(std::move(programFolder)) {}
+
+std::filesystem::path CSubscriptionStore::GetFilePath() const {
+    return CIniNembril(programFolder_.empty() ? GetAppDir() : programFolder_, kFileName).GetPathName();
+}
+
+SubscriptionGroupList::iterator CSubscriptionStore::FindUrl(const std::wstring& url) {
+    for (auto it = groups_.begin(); it != groups_.end(); ++it) {
+        if (AsciiEqualsNoCase((*it)->url, url)) return it;
+    }
+    return groups_.end();
+}
+
+int CSubscriptionStore::HasUrl(const std::wstring& url) const {
+    for (const auto& g : groups_) {
+        if (AsciiEqualsNoCase(g->url, url)) return 1;
+    }
+    return 0;
+}
+
+void CSubscriptionStore::Load() {
+    std::filesystem::path file = GetFilePath();
+    if (file.empty()) return;
+    std::error_code ec;
+    bool exists = std::filesystem::exists(file, ec);
+    if (ec) return;
+    if (exists) {
+        // A file we cannot read must survive until it can be read again.
+        std::string bytes;
+        if (!ReadWholeFile(file, &bytes)) return;
+    }
+    syncedFile_ = file;
+
+    CIni ini(file);
+    for (int n = 1;; ++n) {
+        auto group = std::make_unique<SubscriptionGroup>();
+        if (!ReadRecord(ini, n, *group)) break;
+        if (group->url.empty() || HasUrl(group->url)) continue;
+        groups_.push_back(std::move(group));
+    }
+}
+
+int CSubscriptionStore::Save() {
+    std::filesystem::path file = GetFilePath();
+    if (file.empty()) return 0;
+    std::error_code ec;
+    if (file != syncedFile_) {
+        bool exists = std::filesystem::exists(file, ec);
+        if (ec || exists) return 0;  // its records were never loaded: keep them
+    }
+    bool written;
+    if (groups_.empty()) {
+        std::filesystem::remove(file, ec);
+        written = !ec;
+    } else {
+        std::vector<std::pair<std::string, std::string>> values;
+        int n = 0;
+        for (const auto& g : groups_) AppendRecord(values, *g, ++n);
+        written = IniWriteSectionFile(file, WideToUtf8String(kSection), values);
+    }
+    if (!written) return 0;
+    syncedFile_ = file;
+    return 1;
+}
+
+int CSubscriptionStore::Add(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
+                            const std::wstring& defaultObfsParams) {
+    if (HasUrl(url)) return 1;
+    auto group = std::make_unique<SubscriptionGroup>();
+    group->url = url;
+    group->frequency = frequency;
+    group->defaultObfsParams = defaultObfsParams;
+    if (node) CopyUpdateProxy(*group, node);
+    groups_.push_back(std::move(group));
+    Save();
+    return 1;
+}
+
+int CSubscriptionStore::Edit(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
+                             const std::wstring& defaultObfsParams) {
+    if (url.empty()) return 0;
+    auto it = FindUrl(url);
+    if (it == groups_.end()) return 0;
+    SubscriptionGroup& group = **it;
+    group.defaultObfsParams = defaultObfsParams;
+    group.frequency = frequency;
+    CopyUpdateProxy(group, node);
+    Save();
+    return 1;
+}
+
+int CSubscriptionStore::Remove(const std::wstring& url) {
+    auto it = FindUrl(url);
+    if (it == groups_.end()) return 0;
+    groups_.erase(it);
+    Save();
+    return 1;
+}
+
+namespace {
+
+CSubscriptionStore& ProgramStore() {
+    static CSubscriptionStore store;
+    return store;
+}
+
+}  // namespace
+
+void LoadSubscriptions() {
+    ProgramStore().Load();
+}
+
+int SaveSubscriptions() {
+    return ProgramStore().Save();
+}
+
+const SubscriptionGroupList& GetSubscriptionGroups() {
+    return ProgramStore().GetGroups();
+}
+
+int HasSubscriptionUrl(const std::wstring& url) {
+    return ProgramStore().HasUrl(url);
+}
+
+int AddSubscriptionGroup(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
+                         const std::wstring& defaultObfsParams) {
+    return ProgramStore().Add(node, url, frequency, defaultObfsParams);
+}
+
+int EditSubscriptionGroup(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
+                          const std::wstring& defaultObfsParams) {
+    return ProgramStore().Edit(node, url, frequency, defaultObfsParams);
+}
+
+int RemoveSubscriptionGroup(const std::wstring& url) {
+    return ProgramStore().Remove(url);
+}

@@ -1,0 +1,88 @@
+#include "platform/tun_device.h"
+
+// <net/if.h> before the kernel headers, which then leave its names alone.
+#include <net/if.h>
+#include <net/if_arp.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/ethtool.h>
+#include <linux/if_tun.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// An ifreq for `name`, or false when the name cannot be an interface name.
+bool MakeIfreq(const std::string& name, ifreq* ifr) {
+    if (name.empty() || name.size() >= IFNAMSIZ || name.find('/') != std::string::npos) return false;
+    std::memset(ifr, 0, sizeof *ifr);
+    std::memcpy(ifr->ifr_name, name.data(), name.size());
+    return true;
+}
+
+// Interface ioctls on a socket of the calling thread's namespace.
+int IfIoctl(unsigned long request, ifreq* ifr) {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return -1;
+    int r = ioctl(s, request, ifr);
+    int saved = errno;
+    close(s);
+    errno = saved;
+    return r;
+}
+
+}  // namespace
+
+TunLookup TunDevice_Find(const std::string& name) {
+    ifreq ifr;
+    if (!MakeIfreq(name, &ifr) || IfIoctl(SIOCGIFINDEX, &ifr) != 0) return TunLookup::kMissing;
+
+    // The tun driver names itself "tun" for both of its modes; TUN mode has
+    // no link-layer header.
+    ethtool_drvinfo info{};
+    info.cmd = ETHTOOL_GDRVINFO;
+    MakeIfreq(name, &ifr);
+    ifr.ifr_data = reinterpret_cast<char*>(&info);
+    if (IfIoctl(SIOCETHTOOL, &ifr) != 0 || std::strncmp(info.driver, "tun", sizeof info.driver) != 0) {
+        return TunLookup::kNotTun;
+    }
+    MakeIfreq(name, &ifr);
+    if (IfIoctl(SIOCGIFHWADDR, &ifr) != 0 || ifr.ifr_hwaddr.sa_family != ARPHRD_NONE) return TunLookup::kNotTun;
+    return TunLookup::kFound;
+}
+
+int TunDevice_Open(const std::string& name) {
+    ifreq ifr;
+    if (!MakeIfreq(name, &ifr)) {
+        errno = EINVAL;
+        return -1;
+    }
+    int fd = open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    ifr.ifr_flags = IFF_TUN | IFF_NO_PI;
+    if (ioctl(fd, TUNSETIFF, &ifr) != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+int TunDevice_GetMtu(const std::string& name) {
+    ifreq ifr;
+    if (!MakeIfreq(name, &ifr) || IfIoctl(SIOCGIFMTU, &ifr) != 0) return -1;
+    return ifr.ifr_mtu;
+}
+
+int TunDevice_SetUp(const std::string& name) {
+    ifreq ifr;
+    if (!MakeIfreq(name, &ifr) || IfIoctl(SIOCGIFFLAGS, &ifr) != 0) return 0;
+    if (ifr.ifr_flags & IFF_UP) return 1;
+    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
+    return IfIoctl(SIOCSIFFLAGS, &ifr) == 0;
+}
