@@ -1,0 +1,714 @@
+// TCP input: segment checks, control-block lookup, the state machine, data
+// and acknowledgement processing, out-of-order queueing and the callbacks.
+#include <cstring>
+
+#include "engine/stack/inet_chksum.h"
+#include "engine/stack/ip4.h"
+#include "engine/stack/ip6.h"
+#include "engine/stack/nd6.h"
+#include "engine/stack/tcp_priv.h"
+
+// The segment being processed (valid during one tcp_input call).
+static tcp_seg inseg;
+static tcp_hdr* tcphdr;
+static uint32_t seqno, ackno;
+static uint8_t flags;
+static uint16_t tcplen;
+static uint8_t recv_flags;
+static pbuf* recv_data;
+
+#define TF_RESET 0x08U
+#define TF_CLOSED 0x10U
+#define TF_GOT_FIN 0x20U
+
+static err_t tcp_process(tcp_pcb* pcb);
+static void tcp_receive(tcp_pcb* pcb);
+static void tcp_parse_opt(tcp_pcb* pcb);
+static void tcp_listen_input(tcp_pcb_listen* pcb);
+static void tcp_timewait_input(tcp_pcb* pcb);
+
+static uint32_t SegSeq(const tcp_seg* s) { return s->tcphdr->seqno; }  // input segments: host order
+
+static bool DestIsBroadcastOrMulticast(netif* inp) {
+    if (ip_data.current_ip_isipv6) return ip6_addr_ismulticast(&ip_data.current_iphdr_dest.ip6);
+    const ip4_addr_t* d = &ip_data.current_iphdr_dest.ip4;
+    return ip4_addr_isbroadcast(d, inp) || ip4_addr_ismulticast(d);
+}
+
+static void RstReply() {
+    tcp_rst(ackno, seqno + tcplen, &ip_data.current_iphdr_dest, &ip_data.current_iphdr_src, tcphdr->dest,
+            tcphdr->src, ip_data.current_ip_isipv6);
+}
+
+static err_t DeliverRecv(tcp_pcb* pcb, pbuf* p) {
+    if (pcb->recv != nullptr) return pcb->recv(pcb->callback_arg, pcb, p, ERR_OK);
+    // Nobody reads any more: acknowledge and discard.
+    if (p != nullptr) {
+        tcp_recved(pcb, p->tot_len);
+        pbuf_free(p);
+    }
+    return ERR_OK;
+}
+
+void tcp_input(pbuf* p, netif* inp) {
+    const bool isipv6 = ip_data.current_ip_isipv6;
+    if (p->len < TCP_HLEN || DestIsBroadcastOrMulticast(inp) ||
+        ipX_chksum_pseudo(isipv6, p, IP_PROTO_TCP, p->tot_len, &ip_data.current_iphdr_src,
+                          &ip_data.current_iphdr_dest) != 0) {
+        pbuf_free(p);
+        return;
+    }
+    tcphdr = static_cast<tcp_hdr*>(p->payload);
+    uint16_t hdrlen = static_cast<uint16_t>(TCPH_HDRLEN(tcphdr) * 4);
+    // A data offset below 5 words would read the header from the data.
+    if (hdrlen < TCP_HLEN || pbuf_header(p, static_cast<int16_t>(-hdrlen))) {
+        pbuf_free(p);
+        return;
+    }
+    tcphdr->src = ntohs(tcphdr->src);
+    tcphdr->dest = ntohs(tcphdr->dest);
+    seqno = tcphdr->seqno = ntohl(tcphdr->seqno);
+    ackno = tcphdr->ackno = ntohl(tcphdr->ackno);
+    tcphdr->wnd = ntohs(tcphdr->wnd);
+    flags = TCPH_FLAGS(tcphdr);
+    tcplen = static_cast<uint16_t>(p->tot_len + ((flags & (TCP_FIN | TCP_SYN)) ? 1 : 0));
+
+    const ipX_addr_t* local = &ip_data.current_iphdr_dest;
+    const ipX_addr_t* remote = &ip_data.current_iphdr_src;
+    tcp_pcb* pcb = tcp_lookup_active(isipv6, local, remote, tcphdr->dest, tcphdr->src);
+    if (pcb != nullptr) {
+        tcp_move_to_front(pcb);
+    } else {
+        tcp_pcb* tw = tcp_lookup_tw(isipv6, local, remote, tcphdr->dest, tcphdr->src);
+        if (tw != nullptr) {
+            tcp_timewait_input(tw);
+            pbuf_free(p);
+            return;
+        }
+        char ifname[3];
+        netif_full_name(inp, ifname);
+        tcp_pcb_listen* lpcb = nullptr;
+        tcp_pcb_listen* lpcb_prev = nullptr;
+        tcp_pcb_listen* by_if = nullptr;
+        tcp_pcb_listen* by_if_prev = nullptr;
+        for (tcp_pcb_listen *l = tcp_listen_pcbs, *prev = nullptr; l != nullptr; prev = l, l = l->next) {
+            if (!l->bound_to_netif) {
+                if (l->local_port == tcphdr->dest &&
+                    (l->accept_any_ip_version ||
+                     (l->isipv6 == isipv6 &&
+                      (ipX_addr_cmp(&l->local_ip, local) || ipX_addr_isany(isipv6, &l->local_ip))))) {
+                    lpcb = l;
+                    lpcb_prev = prev;
+                    break;
+                }
+            } else if (by_if == nullptr && l->isipv6 == isipv6 && std::memcmp(l->local_netif, ifname, 3) == 0) {
+                by_if = l;
+                by_if_prev = prev;
+            }
+        }
+        if (lpcb == nullptr) {
+            lpcb = by_if;
+            lpcb_prev = by_if_prev;
+        }
+        if (lpcb != nullptr) {
+            if (lpcb_prev != nullptr) {
+                lpcb_prev->next = lpcb->next;
+                lpcb->next = tcp_listen_pcbs;
+                tcp_listen_pcbs = lpcb;
+            }
+            tcp_listen_input(lpcb);
+            pbuf_free(p);
+            return;
+        }
+        if (!(flags & TCP_RST)) RstReply();
+        pbuf_free(p);
+        return;
+    }
+
+    inseg.next = nullptr;
+    inseg.len = p->tot_len;
+    inseg.p = p;
+    inseg.tcphdr = tcphdr;
+    inseg.flags = 0;
+    recv_data = nullptr;
+    recv_flags = 0;
+    // Only this segment's acknowledgement may reach the sent callback.
+    pcb->acked = 0;
+    if (flags & TCP_PSH) p->flags |= PBUF_FLAG_PUSH;
+
+    if (pcb->refused_data != nullptr) {
+        if (tcp_process_refused_data(pcb) == ERR_ABRT || (pcb->refused_data != nullptr && tcplen > 0)) {
+            goto aborted;
+        }
+    }
+    tcp_input_pcb = pcb;
+    tcp_cb_pcb = pcb;
+    tcp_cb_pcb_released = false;
+    {
+        err_t err = tcp_process(pcb);
+        if (err == ERR_ABRT) goto aborted;
+    }
+    if (recv_flags & TF_RESET) {
+        if (pcb->errf != nullptr) pcb->errf(pcb->callback_arg, ERR_RST);
+        tcp_pcb_remove(pcb);
+        tcp_free(pcb);
+    } else if (recv_flags & TF_CLOSED) {
+        if (!(pcb->flags & TF_RXCLOSED) && pcb->errf != nullptr) pcb->errf(pcb->callback_arg, ERR_CLSD);
+        tcp_pcb_remove(pcb);
+        tcp_free(pcb);
+    } else {
+        if (pcb->acked > 0 && pcb->sent != nullptr) {
+            if (pcb->sent(pcb->callback_arg, pcb, pcb->acked) == ERR_ABRT) goto aborted;
+            if (tcp_cb_pcb_released) goto released;
+        }
+        if (recv_data != nullptr) {
+            if (pcb->flags & TF_RXCLOSED) {
+                // The application closed receiving; data it can never read ends the connection.
+                pbuf_free(recv_data);
+                recv_data = nullptr;
+                tcp_abort(pcb);
+                goto aborted;
+            }
+            pbuf* data = recv_data;
+            recv_data = nullptr;
+            err_t err = DeliverRecv(pcb, data);
+            if (err == ERR_ABRT) goto aborted;
+            if (tcp_cb_pcb_released) {
+                if (err != ERR_OK) pbuf_free(data);
+                goto released;
+            }
+            if (err != ERR_OK) pcb->refused_data = data;
+        }
+        if (recv_flags & TF_GOT_FIN) {
+            if (pcb->refused_data != nullptr) {
+                pcb->refused_data->flags |= PBUF_FLAG_TCP_FIN;
+            } else {
+                if (pcb->rcv_wnd != TCP_WND) ++pcb->rcv_wnd;
+                if (pcb->recv != nullptr && pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK) == ERR_ABRT) {
+                    goto aborted;
+                }
+                if (tcp_cb_pcb_released) goto released;
+            }
+        }
+        tcp_input_pcb = nullptr;
+        tcp_output(pcb);
+    }
+    goto aborted;
+released:
+    // The application's close released the block while its callback ran.
+    tcp_cb_pcb_released = false;
+    tcp_free(pcb);
+aborted:
+    tcp_input_pcb = nullptr;
+    tcp_cb_pcb = nullptr;
+    if (recv_data != nullptr) {
+        pbuf_free(recv_data);
+        recv_data = nullptr;
+    }
+    if (inseg.p != nullptr) {
+        pbuf_free(inseg.p);
+        inseg.p = nullptr;
+    }
+}
+
+static void tcp_listen_input(tcp_pcb_listen* lpcb) {
+    if (flags & TCP_RST) return;
+    if (flags & TCP_ACK) {
+        RstReply();
+        return;
+    }
+    if (!(flags & TCP_SYN)) return;
+    tcp_pcb* npcb = tcp_alloc(lpcb->prio);
+    if (npcb == nullptr) return;  // the peer retransmits its SYN
+    npcb->isipv6 = ip_data.current_ip_isipv6;
+    npcb->local_ip = ip_data.current_iphdr_dest;
+    npcb->remote_ip = ip_data.current_iphdr_src;
+    npcb->bound_to_netif = lpcb->bound_to_netif;
+    std::memcpy(npcb->local_netif, lpcb->local_netif, 3);
+    npcb->local_port = tcphdr->dest;
+    npcb->remote_port = tcphdr->src;
+    npcb->state = SYN_RCVD;
+    npcb->rcv_nxt = seqno + 1;
+    npcb->rcv_ann_right_edge = npcb->rcv_nxt;
+    npcb->snd_wnd = tcphdr->wnd;
+    npcb->snd_wnd_max = tcphdr->wnd;
+    npcb->ssthresh = tcphdr->wnd;
+    npcb->snd_wl1 = seqno - 1;
+    npcb->callback_arg = lpcb->callback_arg;
+    npcb->accept = lpcb->accept;
+    npcb->so_options = static_cast<uint8_t>(lpcb->so_options & SOF_INHERITED);
+    tcp_reg_active(npcb);
+    tcp_parse_opt(npcb);
+    npcb->mss = tcp_eff_send_mss(npcb->mss, npcb->isipv6, &npcb->local_ip, &npcb->remote_ip);
+    if (tcp_enqueue_flags(npcb, TCP_SYN | TCP_ACK) != ERR_OK) {
+        tcp_abandon(npcb, 0);
+        return;
+    }
+    tcp_output(npcb);
+}
+
+static void tcp_timewait_input(tcp_pcb* pcb) {
+    if (flags & TCP_RST) return;
+    if (flags & TCP_SYN) {
+        if (TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd)) {
+            RstReply();
+            return;
+        }
+    } else if (flags & TCP_FIN) {
+        pcb->tmr = tcp_ticks;
+    }
+    if (tcplen > 0) {
+        pcb->flags |= TF_ACK_NOW;
+        tcp_output(pcb);
+    }
+}
+
+// The peer acknowledged our FIN: everything up to it was sent and acknowledged.
+static bool OurFinAcked(const tcp_pcb* pcb) {
+    return (flags & TCP_ACK) && ackno == pcb->snd_nxt && pcb->unsent == nullptr;
+}
+
+static void EnterTimeWait(tcp_pcb* pcb) {
+    tcp_pcb_purge(pcb);
+    tcp_unlink(pcb);
+    pcb->state = TIME_WAIT;
+    tcp_reg_tw(pcb);
+}
+
+static err_t tcp_process(tcp_pcb* pcb) {
+    if (flags & TCP_RST) {
+        bool acceptable = pcb->state == SYN_SENT
+                              ? ackno == pcb->snd_nxt
+                              : TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd);
+        if (acceptable) {
+            recv_flags |= TF_RESET;
+            pcb->flags &= static_cast<uint8_t>(~TF_ACK_DELAY);
+            return ERR_RST;
+        }
+        return ERR_OK;
+    }
+    if ((flags & TCP_SYN) && pcb->state != SYN_SENT && pcb->state != SYN_RCVD) {
+        tcp_ack_now(pcb);
+        return ERR_OK;
+    }
+    if (!(pcb->flags & TF_RXCLOSED)) pcb->tmr = tcp_ticks;
+    pcb->keep_cnt_sent = 0;
+    tcp_parse_opt(pcb);
+
+    switch (pcb->state) {
+        case SYN_SENT:
+            if ((flags & TCP_ACK) && (flags & TCP_SYN) && pcb->unacked != nullptr &&
+                ackno == ntohl(pcb->unacked->tcphdr->seqno) + 1) {
+                pcb->snd_buf++;
+                pcb->rcv_nxt = seqno + 1;
+                pcb->rcv_ann_right_edge = pcb->rcv_nxt;
+                pcb->lastack = ackno;
+                pcb->snd_wnd = tcphdr->wnd;
+                pcb->snd_wnd_max = tcphdr->wnd;
+                pcb->snd_wl1 = seqno - 1;
+                pcb->state = ESTABLISHED;
+                pcb->mss = tcp_eff_send_mss(pcb->mss, pcb->isipv6, &pcb->local_ip, &pcb->remote_ip);
+                pcb->ssthresh = static_cast<uint16_t>(pcb->mss * 10);
+                pcb->cwnd = static_cast<uint16_t>(pcb->cwnd == 1 ? pcb->mss * 2 : pcb->mss);
+                LWIP_ASSERT("pcb->snd_queuelen > 0", pcb->snd_queuelen > 0);
+                --pcb->snd_queuelen;
+                tcp_seg* rseg = pcb->unacked;
+                pcb->unacked = rseg->next;
+                tcp_seg_free(rseg);
+                if (pcb->unacked == nullptr) {
+                    pcb->rtime = -1;
+                } else {
+                    pcb->rtime = 0;
+                    pcb->nrtx = 0;
+                }
+                if (pcb->connected != nullptr &&
+                    pcb->connected(pcb->callback_arg, pcb, ERR_OK) == ERR_ABRT) {
+                    return ERR_ABRT;
+                }
+                tcp_ack_now(pcb);
+            } else if (flags & TCP_ACK) {
+                RstReply();
+            }
+            break;
+        case SYN_RCVD:
+            if (flags & TCP_ACK) {
+                if (TCP_SEQ_BETWEEN(ackno, pcb->lastack + 1, pcb->snd_nxt)) {
+                    pcb->state = ESTABLISHED;
+                    LWIP_ASSERT("pcb->accept != NULL", pcb->accept != nullptr);
+                    err_t err = pcb->accept(pcb->callback_arg, pcb, ERR_OK);
+                    if (err != ERR_OK) {
+                        if (err != ERR_ABRT) tcp_abort(pcb);
+                        return ERR_ABRT;
+                    }
+                    uint16_t old_cwnd = pcb->cwnd;
+                    tcp_receive(pcb);
+                    if (pcb->acked != 0) --pcb->acked;
+                    pcb->cwnd = static_cast<uint16_t>(old_cwnd == 1 ? pcb->mss * 2 : pcb->mss);
+                    if (recv_flags & TF_GOT_FIN) {
+                        tcp_ack_now(pcb);
+                        pcb->state = CLOSE_WAIT;
+                    }
+                } else {
+                    RstReply();
+                }
+            } else if ((flags & TCP_SYN) && seqno == pcb->rcv_nxt - 1) {
+                tcp_rexmit(pcb);
+            }
+            break;
+        case CLOSE_WAIT:
+        case ESTABLISHED:
+            tcp_receive(pcb);
+            if (recv_flags & TF_GOT_FIN) {
+                tcp_ack_now(pcb);
+                pcb->state = CLOSE_WAIT;
+            }
+            break;
+        case FIN_WAIT_1:
+            tcp_receive(pcb);
+            if (recv_flags & TF_GOT_FIN) {
+                tcp_ack_now(pcb);
+                if (OurFinAcked(pcb)) {
+                    EnterTimeWait(pcb);
+                } else {
+                    pcb->state = CLOSING;
+                }
+            } else if (OurFinAcked(pcb)) {
+                pcb->state = FIN_WAIT_2;
+            }
+            break;
+        case FIN_WAIT_2:
+            tcp_receive(pcb);
+            if (recv_flags & TF_GOT_FIN) {
+                tcp_ack_now(pcb);
+                EnterTimeWait(pcb);
+            }
+            break;
+        case CLOSING:
+            tcp_receive(pcb);
+            if (OurFinAcked(pcb)) EnterTimeWait(pcb);
+            break;
+        case LAST_ACK:
+            tcp_receive(pcb);
+            if (OurFinAcked(pcb)) recv_flags |= TF_CLOSED;
+            break;
+        default:
+            break;
+    }
+    return ERR_OK;
+}
+
+// Cuts a queued input segment's data to `len` bytes; a FIN no longer at its end goes.
+static void TrimSeg(tcp_seg* seg, uint16_t len) {
+    if (len < seg->len) TCPH_UNSET_FLAG(seg->tcphdr, TCP_FIN);
+    seg->len = len;
+    pbuf_realloc(seg->p, len);
+}
+
+// Inserts `cseg` in front of `next` in the out-of-sequence queue.
+static void tcp_oos_insert_segment(tcp_seg* cseg, tcp_seg* next) {
+    if (TCPH_FLAGS(cseg->tcphdr) & TCP_FIN) {
+        tcp_segs_free(next);
+        next = nullptr;
+    } else {
+        while (next != nullptr && TCP_SEQ_GEQ(SegSeq(cseg) + cseg->len, SegSeq(next) + next->len)) {
+            if (TCPH_FLAGS(next->tcphdr) & TCP_FIN) TCPH_SET_FLAG(cseg->tcphdr, TCP_FIN);
+            tcp_seg* old = next;
+            next = next->next;
+            tcp_seg_free(old);
+        }
+        if (next != nullptr && TCP_SEQ_GT(SegSeq(cseg) + cseg->len, SegSeq(next))) {
+            TrimSeg(cseg, static_cast<uint16_t>(SegSeq(next) - SegSeq(cseg)));
+        }
+    }
+    cseg->next = next;
+}
+
+// A copy of the incoming segment for the out-of-sequence queue, never reaching
+// beyond the right edge of the receive window (which never moves left), so
+// queued data always fits the window once it is in order.
+static tcp_seg* CopyForOoseq(tcp_pcb* pcb) {
+    tcp_seg* cseg = tcp_seg_copy(&inseg);
+    if (cseg == nullptr) return nullptr;
+    uint32_t right = pcb->rcv_nxt + pcb->rcv_wnd;
+    if (TCP_SEQ_GT(SegSeq(cseg) + TCP_TCPLEN_HOSTHDR(cseg, TCPH_FLAGS(cseg->tcphdr)), right)) {
+        TCPH_UNSET_FLAG(cseg->tcphdr, TCP_FIN);
+        uint16_t len = static_cast<uint16_t>(right - SegSeq(cseg));
+        if (len < cseg->len) {
+            cseg->len = len;
+            pbuf_realloc(cseg->p, len);
+        }
+    }
+    return cseg;
+}
+
+static void QueueOutOfOrder(tcp_pcb* pcb) {
+    if (pcb->ooseq == nullptr) {
+        pcb->ooseq = CopyForOoseq(pcb);
+        return;
+    }
+    tcp_seg* prev = nullptr;
+    for (tcp_seg* next = pcb->ooseq; next != nullptr; next = next->next) {
+        if (seqno == SegSeq(next)) {
+            // Same start: keep the longer one.
+            if (inseg.len > next->len) {
+                tcp_seg* cseg = CopyForOoseq(pcb);
+                if (cseg != nullptr) {
+                    if (prev != nullptr) {
+                        prev->next = cseg;
+                    } else {
+                        pcb->ooseq = cseg;
+                    }
+                    tcp_oos_insert_segment(cseg, next);
+                }
+            }
+            return;
+        }
+        if (prev == nullptr) {
+            if (TCP_SEQ_LT(seqno, SegSeq(next))) {
+                tcp_seg* cseg = CopyForOoseq(pcb);
+                if (cseg != nullptr) {
+                    pcb->ooseq = cseg;
+                    tcp_oos_insert_segment(cseg, next);
+                }
+                return;
+            }
+        } else if (TCP_SEQ_BETWEEN(seqno, SegSeq(prev) + 1, SegSeq(next) - 1)) {
+            tcp_seg* cseg = CopyForOoseq(pcb);
+            if (cseg != nullptr) {
+                if (TCP_SEQ_GT(SegSeq(prev) + prev->len, seqno)) {
+                    TrimSeg(prev, static_cast<uint16_t>(seqno - SegSeq(prev)));
+                }
+                prev->next = cseg;
+                tcp_oos_insert_segment(cseg, next);
+            }
+            return;
+        }
+        if (next->next == nullptr && TCP_SEQ_GT(seqno, SegSeq(next))) {
+            if (TCPH_FLAGS(next->tcphdr) & TCP_FIN) return;  // nothing follows the peer's FIN
+            tcp_seg* cseg = CopyForOoseq(pcb);
+            if (cseg != nullptr) {
+                if (TCP_SEQ_GT(SegSeq(next) + next->len, seqno)) {
+                    TrimSeg(next, static_cast<uint16_t>(seqno - SegSeq(next)));
+                }
+                next->next = cseg;
+            }
+            return;
+        }
+        prev = next;
+    }
+}
+
+static void tcp_receive(tcp_pcb* pcb) {
+    LWIP_ASSERT("tcp_receive: wrong state", pcb->state >= ESTABLISHED);
+    if (flags & TCP_ACK) {
+        uint32_t right_wnd_edge = pcb->snd_wnd + pcb->snd_wl2;
+        if (TCP_SEQ_LT(pcb->snd_wl1, seqno) || (pcb->snd_wl1 == seqno && TCP_SEQ_LT(pcb->snd_wl2, ackno)) ||
+            (pcb->snd_wl2 == ackno && tcphdr->wnd > pcb->snd_wnd)) {
+            pcb->snd_wnd = tcphdr->wnd;
+            if (pcb->snd_wnd_max < tcphdr->wnd) pcb->snd_wnd_max = tcphdr->wnd;
+            pcb->snd_wl1 = seqno;
+            pcb->snd_wl2 = ackno;
+            if (pcb->snd_wnd == 0) {
+                if (pcb->persist_backoff == 0) {
+                    pcb->persist_cnt = 0;
+                    pcb->persist_backoff = 1;
+                }
+            } else if (pcb->persist_backoff > 0) {
+                pcb->persist_backoff = 0;
+            }
+        }
+        if (TCP_SEQ_LEQ(ackno, pcb->lastack)) {
+            pcb->acked = 0;
+            if (tcplen == 0 && pcb->snd_wl2 + pcb->snd_wnd == right_wnd_edge && pcb->rtime >= 0 &&
+                pcb->lastack == ackno) {
+                if (pcb->dupacks < 0xff) ++pcb->dupacks;
+                if (pcb->dupacks > 3) {
+                    if (static_cast<uint16_t>(pcb->cwnd + pcb->mss) > pcb->cwnd) pcb->cwnd += pcb->mss;
+                } else if (pcb->dupacks == 3) {
+                    tcp_rexmit_fast(pcb);
+                }
+            } else {
+                pcb->dupacks = 0;
+            }
+        } else if (TCP_SEQ_BETWEEN(ackno, pcb->lastack + 1, pcb->snd_nxt)) {
+            if (pcb->flags & TF_INFR) {
+                pcb->flags &= static_cast<uint8_t>(~TF_INFR);
+                pcb->cwnd = pcb->ssthresh;
+            }
+            pcb->nrtx = 0;
+            pcb->rto = static_cast<int16_t>((pcb->sa >> 3) + pcb->sv);
+            pcb->acked = static_cast<uint16_t>(ackno - pcb->lastack);
+            pcb->snd_buf = static_cast<uint16_t>(pcb->snd_buf + pcb->acked);
+            pcb->dupacks = 0;
+            pcb->lastack = ackno;
+            if (pcb->state >= ESTABLISHED) {
+                if (pcb->cwnd < pcb->ssthresh) {
+                    if (static_cast<uint16_t>(pcb->cwnd + pcb->mss) > pcb->cwnd) pcb->cwnd += pcb->mss;
+                } else {
+                    auto new_cwnd = static_cast<uint16_t>(pcb->cwnd + pcb->mss * pcb->mss / pcb->cwnd);
+                    if (new_cwnd > pcb->cwnd) pcb->cwnd = new_cwnd;
+                }
+            }
+            while (pcb->unacked != nullptr &&
+                   TCP_SEQ_LEQ(ntohl(pcb->unacked->tcphdr->seqno) + TCP_TCPLEN(pcb->unacked), ackno)) {
+                tcp_seg* next = pcb->unacked;
+                pcb->unacked = next->next;
+                if (pcb->acked != 0 && (TCPH_FLAGS(next->tcphdr) & TCP_FIN)) --pcb->acked;
+                pcb->snd_queuelen = static_cast<uint16_t>(pcb->snd_queuelen - pbuf_clen(next->p));
+                tcp_seg_free(next);
+            }
+            pcb->rtime = pcb->unacked == nullptr ? -1 : 0;
+            pcb->polltmr = 0;
+            if (pcb->isipv6) nd6_reachability_hint(&pcb->remote_ip.ip6);
+        } else {
+            pcb->acked = 0;
+        }
+        while (pcb->unsent != nullptr &&
+               TCP_SEQ_BETWEEN(ackno, ntohl(pcb->unsent->tcphdr->seqno) + TCP_TCPLEN(pcb->unsent),
+                               pcb->snd_nxt)) {
+            tcp_seg* next = pcb->unsent;
+            pcb->unsent = next->next;
+            if (pcb->unsent == nullptr) pcb->unsent_oversize = 0;
+            if (pcb->acked != 0 && (TCPH_FLAGS(next->tcphdr) & TCP_FIN)) --pcb->acked;
+            pcb->snd_queuelen = static_cast<uint16_t>(pcb->snd_queuelen - pbuf_clen(next->p));
+            tcp_seg_free(next);
+        }
+        if (pcb->rttest != 0 && TCP_SEQ_LT(pcb->rtseq, ackno)) {
+            auto m = static_cast<int16_t>(tcp_ticks - pcb->rttest);
+            m = static_cast<int16_t>(m - (pcb->sa >> 3));
+            pcb->sa = static_cast<int16_t>(pcb->sa + m);
+            if (m < 0) m = static_cast<int16_t>(-m);
+            m = static_cast<int16_t>(m - (pcb->sv >> 2));
+            pcb->sv = static_cast<int16_t>(pcb->sv + m);
+            pcb->rto = static_cast<int16_t>((pcb->sa >> 3) + pcb->sv);
+            pcb->rttest = 0;
+        }
+    }
+
+    if (tcplen > 0 && pcb->state < CLOSE_WAIT) {
+        // Cut off what was already received.
+        if (TCP_SEQ_BETWEEN(pcb->rcv_nxt, seqno + 1, seqno + tcplen - 1)) {
+            uint32_t off = pcb->rcv_nxt - seqno;
+            pbuf* p = inseg.p;
+            if (off > p->tot_len) off = p->tot_len;
+            if (p->len < off) {
+                auto new_tot_len = static_cast<uint16_t>(p->tot_len - off);
+                while (p->len < off) {
+                    off -= p->len;
+                    p->tot_len = new_tot_len;
+                    p->len = 0;
+                    p = p->next;
+                }
+            }
+            pbuf_header(p, static_cast<int16_t>(-static_cast<int32_t>(off)));
+            inseg.len = static_cast<uint16_t>(inseg.len - (pcb->rcv_nxt - seqno < inseg.len ? pcb->rcv_nxt - seqno
+                                                                                              : inseg.len));
+            inseg.tcphdr->seqno = seqno = pcb->rcv_nxt;
+        } else if (TCP_SEQ_LT(seqno, pcb->rcv_nxt)) {
+            tcp_ack_now(pcb);
+        }
+
+        if (TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd - 1)) {
+            if (pcb->rcv_nxt == seqno) {
+                tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
+                if (tcplen > pcb->rcv_wnd) {
+                    if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) TCPH_UNSET_FLAG(inseg.tcphdr, TCP_FIN);
+                    inseg.len = pcb->rcv_wnd;
+                    if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) --inseg.len;
+                    pbuf_realloc(inseg.p, inseg.len);
+                    tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
+                }
+                if (pcb->ooseq != nullptr) {
+                    if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) {
+                        tcp_segs_free(pcb->ooseq);
+                        pcb->ooseq = nullptr;
+                    } else {
+                        tcp_seg* next = pcb->ooseq;
+                        while (next != nullptr && TCP_SEQ_GEQ(seqno + tcplen, SegSeq(next) + next->len)) {
+                            if ((TCPH_FLAGS(next->tcphdr) & TCP_FIN) && !(TCPH_FLAGS(inseg.tcphdr) & TCP_SYN)) {
+                                TCPH_SET_FLAG(inseg.tcphdr, TCP_FIN);
+                                tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
+                            }
+                            tcp_seg* prev = next;
+                            next = next->next;
+                            tcp_seg_free(prev);
+                        }
+                        if (next != nullptr && TCP_SEQ_GT(seqno + tcplen, SegSeq(next))) {
+                            inseg.len = static_cast<uint16_t>(SegSeq(next) - seqno);
+                            if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) --inseg.len;
+                            TCPH_UNSET_FLAG(inseg.tcphdr, TCP_FIN);
+                            pbuf_realloc(inseg.p, inseg.len);
+                            tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
+                        }
+                        pcb->ooseq = next;
+                    }
+                }
+                pcb->rcv_nxt = seqno + tcplen;
+                pcb->rcv_wnd = static_cast<uint16_t>(pcb->rcv_wnd - tcplen);
+                tcp_update_rcv_ann_wnd(pcb);
+                if (inseg.p->tot_len > 0) {
+                    recv_data = inseg.p;
+                    inseg.p = nullptr;
+                }
+                if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) recv_flags |= TF_GOT_FIN;
+                while (pcb->ooseq != nullptr && SegSeq(pcb->ooseq) == pcb->rcv_nxt) {
+                    tcp_seg* cseg = pcb->ooseq;
+                    uint16_t clen = TCP_TCPLEN_HOSTHDR(cseg, TCPH_FLAGS(cseg->tcphdr));
+                    if (clen > pcb->rcv_wnd) break;  // cannot happen: queued data lies inside the window
+                    seqno = SegSeq(cseg);
+                    pcb->rcv_nxt += clen;
+                    pcb->rcv_wnd = static_cast<uint16_t>(pcb->rcv_wnd - clen);
+                    tcp_update_rcv_ann_wnd(pcb);
+                    if (cseg->p->tot_len > 0) {
+                        if (recv_data != nullptr) {
+                            pbuf_cat(recv_data, cseg->p);
+                        } else {
+                            recv_data = cseg->p;
+                        }
+                        cseg->p = nullptr;
+                    }
+                    if (TCPH_FLAGS(cseg->tcphdr) & TCP_FIN) {
+                        recv_flags |= TF_GOT_FIN;
+                        if (pcb->state == ESTABLISHED) pcb->state = CLOSE_WAIT;
+                    }
+                    pcb->ooseq = cseg->next;
+                    tcp_seg_free(cseg);
+                }
+                tcp_ack(pcb);
+                if (pcb->isipv6) nd6_reachability_hint(&pcb->remote_ip.ip6);
+            } else {
+                tcp_send_empty_ack(pcb);
+                QueueOutOfOrder(pcb);
+            }
+        } else {
+            tcp_send_empty_ack(pcb);
+        }
+    } else if (!TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd - 1)) {
+        tcp_ack_now(pcb);
+    }
+}
+
+static void tcp_parse_opt(tcp_pcb* pcb) {
+    if (TCPH_HDRLEN(tcphdr) <= 5) return;
+    const auto* opts = reinterpret_cast<const uint8_t*>(tcphdr) + TCP_HLEN;
+    uint16_t max_c = static_cast<uint16_t>((TCPH_HDRLEN(tcphdr) - 5) << 2);
+    for (uint16_t c = 0; c < max_c;) {
+        uint8_t opt = opts[c];
+        if (opt == 0) return;  // end of options
+        if (opt == 1) {        // no operation
+            ++c;
+            continue;
+        }
+        if (c + 1 >= max_c) return;
+        uint8_t optlen = opts[c + 1];
+        if (opt == 2) {
+            if (optlen != 4 || c + 4 > max_c) return;
+            uint16_t mss = static_cast<uint16_t>((opts[c + 2] << 8) | opts[c + 3]);
+            pcb->mss = (mss > TCP_MSS || mss == 0) ? TCP_MSS : mss;
+            c = static_cast<uint16_t>(c + 4);
+            continue;
+        }
+        if (optlen == 0) return;
+        c = static_cast<uint16_t>(c + optlen);
+    }
+}

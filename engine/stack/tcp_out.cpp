@@ -1,0 +1,420 @@
+// TCP output: the send queue, segment building, transmission under the send
+// and congestion windows and Nagle, retransmission, resets and probes.
+#include <cstring>
+
+#include "engine/stack/inet_chksum.h"
+#include "engine/stack/ip4.h"
+#include "engine/stack/ip6.h"
+#include "engine/stack/memp.h"
+#include "engine/stack/tcp_priv.h"
+
+static uint32_t SegSeqOut(const tcp_seg* s) { return ntohl(s->tcphdr->seqno); }
+
+static tcp_seg* tcp_create_segment(tcp_pcb* pcb, pbuf* p, uint8_t hdrflags, uint32_t seqno, uint8_t optflags) {
+    uint8_t optlen = LWIP_TCP_OPT_LENGTH(optflags);
+    auto* seg = static_cast<tcp_seg*>(memp_malloc(MEMP_TCP_SEG));
+    if (seg == nullptr) {
+        pbuf_free(p);
+        return nullptr;
+    }
+    seg->flags = optflags;
+    seg->next = nullptr;
+    seg->p = p;
+    seg->len = static_cast<uint16_t>(p->tot_len - optlen);
+    if (pbuf_header(p, TCP_HLEN)) {
+        memp_free(MEMP_TCP_SEG, seg);
+        pbuf_free(p);
+        return nullptr;
+    }
+    seg->tcphdr = static_cast<tcp_hdr*>(p->payload);
+    seg->tcphdr->src = htons(pcb->local_port);
+    seg->tcphdr->dest = htons(pcb->remote_port);
+    seg->tcphdr->seqno = htonl(seqno);
+    TCPH_HDRLEN_FLAGS_SET(seg->tcphdr, static_cast<uint16_t>(5 + optlen / 4), hdrflags);
+    seg->tcphdr->urgp = 0;
+    return seg;
+}
+
+// A buffer for `length` bytes; while Nagle may hold the data back, it gets
+// spare room so later small writes fill it instead of making new segments.
+static pbuf* tcp_pbuf_prealloc(pbuf_layer layer, uint16_t length, uint16_t max_length, uint16_t* oversize,
+                               tcp_pcb* pcb, bool first_seg) {
+    uint16_t alloc = length;
+    if (length < max_length && !(pcb->flags & TF_NODELAY) &&
+        (!first_seg || pcb->unsent != nullptr || pcb->unacked != nullptr)) {
+        uint32_t want = (uint32_t(length) + TCP_MSS + 3U) & ~3U;
+        alloc = static_cast<uint16_t>(want < max_length ? want : max_length);
+    }
+    pbuf* p = pbuf_alloc(layer, alloc, PBUF_RAM);
+    if (p == nullptr) return nullptr;
+    LWIP_ASSERT("need unchained pbuf", p->next == nullptr);
+    *oversize = static_cast<uint16_t>(p->len - length);
+    p->len = p->tot_len = length;
+    return p;
+}
+
+static err_t tcp_write_checks(tcp_pcb* pcb, uint16_t len) {
+    if (pcb->state != ESTABLISHED && pcb->state != CLOSE_WAIT && pcb->state != SYN_SENT &&
+        pcb->state != SYN_RCVD) {
+        return ERR_CONN;
+    }
+    if (len == 0) return ERR_OK;
+    if (len > pcb->snd_buf || pcb->snd_queuelen >= TCP_SND_QUEUELEN) {
+        pcb->flags |= TF_NAGLEMEMERR;
+        return ERR_MEM;
+    }
+    return ERR_OK;
+}
+
+err_t tcp_write(tcp_pcb* pcb, const void* arg, uint16_t len) {
+    LWIP_ASSERT("tcp_write: arg == NULL (programmer violates API)", arg != nullptr);
+    err_t err = tcp_write_checks(pcb, len);
+    if (err != ERR_OK) return err;
+    if (len == 0) return ERR_OK;
+    const auto* data = static_cast<const uint8_t*>(arg);
+    uint16_t queuelen = pcb->snd_queuelen;
+    uint16_t mss_local = pcb->mss < pcb->snd_wnd_max / 2 ? pcb->mss : static_cast<uint16_t>(pcb->snd_wnd_max / 2);
+    uint16_t pos = 0, oversize = 0, oversize_used = 0;
+    tcp_seg* last_unsent = nullptr;
+    tcp_seg* queue = nullptr;
+    tcp_seg* prev_seg = nullptr;
+    tcp_seg* seg = nullptr;
+    pbuf* concat_p = nullptr;
+
+    if (pcb->unsent != nullptr) {
+        for (last_unsent = pcb->unsent; last_unsent->next != nullptr; last_unsent = last_unsent->next) {
+        }
+        int space = int(mss_local) - (last_unsent->len + LWIP_TCP_OPT_LENGTH(last_unsent->flags));
+        oversize = pcb->unsent_oversize;
+        if (oversize > 0) {
+            oversize_used = oversize < len ? oversize : len;
+            pos = static_cast<uint16_t>(pos + oversize_used);
+            oversize = static_cast<uint16_t>(oversize - oversize_used);
+            space -= oversize_used;
+        }
+        if (pos < len && space > 0 && last_unsent->len > 0) {
+            auto seglen = static_cast<uint16_t>(space < len - pos ? space : len - pos);
+            concat_p = tcp_pbuf_prealloc(PBUF_RAW, seglen, static_cast<uint16_t>(space), &oversize, pcb, true);
+            if (concat_p == nullptr) goto memerr;
+            std::memcpy(concat_p->payload, data + pos, seglen);
+            pos = static_cast<uint16_t>(pos + seglen);
+            queuelen = static_cast<uint16_t>(queuelen + pbuf_clen(concat_p));
+        }
+    }
+
+    while (pos < len) {
+        if (mss_local == 0) goto memerr;  // the peer never announced a usable window
+        uint16_t left = static_cast<uint16_t>(len - pos);
+        uint16_t seglen = left > mss_local ? mss_local : left;
+        pbuf* p = tcp_pbuf_prealloc(PBUF_TRANSPORT, seglen, mss_local, &oversize, pcb, queue == nullptr);
+        if (p == nullptr) goto memerr;
+        std::memcpy(p->payload, data + pos, seglen);
+        queuelen = static_cast<uint16_t>(queuelen + pbuf_clen(p));
+        if (queuelen > TCP_SND_QUEUELEN) {
+            pbuf_free(p);
+            goto memerr;
+        }
+        seg = tcp_create_segment(pcb, p, 0, pcb->snd_lbb + pos, 0);
+        if (seg == nullptr) goto memerr;
+        if (queue == nullptr) {
+            queue = seg;
+        } else {
+            prev_seg->next = seg;
+        }
+        prev_seg = seg;
+        pos = static_cast<uint16_t>(pos + seglen);
+    }
+
+    // Everything is allocated: commit.
+    if (oversize_used > 0) {
+        for (pbuf* p = last_unsent->p; p != nullptr; p = p->next) {
+            p->tot_len = static_cast<uint16_t>(p->tot_len + oversize_used);
+            if (p->next == nullptr) {
+                std::memcpy(static_cast<uint8_t*>(p->payload) + p->len, data, oversize_used);
+                p->len = static_cast<uint16_t>(p->len + oversize_used);
+            }
+        }
+        last_unsent->len = static_cast<uint16_t>(last_unsent->len + oversize_used);
+    }
+    pcb->unsent_oversize = oversize;
+    if (concat_p != nullptr) {
+        pbuf_cat(last_unsent->p, concat_p);
+        last_unsent->len = static_cast<uint16_t>(last_unsent->len + concat_p->tot_len);
+    }
+    if (last_unsent == nullptr) {
+        pcb->unsent = queue;
+    } else {
+        last_unsent->next = queue;
+    }
+    pcb->snd_lbb += len;
+    pcb->snd_buf = static_cast<uint16_t>(pcb->snd_buf - len);
+    pcb->snd_queuelen = queuelen;
+    if (seg == nullptr) seg = last_unsent;
+    if (seg != nullptr) TCPH_SET_FLAG(seg->tcphdr, TCP_PSH);
+    return ERR_OK;
+
+memerr:
+    pcb->flags |= TF_NAGLEMEMERR;
+    if (concat_p != nullptr) pbuf_free(concat_p);
+    tcp_segs_free(queue);
+    return ERR_MEM;
+}
+
+err_t tcp_enqueue_flags(tcp_pcb* pcb, uint8_t hdrflags) {
+    LWIP_ASSERT("tcp_enqueue_flags: need either TCP_SYN or TCP_FIN in flags (programmer violates API)",
+                (hdrflags & (TCP_SYN | TCP_FIN)) != 0);
+    if (pcb->snd_queuelen >= TCP_SND_QUEUELEN) {
+        pcb->flags |= TF_NAGLEMEMERR;
+        return ERR_MEM;
+    }
+    uint8_t optflags = (hdrflags & TCP_SYN) ? TF_SEG_OPTS_MSS : 0;
+    uint8_t optlen = LWIP_TCP_OPT_LENGTH(optflags);
+    if (pcb->snd_buf == 0) return ERR_MEM;
+    pbuf* p = pbuf_alloc(PBUF_TRANSPORT, optlen, PBUF_RAM);
+    if (p == nullptr) {
+        pcb->flags |= TF_NAGLEMEMERR;
+        return ERR_MEM;
+    }
+    tcp_seg* seg = tcp_create_segment(pcb, p, hdrflags, pcb->snd_lbb, optflags);
+    if (seg == nullptr) {
+        pcb->flags |= TF_NAGLEMEMERR;
+        return ERR_MEM;
+    }
+    if (pcb->unsent == nullptr) {
+        pcb->unsent = seg;
+    } else {
+        tcp_seg* last = pcb->unsent;
+        while (last->next != nullptr) last = last->next;
+        last->next = seg;
+    }
+    pcb->unsent_oversize = 0;
+    ++pcb->snd_lbb;
+    --pcb->snd_buf;
+    if (hdrflags & TCP_FIN) pcb->flags |= TF_FIN;
+    pcb->snd_queuelen = static_cast<uint16_t>(pcb->snd_queuelen + pbuf_clen(seg->p));
+    return ERR_OK;
+}
+
+err_t tcp_send_fin(tcp_pcb* pcb) {
+    if (pcb->unsent != nullptr) {
+        tcp_seg* last = pcb->unsent;
+        while (last->next != nullptr) last = last->next;
+        if ((TCPH_FLAGS(last->tcphdr) & (TCP_SYN | TCP_FIN | TCP_RST)) == 0) {
+            TCPH_SET_FLAG(last->tcphdr, TCP_FIN);
+            pcb->flags |= TF_FIN;
+            return ERR_OK;
+        }
+    }
+    return tcp_enqueue_flags(pcb, TCP_FIN);
+}
+
+// A header-only segment with ACK for the block; IP room in front.
+static pbuf* tcp_output_alloc_header(tcp_pcb* pcb, uint16_t datalen, uint32_t seqno_be) {
+    pbuf* p = pbuf_alloc(PBUF_IP, static_cast<uint16_t>(TCP_HLEN + datalen), PBUF_RAM);
+    if (p == nullptr) return nullptr;
+    auto* h = static_cast<tcp_hdr*>(p->payload);
+    h->src = htons(pcb->local_port);
+    h->dest = htons(pcb->remote_port);
+    h->seqno = seqno_be;
+    h->ackno = htonl(pcb->rcv_nxt);
+    TCPH_HDRLEN_FLAGS_SET(h, 5, TCP_ACK);
+    h->wnd = htons(pcb->rcv_ann_wnd);
+    h->chksum = 0;
+    h->urgp = 0;
+    pcb->rcv_ann_right_edge = pcb->rcv_nxt + pcb->rcv_ann_wnd;
+    return p;
+}
+
+static void SendHeaderOnly(tcp_pcb* pcb, pbuf* p, uint8_t tos) {
+    auto* h = static_cast<tcp_hdr*>(p->payload);
+    h->chksum = ipX_chksum_pseudo(pcb->isipv6, p, IP_PROTO_TCP, p->tot_len, &pcb->local_ip, &pcb->remote_ip);
+    ipX_output(pcb->isipv6, p, &pcb->local_ip, &pcb->remote_ip, pcb->ttl, tos, IP_PROTO_TCP);
+    pbuf_free(p);
+}
+
+err_t tcp_send_empty_ack(tcp_pcb* pcb) {
+    pbuf* p = tcp_output_alloc_header(pcb, 0, htonl(pcb->snd_nxt));
+    if (p == nullptr) return ERR_BUF;
+    pcb->flags &= static_cast<uint8_t>(~(TF_ACK_DELAY | TF_ACK_NOW));
+    SendHeaderOnly(pcb, p, pcb->tos);
+    return ERR_OK;
+}
+
+static bool LocalAddressReady(tcp_pcb* pcb) {
+    if (!ipX_addr_isany(pcb->isipv6, &pcb->local_ip)) return true;
+    ipX_addr_t local{};
+    if (pcb->isipv6) {
+        netif* n = ip6_route_lookup(nullptr, &pcb->remote_ip.ip6);
+        const ip6_addr_t* src = n != nullptr ? ip6_select_source(n, &pcb->remote_ip.ip6) : nullptr;
+        if (src == nullptr) return false;
+        local.ip6 = *src;
+    } else {
+        netif* n = ip_route_lookup(&pcb->remote_ip.ip4);
+        if (n == nullptr) return false;
+        ipX_addr_set_ip4(&local, &n->ip_addr);
+    }
+    // The address is part of the block's key in its table.
+    uint8_t list = pcb->on_list;
+    tcp_unlink(pcb);
+    pcb->local_ip = local;
+    if (list == TCP_ON_ACTIVE) tcp_reg_active(pcb);
+    if (list == TCP_ON_TW) tcp_reg_tw(pcb);
+    return true;
+}
+
+static void tcp_output_segment(tcp_seg* seg, tcp_pcb* pcb) {
+    seg->tcphdr->ackno = htonl(pcb->rcv_nxt);
+    seg->tcphdr->wnd = htons(pcb->rcv_ann_wnd);
+    pcb->rcv_ann_right_edge = pcb->rcv_nxt + pcb->rcv_ann_wnd;
+    if (seg->flags & TF_SEG_OPTS_MSS) {
+        uint16_t mss = tcp_eff_send_mss(TCP_MSS, pcb->isipv6, &pcb->local_ip, &pcb->remote_ip);
+        uint32_t opt = htonl(0x02040000U | mss);
+        std::memcpy(reinterpret_cast<uint8_t*>(seg->tcphdr) + TCP_HLEN, &opt, 4);
+    }
+    if (pcb->rtime == -1) pcb->rtime = 0;
+    if (!LocalAddressReady(pcb)) return;
+    if (pcb->rttest == 0) {
+        pcb->rttest = tcp_ticks;
+        pcb->rtseq = SegSeqOut(seg);
+    }
+    auto hdr_off = static_cast<uint16_t>(reinterpret_cast<uint8_t*>(seg->tcphdr) -
+                                         static_cast<uint8_t*>(seg->p->payload));
+    seg->p->len = static_cast<uint16_t>(seg->p->len - hdr_off);
+    seg->p->tot_len = static_cast<uint16_t>(seg->p->tot_len - hdr_off);
+    seg->p->payload = seg->tcphdr;
+    seg->tcphdr->chksum = 0;
+    seg->tcphdr->chksum =
+        ipX_chksum_pseudo(pcb->isipv6, seg->p, IP_PROTO_TCP, seg->p->tot_len, &pcb->local_ip, &pcb->remote_ip);
+    ipX_output(pcb->isipv6, seg->p, &pcb->local_ip, &pcb->remote_ip, pcb->ttl, pcb->tos, IP_PROTO_TCP);
+}
+
+// Whether Nagle lets the first unsent segment go now.
+static bool tcp_do_output_nagle(const tcp_pcb* pcb) {
+    return pcb->unacked == nullptr || (pcb->flags & (TF_NODELAY | TF_INFR)) ||
+           (pcb->unsent != nullptr && (pcb->unsent->next != nullptr || pcb->unsent->len >= pcb->mss)) ||
+           pcb->snd_buf == 0 || pcb->snd_queuelen >= TCP_SND_QUEUELEN;
+}
+
+err_t tcp_output(tcp_pcb* pcb) {
+    LWIP_ASSERT("don't call tcp_output for listen-pcbs", pcb->state != LISTEN);
+    if (tcp_input_pcb == pcb) return ERR_OK;
+    uint32_t wnd = pcb->snd_wnd < pcb->cwnd ? pcb->snd_wnd : pcb->cwnd;
+    tcp_seg* seg = pcb->unsent;
+    if ((pcb->flags & TF_ACK_NOW) &&
+        (seg == nullptr || SegSeqOut(seg) - pcb->lastack + seg->len > wnd)) {
+        return tcp_send_empty_ack(pcb);
+    }
+    tcp_seg* useg = pcb->unacked;
+    if (useg != nullptr) {
+        while (useg->next != nullptr) useg = useg->next;
+    }
+    while (seg != nullptr && SegSeqOut(seg) - pcb->lastack + seg->len <= wnd) {
+        LWIP_ASSERT("RST not expected here!", (TCPH_FLAGS(seg->tcphdr) & TCP_RST) == 0);
+        if (!tcp_do_output_nagle(pcb) && (pcb->flags & (TF_NAGLEMEMERR | TF_FIN)) == 0) break;
+        pcb->unsent = seg->next;
+        if (pcb->state != SYN_SENT) {
+            TCPH_SET_FLAG(seg->tcphdr, TCP_ACK);
+            pcb->flags &= static_cast<uint8_t>(~(TF_ACK_DELAY | TF_ACK_NOW));
+        }
+        tcp_output_segment(seg, pcb);
+        uint32_t snd_nxt = SegSeqOut(seg) + TCP_TCPLEN(seg);
+        if (TCP_SEQ_LT(pcb->snd_nxt, snd_nxt)) pcb->snd_nxt = snd_nxt;
+        if (TCP_TCPLEN(seg) > 0) {
+            seg->next = nullptr;
+            if (pcb->unacked == nullptr) {
+                pcb->unacked = seg;
+                useg = seg;
+            } else if (TCP_SEQ_LT(SegSeqOut(seg), SegSeqOut(useg))) {
+                tcp_seg** cur = &pcb->unacked;
+                while (*cur != nullptr && TCP_SEQ_LT(SegSeqOut(*cur), SegSeqOut(seg))) cur = &(*cur)->next;
+                seg->next = *cur;
+                *cur = seg;
+            } else {
+                useg->next = seg;
+                useg = seg;
+            }
+        } else {
+            tcp_seg_free(seg);
+        }
+        seg = pcb->unsent;
+    }
+    if (pcb->unsent == nullptr) pcb->unsent_oversize = 0;
+    pcb->flags &= static_cast<uint8_t>(~TF_NAGLEMEMERR);
+    return ERR_OK;
+}
+
+void tcp_rst(uint32_t seqno, uint32_t ackno, const ipX_addr_t* local_ip, const ipX_addr_t* remote_ip,
+             uint16_t local_port, uint16_t remote_port, bool isipv6) {
+    pbuf* p = pbuf_alloc(PBUF_IP, TCP_HLEN, PBUF_RAM);
+    if (p == nullptr) return;
+    auto* h = static_cast<tcp_hdr*>(p->payload);
+    h->src = htons(local_port);
+    h->dest = htons(remote_port);
+    h->seqno = htonl(seqno);
+    h->ackno = htonl(ackno);
+    TCPH_HDRLEN_FLAGS_SET(h, 5, TCP_RST | TCP_ACK);
+    h->wnd = htons(TCP_WND);
+    h->chksum = 0;
+    h->urgp = 0;
+    h->chksum = ipX_chksum_pseudo(isipv6, p, IP_PROTO_TCP, p->tot_len, local_ip, remote_ip);
+    ipX_output(isipv6, p, local_ip, remote_ip, TCP_TTL, 0, IP_PROTO_TCP);
+    pbuf_free(p);
+}
+
+void tcp_rexmit_rto(tcp_pcb* pcb) {
+    if (pcb->unacked == nullptr) return;
+    tcp_seg* last = pcb->unacked;
+    while (last->next != nullptr) last = last->next;
+    last->next = pcb->unsent;
+    pcb->unsent = pcb->unacked;
+    pcb->unacked = nullptr;
+    if (pcb->nrtx < 0xff) ++pcb->nrtx;
+    pcb->rttest = 0;
+    tcp_output(pcb);
+}
+
+void tcp_rexmit(tcp_pcb* pcb) {
+    if (pcb->unacked == nullptr) return;
+    tcp_seg* seg = pcb->unacked;
+    pcb->unacked = seg->next;
+    tcp_seg** cur = &pcb->unsent;
+    while (*cur != nullptr && TCP_SEQ_LT(SegSeqOut(*cur), SegSeqOut(seg))) cur = &(*cur)->next;
+    seg->next = *cur;
+    *cur = seg;
+    if (seg->next == nullptr) pcb->unsent_oversize = 0;
+    if (pcb->nrtx < 0xff) ++pcb->nrtx;
+    pcb->rttest = 0;
+}
+
+void tcp_rexmit_fast(tcp_pcb* pcb) {
+    if (pcb->unacked == nullptr || (pcb->flags & TF_INFR)) return;
+    tcp_rexmit(pcb);
+    uint16_t wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
+    pcb->ssthresh = static_cast<uint16_t>(wnd / 2);
+    if (pcb->ssthresh < 2 * pcb->mss) pcb->ssthresh = static_cast<uint16_t>(2 * pcb->mss);
+    pcb->cwnd = static_cast<uint16_t>(pcb->ssthresh + 3 * pcb->mss);
+    pcb->flags |= TF_INFR;
+}
+
+void tcp_keepalive(tcp_pcb* pcb) {
+    pbuf* p = tcp_output_alloc_header(pcb, 0, htonl(pcb->snd_nxt - 1));
+    if (p == nullptr) return;
+    SendHeaderOnly(pcb, p, 0);
+}
+
+void tcp_zero_window_probe(tcp_pcb* pcb) {
+    tcp_seg* seg = pcb->unacked != nullptr ? pcb->unacked : pcb->unsent;
+    if (seg == nullptr) return;
+    bool is_fin = (TCPH_FLAGS(seg->tcphdr) & TCP_FIN) != 0 && seg->len == 0;
+    pbuf* p = tcp_output_alloc_header(pcb, is_fin ? 0 : 1, seg->tcphdr->seqno);
+    if (p == nullptr) return;
+    auto* h = static_cast<tcp_hdr*>(p->payload);
+    if (is_fin) {
+        TCPH_HDRLEN_FLAGS_SET(h, 5, TCP_ACK | TCP_FIN);
+    } else {
+        uint8_t byte = 0;
+        pbuf_copy_partial(seg->p, &byte, 1, static_cast<uint16_t>(seg->p->tot_len - seg->len));
+        static_cast<uint8_t*>(p->payload)[TCP_HLEN] = byte;
+    }
+    SendHeaderOnly(pcb, p, 0);
+}
