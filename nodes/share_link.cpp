@@ -50,9 +50,33 @@ std::string AfterNth(const std::string& text, char c, int n) {
     return text.substr(at + 1);
 }
 
-// Both Base64 alphabets: the URL-safe form is what most links carry.
-std::string DecodeBase64Text(std::string_view text) {
-    return Base64UrlDecode(text);
+bool IsBase64Char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
+           c == '-' || c == '_';
+}
+
+// Decodes a Base64 text of either alphabet (the URL-safe one is what most
+// links carry). False when anything but "=" padding (also written %3D) and
+// trailing blanks follows the characters, or one is left over: the decoder
+// would stop there and hand back an address or password cut short that
+// still looks valid (a port of 838 for 8388).
+bool DecodeBase64Text(std::string_view text, std::string* out) {
+    size_t last = text.find_last_not_of(" \t\r\n");
+    text = last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
+    size_t length = 0;
+    while (length < text.size() && IsBase64Char(text[length])) ++length;
+    for (size_t i = length; i < text.size();) {
+        if (text[i] == '=') {
+            ++i;
+        } else if (AsciiEqualsNoCase(text.substr(i, 3), "%3D")) {
+            i += 3;
+        } else {
+            return false;
+        }
+    }
+    if (length % 4 == 1) return false;
+    *out = Base64UrlDecode(text.substr(0, length));
+    return true;
 }
 
 // Host trimmed and present, port valid: what every scheme requires.
@@ -96,7 +120,8 @@ std::unique_ptr<CNodeInfo> ParseSsLink(std::string body) {
         p.remarks = UrlDecode(std::string_view(body).substr(hash + 1));
         head = body.substr(0, hash);
     }
-    std::string main = head.find('@') == std::string::npos ? DecodeBase64Text(head) : head;
+    std::string main = head;
+    if (head.find('@') == std::string::npos && !DecodeBase64Text(head, &main)) return nullptr;
     if (main.empty()) return nullptr;
 
     size_t at = main.rfind('@');
@@ -105,7 +130,11 @@ std::unique_ptr<CNodeInfo> ParseSsLink(std::string body) {
     std::string hostport = main.substr(at + 1);
     // A path or plug-in query after the port ("/?plugin=...") is not ours to read.
     hostport = hostport.substr(0, hostport.find_first_of("/?"));
-    if (userinfo.find(':') == std::string::npos) userinfo = DecodeBase64Text(userinfo);
+    if (userinfo.find(':') == std::string::npos) {
+        std::string decoded;
+        if (!DecodeBase64Text(userinfo, &decoded)) return nullptr;
+        userinfo = std::move(decoded);
+    }
 
     std::vector<std::string> info = Split(userinfo, ":");
     std::vector<std::string> address = Split(hostport, ":");
@@ -145,7 +174,7 @@ int ParseSsrLinkBody(const std::string& text, SsrLinkFields& out) {
     out.protocol = fields[2];
     out.method = fields[3];
     out.obfs = fields[4];
-    out.password = DecodeBase64Text(fields[5]);
+    if (!DecodeBase64Text(fields[5], &out.password)) return 0;
 
     // With more than one "/?" the query is ignored and the body still counts.
     if (parts.size() != 2) return 1;
@@ -155,7 +184,7 @@ int ParseSsrLinkBody(const std::string& text, SsrLinkFields& out) {
     auto firstText = [&](std::string_view key, std::string& field) {
         for (const auto& kv : pairs) {
             if (!kv.value.empty() && AsciiEqualsNoCase(kv.key, key)) {
-                field = DecodeBase64Text(kv.value);
+                field = Base64UrlDecode(kv.value);
                 return;
             }
         }
@@ -180,7 +209,8 @@ int ParseSsrLinkBody(const std::string& text, SsrLinkFields& out) {
 std::unique_ptr<CNodeInfo> ParseSsrLink(std::string body) {
     if (body.empty()) return nullptr;
     // A body with ":" is already in clear.
-    std::string decoded = body.find(':') == std::string::npos ? DecodeBase64Text(body) : body;
+    std::string decoded = body;
+    if (body.find(':') == std::string::npos && !DecodeBase64Text(body, &decoded)) return nullptr;
     if (decoded.empty()) return nullptr;
     SsrLinkFields f;
     if (!ParseSsrLinkBody(decoded, f)) return nullptr;
@@ -210,8 +240,8 @@ std::unique_ptr<CNodeInfo> ParseVantorLink(std::string body) {
     if (body.empty()) return nullptr;
     std::string main = body;
     if (body.find('@') == std::string::npos) {
-        std::string decoded = DecodeBase64Text(body);
-        if (!decoded.empty()) main = std::move(decoded);
+        std::string decoded;
+        if (DecodeBase64Text(body, &decoded) && !decoded.empty()) main = std::move(decoded);
     }
     size_t at = main.rfind('@');
     if (at == std::string::npos) return nullptr;

@@ -8,6 +8,8 @@
 // host (spaces trimmed), a port from 1 to 65535 and, for a Shadowsocks
 // node, a cipher the program knows: a link is never turned into a node
 // that would send traffic unencrypted or to a port the link did not name.
+// A Base64 body, userinfo or password with stray characters is refused
+// rather than read up to the first of them.
 
 #include <cstdint>
 #include <memory>
@@ -41,5 +43,6 @@ struct SsrLinkFields {
     uint8_t udpOverTcp = 0;
 };
 
-// 1 when `text` has the six fields with a host and a valid port, else 0.
+// 1 when `text` has the six fields with a host, a valid port and a clean
+// Base64 password, else 0.
 int ParseSsrLinkBody(const std::string& text, SsrLinkFields& out);

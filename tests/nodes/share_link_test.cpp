@@ -87,6 +87,17 @@ const std::vector<LinkCase>& Cases() {
         {"ss userinfo that decodes to no pair", "ss://cmM0LW1kNQ@h.example:80", std::nullopt},
         {"ss empty body", "ss://", std::nullopt},
         {"ss only remarks", "ss://#name", std::nullopt},
+        // A Base64 text is read whole or not at all: cut short, it still
+        // looks valid but names another port or password.
+        {"ss Base64 body with a trailing line break", "ss://YWVzLTI1Ni1jZmI6c2VjcmV0QDEuMi4zLjQ6ODM4OA==\r\n",
+         Expect{.host = "1.2.3.4", .port = 8388, .method = "aes-256-cfb", .password = "secret"}},
+        {"ss userinfo padding written %3D", "ss://cmM0LW1kNTpwdw%3D%3D@h.example:80",
+         Expect{.host = "h.example", .port = 80, .method = "rc4-md5", .password = "pw"}},
+        {"ss Base64 body with a stray character", "ss://YWVzLTI1Ni1jZmI6c2VjcmV0QDEuMi4zLjQ6ODM4%OA==", std::nullopt},
+        {"ss Base64 body with a space inside", "ss://YWVzLTI1Ni1jZmI6c2VjcmV0QDEuMi4zLjQ6ODM4 OA", std::nullopt},
+        {"ss Base64 body with one character left over", "ss://YWVzLTI1Ni1jZmI6c2VjcmV0QDEuMi4zLjQ6ODM4O",
+         std::nullopt},
+        {"ss Base64 userinfo with a stray character", "ss://cmM0LW1kNTpodW50%ZXIy@h.example:80", std::nullopt},
 
         // ssr, with every query key.
         {"ssr Base64 body with every key",
@@ -114,6 +125,9 @@ const std::vector<LinkCase>& Cases() {
         {"ssr seven fields", "ssr://h.example:443:origin:rc4-md5:plain:eA:x", std::nullopt},
         {"ssr unknown cipher", "ssr://h.example:443:origin:rot13:plain:eA", std::nullopt},
         {"ssr body decoding to nothing", "ssr://!!!!", std::nullopt},
+        {"ssr Base64 body with a stray character",
+         "ssr://aC5leGFtcGxlOjQ0MzpvcmlnaW46cmM0LW1kNTpwbGFpbjpjR0Z6YzNk.dmNtUQ", std::nullopt},
+        {"ssr password with a stray character", "ssr://h.example:443:origin:rc4-md5:plain:cGFz!cw", std::nullopt},
         {"ssr empty body", "ssr://", std::nullopt},
 
         // The program's own scheme.
@@ -139,6 +153,8 @@ const std::vector<LinkCase>& Cases() {
         {"xvantor port 0", "xvantor://u:none:pw@5:h.example:0", std::nullopt},
         {"xvantor port 65536", "xvantor://u:none:pw@5:h.example:65536", std::nullopt},
         {"xvantor empty body", "xvantor://", std::nullopt},
+        {"xvantor Base64 body with a stray character", "xvantor://Ym9iOm5vbmU6cHdAMzoxMC4wLjAuMTo4%2BMDgw",
+         std::nullopt},
 
         // Schemes.
         {"empty link", "", std::nullopt},

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/app_paths.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
 using testsupport::ReadFile;
@@ -251,6 +252,32 @@ TEST(Subscriptions, AFileThatWasNotLoadedIsNeverSavedOver) {
     EXPECT_TRUE(store.GetGroups().empty());
     EXPECT_EQ(store.Save(), 0);
     EXPECT_TRUE(std::filesystem::is_directory(other.file()));
+}
+
+// The file is replaced whole or not at all: a save that cannot be written
+// (here a full disk) reports 0 and leaves the user's file as it was.
+TEST(Subscriptions, AFailedSaveLeavesTheFileAsItWas) {
+    ProgramFolder prog;
+    const std::string kept = "[basic]\ngroupname1=a\nurl1=https://a.example\nrecently_updated1=0\n";
+    WriteFile(prog.file(), kept);
+    CSubscriptionStore store(prog.path());
+    store.Load();
+    ASSERT_EQ(store.GetGroups().size(), 1u);
+    {
+        testsupport::FileSizeLimit full(64);
+        ASSERT_TRUE(full.active());
+        EXPECT_EQ(store.Add(nullptr, L"https://b.example", 1, L""), 1);
+        EXPECT_EQ(store.Save(), 0);
+    }
+    EXPECT_EQ(ReadFile(prog.file()), kept);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(prog.file().parent_path()),
+                            std::filesystem::directory_iterator()),
+              1);
+    // Once the disk has room again, the next save writes both records.
+    ASSERT_EQ(store.Save(), 1);
+    CSubscriptionStore reread(prog.path());
+    reread.Load();
+    EXPECT_EQ(reread.GetGroups().size(), 2u);
 }
 
 }  // namespace
