@@ -96,23 +96,7 @@ std::wstring Utf8ToWideString(const char* utf8) {
 }
 
 std::string WideToUtf8String(std::wstring_view wide) {
-    std::string out;
-    out.reserve(wide.size());
-    for (size_t i = 0; i < wide.size(); ++i) {
-        // wchar_t is signed here: negative units are no characters either.
-        auto u = static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(wide[i]));
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < wide.size()) {
-            auto low = static_cast<char32_t>(wide[i + 1]);
-            if (low >= 0xDC00 && low <= 0xDFFF) {
-                AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                ++i;
-                continue;
-            }
-        }
-        if ((u >= 0xD800 && u <= 0xDFFF) || u > 0x10FFFF) u = kReplacement;
-        AppendUtf8(out, u);
-    }
-    return out;
+    return WideToUtf8(wide);
 }
 
 std::string WideToUtf8String(const wchar_t* wide) {
