@@ -158,8 +158,10 @@ void tcp_input(pbuf* p, netif* inp) {
         tcp_free(pcb);
     } else {
         if (pcb->acked > 0 && pcb->sent != nullptr) {
-            if (pcb->sent(pcb->callback_arg, pcb, pcb->acked) == ERR_ABRT) goto aborted;
+            err_t err = pcb->sent(pcb->callback_arg, pcb, pcb->acked);
+            // A close inside the callback left the release to us, whatever it returned.
             if (tcp_cb_pcb_released) goto released;
+            if (err == ERR_ABRT) goto aborted;
         }
         if (recv_data != nullptr) {
             if (pcb->flags & TF_RXCLOSED) {
@@ -172,11 +174,11 @@ void tcp_input(pbuf* p, netif* inp) {
             pbuf* data = recv_data;
             recv_data = nullptr;
             err_t err = DeliverRecv(pcb, data);
-            if (err == ERR_ABRT) goto aborted;
             if (tcp_cb_pcb_released) {
-                if (err != ERR_OK) pbuf_free(data);
+                if (err != ERR_OK && err != ERR_ABRT) pbuf_free(data);
                 goto released;
             }
+            if (err == ERR_ABRT) goto aborted;
             if (err != ERR_OK) pcb->refused_data = data;
         }
         if (recv_flags & TF_GOT_FIN) {
@@ -184,10 +186,10 @@ void tcp_input(pbuf* p, netif* inp) {
                 pcb->refused_data->flags |= PBUF_FLAG_TCP_FIN;
             } else {
                 if (pcb->rcv_wnd != TCP_WND) ++pcb->rcv_wnd;
-                if (pcb->recv != nullptr && pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK) == ERR_ABRT) {
-                    goto aborted;
-                }
+                err_t err = ERR_OK;
+                if (pcb->recv != nullptr) err = pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK);
                 if (tcp_cb_pcb_released) goto released;
+                if (err == ERR_ABRT) goto aborted;
             }
         }
         tcp_input_pcb = nullptr;

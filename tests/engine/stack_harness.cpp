@@ -33,6 +33,7 @@ err_t OnRecv(void* arg, tcp_pcb* pcb, pbuf* p, err_t) {
             tcp_sent(pcb, nullptr);
             tcp_err(pcb, nullptr);
             tcp_close(pcb);
+            return h->close_result;
         }
         return ERR_OK;
     }

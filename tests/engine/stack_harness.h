@@ -42,6 +42,7 @@ public:
     bool refuse = false;   // the receive callback refuses data
     bool consume = true;   // received data is reported consumed at once
     bool close_on_fin = false;  // the close notification closes the block, as the engine may
+    err_t close_result = ERR_OK;  // what the close notification returns after closing
 };
 
 // One end of a scripted TCP conversation with the stack.
