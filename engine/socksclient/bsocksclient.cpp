@@ -302,3 +302,8 @@ StreamSink* BSocksClient_GetSendInterface(BSocksClient* o) {
 StreamSource* BSocksClient_GetRecvInterface(BSocksClient* o) {
     return BConnection_RecvStream_GetIf(&o->con);
 }
+
+int BSocksClient_ShutdownSend(BSocksClient* o) {
+    if (o->state != BSOCKSCLIENT_STATE_UP || !o->have_connection) return 0;
+    return BConnection_SendShutdown(&o->con);
+}

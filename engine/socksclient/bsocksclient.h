@@ -78,3 +78,6 @@ void BSocksClient_Free(BSocksClient* o);
 // In state up: the connection's streams, driven by the user directly.
 StreamSink* BSocksClient_GetSendInterface(BSocksClient* o);
 StreamSource* BSocksClient_GetRecvInterface(BSocksClient* o);
+// In state up, with no send in progress: the server reads end of stream;
+// receiving goes on. 1 or 0.
+int BSocksClient_ShutdownSend(BSocksClient* o);

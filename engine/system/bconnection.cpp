@@ -268,6 +268,15 @@ StreamSink* BConnection_SendStream_GetIf(BConnection* o) {
     return &o->send_iface;
 }
 
+int BConnection_SendShutdown(BConnection* o) {
+    if (o->fd < 0 || o->send_busy) return 0;
+    if (shutdown(o->fd, SHUT_WR) != 0) {
+        BLog(BLOG_ERROR, "shutdown failed (%d)", errno);
+        return 0;
+    }
+    return 1;
+}
+
 void BConnection_RecvStream_Init(BConnection* o) {
     StreamSource_Init(&o->recv_iface, RecvHandler, o, BReactor_JobStack(o->reactor));
     o->recv_active = 1;

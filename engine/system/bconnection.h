@@ -68,6 +68,9 @@ void BConnection_Free(BConnection* o);
 void BConnection_SendStream_Init(BConnection* o);
 void BConnection_SendStream_Free(BConnection* o);
 StreamSink* BConnection_SendStream_GetIf(BConnection* o);
+// Ends the sending direction (the peer reads end of stream) while receiving
+// goes on; no send may be in progress or follow. 1 or 0.
+int BConnection_SendShutdown(BConnection* o);
 
 void BConnection_RecvStream_Init(BConnection* o);
 void BConnection_RecvStream_Free(BConnection* o);
