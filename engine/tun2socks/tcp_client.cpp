@@ -1,0 +1,400 @@
+#include "engine/tun2socks/tcp_client.h"
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/base/blog.h"
+#include "engine/tun2socks/tun2socks_state.h"
+
+#define BLOG_CURRENT_CHANNEL BLOG_CHANNEL_tun2socks
+
+namespace {
+
+void client_log_prefix(void* user) {
+    auto* client = static_cast<tcp_client*>(user);
+    char local[BADDR_MAX_PRINT_LEN] = "";
+    char remote[BADDR_MAX_PRINT_LEN] = "";
+    BAddr_ToText(&client->local_addr, local);
+    BAddr_ToText(&client->remote_addr, remote);
+    BLog_AppendText("Total Clients: %05d Local addr: %s, Remote addr: %s: ",
+                    g_engine.num_clients.load(std::memory_order_relaxed), local, remote);
+}
+
+__attribute__((format(printf, 3, 4))) void client_log(tcp_client* client, int level, const char* fmt, ...) {
+    if (!BLog_WouldLog(BLOG_CHANNEL_tun2socks, level)) return;
+    va_list ap;
+    va_start(ap, fmt);
+    BLog_WriteClient(client_log_prefix, client, level, fmt, ap);
+    va_end(ap);
+}
+
+#define ClientLog(client, level, fmt, ...) \
+    client_log((client), (level), "[%s] " fmt, __func__ __VA_OPT__(, ) __VA_ARGS__)
+
+// ---- synchronisation points -----------------------------------------------
+
+void sync_job_handler(void*) {}
+
+// A job set now, below every job that later actions set: running the jobs
+// down to it makes those actions' consequences happen before a stack
+// callback returns.
+struct SyncJob {
+    BJob job;
+    SyncJob() {
+        BJob_Init(&job, BReactor_JobStack(&g_engine.reactor), sync_job_handler, nullptr);
+        BJob_Set(&job);
+    }
+    ~SyncJob() { BJob_Free(&job); }
+    SyncJob(const SyncJob&) = delete;
+    SyncJob& operator=(const SyncJob&) = delete;
+    void RunJobs() { BReactor_RunJobsUntil(&g_engine.reactor, &job); }
+};
+
+// Notices, inside a stack callback, that the stack side was closed meanwhile.
+struct StackWatch {
+    ClientStackMarker marker;
+    tcp_client* client;
+    explicit StackWatch(tcp_client* c) : marker{0, c->marker}, client(c) { c->marker = &marker; }
+    StackWatch(const StackWatch&) = delete;
+    StackWatch& operator=(const StackWatch&) = delete;
+    // True when the stack side was closed; the record may then be gone.
+    // Otherwise the watch ends here.
+    bool Closed() {
+        if (marker.closed) return true;
+        client->marker = marker.outer;
+        return false;
+    }
+};
+
+void signal_marker(tcp_client* client) {
+    for (ClientStackMarker* m = client->marker; m != nullptr; m = m->outer) m->closed = 1;
+    client->marker = nullptr;
+}
+
+void client_handle_freed_client(tcp_client* client);
+void client_free_socks(tcp_client* client);
+err_t client_recv_func(void* arg, tcp_pcb* pcb, pbuf* p, err_t err);
+err_t client_sent_func(void* arg, tcp_pcb* pcb, uint16_t len);
+void client_err_func(void* arg, err_t err);
+
+void client_release(tcp_client* client) {
+    LinkedList_Remove(&g_engine.clients_list, &client->list_node);
+    g_engine.num_clients.fetch_sub(1, std::memory_order_relaxed);
+    std::free(client->socks_username);
+    std::free(client);
+}
+
+void client_remove_callbacks(tcp_client* client) {
+    tcp_err(client->pcb, nullptr);
+    tcp_recv(client->pcb, nullptr);
+    tcp_sent(client->pcb, nullptr);
+}
+
+// Closes the stack side with FIN (a reset when the stack cannot close).
+void client_free_client(tcp_client* client) {
+    client_remove_callbacks(client);
+    err_t err = tcp_close(client->pcb);
+    if (err != ERR_OK) {
+        ClientLog(client, BLOG_ERROR, "tcp_close failed (%d)", err);
+        tcp_abandon(client->pcb, 1);
+    }
+    client_handle_freed_client(client);
+}
+
+void client_abort_stack_side(tcp_client* client) {
+    client_remove_callbacks(client);
+    tcp_abandon(client->pcb, 1);
+    client_handle_freed_client(client);
+}
+
+void client_handle_freed_client(tcp_client* client) {
+    signal_marker(client);
+    client->client_closed = 1;
+    if (client->socks_closed) {
+        client_release(client);
+    } else if (client->buf_used > 0) {
+        ClientLog(client, BLOG_INFO, "waiting untill buffered data is sent to SOCKS");
+    } else {
+        client_free_socks(client);
+    }
+}
+
+// ---- upload: stack -> SOCKS ---------------------------------------------------
+
+void client_push_to_socks(tcp_client* client) {
+    StreamSink_Sender_Send(client->socks_send_if, client->buf, client->buf_used);
+}
+
+// Passes the application's end of sending on to the server; what the server
+// still sends keeps coming down until it ends its side. 0 when that failed
+// and the SOCKS side was closed (the record may be gone).
+int client_shutdown_socks_send(tcp_client* client) {
+    if (BSocksClient_ShutdownSend(&client->socks_client)) return 1;
+    ClientLog(client, BLOG_INFO, "SOCKS shutdown failed");
+    client_free_socks(client);
+    return 0;
+}
+
+void client_socks_send_handler_done(void* user, int len) {
+    auto* client = static_cast<tcp_client*>(user);
+    std::memmove(client->buf, client->buf + len, static_cast<size_t>(client->buf_used - len));
+    client->buf_used -= len;
+    if (!client->client_closed) tcp_recved(client->pcb, static_cast<uint16_t>(len));
+    if (client->buf_used > 0) {
+        client_push_to_socks(client);
+    } else if (client->client_closed) {
+        ClientLog(client, BLOG_INFO, "removing after client went down");
+        client_free_socks(client);
+    } else if (client->client_send_closed) {
+        client_shutdown_socks_send(client);
+    }
+}
+
+// The application sent FIN. Its connection stays open for the server's
+// answer: the upload buffer is drained first, then the SOCKS connection's
+// sending side is shut down.
+err_t client_app_finished(tcp_client* client) {
+    client->client_send_closed = 1;
+    if (!client->socks_up || client->socks_closed || client->buf_used > 0) return ERR_OK;
+    StackWatch watch(client);
+    client_shutdown_socks_send(client);
+    return watch.Closed() ? ERR_ABRT : ERR_OK;
+}
+
+err_t client_recv_func(void* arg, tcp_pcb*, pbuf* p, err_t) {
+    auto* client = static_cast<tcp_client*>(arg);
+    if (p == nullptr) {
+        ClientLog(client, BLOG_INFO, "client closed");
+        return client_app_finished(client);
+    }
+    if (p->tot_len > sizeof(client->buf) - static_cast<size_t>(client->buf_used)) {
+        ClientLog(client, BLOG_ERROR, "no buffer for data !?!");
+        return ERR_MEM;  // the stack keeps the data
+    }
+    pbuf_copy_partial(p, client->buf + client->buf_used, p->tot_len, 0);
+    bool was_empty = client->buf_used == 0;
+    client->buf_used += p->tot_len;
+    // Taken: the stack does not free what it handed over, on any path.
+    pbuf_free(p);
+    if (was_empty && client->socks_up && !client->socks_closed) {
+        SyncJob sync;
+        StackWatch watch(client);
+        client_push_to_socks(client);
+        sync.RunJobs();
+        if (watch.Closed()) return ERR_ABRT;
+    }
+    return ERR_OK;
+}
+
+// ---- download: SOCKS -> stack -------------------------------------------------
+
+void client_socks_recv_start(tcp_client* client) {
+    StreamSource_Receiver_Recv(client->socks_recv_if, client->socks_recv_buf, CLIENT_SOCKS_RECV_BUF_SIZE);
+}
+
+// Hands as much of the chunk to the stack as its send buffer takes; -1 when
+// the stack side had to be aborted.
+int client_socks_recv_send_out(tcp_client* client) {
+    while (client->socks_recv_buf_sent < client->socks_recv_buf_used) {
+        int to_write = client->socks_recv_buf_used - client->socks_recv_buf_sent;
+        int room = tcp_sndbuf(client->pcb);
+        if (room < to_write) to_write = room;
+        if (to_write == 0) break;
+        err_t err = tcp_write(client->pcb, client->socks_recv_buf + client->socks_recv_buf_sent,
+                              static_cast<uint16_t>(to_write));
+        if (err == ERR_MEM) break;
+        if (err != ERR_OK) {
+            ClientLog(client, BLOG_INFO, "tcp_write failed (%d)", err);
+            client_abort_stack_side(client);
+            return -1;
+        }
+        client->socks_recv_buf_sent += to_write;
+        client->socks_recv_tcp_pending += to_write;
+    }
+    err_t err = tcp_output(client->pcb);
+    if (err != ERR_OK) {
+        ClientLog(client, BLOG_INFO, "tcp_output failed (%d)", err);
+        client_abort_stack_side(client);
+        return -1;
+    }
+    if (client->socks_recv_buf_sent == client->socks_recv_buf_used) {
+        client->socks_recv_buf_used = -1;
+        return 0;
+    }
+    if (client->socks_recv_tcp_pending > 0) {
+        client->socks_recv_waiting = 1;  // the sent callback goes on
+        return 0;
+    }
+    ClientLog(client, BLOG_ERROR, "can't queue data, but all data was confirmed !?!");
+    client_abort_stack_side(client);
+    return -1;
+}
+
+void client_socks_recv_done(void* user, int len) {
+    auto* client = static_cast<tcp_client*>(user);
+    if (client->client_closed) return;  // nobody to deliver to
+    client->socks_recv_buf_used = len;
+    client->socks_recv_buf_sent = 0;
+    client->socks_recv_waiting = 0;
+    if (client_socks_recv_send_out(client) < 0) return;
+    if (client->socks_recv_buf_used == -1) client_socks_recv_start(client);
+}
+
+err_t client_sent_func(void* arg, tcp_pcb*, uint16_t len) {
+    auto* client = static_cast<tcp_client*>(arg);
+    client->socks_recv_tcp_pending -= len;
+    if (client->socks_recv_buf_used > 0) {
+        client->socks_recv_waiting = 0;
+        if (client_socks_recv_send_out(client) < 0) return ERR_ABRT;
+        if (client->socks_recv_buf_used == -1 && !client->socks_closed) {
+            SyncJob sync;
+            StackWatch watch(client);
+            client_socks_recv_start(client);
+            sync.RunJobs();
+            if (watch.Closed()) return ERR_ABRT;
+        }
+        return ERR_OK;
+    }
+    if (client->socks_closed && client->socks_recv_tcp_pending == 0) {
+        ClientLog(client, BLOG_INFO, "removing after SOCKS went down");
+        client_free_client(client);
+        return ERR_ABRT;
+    }
+    return ERR_OK;
+}
+
+void client_err_func(void* arg, err_t err) {
+    auto* client = static_cast<tcp_client*>(arg);
+    ClientLog(client, BLOG_INFO, "client error (%d)", err);
+    client_handle_freed_client(client);  // the stack already freed the block
+}
+
+// ---- the SOCKS side -------------------------------------------------------------
+
+void client_free_socks(tcp_client* client) {
+    bool stack_open = !client->client_closed;
+    if (client->socks_up && stack_open) {
+        // No more upload: the stack acknowledges and drops what still comes.
+        tcp_recv(client->pcb, nullptr);
+    }
+    BSocksClient_Free(&client->socks_client);
+    client->socks_closed = 1;
+    if (client->socks_up && stack_open &&
+        (client->socks_recv_buf_used > 0 || client->socks_recv_tcp_pending > 0)) {
+        ClientLog(client, BLOG_INFO, "waiting until buffered data is sent to client");
+        return;
+    }
+    if (!stack_open) {
+        client_release(client);
+    } else if (client->socks_up) {
+        client_free_client(client);
+    } else {
+        // The destination was never reached: a reset tells the application
+        // so, where a FIN would pass for an empty answer.
+        client_abort_stack_side(client);
+    }
+}
+
+void client_socks_handler(void* user, int event) {
+    auto* client = static_cast<tcp_client*>(user);
+    switch (event) {
+        case BSOCKSCLIENT_EVENT_ERROR:
+            ClientLog(client, BLOG_INFO, "SOCKS error");
+            client_free_socks(client);
+            return;
+        case BSOCKSCLIENT_EVENT_ERROR_CLOSED:
+            ClientLog(client, BLOG_INFO, "SOCKS closed");
+            client_free_socks(client);
+            return;
+        case BSOCKSCLIENT_EVENT_UP:
+            break;
+        default:
+            return;
+    }
+    ClientLog(client, BLOG_INFO, "SOCKS up");
+    client->socks_send_if = BSocksClient_GetSendInterface(&client->socks_client);
+    client->socks_recv_if = BSocksClient_GetRecvInterface(&client->socks_client);
+    StreamSink_Sender_Init(client->socks_send_if, client_socks_send_handler_done, client);
+    StreamSource_Receiver_Init(client->socks_recv_if, client_socks_recv_done, client);
+    client->socks_recv_buf_used = -1;
+    client->socks_recv_tcp_pending = 0;
+    if (!client->client_closed) tcp_sent(client->pcb, client_sent_func);
+    client->socks_up = 1;
+    if (client->buf_used > 0) {
+        client_push_to_socks(client);
+    } else if (client->client_send_closed && !client_shutdown_socks_send(client)) {
+        return;
+    }
+    if (!client->client_closed) client_socks_recv_start(client);
+}
+
+void set_addr(BAddr* out, const tcp_pcb* pcb, const ipX_addr_t* ip, uint16_t port) {
+    if (pcb->isipv6) {
+        BAddr_InitIPv6(out, reinterpret_cast<const uint8_t*>(ip->ip6.addr), htons(port));
+    } else {
+        BAddr_InitIPv4(out, ip->ip4.addr, htons(port));
+    }
+}
+
+}  // namespace
+
+err_t listener_accept_func(void*, tcp_pcb* newpcb, err_t) {
+    LWIP_ASSERT("listener accepting while not listening",
+                g_engine.listener != nullptr && g_engine.listener->state == LISTEN);
+    auto* client = static_cast<tcp_client*>(std::malloc(sizeof(tcp_client)));
+    if (client == nullptr) {
+        BLog(BLOG_ERROR, "listener accept: malloc failed");
+        return ERR_MEM;
+    }
+    client->marker = nullptr;
+    client->socks_username = nullptr;
+    set_addr(&client->local_addr, newpcb, &newpcb->local_ip, newpcb->local_port);
+    set_addr(&client->remote_addr, newpcb, &newpcb->remote_ip, newpcb->remote_port);
+
+    SyncJob sync;
+    if (!BSocksClient_Init(&client->socks_client, g_engine.socks_server_addr, g_engine.socks_auth_info,
+                           g_engine.socks_num_auth_info, client->local_addr, client_socks_handler, client,
+                           &g_engine.reactor)) {
+        BLog(BLOG_ERROR, "listener accept: BSocksClient_Init failed");
+        std::free(client);
+        return ERR_MEM;
+    }
+
+    LinkedList_Append(&g_engine.clients_list, &client->list_node);
+    client->pcb = newpcb;
+    client->client_closed = 0;
+    client->client_send_closed = 0;
+    g_engine.num_clients.fetch_add(1, std::memory_order_relaxed);
+    tcp_arg(newpcb, client);
+    tcp_err(newpcb, client_err_func);
+    tcp_recv(newpcb, client_recv_func);
+    client->buf_used = 0;
+    client->socks_up = 0;
+    client->socks_closed = 0;
+    client->socks_send_if = nullptr;
+    client->socks_recv_if = nullptr;
+    client->socks_recv_buf_used = -1;
+    client->socks_recv_buf_sent = 0;
+    client->socks_recv_waiting = 0;
+    client->socks_recv_tcp_pending = 0;
+    ClientLog(client, BLOG_INFO, "accepted");
+
+    StackWatch watch(client);
+    sync.RunJobs();
+    return watch.Closed() ? ERR_ABRT : ERR_OK;
+}
+
+void client_kill(tcp_client* client) {
+    if (!client->client_closed) {
+        client_remove_callbacks(client);
+        tcp_abandon(client->pcb, 1);
+        signal_marker(client);
+        client->client_closed = 1;
+    }
+    if (!client->socks_closed) {
+        BSocksClient_Free(&client->socks_client);
+        client->socks_closed = 1;
+    }
+    client_release(client);
+}

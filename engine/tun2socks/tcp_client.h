@@ -1,0 +1,50 @@
+#pragma once
+// The TCP relay: every connection the stack accepts gets a client record and
+// its own SOCKS 5 connection to the destination the application asked for.
+// Bytes go both ways under flow control between the stack's windows and the
+// SOCKS connection, and each side is closed only once what it accepted has
+// reached the other side. Engine thread only.
+
+#include <cstdint>
+
+#include "engine/base/baddr.h"
+#include "engine/base/linked_list.h"
+#include "engine/socksclient/bsocksclient.h"
+#include "engine/stack/tcp.h"
+
+#define CLIENT_SOCKS_RECV_BUF_SIZE 8192
+
+// Tells code that runs jobs from inside a stack callback whether the stack
+// side went away meanwhile; markers nest, and the outer ones are told too.
+struct ClientStackMarker {
+    int closed;
+    ClientStackMarker* outer;
+};
+
+struct tcp_client {
+    ClientStackMarker* marker;
+    LinkedListNode list_node;
+    BAddr local_addr;   // the destination the application asked for
+    BAddr remote_addr;  // the application's end
+    tcp_pcb* pcb;
+    int client_closed;       // the stack side is gone
+    int client_send_closed;  // the application ended its sending side (its FIN arrived)
+    uint8_t buf[TCP_WND];    // upload data not yet taken by SOCKS
+    int buf_used;
+    char* socks_username;
+    BSocksClient socks_client;
+    int socks_up;
+    int socks_closed;
+    StreamSink* socks_send_if;
+    StreamSource* socks_recv_if;
+    uint8_t socks_recv_buf[CLIENT_SOCKS_RECV_BUF_SIZE];
+    int socks_recv_buf_used;  // -1: no chunk in progress
+    int socks_recv_buf_sent;
+    int socks_recv_waiting;
+    int socks_recv_tcp_pending;  // handed to the stack, not yet acknowledged
+};
+
+// The listener's accept callback.
+err_t listener_accept_func(void* arg, tcp_pcb* newpcb, err_t err);
+// Engine teardown: ends both sides of a client at once and releases it.
+void client_kill(tcp_client* client);
