@@ -24,6 +24,9 @@ class NetNamespace {
 public:
     // Creates a namespace named `<base>-<pid>` (unique per test process) with lo up.
     explicit NetNamespace(const std::string& base);
+    // Takes over the existing namespace `name`, made by a script of the test.
+    struct Adopt {};
+    NetNamespace(const std::string& name, Adopt) : name_(name) {}
     // Kills whatever still runs inside (all of it started by the test) and deletes it.
     ~NetNamespace();
     NetNamespace(const NetNamespace&) = delete;

@@ -65,6 +65,11 @@ public:
     UdpGwPeer& operator=(const UdpGwPeer&) = delete;
 
     int port() const { return port_; }
+    // Whether a connection is being served.
+    bool connected() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return conn_fd_ >= 0;
+    }
 
     std::vector<Frame> frames() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -123,8 +128,8 @@ private:
             {
                 std::lock_guard<std::mutex> lock(mutex_);
                 conn_fd_ = -1;
+                close(fd);
             }
-            close(fd);
         }
     }
 
