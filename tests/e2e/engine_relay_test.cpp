@@ -460,6 +460,10 @@ TEST_F(EngineRelay, StopDuringATransferAndStartAgain) {
     }
 
     ASSERT_TRUE(StartEngine());
+    // A start while the engine runs changes nothing.
+    TunEngineConfig other;
+    other.adapter_name = L"cdr-none0";
+    EXPECT_EQ(StartTunEngine(other), 1);
     std::string expected = HexSha256File(topology_->www() + "/small");
     ASSERT_EQ(Curl({"-o", Path("again"), Url(EngineTopology::kNginxPort, "/small")}), 0);
     EXPECT_EQ(HexSha256File(Path("again")), expected);
