@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -105,6 +106,13 @@ int BConnector_Init(BConnector* o, BAddr addr, BReactor* reactor, void* user, BC
     if (o->fd < 0) {
         BLog(BLOG_ERROR, "socket failed (%d)", errno);
         return 0;
+    }
+    {
+        // The engine relays what arrives as it arrives, a segment or a few at a
+        // time; Nagle would hold the tail of each such write until the peer's
+        // delayed acknowledgement.
+        int one = 1;
+        setsockopt(o->fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }
     if (!BReactorFd_Init(&o->rfd, reactor, o->fd)) {
         BLog(BLOG_ERROR, "registering the socket failed");
