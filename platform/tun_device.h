@@ -5,6 +5,7 @@
 // process reads and writes bare IP packets. Nothing here creates or deletes a
 // device.
 
+#include <cstdint>
 #include <string>
 
 enum class TunLookup {
@@ -16,9 +17,23 @@ enum class TunLookup {
 // Whether `name` is an existing TUN-mode device in this namespace.
 TunLookup TunDevice_Find(const std::string& name);
 
-// Attaches to the existing device `name` with IFF_TUN | IFF_NO_PI; returns a
-// non-blocking, close-on-exec descriptor, or -1 with errno set.
+// Attaches to the existing device `name` with IFF_TUN | IFF_NO_PI |
+// IFF_VNET_HDR; returns a non-blocking, close-on-exec descriptor, or -1 with
+// errno set. Every packet read or written on it is preceded by a header of
+// kTunPacketHeaderSize bytes (the kernel's virtio_net_hdr), through which one
+// write can hand the kernel a TCP packet standing for a series of segments.
 int TunDevice_Open(const std::string& name);
+
+inline constexpr int kTunPacketHeaderSize = 10;
+
+// The header of a plain packet.
+void TunDevice_PlainHeader(uint8_t* out);
+// The header of an IPv4 TCP packet that stands for segments of
+// `segment_size` payload bytes each (the last may be shorter), every one
+// behind the packet's `headers_len` bytes of IP and TCP header. The packet's
+// TCP checksum field must hold the pseudo-header sum (not complemented); the
+// kernel completes the checksum of each segment.
+void TunDevice_TcpSegmentsHeader(uint8_t* out, int ip_header_len, int headers_len, int segment_size);
 
 // The interface's MTU, or -1.
 int TunDevice_GetMtu(const std::string& name);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "engine/base/blog.h"
@@ -64,9 +65,12 @@ namespace {
 
 int ReadAttempt(void* user, size_t* bytes, int* error) {
     auto* o = static_cast<BTap*>(user);
-    ssize_t n = read(o->fd, o->output_packet, static_cast<size_t>(o->frame_mtu));
+    iovec parts[2] = {{o->read_header, sizeof o->read_header},
+                      {o->output_packet, static_cast<size_t>(o->frame_mtu)}};
+    ssize_t n = readv(o->fd, parts, 2);
     if (n >= 0) {
-        *bytes = static_cast<size_t>(n);
+        // Offloads are off, so the header never asks anything of us.
+        *bytes = n > kTunPacketHeaderSize ? static_cast<size_t>(n - kTunPacketHeaderSize) : 0;
         return BREACTOROP_DONE;
     }
     if (errno == EAGAIN || errno == EINTR) return BREACTOROP_AGAIN;
@@ -76,9 +80,11 @@ int ReadAttempt(void* user, size_t* bytes, int* error) {
 
 int WriteAttempt(void* user, size_t* bytes, int* error) {
     auto* o = static_cast<BTap*>(user);
-    ssize_t n = write(o->fd, o->write_data, static_cast<size_t>(o->write_len));
+    iovec parts[2] = {{o->write_header, sizeof o->write_header},
+                      {const_cast<uint8_t*>(o->write_data), static_cast<size_t>(o->write_len)}};
+    ssize_t n = writev(o->fd, parts, 2);
     if (n >= 0) {
-        *bytes = static_cast<size_t>(n);
+        *bytes = n > kTunPacketHeaderSize ? static_cast<size_t>(n - kTunPacketHeaderSize) : 0;
         return BREACTOROP_DONE;
     }
     if (errno == EAGAIN || errno == EINTR) return BREACTOROP_AGAIN;
@@ -216,17 +222,44 @@ PacketSource* BTap_GetOutput(BTap* o) {
     return &o->output;
 }
 
-void BTap_WritePacket(BTap* o, const uint8_t* data, int len) {
-    if (len < 14) return;  // too short to be a packet worth writing
+namespace {
+
+// 1 when the whole packet was written; else 0 with the errno in *error (0
+// for a short write).
+int WriteWithHeader(BTap* o, const uint8_t* data, int len, int* error) {
     o->write_data = data;
     o->write_len = len;
     BReactorOp_Start(&o->write_op, &o->rfd, BREACTOR_WRITE, WriteAttempt, o);
     int ok = 0;
     size_t written = 0;
     BReactorOp_Wait(&o->write_op, &ok, &written);
-    if (!ok) {
-        BLog(BLOG_ERROR, "write operation failed (%d)", BReactorOp_Error(&o->write_op));
-    } else if (written != static_cast<size_t>(len)) {
-        BLog(BLOG_ERROR, "write operation didn't write everything");
-    }
+    *error = ok ? 0 : BReactorOp_Error(&o->write_op);
+    return ok && written == static_cast<size_t>(len);
+}
+
+}  // namespace
+
+#define LOG_WRITE_FAILURE(error)                                              \
+    do {                                                                      \
+        if (error) {                                                          \
+            BLog(BLOG_ERROR, "write operation failed (%d)", error);           \
+        } else {                                                              \
+            BLog(BLOG_ERROR, "write operation didn't write everything");      \
+        }                                                                     \
+    } while (0)
+
+void BTap_WritePacket(BTap* o, const uint8_t* data, int len) {
+    if (len < 14) return;  // too short to be a packet worth writing
+    TunDevice_PlainHeader(o->write_header);
+    int error;
+    if (!WriteWithHeader(o, data, len, &error)) LOG_WRITE_FAILURE(error);
+}
+
+int BTap_WriteTcpSegments(BTap* o, const uint8_t* data, int len, int ip_header_len, int headers_len,
+                          int segment_size) {
+    TunDevice_TcpSegmentsHeader(o->write_header, ip_header_len, headers_len, segment_size);
+    int error;
+    if (WriteWithHeader(o, data, len, &error)) return 1;
+    LOG_WRITE_FAILURE(error);
+    return 0;
 }

@@ -12,6 +12,7 @@
 
 #include "engine/flow/flow_interfaces.h"
 #include "engine/system/breactor.h"
+#include "platform/tun_device.h"
 
 #define BTAP_COMPONENT_ID "tap0901"
 
@@ -35,6 +36,8 @@ struct BTap {
     BReactorOp read_op;
     PacketSource output;
     uint8_t* output_packet;  // the buffer of the read in progress, or null
+    uint8_t read_header[kTunPacketHeaderSize];
+    uint8_t write_header[kTunPacketHeaderSize];
     const uint8_t* write_data;
     int write_len;
     BTapTunConfig tun_config;
@@ -46,6 +49,12 @@ int BTap_GetFrameMtu(const BTap* o);
 PacketSource* BTap_GetOutput(BTap* o);
 // Writes one packet; errors are logged and the packet dropped.
 void BTap_WritePacket(BTap* o, const uint8_t* data, int len);
+// Writes one IPv4 TCP packet that stands for a series of segments of
+// `segment_size` payload bytes (see TunDevice_TcpSegmentsHeader); the kernel
+// delivers it as those segments. 1 when written, 0 when the device refused
+// it (logged).
+int BTap_WriteTcpSegments(BTap* o, const uint8_t* data, int len, int ip_header_len, int headers_len,
+                          int segment_size);
 
 // Splits `text` into `n` fields at ':' (the last field is the rest); on
 // success the caller frees each field with free(). 1 or 0.
