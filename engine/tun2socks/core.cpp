@@ -34,6 +34,43 @@ void write_to_device(const uint8_t* data, int len) {
     BJob_Free(&sync);
 }
 
+void flush_tcp_batch() {
+    int segments, segment_size;
+    int len = TcpBatch_Finish(&g_engine.tcp_batch, &segments, &segment_size);
+    if (len == 0 || g_engine.quitting) return;
+    if (segments == 1) {
+        write_to_device(g_engine.tcp_batch.buf, len);
+        return;
+    }
+    BJob sync;
+    BJob_Init(&sync, BReactor_JobStack(&g_engine.reactor), sync_job_handler, nullptr);
+    BJob_Set(&sync);
+    int written = BTap_WriteTcpSegments(&g_engine.device, g_engine.tcp_batch.buf, len, 20, 40, segment_size);
+    BReactor_RunJobsUntil(&g_engine.reactor, &sync);
+    BJob_Free(&sync);
+    if (!written) {
+        // The stack sends these again; from now on one by one.
+        BLog(BLOG_WARNING, "device refused joined TCP segments");
+        g_engine.batching = 0;
+    }
+}
+
+// Every packet for the device goes through here, so that held-back segments
+// always leave before anything sent after them.
+void device_write_packet(const uint8_t* data, int len) {
+    if (g_engine.batching && TcpBatch_Eligible(data, len)) {
+        if (!TcpBatch_Add(&g_engine.tcp_batch, data, len)) {
+            flush_tcp_batch();
+            TcpBatch_Add(&g_engine.tcp_batch, data, len);
+        }
+        // Jobs run before the reactor looks for I/O again: the burst is over then.
+        if (!BJob_IsSet(&g_engine.tcp_batch_job)) BJob_Set(&g_engine.tcp_batch_job);
+        return;
+    }
+    flush_tcp_batch();
+    write_to_device(data, len);
+}
+
 err_t common_netif_output(netif*, pbuf* p) {
     BLog(BLOG_DEBUG, "device write: send packet");
     if (g_engine.quitting) return ERR_OK;
@@ -43,7 +80,7 @@ err_t common_netif_output(netif*, pbuf* p) {
             BLog(BLOG_WARNING, "netif func output: no space left");
             return ERR_OK;
         }
-        write_to_device(static_cast<const uint8_t*>(p->payload), p->len);
+        device_write_packet(static_cast<const uint8_t*>(p->payload), p->len);
         return ERR_OK;
     }
     int len = 0;
@@ -55,7 +92,7 @@ err_t common_netif_output(netif*, pbuf* p) {
         std::memcpy(g_engine.device_write_buf + len, q->payload, q->len);
         len += q->len;
     }
-    write_to_device(g_engine.device_write_buf, len);
+    device_write_packet(g_engine.device_write_buf, len);
     return ERR_OK;
 }
 
@@ -244,5 +281,11 @@ void udpgw_client_handler_received(void*, BAddr local_addr, BAddr remote_addr, c
         }
         len = UdpPacket_BuildIPv6(g_engine.device_write_buf, &local_addr, &remote_addr, data, data_len);
     }
+    if (g_engine.quitting) return;
+    flush_tcp_batch();
     BTap_WritePacket(&g_engine.device, g_engine.device_write_buf, len);
+}
+
+void tcp_batch_job_handler(void*) {
+    flush_tcp_batch();
 }

@@ -16,5 +16,7 @@ void signal_handler(void* unused);
 void device_read_handler_send(void* unused, uint8_t* data, int data_len);
 // 1 when the packet went to udpgw, 0 when it belongs to the stack.
 int process_device_udp_packet(uint8_t* data, int data_len);
+// Writes out the TCP segments held back to be joined.
+void tcp_batch_job_handler(void* unused);
 void udpgw_client_handler_received(void* unused, BAddr local_addr, BAddr remote_addr, const uint8_t* data,
                                    int data_len);

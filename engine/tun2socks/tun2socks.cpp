@@ -62,6 +62,8 @@ enum Built {
 void ReleaseBuilt(Built built) {
     if (built >= kBuiltAll) {
         BReactor_StopTimer(&g_engine.reactor, &g_engine.tcp_timer);
+        BJob_Free(&g_engine.tcp_batch_job);
+        TcpBatch_Free(&g_engine.tcp_batch);
         std::free(g_engine.device_write_buf);
         g_engine.device_write_buf = nullptr;
         BJob_Free(&g_engine.lwip_init_job);
@@ -201,11 +203,15 @@ int tun2socks_start(const char* device, const char* netif_ipaddr, const char* ne
     BJob_Init(&g_engine.lwip_init_job, BReactor_JobStack(&g_engine.reactor), lwip_init_job_hadler, nullptr);
     BJob_Set(&g_engine.lwip_init_job);
     g_engine.device_write_buf = static_cast<uint8_t*>(std::malloc(mtu > 0 ? static_cast<size_t>(mtu) : 1));
-    if (g_engine.device_write_buf == nullptr) {
+    if (g_engine.device_write_buf == nullptr || !TcpBatch_Init(&g_engine.tcp_batch)) {
+        std::free(g_engine.device_write_buf);
+        g_engine.device_write_buf = nullptr;
         BJob_Free(&g_engine.lwip_init_job);
         BLog(BLOG_ERROR, "BAlloc failed");
         goto fail;
     }
+    g_engine.batching = 1;
+    BJob_Init(&g_engine.tcp_batch_job, BReactor_JobStack(&g_engine.reactor), tcp_batch_job_handler, nullptr);
     BReactorTimer_Init(&g_engine.tcp_timer, kTcpTimerMs, tcp_timer_handler, nullptr);
     BReactor_RestartTimer(&g_engine.reactor, &g_engine.tcp_timer);
     g_engine.tcp_timer_ticks = 0;

@@ -19,6 +19,7 @@
 #include "engine/system/breactor.h"
 #include "engine/system/bsignal.h"
 #include "engine/tuntap/btap.h"
+#include "engine/tun2socks/tcp_batch.h"
 
 // The option record; every text is a private heap copy or null.
 struct EngineOptions {
@@ -74,6 +75,9 @@ struct Tun2SocksEngine {
     SocksUdpGwClient udpgw_client;
     BJob lwip_init_job;
     uint8_t* device_write_buf;
+    TcpBatch tcp_batch;  // segments on their way to the device
+    int batching;        // whether segments are joined at all
+    BJob tcp_batch_job;  // writes the batch out once the current burst is over
     BReactorTimer tcp_timer;
     uint8_t tcp_timer_ticks;
     int have_netif;
