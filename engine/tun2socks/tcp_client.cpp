@@ -77,8 +77,10 @@ void client_free_socks(tcp_client* client);
 err_t client_recv_func(void* arg, tcp_pcb* pcb, pbuf* p, err_t err);
 err_t client_sent_func(void* arg, tcp_pcb* pcb, uint16_t len);
 void client_err_func(void* arg, err_t err);
+void client_push_timer_handler(void* user);
 
 void client_release(tcp_client* client) {
+    BReactor_StopTimer(&g_engine.reactor, &client->push_timer);
     LinkedList_Remove(&g_engine.clients_list, &client->list_node);
     g_engine.num_clients.fetch_sub(1, std::memory_order_relaxed);
     std::free(client->socks_username);
@@ -178,13 +180,17 @@ err_t client_recv_func(void* arg, tcp_pcb*, pbuf* p, err_t) {
     // Taken: the stack does not free what it handed over, on any path.
     pbuf_free(p);
     if (was_empty && client->socks_up && !client->socks_closed) {
-        SyncJob sync;
-        StackWatch watch(client);
-        client_push_to_socks(client);
-        sync.RunJobs();
-        if (watch.Closed()) return ERR_ABRT;
+        // Timers come due only once no job and no I/O result is waiting: by
+        // then every segment the device already holds is in the buffer, and
+        // one send carries them all.
+        BReactor_StartTimer(&g_engine.reactor, &client->push_timer, 0);
     }
     return ERR_OK;
+}
+
+void client_push_timer_handler(void* user) {
+    auto* client = static_cast<tcp_client*>(user);
+    if (client->socks_up && !client->socks_closed && client->buf_used > 0) client_push_to_socks(client);
 }
 
 // ---- download: SOCKS -> stack -------------------------------------------------
@@ -280,6 +286,7 @@ void client_free_socks(tcp_client* client) {
     }
     BSocksClient_Free(&client->socks_client);
     client->socks_closed = 1;
+    BReactor_StopTimer(&g_engine.reactor, &client->push_timer);
     if (client->socks_up && stack_open &&
         (client->socks_recv_buf_used > 0 || client->socks_recv_tcp_pending > 0)) {
         ClientLog(client, BLOG_INFO, "waiting until buffered data is sent to client");
@@ -370,6 +377,7 @@ err_t listener_accept_func(void*, tcp_pcb* newpcb, err_t) {
     tcp_err(newpcb, client_err_func);
     tcp_recv(newpcb, client_recv_func);
     client->buf_used = 0;
+    BReactorTimer_Init(&client->push_timer, 0, client_push_timer_handler, client);
     client->socks_up = 0;
     client->socks_closed = 0;
     client->socks_send_if = nullptr;

@@ -11,6 +11,7 @@
 #include "engine/base/linked_list.h"
 #include "engine/socksclient/bsocksclient.h"
 #include "engine/stack/tcp.h"
+#include "engine/system/breactor.h"
 
 #define CLIENT_SOCKS_RECV_BUF_SIZE 8192
 
@@ -31,6 +32,7 @@ struct tcp_client {
     int client_send_closed;  // the application ended its sending side (its FIN arrived)
     uint8_t buf[TCP_WND];    // upload data not yet taken by SOCKS
     int buf_used;
+    BReactorTimer push_timer;  // hands the upload buffer to SOCKS once the device has no more for now
     char* socks_username;
     BSocksClient socks_client;
     int socks_up;
