@@ -23,32 +23,30 @@ err_t netif_input_dispatch(pbuf* p, netif* inp);
 
 void sync_job_handler(void*) {}
 
-// Writes one packet; jobs the write sets run before control goes back into
-// the stack.
-void write_to_device(const uint8_t* data, int len) {
+// Writes one packet, or with a segment size one packet of joined TCP
+// segments; jobs the write sets run before control goes back into the stack.
+// 0 when the device refused joined segments.
+int write_to_device(const uint8_t* data, int len, int segment_size = 0) {
     BJob sync;
     BJob_Init(&sync, BReactor_JobStack(&g_engine.reactor), sync_job_handler, nullptr);
     BJob_Set(&sync);
-    BTap_WritePacket(&g_engine.device, data, len);
+    int written = 1;
+    if (segment_size > 0) {
+        written = BTap_WriteTcpSegments(&g_engine.device, data, len, TCP_BATCH_IP_HEADER, TCP_BATCH_HEADERS,
+                                        segment_size);
+    } else {
+        BTap_WritePacket(&g_engine.device, data, len);
+    }
     BReactor_RunJobsUntil(&g_engine.reactor, &sync);
     BJob_Free(&sync);
+    return written;
 }
 
 void flush_tcp_batch() {
     int segments, segment_size;
     int len = TcpBatch_Finish(&g_engine.tcp_batch, &segments, &segment_size);
     if (len == 0 || g_engine.quitting) return;
-    if (segments == 1) {
-        write_to_device(g_engine.tcp_batch.buf, len);
-        return;
-    }
-    BJob sync;
-    BJob_Init(&sync, BReactor_JobStack(&g_engine.reactor), sync_job_handler, nullptr);
-    BJob_Set(&sync);
-    int written = BTap_WriteTcpSegments(&g_engine.device, g_engine.tcp_batch.buf, len, 20, 40, segment_size);
-    BReactor_RunJobsUntil(&g_engine.reactor, &sync);
-    BJob_Free(&sync);
-    if (!written) {
+    if (!write_to_device(g_engine.tcp_batch.buf, len, segments > 1 ? segment_size : 0)) {
         // The stack sends these again; from now on one by one.
         BLog(BLOG_WARNING, "device refused joined TCP segments");
         g_engine.batching = 0;

@@ -5,9 +5,9 @@
 
 namespace {
 
-constexpr int kIpHeader = 20;
-constexpr int kTcpHeader = 20;
-constexpr int kHeaders = kIpHeader + kTcpHeader;
+constexpr int kIpHeader = TCP_BATCH_IP_HEADER;
+constexpr int kHeaders = TCP_BATCH_HEADERS;
+constexpr int kTcpHeader = kHeaders - kIpHeader;
 constexpr uint8_t kFin = 0x01, kSyn = 0x02, kRst = 0x04, kPsh = 0x08, kAck = 0x10, kUrg = 0x20;
 
 uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }

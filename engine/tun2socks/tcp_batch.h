@@ -8,6 +8,9 @@
 
 // Largest joined packet: an IPv4 packet's length limit.
 #define TCP_BATCH_MAX 65535
+// A joined packet's IP header, and its IP and TCP headers together.
+#define TCP_BATCH_IP_HEADER 20
+#define TCP_BATCH_HEADERS 40
 
 struct TcpBatch {
     uint8_t* buf;  // TCP_BATCH_MAX bytes
