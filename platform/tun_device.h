@@ -16,8 +16,9 @@ enum class TunLookup {
 // Whether `name` is an existing TUN-mode device in this namespace.
 TunLookup TunDevice_Find(const std::string& name);
 
-// Attaches to the existing device `name` with IFF_TUN | IFF_NO_PI; returns a
-// non-blocking, close-on-exec descriptor, or -1 with errno set.
+// Attaches to the existing persistent device `name` with IFF_TUN | IFF_NO_PI;
+// returns a non-blocking, close-on-exec descriptor, or -1 with errno set
+// (ENODEV when there is no such device).
 int TunDevice_Open(const std::string& name);
 
 // The interface's MTU, or -1.
