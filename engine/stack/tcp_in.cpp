@@ -589,8 +589,14 @@ static void tcp_receive(tcp_pcb* pcb) {
         // Cut off what was already received.
         if (TCP_SEQ_BETWEEN(pcb->rcv_nxt, seqno + 1, seqno + tcplen - 1)) {
             uint32_t off = pcb->rcv_nxt - seqno;
+            if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) {
+                // The SYN takes the segment's first sequence number, not a data byte.
+                TCPH_UNSET_FLAG(inseg.tcphdr, TCP_SYN);
+                --off;
+            }
             pbuf* p = inseg.p;
             if (off > p->tot_len) off = p->tot_len;
+            const auto cut = static_cast<uint16_t>(off);
             if (p->len < off) {
                 auto new_tot_len = static_cast<uint16_t>(p->tot_len - off);
                 while (p->len < off) {
@@ -601,8 +607,7 @@ static void tcp_receive(tcp_pcb* pcb) {
                 }
             }
             pbuf_header(p, static_cast<int16_t>(-static_cast<int32_t>(off)));
-            inseg.len = static_cast<uint16_t>(inseg.len - (pcb->rcv_nxt - seqno < inseg.len ? pcb->rcv_nxt - seqno
-                                                                                              : inseg.len));
+            inseg.len = static_cast<uint16_t>(inseg.len - cut);
             inseg.tcphdr->seqno = seqno = pcb->rcv_nxt;
         } else if (TCP_SEQ_LT(seqno, pcb->rcv_nxt)) {
             tcp_ack_now(pcb);

@@ -83,6 +83,20 @@ TEST_F(TcpTest, RepeatedSynInSynRcvdResendsTheSynAck) {
     EXPECT_EQ(again[0].seq, first[0].seq);
 }
 
+// A SYN+ACK that repeats the peer's SYN and carries data completes the
+// handshake; the old SYN is cut off, the data is delivered whole.
+TEST_F(TcpTest, SynAckWithDataInSynRcvdKeepsEveryDataByte) {
+    Peer peer;
+    h->Input(peer.Seg(kSyn));
+    auto sa = h->Take();
+    ASSERT_EQ(sa.size(), 1u);
+    peer.rcv_nxt = sa[0].seq + 1;
+    h->Input(peer.SegAt(peer.snd_nxt - 1, kSyn | kAck, "abc"));
+    ASSERT_EQ(h->accepted.size(), 1u);
+    EXPECT_EQ(h->received, "abc");
+    EXPECT_EQ(h->accepted[0]->rcv_nxt, peer.snd_nxt + 3);
+}
+
 TEST_F(TcpTest, SegmentsForNoConnectionGetAReset) {
     Peer peer;
     peer.rcv_nxt = 777;
