@@ -709,7 +709,10 @@ static void tcp_parse_opt(tcp_pcb* pcb) {
         if (opt == 2) {
             if (optlen != 4 || c + 4 > max_c) return;
             uint16_t mss = static_cast<uint16_t>((opts[c + 2] << 8) | opts[c + 3]);
-            pcb->mss = (mss > TCP_MSS || mss == 0) ? TCP_MSS : mss;
+            // Only a SYN announces the MSS. Taken from a later segment it could
+            // shrink the congestion window below the queued segments, which
+            // would then never be sent again.
+            if (flags & TCP_SYN) pcb->mss = (mss > TCP_MSS || mss == 0) ? TCP_MSS : mss;
             c = static_cast<uint16_t>(c + 4);
             continue;
         }

@@ -71,6 +71,25 @@ TEST_F(TcpTest, MssComesFromTheSynOption) {
     }
 }
 
+// An MSS option outside the SYN changes nothing: a smaller MSS taken from it
+// made the retransmission window too small for the queued segment, which was
+// then never sent again.
+TEST_F(TcpTest, MssOptionOutsideTheSynIsIgnored) {
+    Peer peer;
+    tcp_pcb* pcb = Connect(*h, peer);
+    ASSERT_NE(pcb, nullptr);
+    std::string seg(1460, 's');
+    ASSERT_EQ(tcp_write(pcb, seg.data(), 1460), ERR_OK);
+    tcp_output(pcb);
+    ASSERT_EQ(h->Take().size(), 1u);
+    h->Input(peer.Seg(kAck, "", 65535, MssOption(100)));
+    EXPECT_EQ(pcb->mss, 1460);
+    h->Tick(2 * 10);  // the retransmission time-out passes
+    auto out = h->Take();
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out[0].payload.size(), 1460u);
+}
+
 TEST_F(TcpTest, RepeatedSynInSynRcvdResendsTheSynAck) {
     Peer peer;
     craft::Bytes syn = peer.Seg(kSyn);
