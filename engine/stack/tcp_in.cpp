@@ -346,7 +346,9 @@ static err_t tcp_process(tcp_pcb* pcb) {
                     pcb->cwnd = static_cast<uint16_t>(old_cwnd == 1 ? pcb->mss * 2 : pcb->mss);
                     if (recv_flags & TF_GOT_FIN) {
                         tcp_ack_now(pcb);
-                        pcb->state = CLOSE_WAIT;
+                        // The accept callback may have closed already: our FIN is
+                        // queued (FIN_WAIT_1) and both sides are now closing.
+                        pcb->state = pcb->state == FIN_WAIT_1 ? CLOSING : CLOSE_WAIT;
                     }
                 } else {
                     RstReply();

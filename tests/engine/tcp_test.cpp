@@ -549,6 +549,35 @@ TEST_F(TcpTest, CloseInsideTheCloseNotificationWithUnreadData) {
     EXPECT_EQ(tcp_active_pcbs, nullptr);
 }
 
+err_t AcceptThenClose(void*, tcp_pcb* pcb, err_t) {
+    tcp_close(pcb);
+    return ERR_OK;
+}
+
+// The peer's FIN on the handshake's last ACK while the accept callback closed:
+// both sides are closing, so one FIN goes out and the block ends in TIME_WAIT
+// (it used to fall back to CLOSE_WAIT and queue a second FIN).
+TEST_F(TcpTest, FinWithTheHandshakeAckAfterACloseInAccept) {
+    tcp_accept(h->listener, AcceptThenClose);
+    Peer peer;
+    h->Input(peer.Seg(kSyn));
+    auto sa = h->Take();
+    ASSERT_EQ(sa.size(), 1u);
+    peer.rcv_nxt = sa[0].seq + 1;
+    h->Input(peer.Seg(kAck | kFin));
+    tcp_pcb* pcb = tcp_active_pcbs;
+    ASSERT_NE(pcb, nullptr);
+    EXPECT_EQ(pcb->state, CLOSING);
+    auto out = h->Take();
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].flags, kFin | kAck);
+    EXPECT_EQ(out[0].ack, peer.snd_nxt);
+    peer.rcv_nxt = out[0].seq + 1;
+    h->Input(peer.Seg(kAck));
+    EXPECT_EQ(tcp_active_pcbs, nullptr);
+    EXPECT_EQ(tcp_tw_pcbs, pcb);
+}
+
 TEST_F(TcpTest, DataAfterTheApplicationClosedReceivingAbortsWithReset) {
     Peer peer;
     tcp_pcb* pcb = Connect(*h, peer);
