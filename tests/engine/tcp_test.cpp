@@ -258,6 +258,59 @@ TEST_F(TcpTest, OutOfOrderDataBeyondTheWindowIsNeverDeliveredPastIt) {
     EXPECT_EQ(pcb->rcv_wnd, TCP_WND);
 }
 
+// Both initial sequence numbers just below 2^32: reordered data, a FIN, our
+// data, its acknowledgement and a retransmission all cross the wrap.
+TEST_F(TcpTest, SequenceNumbersWrapAroundInBothDirections) {
+    Peer first;
+    first.sport = 1;
+    h->Input(first.Seg(kSyn));
+    uint32_t isn = h->Take().at(0).seq;
+    const uint32_t ticks = tcp_ticks;
+    tcp_ticks = 0xffffff00u - isn;  // the next initial sequence number is the counter plus the ticks
+    Peer peer;
+    peer.snd_nxt = 0xfffffff0u;
+    tcp_pcb* pcb = Connect(*h, peer);
+    tcp_ticks = ticks;
+    ASSERT_NE(pcb, nullptr);
+    EXPECT_EQ(pcb->snd_nxt, 0xffffff01u);
+
+    uint32_t base = peer.snd_nxt;
+    h->Input(peer.SegAt(base + 20, kAck, "CCCCCCCCCC"));
+    h->Input(peer.SegAt(base + 10, kAck, "BBBBBBBBBB"));
+    h->Input(peer.SegAt(base, kAck, "AAAAAAAAAA"));
+    h->Input(peer.SegAt(base + 25, kAck | kFin, "CCCCCDD"));
+    EXPECT_EQ(h->received, "AAAAAAAAAABBBBBBBBBBCCCCCCCCCCDD");
+    EXPECT_EQ(h->closes, 1);
+    EXPECT_EQ(pcb->state, CLOSE_WAIT);
+    peer.snd_nxt = base + 33;
+
+    std::string data(3000, 'x');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char('a' + i % 26);
+    ASSERT_EQ(tcp_write(pcb, data.data(), 3000), ERR_OK);
+    tcp_output(pcb);
+    auto out = h->Take();
+    std::string got = Data(out);
+    ASSERT_FALSE(out.empty());
+    peer.rcv_nxt = out[0].seq + uint32_t(got.size());
+    h->Input(peer.Seg(kAck));
+    got += Data(h->Take());
+    EXPECT_EQ(got, data);
+    peer.rcv_nxt = pcb->snd_nxt;
+    h->Input(peer.Seg(kAck));
+    EXPECT_EQ(h->sent_bytes, 3000u);
+    EXPECT_EQ(pcb->unacked, nullptr);
+
+    ASSERT_EQ(tcp_write(pcb, "lost", 4), ERR_OK);
+    tcp_output(pcb);
+    ASSERT_EQ(Data(h->Take()), "lost");
+    std::string again;
+    for (int i = 0; i < 2 * 20 && again.empty(); ++i) {
+        h->Tick();
+        again = Data(h->Take());
+    }
+    EXPECT_EQ(again, "lost");
+}
+
 TEST_F(TcpTest, WritesAreCutIntoSegmentsUpToTheSendBuffer) {
     Peer peer;
     tcp_pcb* pcb = Connect(*h, peer);
