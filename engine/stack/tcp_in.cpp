@@ -632,7 +632,10 @@ static void tcp_receive(tcp_pcb* pcb) {
                     } else {
                         tcp_seg* next = pcb->ooseq;
                         while (next != nullptr && TCP_SEQ_GEQ(seqno + tcplen, SegSeq(next) + next->len)) {
-                            if ((TCPH_FLAGS(next->tcphdr) & TCP_FIN) && !(TCPH_FLAGS(inseg.tcphdr) & TCP_SYN)) {
+                            // The FIN is taken over only while it still fits the window:
+                            // data already filling it would put the FIN one byte beyond.
+                            if ((TCPH_FLAGS(next->tcphdr) & TCP_FIN) && !(TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) &&
+                                tcplen < pcb->rcv_wnd) {
                                 TCPH_SET_FLAG(inseg.tcphdr, TCP_FIN);
                                 tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
                             }

@@ -311,6 +311,24 @@ TEST_F(TcpTest, SequenceNumbersWrapAroundInBothDirections) {
     EXPECT_EQ(again, "lost");
 }
 
+// A queued FIN covered by an in-order segment that fills the whole window has
+// no room left: taking it over made the segment one byte longer than the
+// window, whose count then wrapped to 65535.
+TEST_F(TcpTest, QueuedFinBeyondAFullWindowIsNotTakenOver) {
+    Peer peer;
+    h->consume = false;
+    tcp_pcb* pcb = Connect(*h, peer);
+    ASSERT_NE(pcb, nullptr);
+    uint32_t base = peer.snd_nxt;
+    h->Input(peer.SegAt(base + 100, kAck | kFin));
+    h->Input(peer.SegAt(base, kAck, std::string(TCP_WND, 'w')));
+    EXPECT_EQ(h->received.size(), size_t(TCP_WND));
+    EXPECT_EQ(pcb->rcv_nxt, base + TCP_WND);
+    EXPECT_EQ(pcb->rcv_wnd, 0);
+    EXPECT_EQ(h->closes, 0);
+    EXPECT_EQ(pcb->state, ESTABLISHED);
+}
+
 TEST_F(TcpTest, WritesAreCutIntoSegmentsUpToTheSendBuffer) {
     Peer peer;
     tcp_pcb* pcb = Connect(*h, peer);
