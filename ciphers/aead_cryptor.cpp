@@ -65,6 +65,7 @@ void AEADCryptor::Reset() {
     PrivateHeapFree(m_receiveBuffer);
     m_receiveBuffer = nullptr;
     m_bufferedLength = 0;
+    m_receiveFailed = false;
 }
 
 int AEADCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
@@ -78,11 +79,17 @@ int AEADCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** ou
                          size_t* outLen, bool* needMore, bool udp) {
     *out = nullptr;
     *outLen = 0;
-    try {
-        return udp ? OpenUdp(in, len, out, outLen) : OpenTcp(in, len, out, outLen, needMore);
-    } catch (...) {
+    if (!udp && m_receiveFailed) {
+        *needMore = false;
         return 0;
     }
+    int ok = 0;
+    try {
+        ok = udp ? OpenUdp(in, len, out, outLen) : OpenTcp(in, len, out, outLen, needMore);
+    } catch (...) {
+    }
+    if (!ok && !udp) m_receiveFailed = true;
+    return ok;
 }
 
 int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** out,

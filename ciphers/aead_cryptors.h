@@ -69,6 +69,9 @@ protected:
     // TCP input not yet turned into plaintext: part of the salt or of one chunk.
     unsigned char* m_receiveBuffer = nullptr;
     size_t m_bufferedLength = 0;
+    // Set when TCP input failed: the failed input and its chunks are gone, so
+    // the stream cannot go on until Reset.
+    bool m_receiveFailed = false;
 
 private:
     void NewSendSalt();

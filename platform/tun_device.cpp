@@ -71,6 +71,15 @@ int TunDevice_Open(const std::string& name) {
         errno = saved;
         return -1;
     }
+    // TUNSETIFF makes a new device when none has the name (it may have gone
+    // since the caller looked). A device we did not make beforehand is
+    // persistent; one that is not was made just now and goes with the close.
+    ifreq got{};
+    if (ioctl(fd, TUNGETIFF, &got) != 0 || !(got.ifr_flags & IFF_PERSIST)) {
+        close(fd);
+        errno = ENODEV;
+        return -1;
+    }
     return fd;
 }
 

@@ -17,11 +17,12 @@ enum class TunLookup {
 // Whether `name` is an existing TUN-mode device in this namespace.
 TunLookup TunDevice_Find(const std::string& name);
 
-// Attaches to the existing device `name` with IFF_TUN | IFF_NO_PI |
-// IFF_VNET_HDR; returns a non-blocking, close-on-exec descriptor, or -1 with
-// errno set. Every packet read or written on it is preceded by a header of
-// kTunPacketHeaderSize bytes (the kernel's virtio_net_hdr), through which one
-// write can hand the kernel a TCP packet standing for a series of segments.
+// Attaches to the existing persistent device `name` with IFF_TUN |
+// IFF_NO_PI | IFF_VNET_HDR; returns a non-blocking, close-on-exec descriptor,
+// or -1 with errno set (ENODEV when there is no such device). Every packet
+// read or written on it is preceded by a header of kTunPacketHeaderSize bytes
+// (the kernel's virtio_net_hdr), through which one write can hand the kernel
+// a TCP packet standing for a series of segments.
 int TunDevice_Open(const std::string& name);
 
 inline constexpr int kTunPacketHeaderSize = 10;

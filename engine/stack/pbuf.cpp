@@ -10,13 +10,14 @@ enum : uint8_t { MEM_SMALL, MEM_BIG, MEM_HEAP, MEM_REF };
 
 uint8_t* DataArea(pbuf* p) { return reinterpret_cast<uint8_t*>(p) + sizeof(pbuf); }
 
-constexpr uint16_t Align4(uint32_t n) { return static_cast<uint16_t>((n + 3U) & ~3U); }
+// 32 bits wide: rounding the largest lengths (65533 to 65535) up must not wrap to 0.
+constexpr uint32_t Align4(uint32_t n) { return (n + 3U) & ~3U; }
 
 uint16_t LayerOffset(pbuf_layer layer) {
     switch (layer) {
-        case PBUF_TRANSPORT: return Align4(PBUF_LINK_HLEN + PBUF_IP_HLEN + PBUF_TRANSPORT_HLEN);
-        case PBUF_IP: return Align4(PBUF_LINK_HLEN + PBUF_IP_HLEN);
-        case PBUF_LINK: return Align4(PBUF_LINK_HLEN);
+        case PBUF_TRANSPORT: return static_cast<uint16_t>(Align4(PBUF_LINK_HLEN + PBUF_IP_HLEN + PBUF_TRANSPORT_HLEN));
+        case PBUF_IP: return static_cast<uint16_t>(Align4(PBUF_LINK_HLEN + PBUF_IP_HLEN));
+        case PBUF_LINK: return static_cast<uint16_t>(Align4(PBUF_LINK_HLEN));
         case PBUF_RAW: return 0;
     }
     LWIP_ASSERT("pbuf_alloc: bad pbuf layer", false);

@@ -348,7 +348,9 @@ static err_t tcp_process(tcp_pcb* pcb) {
                     pcb->cwnd = static_cast<uint16_t>(old_cwnd == 1 ? pcb->mss * 2 : pcb->mss);
                     if (recv_flags & TF_GOT_FIN) {
                         tcp_ack_now(pcb);
-                        pcb->state = CLOSE_WAIT;
+                        // The accept callback may have closed already: our FIN is
+                        // queued (FIN_WAIT_1) and both sides are now closing.
+                        pcb->state = pcb->state == FIN_WAIT_1 ? CLOSING : CLOSE_WAIT;
                     }
                 } else {
                     RstReply();
@@ -591,8 +593,14 @@ static void tcp_receive(tcp_pcb* pcb) {
         // Cut off what was already received.
         if (TCP_SEQ_BETWEEN(pcb->rcv_nxt, seqno + 1, seqno + tcplen - 1)) {
             uint32_t off = pcb->rcv_nxt - seqno;
+            if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) {
+                // The SYN takes the segment's first sequence number, not a data byte.
+                TCPH_UNSET_FLAG(inseg.tcphdr, TCP_SYN);
+                --off;
+            }
             pbuf* p = inseg.p;
             if (off > p->tot_len) off = p->tot_len;
+            const auto cut = static_cast<uint16_t>(off);
             if (p->len < off) {
                 auto new_tot_len = static_cast<uint16_t>(p->tot_len - off);
                 while (p->len < off) {
@@ -603,8 +611,7 @@ static void tcp_receive(tcp_pcb* pcb) {
                 }
             }
             pbuf_header(p, static_cast<int16_t>(-static_cast<int32_t>(off)));
-            inseg.len = static_cast<uint16_t>(inseg.len - (pcb->rcv_nxt - seqno < inseg.len ? pcb->rcv_nxt - seqno
-                                                                                              : inseg.len));
+            inseg.len = static_cast<uint16_t>(inseg.len - cut);
             inseg.tcphdr->seqno = seqno = pcb->rcv_nxt;
         } else if (TCP_SEQ_LT(seqno, pcb->rcv_nxt)) {
             tcp_ack_now(pcb);
@@ -627,7 +634,10 @@ static void tcp_receive(tcp_pcb* pcb) {
                     } else {
                         tcp_seg* next = pcb->ooseq;
                         while (next != nullptr && TCP_SEQ_GEQ(seqno + tcplen, SegSeq(next) + next->len)) {
-                            if ((TCPH_FLAGS(next->tcphdr) & TCP_FIN) && !(TCPH_FLAGS(inseg.tcphdr) & TCP_SYN)) {
+                            // The FIN is taken over only while it still fits the window:
+                            // data already filling it would put the FIN one byte beyond.
+                            if ((TCPH_FLAGS(next->tcphdr) & TCP_FIN) && !(TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) &&
+                                tcplen < pcb->rcv_wnd) {
                                 TCPH_SET_FLAG(inseg.tcphdr, TCP_FIN);
                                 tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
                             }
@@ -706,7 +716,10 @@ static void tcp_parse_opt(tcp_pcb* pcb) {
         if (opt == 2) {
             if (optlen != 4 || c + 4 > max_c) return;
             uint16_t mss = static_cast<uint16_t>((opts[c + 2] << 8) | opts[c + 3]);
-            pcb->mss = (mss > TCP_MSS || mss == 0) ? TCP_MSS : mss;
+            // Only a SYN announces the MSS. Taken from a later segment it could
+            // shrink the congestion window below the queued segments, which
+            // would then never be sent again.
+            if (flags & TCP_SYN) pcb->mss = (mss > TCP_MSS || mss == 0) ? TCP_MSS : mss;
             c = static_cast<uint16_t>(c + 4);
             continue;
         }

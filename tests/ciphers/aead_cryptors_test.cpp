@@ -197,6 +197,33 @@ TEST(AeadCryptors, RejectsTamperedAndOversizedChunks) {
     }
 }
 
+// A failed input is dropped with the chunks it held; the stream cannot go on
+// after it, or the reader would see later chunks with a silent gap before them.
+TEST(AeadCryptors, StaysFailedAfterAFailureUntilReset) {
+    const std::string password = "sticky";
+    const std::string salt(32, '\x09');
+    for (const char* name : {"aes-256-gcm", "chacha20-ietf-poly1305"}) {
+        PeerStream peer(name, password, salt);
+        const std::string one = peer.Chunk("one", 3);
+        const std::string two = peer.Chunk("two", 3);
+        const std::string three = peer.Chunk("three", 5);
+        std::string forged = two;
+        forged[17] ^= 1;  // the length's tag
+        auto receiver = CreateCryptor(name, password);
+        std::string plain;
+        ASSERT_FALSE(DecryptPiece(*receiver, salt + one + forged, &plain)) << name;
+        EXPECT_FALSE(DecryptPiece(*receiver, two + three, &plain)) << name;
+        EXPECT_FALSE(DecryptPiece(*receiver, three, &plain)) << name;
+        EXPECT_TRUE(plain.empty()) << name << ": " << plain;
+
+        // A new session after Reset works again.
+        receiver->Reset();
+        PeerStream fresh(name, password, salt);
+        ASSERT_TRUE(DecryptPiece(*receiver, salt + fresh.Chunk("again", 5), &plain)) << name;
+        EXPECT_EQ(plain, "again") << name;
+    }
+}
+
 TEST(AeadCryptors, ResetStartsANewSessionAndDropsBufferedInput) {
     auto sender = CreateCryptor("aes-192-gcm", "reset");
     auto receiver = CreateCryptor("aes-192-gcm", "reset");

@@ -14,6 +14,7 @@
 #include "engine/base/packet_headers.h"
 #include "engine/flow/single_packet_buffer.h"
 #include "engine/tuntap/btap.h"
+#include "platform/tun_device.h"
 #include "tests/support/blog_capture.h"
 #include "tests/support/flow_harness.h"
 #include "tests/support/net.h"
@@ -123,6 +124,22 @@ TEST_F(TunDeviceTest, RefusesWrongTagMissingAndNonTunDevices) {
     }
     // Looking for a missing device never creates one.
     EXPECT_NE(testsupport::RunCommand({"ip", "link", "show", "znothere"}), 0);
+}
+
+// Attaching by name must not make a device: without this check the kernel
+// quietly creates a fresh one when the name vanished after the lookup.
+TEST_F(TunDeviceTest, OpenAttachesOnlyToAnExistingDevice) {
+    NetNamespace::Scope in(*ns_);
+    int fd = TunDevice_Open("znothere");
+    bool made = testsupport::RunCommand({"ip", "link", "show", "znothere"}) == 0;
+    if (fd >= 0) close(fd);
+    EXPECT_EQ(fd, -1);
+    EXPECT_FALSE(made);
+
+    fd = TunDevice_Open("ztun0");
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) close(fd);
+    EXPECT_EQ(testsupport::RunCommand({"ip", "link", "show", "ztun0"}), 0) << "the persistent device stays";
 }
 
 TEST_F(TunDeviceTest, PacketsFlowBothWaysWithTheKernel) {

@@ -54,6 +54,19 @@ TEST_F(Ip4Test, EchoReplyKeepsOptionsAndALargeRequestSpanningBuffers) {
     EXPECT_EQ(Bytes(out[0].payload.begin() + 4, out[0].payload.end()), big);
 }
 
+// The largest packet a device can deliver has no header room in front of its
+// ICMP header, so the reply is built in a copy of all 65535 bytes.
+TEST_F(Ip4Test, EchoRequestOfTheLargestSizeIsAnsweredWhole) {
+    Bytes big(65535 - 28);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = uint8_t(i * 13);
+    h->Input(craft::Icmp4Echo(kApp, kStack, 5, 6, big));
+    auto out = h->Take();
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].ip_len, 65535);
+    EXPECT_TRUE(out[0].l4_checksum_ok);
+    EXPECT_EQ(Bytes(out[0].payload.begin() + 4, out[0].payload.end()), big);
+}
+
 TEST_F(Ip4Test, UnknownProtocolToOwnAddressGetsProtocolUnreachable) {
     Bytes udp = {0x30, 0x39, 0x00, 0x35, 0x00, 0x0c, 0x00, 0x00, 'a', 'b', 'c', 'd'};
     Bytes pkt = craft::Ipv4(kApp, kStack, 17, udp);

@@ -37,6 +37,23 @@ TEST(Pbuf, PoolChainsSplitIntoFixedBlocksWithHeaderRoom) {
     ExpectNothingAllocated();
 }
 
+// Heap buffers of every length hold all of their bytes, the largest included
+// (rounding 65533 to 65535 up to a multiple of 4 passes 16 bits).
+TEST(Pbuf, HeapBuffersHoldTheirWholeLength) {
+    for (uint16_t len : {uint16_t(1), uint16_t(100), uint16_t(1500), uint16_t(65532), uint16_t(65533),
+                         uint16_t(65535)}) {
+        std::vector<uint8_t> data(len, uint8_t(len));
+        pbuf* p = pbuf_alloc(PBUF_LINK, len, PBUF_RAM);
+        ASSERT_NE(p, nullptr) << len;
+        EXPECT_EQ(p->next, nullptr);
+        EXPECT_EQ(p->tot_len, len);
+        EXPECT_EQ(pbuf_take(p, data.data(), len), ERR_OK);
+        EXPECT_EQ(static_cast<uint8_t*>(p->payload)[len - 1], uint8_t(len)) << len;
+        pbuf_free(p);
+    }
+    ExpectNothingAllocated();
+}
+
 TEST(Pbuf, ReallocShrinksAndReleasesTheTail) {
     pbuf* p = pbuf_alloc(PBUF_RAW, 3000, PBUF_POOL);
     pbuf_realloc(p, 4000);

@@ -71,6 +71,25 @@ TEST_F(TcpTest, MssComesFromTheSynOption) {
     }
 }
 
+// An MSS option outside the SYN changes nothing: a smaller MSS taken from it
+// made the retransmission window too small for the queued segment, which was
+// then never sent again.
+TEST_F(TcpTest, MssOptionOutsideTheSynIsIgnored) {
+    Peer peer;
+    tcp_pcb* pcb = Connect(*h, peer);
+    ASSERT_NE(pcb, nullptr);
+    std::string seg(1460, 's');
+    ASSERT_EQ(tcp_write(pcb, seg.data(), 1460), ERR_OK);
+    tcp_output(pcb);
+    ASSERT_EQ(h->Take().size(), 1u);
+    h->Input(peer.Seg(kAck, "", 65535, MssOption(100)));
+    EXPECT_EQ(pcb->mss, 1460);
+    h->Tick(2 * 10);  // the retransmission time-out passes
+    auto out = h->Take();
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out[0].payload.size(), 1460u);
+}
+
 TEST_F(TcpTest, RepeatedSynInSynRcvdResendsTheSynAck) {
     Peer peer;
     craft::Bytes syn = peer.Seg(kSyn);
@@ -81,6 +100,20 @@ TEST_F(TcpTest, RepeatedSynInSynRcvdResendsTheSynAck) {
     ASSERT_EQ(again.size(), 1u);
     EXPECT_EQ(again[0].flags, kSyn | kAck);
     EXPECT_EQ(again[0].seq, first[0].seq);
+}
+
+// A SYN+ACK that repeats the peer's SYN and carries data completes the
+// handshake; the old SYN is cut off, the data is delivered whole.
+TEST_F(TcpTest, SynAckWithDataInSynRcvdKeepsEveryDataByte) {
+    Peer peer;
+    h->Input(peer.Seg(kSyn));
+    auto sa = h->Take();
+    ASSERT_EQ(sa.size(), 1u);
+    peer.rcv_nxt = sa[0].seq + 1;
+    h->Input(peer.SegAt(peer.snd_nxt - 1, kSyn | kAck, "abc"));
+    ASSERT_EQ(h->accepted.size(), 1u);
+    EXPECT_EQ(h->received, "abc");
+    EXPECT_EQ(h->accepted[0]->rcv_nxt, peer.snd_nxt + 3);
 }
 
 TEST_F(TcpTest, SegmentsForNoConnectionGetAReset) {
@@ -223,6 +256,77 @@ TEST_F(TcpTest, OutOfOrderDataBeyondTheWindowIsNeverDeliveredPastIt) {
     EXPECT_EQ(h->closes, 0);  // the FIN lay beyond the window
     tcp_recved(pcb, TCP_WND);  // the application catches up
     EXPECT_EQ(pcb->rcv_wnd, TCP_WND);
+}
+
+// Both initial sequence numbers just below 2^32: reordered data, a FIN, our
+// data, its acknowledgement and a retransmission all cross the wrap.
+TEST_F(TcpTest, SequenceNumbersWrapAroundInBothDirections) {
+    Peer first;
+    first.sport = 1;
+    h->Input(first.Seg(kSyn));
+    uint32_t isn = h->Take().at(0).seq;
+    const uint32_t ticks = tcp_ticks;
+    tcp_ticks = 0xffffff00u - isn;  // the next initial sequence number is the counter plus the ticks
+    Peer peer;
+    peer.snd_nxt = 0xfffffff0u;
+    tcp_pcb* pcb = Connect(*h, peer);
+    tcp_ticks = ticks;
+    ASSERT_NE(pcb, nullptr);
+    EXPECT_EQ(pcb->snd_nxt, 0xffffff01u);
+
+    uint32_t base = peer.snd_nxt;
+    h->Input(peer.SegAt(base + 20, kAck, "CCCCCCCCCC"));
+    h->Input(peer.SegAt(base + 10, kAck, "BBBBBBBBBB"));
+    h->Input(peer.SegAt(base, kAck, "AAAAAAAAAA"));
+    h->Input(peer.SegAt(base + 25, kAck | kFin, "CCCCCDD"));
+    EXPECT_EQ(h->received, "AAAAAAAAAABBBBBBBBBBCCCCCCCCCCDD");
+    EXPECT_EQ(h->closes, 1);
+    EXPECT_EQ(pcb->state, CLOSE_WAIT);
+    peer.snd_nxt = base + 33;
+
+    std::string data(3000, 'x');
+    for (size_t i = 0; i < data.size(); ++i) data[i] = char('a' + i % 26);
+    ASSERT_EQ(tcp_write(pcb, data.data(), 3000), ERR_OK);
+    tcp_output(pcb);
+    auto out = h->Take();
+    std::string got = Data(out);
+    ASSERT_FALSE(out.empty());
+    peer.rcv_nxt = out[0].seq + uint32_t(got.size());
+    h->Input(peer.Seg(kAck));
+    got += Data(h->Take());
+    EXPECT_EQ(got, data);
+    peer.rcv_nxt = pcb->snd_nxt;
+    h->Input(peer.Seg(kAck));
+    EXPECT_EQ(h->sent_bytes, 3000u);
+    EXPECT_EQ(pcb->unacked, nullptr);
+
+    ASSERT_EQ(tcp_write(pcb, "lost", 4), ERR_OK);
+    tcp_output(pcb);
+    ASSERT_EQ(Data(h->Take()), "lost");
+    std::string again;
+    for (int i = 0; i < 2 * 20 && again.empty(); ++i) {
+        h->Tick();
+        again = Data(h->Take());
+    }
+    EXPECT_EQ(again, "lost");
+}
+
+// A queued FIN covered by an in-order segment that fills the whole window has
+// no room left: taking it over made the segment one byte longer than the
+// window, whose count then wrapped to 65535.
+TEST_F(TcpTest, QueuedFinBeyondAFullWindowIsNotTakenOver) {
+    Peer peer;
+    h->consume = false;
+    tcp_pcb* pcb = Connect(*h, peer);
+    ASSERT_NE(pcb, nullptr);
+    uint32_t base = peer.snd_nxt;
+    h->Input(peer.SegAt(base + 100, kAck | kFin));
+    h->Input(peer.SegAt(base, kAck, std::string(TCP_WND, 'w')));
+    EXPECT_EQ(h->received.size(), size_t(TCP_WND));
+    EXPECT_EQ(pcb->rcv_nxt, base + TCP_WND);
+    EXPECT_EQ(pcb->rcv_wnd, 0);
+    EXPECT_EQ(h->closes, 0);
+    EXPECT_EQ(pcb->state, ESTABLISHED);
 }
 
 TEST_F(TcpTest, WritesAreCutIntoSegmentsUpToTheSendBuffer) {
@@ -522,6 +626,35 @@ TEST_F(TcpTest, CloseInsideTheCloseNotificationWithUnreadData) {
         EXPECT_EQ(h->closes, ++closes);
         EXPECT_EQ(tcp_active_pcbs, nullptr);
     }
+}
+
+err_t AcceptThenClose(void*, tcp_pcb* pcb, err_t) {
+    tcp_close(pcb);
+    return ERR_OK;
+}
+
+// The peer's FIN on the handshake's last ACK while the accept callback closed:
+// both sides are closing, so one FIN goes out and the block ends in TIME_WAIT
+// (it used to fall back to CLOSE_WAIT and queue a second FIN).
+TEST_F(TcpTest, FinWithTheHandshakeAckAfterACloseInAccept) {
+    tcp_accept(h->listener, AcceptThenClose);
+    Peer peer;
+    h->Input(peer.Seg(kSyn));
+    auto sa = h->Take();
+    ASSERT_EQ(sa.size(), 1u);
+    peer.rcv_nxt = sa[0].seq + 1;
+    h->Input(peer.Seg(kAck | kFin));
+    tcp_pcb* pcb = tcp_active_pcbs;
+    ASSERT_NE(pcb, nullptr);
+    EXPECT_EQ(pcb->state, CLOSING);
+    auto out = h->Take();
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].flags, kFin | kAck);
+    EXPECT_EQ(out[0].ack, peer.snd_nxt);
+    peer.rcv_nxt = out[0].seq + 1;
+    h->Input(peer.Seg(kAck));
+    EXPECT_EQ(tcp_active_pcbs, nullptr);
+    EXPECT_EQ(tcp_tw_pcbs, pcb);
 }
 
 TEST_F(TcpTest, DataAfterTheApplicationClosedReceivingAbortsWithReset) {

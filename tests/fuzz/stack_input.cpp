@@ -1,5 +1,7 @@
 // Random packets into the TCP/IP stack's input path. The input is a series of
-// records: a control byte, a 2-byte length and the packet. The control byte can
+// records: a control byte, a 2-byte length and the packet (the length's top
+// 4 bits t, when set, pad the packet with zeros to t * 4369 bytes and make the
+// IP length cover them, so packets of up to 65535 bytes occur). The control byte can
 // have the checksums fixed up (so packets get past the first checks), take the
 // sequence and acknowledgement numbers from the stack's last segment (so
 // conversations go on), run the timers, and make the application write,
@@ -134,6 +136,19 @@ void FixChecksums(std::vector<uint8_t>& b) {
     }
 }
 
+// Pads with zero bytes to `size` (at most 65535) and sets the IP length to match.
+void Grow(std::vector<uint8_t>& b, size_t size) {
+    if (b.size() < size) b.resize(size);
+    uint8_t* d = b.data();
+    if (b.size() >= 20 && (b[0] >> 4) == 4) {
+        uint16_t total = htons(uint16_t(b.size()));
+        Put16(d + 2, total);
+    } else if (b.size() >= 40 && (b[0] >> 4) == 6) {
+        uint16_t payload = htons(uint16_t(b.size() - 40));
+        Put16(d + 4, payload);
+    }
+}
+
 void AppAction(uint8_t ctl, uint8_t arg) {
     tcp_pcb* pcb = nullptr;
     for (auto it = pcbs.rbegin(); it != pcbs.rend() && pcb == nullptr; ++it) pcb = *it;
@@ -181,11 +196,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t pos = 0;
     while (pos + 3 <= size) {
         uint8_t ctl = data[pos];
-        size_t len = Get16(data + pos + 1) % 4096;
+        size_t field = Get16(data + pos + 1);
+        size_t len = field % 4096;
         pos += 3;
         if (len > size - pos) len = size - pos;
         std::vector<uint8_t> pkt(data + pos, data + pos + len);
         pos += len;
+        if (field >> 12) Grow(pkt, (field >> 12) * 4369);
         if (ctl & 0x80) FollowStack(pkt);
         if (ctl & 0x01) FixChecksums(pkt);
         pbuf* p = pbuf_alloc(PBUF_RAW, uint16_t(pkt.size()), PBUF_POOL);
