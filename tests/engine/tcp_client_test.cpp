@@ -19,14 +19,13 @@
 #include "tests/support/stack_netif.h"
 
 using enginetest::Close;
+using enginetest::kSocksHelloReply;
+using enginetest::kSocksReplyV4;
 using enginetest::LoopbackPeer;
 using enginetest::Read;
 using enginetest::Write;
 
 namespace {
-
-const std::string kHelloReply("\x05\x00", 2);
-const std::string kReplyV4("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
 
 // The engine's relay on a stack without a device, its SOCKS server `socks`.
 class Relay {
@@ -124,7 +123,7 @@ TEST(TcpRelay, FinFollowsTheAcknowledgementOfTheLastByte) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string answer(3000, 'a');
-        LoopbackPeer socks({Read(3), Write(kHelloReply), Read(10), Write(kReplyV4), Write(answer), Close()});
+        LoopbackPeer socks({Read(3), Write(kSocksHelloReply), Read(10), Write(kSocksReplyV4), Write(answer), Close()});
         {
             Relay r(socks.addr());
             Peer app;
