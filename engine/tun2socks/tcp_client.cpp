@@ -94,14 +94,18 @@ void client_remove_callbacks(tcp_client* client) {
 }
 
 // Closes the stack side with FIN (a reset when the stack cannot close).
-void client_free_client(tcp_client* client) {
+// 0 when the block had to be aborted and is gone.
+int client_free_client(tcp_client* client) {
     client_remove_callbacks(client);
     err_t err = tcp_close(client->pcb);
+    int closed = 1;
     if (err != ERR_OK) {
         ClientLog(client, BLOG_ERROR, "tcp_close failed (%d)", err);
         tcp_abandon(client->pcb, 1);
+        closed = 0;
     }
     client_handle_freed_client(client);
+    return closed;
 }
 
 void client_abort_stack_side(tcp_client* client) {
@@ -264,8 +268,10 @@ err_t client_sent_func(void* arg, tcp_pcb*, uint16_t len) {
     }
     if (client->socks_closed && client->socks_recv_tcp_pending == 0) {
         ClientLog(client, BLOG_INFO, "removing after SOCKS went down");
-        client_free_client(client);
-        return ERR_ABRT;
+        // The stack sends nothing while it hands a segment to this callback;
+        // it sends the queued FIN on its way out, which it would skip after
+        // being told the block is gone.
+        return client_free_client(client) ? ERR_OK : ERR_ABRT;
     }
     return ERR_OK;
 }

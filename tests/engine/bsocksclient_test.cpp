@@ -12,15 +12,14 @@
 #include "tests/support/net.h"
 
 using enginetest::Close;
+using enginetest::kSocksHelloReply;
+using enginetest::kSocksReplyV4;
 using enginetest::LoopbackPeer;
 using enginetest::Read;
 using enginetest::ReadAll;
 using enginetest::Write;
 
 namespace {
-
-const std::string kHelloReply("\x05\x00", 2);
-const std::string kReplyV4("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
 
 // Drives one SOCKS client on a fresh reactor until it reports an event.
 struct SocksRun {
@@ -64,7 +63,7 @@ BAddr Dest(const char* ip, int port) {
 }  // namespace
 
 TEST(BSocksClient, NegotiatesWithRepliesSplitIntoSingleBytes) {
-    LoopbackPeer peer({Read(3), Write(kHelloReply, 1), Read(10), Write(kReplyV4, 1), ReadAll()});
+    LoopbackPeer peer({Read(3), Write(kSocksHelloReply, 1), Read(10), Write(kSocksReplyV4, 1), ReadAll()});
     SocksRun run;
     BSocksClient_auth_info none = BSocksClient_auth_none();
     ASSERT_EQ(run.Run(peer.addr(), Dest("10.1.2.3", 443), &none, 1), 0);
@@ -83,15 +82,17 @@ TEST(BSocksClient, RefusalsAndEarlyCloseAreErrors) {
     } cases[] = {
         {"method 255", {Read(3), Write("\x05\xff"), ReadAll()}, "server didn't accept any authentication method"},
         {"hello version", {Read(3), Write(std::string("\x04\x00", 2)), ReadAll()}, "wrong version"},
-        {"reply failure", {Read(3), Write(kHelloReply), Read(10), Write(std::string("\x05\x05\x00\x01", 4)), ReadAll()},
+        {"reply failure",
+         {Read(3), Write(kSocksHelloReply), Read(10), Write(std::string("\x05\x05\x00\x01", 4)), ReadAll()},
          "reply not successful"},
         {"address type 3",
-         {Read(3), Write(kHelloReply), Read(10), Write(std::string("\x05\x00\x00\x03\x09localhost\x00\x50", 16)),
+         {Read(3), Write(kSocksHelloReply), Read(10), Write(std::string("\x05\x00\x00\x03\x09localhost\x00\x50", 16)),
           ReadAll()},
          "reply has unknown address type"},
-        {"close before reply", {Read(3), Write(kHelloReply), Read(10), Close()}, nullptr},
+        {"close before reply", {Read(3), Write(kSocksHelloReply), Read(10), Close()}, nullptr},
         {"close before hello reply", {Read(3), Close()}, nullptr},
-        {"close in reply rest", {Read(3), Write(kHelloReply), Read(10), Write(kReplyV4.substr(0, 6)), Close()},
+        {"close in reply rest",
+         {Read(3), Write(kSocksHelloReply), Read(10), Write(kSocksReplyV4.substr(0, 6)), Close()},
          nullptr},
     };
     for (const auto& c : cases) {
@@ -110,7 +111,7 @@ TEST(BSocksClient, RefusalsAndEarlyCloseAreErrors) {
 TEST(BSocksClient, ReservedByteIgnoredAndIPv6Request) {
     // Reply with a non-zero reserved byte and an IPv6 bound address.
     std::string reply6 = std::string("\x05\x00\x7f\x04", 4) + std::string(16, '\x01') + std::string("\x00\x35", 2);
-    LoopbackPeer peer({Read(3), Write(kHelloReply), Read(22), Write(reply6), ReadAll()});
+    LoopbackPeer peer({Read(3), Write(kSocksHelloReply), Read(22), Write(reply6), ReadAll()});
     SocksRun run;
     BSocksClient_auth_info none = BSocksClient_auth_none();
     uint8_t ip6[16];
@@ -130,7 +131,7 @@ TEST(BSocksClient, ReservedByteIgnoredAndIPv6Request) {
 
 TEST(BSocksClient, PasswordMethodWhenServerChoosesIt) {
     LoopbackPeer peer({Read(4), Write("\x05\x02"), Read(3 + 4 + 6), Write(std::string("\x01\x00", 2)), Read(10),
-                       Write(kReplyV4), ReadAll()});
+                       Write(kSocksReplyV4), ReadAll()});
     SocksRun run;
     BSocksClient_auth_info auth[2] = {BSocksClient_auth_none(), BSocksClient_auth_password("user", 4, "secret", 6)};
     run.Run(peer.addr(), Dest("1.2.3.4", 80), auth, 2);
@@ -142,7 +143,8 @@ TEST(BSocksClient, PasswordMethodWhenServerChoosesIt) {
 }
 
 TEST(BSocksClient, DataFlowsAfterUpAndServerCloseIsEvent3) {
-    LoopbackPeer peer({Read(3), Write(kHelloReply), Read(10), Write(kReplyV4), Read(5), Write("world"), Close()});
+    LoopbackPeer peer(
+        {Read(3), Write(kSocksHelloReply), Read(10), Write(kSocksReplyV4), Read(5), Write("world"), Close()});
     SocksRun run;
     struct Ctx {
         BSocksClient* client;

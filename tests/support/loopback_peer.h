@@ -27,6 +27,11 @@ struct Step {
     size_t piece = 0;       // kWrite: bytes per write(), 0 for all at once
 };
 
+// A SOCKS 5 server's answers: the method without authentication chosen, and
+// a successful reply with an IPv4 bound address.
+inline const std::string kSocksHelloReply("\x05\x00", 2);
+inline const std::string kSocksReplyV4("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
+
 inline Step Read(size_t n) { return {Step::kRead, n, {}, 0}; }
 inline Step Write(std::string b, size_t piece = 0) { return {Step::kWrite, 0, std::move(b), piece}; }
 inline Step Close() { return {Step::kClose, 0, {}, 0}; }
