@@ -80,6 +80,15 @@ int TunDevice_Open(const std::string& name) {
         errno = ENODEV;
         return -1;
     }
+    // A persistent device keeps the offloads an earlier opener switched on;
+    // with them the kernel would hand us packets with unfinished checksums or
+    // whole TCP bursts. We take only finished packets.
+    if (ioctl(fd, TUNSETOFFLOAD, 0) != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
     return fd;
 }
 

@@ -1,10 +1,16 @@
 // The engine's TUN device inside a network namespace made by the test: open
 // by device specification, the refusals, the MTU, packets both ways between
-// the engine and the kernel, and a device that disappears while open.
+// the engine and the kernel, offloads left on by an earlier opener, and a
+// device that disappears while open.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <fcntl.h>
+#include <linux/if_tun.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -229,4 +235,60 @@ TEST_F(TunDeviceTest, DeviceRemovedWhileOpenIsAReadFailure) {
     PacketSink_Free(&w.sink);
     BTap_Free(&w.tap);
     BReactor_Free(&w.reactor);
+}
+
+// A persistent device keeps the offloads an earlier opener switched on. Our
+// open must switch them off, or the kernel hands over packets whose checksums
+// are left for us to finish (or whole TCP bursts), which the engine takes as
+// finished packets.
+TEST_F(TunDeviceTest, OpenSwitchesOffOffloadsLeftOnTheDevice) {
+    NetNamespace::Scope in(*ns_);
+    {
+        int fd0 = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+        ASSERT_GE(fd0, 0);
+        ifreq ifr{};
+        std::strncpy(ifr.ifr_name, "ztun0", IFNAMSIZ - 1);
+        ifr.ifr_flags = IFF_TUN | IFF_NO_PI | IFF_VNET_HDR;
+        ASSERT_EQ(ioctl(fd0, TUNSETIFF, &ifr), 0);
+        ASSERT_EQ(ioctl(fd0, TUNSETOFFLOAD, TUN_F_CSUM | TUN_F_TSO4), 0);
+        close(fd0);
+    }
+    int fd = TunDevice_Open("ztun0");
+    ASSERT_GE(fd, 0);
+    ns_->MustExec({"ip", "link", "set", "ztun0", "up"});
+
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_in far{};
+    far.sin_family = AF_INET;
+    far.sin_port = htons(9999);
+    far.sin_addr.s_addr = inet_addr("10.198.75.99");
+    ASSERT_EQ(sendto(s, "offload-check", 13, 0, reinterpret_cast<sockaddr*>(&far), sizeof far), 13);
+
+    bool seen = false;
+    uint8_t buf[2048];
+    for (int tries = 0; tries < 50 && !seen; ++tries) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0) break;  // a deadline, not a pause
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= kTunPacketHeaderSize) continue;
+        const uint8_t* pkt = buf + kTunPacketHeaderSize;
+        int plen = static_cast<int>(n) - kTunPacketHeaderSize;
+        IPv4Header ip;
+        const uint8_t* payload;
+        int udplen;
+        if (!IPv4Header_Check(pkt, plen, &ip, &payload, &udplen) || ip.protocol != IPV4_PROTOCOL_UDP) continue;
+        UdpHeader udp;
+        const uint8_t* body;
+        int blen;
+        if (!UdpHeader_Check(payload, udplen, &udp, &body, &blen) || ntohs(udp.dest_port) != 9999) continue;
+        seen = true;
+        EXPECT_EQ(buf[0], 0) << "the kernel left the checksum to us";
+        uint16_t got = udp.checksum;
+        udp.checksum = 0;
+        EXPECT_EQ(got, UdpChecksum_IPv4(&udp, body, blen, ip.source_address, ip.destination_address));
+    }
+    EXPECT_TRUE(seen) << "the datagram never came out of the device";
+    close(s);
+    close(fd);
 }
