@@ -6,8 +6,8 @@
 
 CAEADAesGcmCryptor::CAEADAesGcmCryptor(std::string method, std::string password, int keyLength)
     : AEADCryptor(std::move(method), std::move(password), keyLength, keyLength, 16, 12),
-      m_encryption(std::make_unique<CryptoPP::GCM<CryptoPP::AES>::Encryption>()),
-      m_decryption(std::make_unique<CryptoPP::GCM<CryptoPP::AES>::Decryption>()) {}
+      encryption_(std::make_unique<CryptoPP::GCM<CryptoPP::AES>::Encryption>()),
+      decryption_(std::make_unique<CryptoPP::GCM<CryptoPP::AES>::Decryption>()) {}
 
 CAEADAesGcmCryptor::~CAEADAesGcmCryptor() = default;
 
@@ -16,12 +16,12 @@ int CAEADAesGcmCryptor::SealMessage(const unsigned char* plain, size_t len, unsi
     try {
         // Key schedule and hash tables once per subkey; each message only
         // sets its nonce.
-        if (m_encryptionKeyVersion != m_sendSubkeyVersion) {
-            m_encryption->SetKeyWithIV(m_sendSubkey, static_cast<size_t>(m_keyLength), m_sendNonce,
+        if (encryptionKeyVersion_ != sendSubkeyVersion_) {
+            encryption_->SetKeyWithIV(sendSubkey_, static_cast<size_t>(keyLength_), sendNonce_,
                                        12);
-            m_encryptionKeyVersion = m_sendSubkeyVersion;
+            encryptionKeyVersion_ = sendSubkeyVersion_;
         }
-        m_encryption->EncryptAndAuthenticate(out, out + len, 16, m_sendNonce, 12, nullptr, 0,
+        encryption_->EncryptAndAuthenticate(out, out + len, 16, sendNonce_, 12, nullptr, 0,
                                              plain, len);
     } catch (...) {
         return 0;
@@ -34,12 +34,12 @@ int CAEADAesGcmCryptor::OpenMessage(const unsigned char* sealed, size_t len, uns
                                     size_t* outLen) {
     if (len < 16) return 0;
     try {
-        if (m_decryptionKeyVersion != m_receiveSubkeyVersion) {
-            m_decryption->SetKeyWithIV(m_receiveSubkey, static_cast<size_t>(m_keyLength),
-                                       m_receiveNonce, 12);
-            m_decryptionKeyVersion = m_receiveSubkeyVersion;
+        if (decryptionKeyVersion_ != receiveSubkeyVersion_) {
+            decryption_->SetKeyWithIV(receiveSubkey_, static_cast<size_t>(keyLength_),
+                                       receiveNonce_, 12);
+            decryptionKeyVersion_ = receiveSubkeyVersion_;
         }
-        if (!m_decryption->DecryptAndVerify(out, sealed + len - 16, 16, m_receiveNonce, 12, nullptr,
+        if (!decryption_->DecryptAndVerify(out, sealed + len - 16, 16, receiveNonce_, 12, nullptr,
                                             0, sealed, len - 16))
             return 0;
     } catch (...) {
@@ -52,13 +52,13 @@ int CAEADAesGcmCryptor::OpenMessage(const unsigned char* sealed, size_t len, uns
 CSodiumAEADCryptor::CSodiumAEADCryptor(std::string method, std::string password, int nonceLength,
                                        SealFn seal, OpenFn open)
     : AEADCryptor(std::move(method), std::move(password), 32, 32, 16, nonceLength),
-      m_seal(seal),
-      m_open(open) {}
+      seal_(seal),
+      open_(open) {}
 
 int CSodiumAEADCryptor::SealMessage(const unsigned char* plain, size_t len, unsigned char* out,
                                     size_t* outLen) {
     unsigned long long n = 0;
-    if (m_seal(out, &n, plain, len, nullptr, 0, nullptr, m_sendNonce, m_sendSubkey) != 0) return 0;
+    if (seal_(out, &n, plain, len, nullptr, 0, nullptr, sendNonce_, sendSubkey_) != 0) return 0;
     *outLen = static_cast<size_t>(n);
     return 1;
 }
@@ -67,7 +67,7 @@ int CSodiumAEADCryptor::OpenMessage(const unsigned char* sealed, size_t len, uns
                                     size_t* outLen) {
     unsigned long long n = 0;
     if (len < 16 ||
-        m_open(out, &n, nullptr, sealed, len, nullptr, 0, m_receiveNonce, m_receiveSubkey) != 0)
+        open_(out, &n, nullptr, sealed, len, nullptr, 0, receiveNonce_, receiveSubkey_) != 0)
         return 0;
     *outLen = static_cast<size_t>(n);
     return 1;

@@ -16,41 +16,41 @@ const unsigned char kSubkeyInfo[] = {'s', 's', '-', 's', 'u', 'b', 'k', 'e', 'y'
 AEADCryptor::AEADCryptor(std::string method, std::string password, int keyLength, int saltLength,
                          int tagLength, int nonceLength)
     : CCryptor(std::move(method), std::move(password), keyLength, nonceLength),
-      m_saltLength(saltLength),
-      m_tagLength(tagLength),
-      m_nonceLength(nonceLength),
-      m_masterKeyLength(keyLength) {
+      saltLength_(saltLength),
+      tagLength_(tagLength),
+      nonceLength_(nonceLength),
+      masterKeyLength_(keyLength) {
     // The master key is the head of the password's key block, which has no
     // limit on the password's length.
-    std::memcpy(m_masterKey, m_key, static_cast<size_t>(m_masterKeyLength));
+    std::memcpy(masterKey_, key_, static_cast<size_t>(masterKeyLength_));
     NewSendSalt();
     DeriveSubkey(1);
 }
 
 AEADCryptor::~AEADCryptor() {
-    PrivateHeapFree(m_receiveBuffer);
-    sodium_memzero(m_masterKey, sizeof(m_masterKey));
-    sodium_memzero(m_sendSubkey, sizeof(m_sendSubkey));
-    sodium_memzero(m_receiveSubkey, sizeof(m_receiveSubkey));
+    PrivateHeapFree(receiveBuffer_);
+    sodium_memzero(masterKey_, sizeof(masterKey_));
+    sodium_memzero(sendSubkey_, sizeof(sendSubkey_));
+    sodium_memzero(receiveSubkey_, sizeof(receiveSubkey_));
 }
 
 void AEADCryptor::NewSendSalt() {
     unsigned char salt[64];
     RandomBytes(salt, sizeof(salt));
-    std::memcpy(m_sendSalt, salt, static_cast<size_t>(m_saltLength));
+    std::memcpy(sendSalt_, salt, static_cast<size_t>(saltLength_));
 }
 
 void AEADCryptor::DeriveSubkey(int direction) {
-    const size_t keyLength = static_cast<size_t>(m_masterKeyLength);
-    const size_t saltLength = static_cast<size_t>(m_saltLength);
+    const size_t keyLength = static_cast<size_t>(masterKeyLength_);
+    const size_t saltLength = static_cast<size_t>(saltLength_);
     if (direction == 1) {
-        HkdfSha1(m_masterKey, keyLength, m_sendSalt, saltLength, kSubkeyInfo, sizeof(kSubkeyInfo),
-                 m_sendSubkey, keyLength);
-        ++m_sendSubkeyVersion;
+        HkdfSha1(masterKey_, keyLength, sendSalt_, saltLength, kSubkeyInfo, sizeof(kSubkeyInfo),
+                 sendSubkey_, keyLength);
+        ++sendSubkeyVersion_;
     } else {
-        HkdfSha1(m_masterKey, keyLength, m_receiveSalt, saltLength, kSubkeyInfo,
-                 sizeof(kSubkeyInfo), m_receiveSubkey, keyLength);
-        ++m_receiveSubkeyVersion;
+        HkdfSha1(masterKey_, keyLength, receiveSalt_, saltLength, kSubkeyInfo,
+                 sizeof(kSubkeyInfo), receiveSubkey_, keyLength);
+        ++receiveSubkeyVersion_;
     }
 }
 
@@ -58,14 +58,14 @@ void AEADCryptor::Reset() {
     CCryptor::Reset();
     NewSendSalt();
     DeriveSubkey(1);
-    m_saltSent = 0;
-    m_saltReceived = 0;
-    std::memset(m_sendNonce, 0, sizeof(m_sendNonce));
-    std::memset(m_receiveNonce, 0, sizeof(m_receiveNonce));
-    PrivateHeapFree(m_receiveBuffer);
-    m_receiveBuffer = nullptr;
-    m_bufferedLength = 0;
-    m_receiveFailed = false;
+    saltSent_ = 0;
+    saltReceived_ = 0;
+    std::memset(sendNonce_, 0, sizeof(sendNonce_));
+    std::memset(receiveNonce_, 0, sizeof(receiveNonce_));
+    PrivateHeapFree(receiveBuffer_);
+    receiveBuffer_ = nullptr;
+    bufferedLength_ = 0;
+    receiveFailed_ = false;
 }
 
 int AEADCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
@@ -79,7 +79,7 @@ int AEADCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** ou
                          size_t* outLen, bool* needMore, bool udp) {
     *out = nullptr;
     *outLen = 0;
-    if (!udp && m_receiveFailed) {
+    if (!udp && receiveFailed_) {
         *needMore = false;
         return 0;
     }
@@ -88,21 +88,21 @@ int AEADCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** ou
         ok = udp ? OpenUdp(in, len, out, outLen) : OpenTcp(in, len, out, outLen, needMore);
     } catch (...) {
     }
-    if (!ok && !udp) m_receiveFailed = true;
+    if (!ok && !udp) receiveFailed_ = true;
     return ok;
 }
 
 int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** out,
                          size_t* outLen) {
-    const size_t prefix = m_saltSent ? 0 : static_cast<size_t>(m_saltLength);
-    const size_t tag = static_cast<size_t>(m_tagLength);
+    const size_t prefix = saltSent_ ? 0 : static_cast<size_t>(saltLength_);
+    const size_t tag = static_cast<size_t>(tagLength_);
     const size_t chunks = (len + kMaxPayload - 1) / kMaxPayload;
     const size_t total = prefix + chunks * (2 + 2 * tag) + len;
     if (total == 0) return 1;
     auto* buf = static_cast<unsigned char*>(PrivateHeapAlloc(total));
     if (!buf) return 0;
     unsigned char* p = buf;
-    if (prefix) std::memcpy(p, m_sendSalt, prefix);
+    if (prefix) std::memcpy(p, sendSalt_, prefix);
     p += prefix;
     while (len > 0) {
         const size_t m = std::min(len, kMaxPayload);
@@ -110,10 +110,10 @@ int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** ou
                                               static_cast<unsigned char>(m & 0xFF)};
         size_t n = 0;
         if (!SealMessage(lengthBytes, 2, p, &n)) break;
-        sodium_increment(m_sendNonce, static_cast<size_t>(m_nonceLength));
+        sodium_increment(sendNonce_, static_cast<size_t>(nonceLength_));
         p += n;
         if (!SealMessage(in, m, p, &n)) break;
-        sodium_increment(m_sendNonce, static_cast<size_t>(m_nonceLength));
+        sodium_increment(sendNonce_, static_cast<size_t>(nonceLength_));
         p += n;
         in += m;
         len -= m;
@@ -122,7 +122,7 @@ int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** ou
         PrivateHeapFree(buf);
         return 0;
     }
-    m_saltSent = 1;
+    saltSent_ = 1;
     *out = buf;
     *outLen = total;
     return 1;
@@ -130,11 +130,11 @@ int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** ou
 
 int AEADCryptor::SealUdp(const unsigned char* in, size_t len, unsigned char** out,
                          size_t* outLen) {
-    const size_t salt = static_cast<size_t>(m_saltLength);
-    const size_t total = salt + len + static_cast<size_t>(m_tagLength);
+    const size_t salt = static_cast<size_t>(saltLength_);
+    const size_t total = salt + len + static_cast<size_t>(tagLength_);
     auto* buf = static_cast<unsigned char*>(PrivateHeapAlloc(total));
     if (!buf) return 0;
-    std::memcpy(buf, m_sendSalt, salt);
+    std::memcpy(buf, sendSalt_, salt);
     size_t n = 0;
     if (!SealMessage(in, len, buf + salt, &n)) {
         PrivateHeapFree(buf);
@@ -147,10 +147,10 @@ int AEADCryptor::SealUdp(const unsigned char* in, size_t len, unsigned char** ou
 
 int AEADCryptor::OpenUdp(const unsigned char* in, size_t len, unsigned char** out,
                          size_t* outLen) {
-    const size_t salt = static_cast<size_t>(m_saltLength);
-    const size_t tag = static_cast<size_t>(m_tagLength);
+    const size_t salt = static_cast<size_t>(saltLength_);
+    const size_t tag = static_cast<size_t>(tagLength_);
     if (len <= salt + tag) return 0;
-    std::memcpy(m_receiveSalt, in, salt);
+    std::memcpy(receiveSalt_, in, salt);
     DeriveSubkey(0);
     const size_t plainLength = len - salt - tag;
     auto* buf = static_cast<unsigned char*>(PrivateHeapAlloc(plainLength));
@@ -166,58 +166,58 @@ int AEADCryptor::OpenUdp(const unsigned char* in, size_t len, unsigned char** ou
 }
 
 bool AEADCryptor::FillBuffer(const unsigned char*& in, size_t& len, size_t want) {
-    if (m_bufferedLength < want) {
-        const size_t take = std::min(want - m_bufferedLength, len);
-        if (take) std::memcpy(m_receiveBuffer + m_bufferedLength, in, take);
-        m_bufferedLength += take;
+    if (bufferedLength_ < want) {
+        const size_t take = std::min(want - bufferedLength_, len);
+        if (take) std::memcpy(receiveBuffer_ + bufferedLength_, in, take);
+        bufferedLength_ += take;
         in += take;
         len -= take;
     }
-    return m_bufferedLength >= want;
+    return bufferedLength_ >= want;
 }
 
 bool AEADCryptor::OpenLength(const unsigned char* p, size_t* payloadLen) {
     unsigned char lengthBytes[2];
     size_t n = 0;
-    if (!OpenMessage(p, 2 + static_cast<size_t>(m_tagLength), lengthBytes, &n)) return false;
+    if (!OpenMessage(p, 2 + static_cast<size_t>(tagLength_), lengthBytes, &n)) return false;
     *payloadLen = (static_cast<size_t>(lengthBytes[0]) << 8) | lengthBytes[1];
     return *payloadLen <= kMaxPayload;
 }
 
 bool AEADCryptor::OpenPayload(const unsigned char* p, size_t payloadLen, unsigned char* out) {
-    sodium_increment(m_receiveNonce, static_cast<size_t>(m_nonceLength));
+    sodium_increment(receiveNonce_, static_cast<size_t>(nonceLength_));
     size_t n = 0;
-    if (!OpenMessage(p, payloadLen + static_cast<size_t>(m_tagLength), out, &n)) return false;
-    sodium_increment(m_receiveNonce, static_cast<size_t>(m_nonceLength));
+    if (!OpenMessage(p, payloadLen + static_cast<size_t>(tagLength_), out, &n)) return false;
+    sodium_increment(receiveNonce_, static_cast<size_t>(nonceLength_));
     return true;
 }
 
 int AEADCryptor::OpenTcp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
                          bool* needMore) {
     *needMore = false;
-    const size_t tag = static_cast<size_t>(m_tagLength);
+    const size_t tag = static_cast<size_t>(tagLength_);
     const size_t head = 2 + tag;
-    if (!m_receiveBuffer) {
+    if (!receiveBuffer_) {
         // Holds at most one partial chunk: the complete ones are opened in place.
-        m_receiveBuffer = static_cast<unsigned char*>(PrivateHeapAlloc(head + kMaxPayload + tag));
-        if (!m_receiveBuffer) return 0;
+        receiveBuffer_ = static_cast<unsigned char*>(PrivateHeapAlloc(head + kMaxPayload + tag));
+        if (!receiveBuffer_) return 0;
     }
 
-    if (!m_saltReceived) {
-        const size_t salt = static_cast<size_t>(m_saltLength);
-        if (m_bufferedLength + len <= salt) {
-            if (len) std::memcpy(m_receiveBuffer + m_bufferedLength, in, len);
-            m_bufferedLength += len;
+    if (!saltReceived_) {
+        const size_t salt = static_cast<size_t>(saltLength_);
+        if (bufferedLength_ + len <= salt) {
+            if (len) std::memcpy(receiveBuffer_ + bufferedLength_, in, len);
+            bufferedLength_ += len;
             *needMore = true;
             return 1;
         }
-        const size_t take = salt - m_bufferedLength;
-        if (m_bufferedLength) std::memcpy(m_receiveSalt, m_receiveBuffer, m_bufferedLength);
-        std::memcpy(m_receiveSalt + m_bufferedLength, in, take);
+        const size_t take = salt - bufferedLength_;
+        if (bufferedLength_) std::memcpy(receiveSalt_, receiveBuffer_, bufferedLength_);
+        std::memcpy(receiveSalt_ + bufferedLength_, in, take);
         in += take;
         len -= take;
-        m_bufferedLength = 0;
-        m_saltReceived = 1;
+        bufferedLength_ = 0;
+        saltReceived_ = 1;
         DeriveSubkey(0);
     }
 
@@ -234,21 +234,21 @@ int AEADCryptor::OpenTcp(const unsigned char* in, size_t len, unsigned char** ou
     };
 
     // Complete the chunk that an earlier input began.
-    if (m_bufferedLength > 0) {
+    if (bufferedLength_ > 0) {
         if (!FillBuffer(in, len, head)) {
             *needMore = true;
             return 1;
         }
         size_t payload = 0;
-        if (!OpenLength(m_receiveBuffer, &payload)) return 0;
+        if (!OpenLength(receiveBuffer_, &payload)) return 0;
         if (!FillBuffer(in, len, head + payload + tag)) {
             *needMore = true;
             return 1;
         }
         if (!reservePlain(payload + len)) return 0;
-        if (!OpenPayload(m_receiveBuffer + head, payload, plain)) return fail();
+        if (!OpenPayload(receiveBuffer_ + head, payload, plain)) return fail();
         plainLength = payload;
-        m_bufferedLength = 0;
+        bufferedLength_ = 0;
     }
 
     // Whole chunks straight from the input.
@@ -265,8 +265,8 @@ int AEADCryptor::OpenTcp(const unsigned char* in, size_t len, unsigned char** ou
     }
 
     if (len > 0) {
-        std::memcpy(m_receiveBuffer, in, len);
-        m_bufferedLength = len;
+        std::memcpy(receiveBuffer_, in, len);
+        bufferedLength_ = len;
         *needMore = true;
     }
 

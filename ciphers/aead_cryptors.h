@@ -25,11 +25,11 @@ public:
                 bool* needMore, bool udp) override;
     void Reset() override;
 
-    int GetSaltLength() const { return m_saltLength; }
-    int GetNonceLength() const { return m_nonceLength; }
-    const unsigned char* GetSendSalt() const { return m_sendSalt; }
-    const unsigned char* GetSendNonce() const { return m_sendNonce; }
-    const unsigned char* GetReceiveNonce() const { return m_receiveNonce; }
+    int GetSaltLength() const { return saltLength_; }
+    int GetNonceLength() const { return nonceLength_; }
+    const unsigned char* GetSendSalt() const { return sendSalt_; }
+    const unsigned char* GetSendNonce() const { return sendNonce_; }
+    const unsigned char* GetReceiveNonce() const { return receiveNonce_; }
 
 protected:
     AEADCryptor(std::string method, std::string password, int keyLength, int saltLength,
@@ -49,29 +49,29 @@ protected:
     // 1: send side, 0: receive side.
     void DeriveSubkey(int direction);
 
-    unsigned char m_sendSalt[64] = {};
-    unsigned char m_receiveSalt[64] = {};
-    int m_saltLength;
-    int m_tagLength;
-    int m_nonceLength;
-    unsigned char m_masterKey[64] = {};
-    int m_masterKeyLength;
-    unsigned char m_sendSubkey[64] = {};
-    unsigned char m_receiveSubkey[64] = {};
+    unsigned char sendSalt_[64] = {};
+    unsigned char receiveSalt_[64] = {};
+    int saltLength_;
+    int tagLength_;
+    int nonceLength_;
+    unsigned char masterKey_[64] = {};
+    int masterKeyLength_;
+    unsigned char sendSubkey_[64] = {};
+    unsigned char receiveSubkey_[64] = {};
     // Bumped whenever a subkey is derived, so that ciphers with keyed state
     // know when to key it again.
-    uint32_t m_sendSubkeyVersion = 0;
-    uint32_t m_receiveSubkeyVersion = 0;
-    int m_saltSent = 0;
-    int m_saltReceived = 0;
-    unsigned char m_sendNonce[32] = {};
-    unsigned char m_receiveNonce[32] = {};
+    uint32_t sendSubkeyVersion_ = 0;
+    uint32_t receiveSubkeyVersion_ = 0;
+    int saltSent_ = 0;
+    int saltReceived_ = 0;
+    unsigned char sendNonce_[32] = {};
+    unsigned char receiveNonce_[32] = {};
     // TCP input not yet turned into plaintext: part of the salt or of one chunk.
-    unsigned char* m_receiveBuffer = nullptr;
-    size_t m_bufferedLength = 0;
+    unsigned char* receiveBuffer_ = nullptr;
+    size_t bufferedLength_ = 0;
     // Set when TCP input failed: the failed input and its chunks are gone, so
     // the stream cannot go on until Reset.
-    bool m_receiveFailed = false;
+    bool receiveFailed_ = false;
 
 private:
     void NewSendSalt();
@@ -96,10 +96,10 @@ protected:
                     size_t* outLen) override;
 
 private:
-    std::unique_ptr<CryptoPP::AuthenticatedSymmetricCipher> m_encryption;
-    std::unique_ptr<CryptoPP::AuthenticatedSymmetricCipher> m_decryption;
-    uint32_t m_encryptionKeyVersion = 0;
-    uint32_t m_decryptionKeyVersion = 0;
+    std::unique_ptr<CryptoPP::AuthenticatedSymmetricCipher> encryption_;
+    std::unique_ptr<CryptoPP::AuthenticatedSymmetricCipher> decryption_;
+    uint32_t encryptionKeyVersion_ = 0;
+    uint32_t decryptionKeyVersion_ = 0;
 };
 
 // The libsodium AEADs in combined mode, told apart by their two functions.
@@ -123,8 +123,8 @@ protected:
                     size_t* outLen) override;
 
 private:
-    SealFn m_seal;
-    OpenFn m_open;
+    SealFn seal_;
+    OpenFn open_;
 };
 
 class CAEADChaCha20IetfPoly1305 : public CSodiumAEADCryptor {

@@ -19,33 +19,33 @@ CChaCha20IetfCryptor::CChaCha20IetfCryptor(std::string method, std::string passw
 
 void CChaCha20Cryptor::Reset() {
     CStreamCryptor::Reset();
-    m_sendCounter = 0;
-    m_receiveCounter = 0;
+    sendCounter_ = 0;
+    receiveCounter_ = 0;
 }
 
 void CChaCha20Cryptor::BeginSend(const unsigned char*) {
-    m_sendCounter = 0;
+    sendCounter_ = 0;
 }
 
 void CChaCha20Cryptor::BeginReceive(const unsigned char*) {
-    m_receiveCounter = 0;
+    receiveCounter_ = 0;
 }
 
 void CChaCha20Cryptor::CryptSend(const unsigned char* in, unsigned char* out, size_t len) {
-    Crypt(m_encryptIv, m_sendCounter, in, out, len);
+    Crypt(encryptIv_, sendCounter_, in, out, len);
 }
 
 void CChaCha20Cryptor::CryptReceive(const unsigned char* in, unsigned char* out, size_t len) {
-    Crypt(m_decryptIv, m_receiveCounter, in, out, len);
+    Crypt(decryptIv_, receiveCounter_, in, out, len);
 }
 
 void CChaCha20Cryptor::XorAt(const unsigned char* iv, uint64_t block, const unsigned char* in,
                              unsigned char* out, size_t len) const {
-    if (m_ivLength == 12) {
+    if (ivLength_ == 12) {
         // The IETF block counter is 32 bits wide; the peer truncates it the same way.
-        crypto_stream_chacha20_ietf_xor_ic(out, in, len, iv, static_cast<uint32_t>(block), m_key);
+        crypto_stream_chacha20_ietf_xor_ic(out, in, len, iv, static_cast<uint32_t>(block), key_);
     } else {
-        crypto_stream_chacha20_xor_ic(out, in, len, iv, block, m_key);
+        crypto_stream_chacha20_xor_ic(out, in, len, iv, block, key_);
     }
 }
 

@@ -10,8 +10,8 @@ CCryptoppStreamCryptor::CCryptoppStreamCryptor(std::string method, std::string p
                                                std::unique_ptr<CryptoPP::SymmetricCipher> send,
                                                std::unique_ptr<CryptoPP::SymmetricCipher> receive)
     : CStreamCryptor(std::move(method), std::move(password), keyLength, ivLength),
-      m_send(std::move(send)),
-      m_receive(std::move(receive)) {}
+      send_(std::move(send)),
+      receive_(std::move(receive)) {}
 
 CCryptoppStreamCryptor::~CCryptoppStreamCryptor() = default;
 
@@ -19,29 +19,29 @@ void CCryptoppStreamCryptor::Begin(CryptoPP::SymmetricCipher& cipher, bool& keye
                                    const unsigned char* iv) {
     // The key never changes, so only the first IV pays for the key schedule.
     if (keyed) {
-        cipher.Resynchronize(iv, m_ivLength);
+        cipher.Resynchronize(iv, ivLength_);
     } else {
-        cipher.SetKeyWithIV(m_key, static_cast<size_t>(m_keyLength), iv,
-                            static_cast<size_t>(m_ivLength));
+        cipher.SetKeyWithIV(key_, static_cast<size_t>(keyLength_), iv,
+                            static_cast<size_t>(ivLength_));
         keyed = true;
     }
 }
 
 void CCryptoppStreamCryptor::BeginSend(const unsigned char* iv) {
-    Begin(*m_send, m_sendKeyed, iv);
+    Begin(*send_, sendKeyed_, iv);
 }
 
 void CCryptoppStreamCryptor::BeginReceive(const unsigned char* iv) {
-    Begin(*m_receive, m_receiveKeyed, iv);
+    Begin(*receive_, receiveKeyed_, iv);
 }
 
 void CCryptoppStreamCryptor::CryptSend(const unsigned char* in, unsigned char* out, size_t len) {
-    m_send->ProcessData(out, in, len);
+    send_->ProcessData(out, in, len);
 }
 
 void CCryptoppStreamCryptor::CryptReceive(const unsigned char* in, unsigned char* out,
                                           size_t len) {
-    m_receive->ProcessData(out, in, len);
+    receive_->ProcessData(out, in, len);
 }
 
 CAESCfbCryptor::CAESCfbCryptor(std::string method, std::string password, int keyBits)

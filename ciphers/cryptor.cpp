@@ -71,18 +71,18 @@ size_t KeyCacheSize() {
 }
 
 CCryptor::CCryptor(std::string method, std::string password, int keyLength, int ivLength)
-    : m_method(std::move(method)),
-      m_password(std::move(password)),
-      m_key{},
-      m_ivSent(false),
-      m_encryptIv{},
-      m_ivReceived(false),
-      m_decryptIv{},
-      m_keyLength(keyLength),
-      m_ivLength(ivLength),
-      m_instance(g_instanceCounter.fetch_add(1) + 1) {
-    CCryptor::GenerateRandomBytes(m_encryptIv, static_cast<size_t>(m_ivLength));
-    PasswordToKey(m_method, m_password, m_key);
+    : method_(std::move(method)),
+      password_(std::move(password)),
+      key_{},
+      ivSent_(false),
+      encryptIv_{},
+      ivReceived_(false),
+      decryptIv_{},
+      keyLength_(keyLength),
+      ivLength_(ivLength),
+      instance_(g_instanceCounter.fetch_add(1) + 1) {
+    CCryptor::GenerateRandomBytes(encryptIv_, static_cast<size_t>(ivLength_));
+    PasswordToKey(method_, password_, key_);
 }
 
 int CCryptor::Encrypt(const unsigned char*, size_t, unsigned char**, size_t*, bool) {
@@ -94,9 +94,9 @@ int CCryptor::Decrypt(const unsigned char*, size_t, unsigned char**, size_t*, bo
 }
 
 void CCryptor::Reset() {
-    m_ivSent = false;
-    m_ivReceived = false;
-    GenerateRandomBytes(m_encryptIv, static_cast<size_t>(m_ivLength));
+    ivSent_ = false;
+    ivReceived_ = false;
+    GenerateRandomBytes(encryptIv_, static_cast<size_t>(ivLength_));
 }
 
 void CCryptor::GenerateRandomBytes(unsigned char* buf, size_t len) {
@@ -104,5 +104,5 @@ void CCryptor::GenerateRandomBytes(unsigned char* buf, size_t len) {
 }
 
 void CCryptor::PasswordDigest(unsigned char out[16]) {
-    Md5Digest(reinterpret_cast<const unsigned char*>(m_password.data()), m_password.size(), out);
+    Md5Digest(reinterpret_cast<const unsigned char*>(password_.data()), password_.size(), out);
 }

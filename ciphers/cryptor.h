@@ -49,29 +49,29 @@ public:
     // MD5 of the password.
     virtual void PasswordDigest(unsigned char out[16]);
 
-    const std::string& GetMethod() const { return m_method; }
+    const std::string& GetMethod() const { return method_; }
     // The key block of the password; a cipher uses its first GetKeyLength() bytes.
-    const unsigned char* GetKey() const { return m_key; }
-    int GetKeyLength() const { return m_keyLength; }
+    const unsigned char* GetKey() const { return key_; }
+    int GetKeyLength() const { return keyLength_; }
     // The IV this side sends (for the AEAD ciphers a nonce-sized random value
     // that only the ShadowsocksR plug-ins use).
-    const unsigned char* GetIv() const { return m_encryptIv; }
-    int GetIvLength() const { return m_ivLength; }
-    bool IsIvSent() const { return m_ivSent; }
-    bool IsIvReceived() const { return m_ivReceived; }
-    int GetInstanceNumber() const { return m_instance; }
+    const unsigned char* GetIv() const { return encryptIv_; }
+    int GetIvLength() const { return ivLength_; }
+    bool IsIvSent() const { return ivSent_; }
+    bool IsIvReceived() const { return ivReceived_; }
+    int GetInstanceNumber() const { return instance_; }
 
 protected:
     CCryptor(std::string method, std::string password, int keyLength, int ivLength);
 
-    std::string m_method;
-    std::string m_password;
-    unsigned char m_key[32];
-    bool m_ivSent;
-    unsigned char m_encryptIv[32];
-    bool m_ivReceived;
-    unsigned char m_decryptIv[32];
-    int m_keyLength;
-    int m_ivLength;
-    int m_instance;
+    std::string method_;
+    std::string password_;
+    unsigned char key_[32];
+    bool ivSent_;
+    unsigned char encryptIv_[32];
+    bool ivReceived_;
+    unsigned char decryptIv_[32];
+    int keyLength_;
+    int ivLength_;
+    int instance_;
 };

@@ -9,37 +9,37 @@
 CRC4Cryptor::CRC4Cryptor(std::string method, std::string password, int ivLength,
                          bool md5SessionKey)
     : CStreamCryptor(std::move(method), std::move(password), 16, ivLength),
-      m_md5SessionKey(md5SessionKey),
-      m_send(std::make_unique<CryptoPP::Weak::ARC4::Encryption>()),
-      m_receive(std::make_unique<CryptoPP::Weak::ARC4::Encryption>()) {}
+      md5SessionKey_(md5SessionKey),
+      send_(std::make_unique<CryptoPP::Weak::ARC4::Encryption>()),
+      receive_(std::make_unique<CryptoPP::Weak::ARC4::Encryption>()) {}
 
 CRC4Cryptor::~CRC4Cryptor() = default;
 
 void CRC4Cryptor::MakeSessionKey(const unsigned char* iv, unsigned char sessionKey[16]) const {
-    if (!m_md5SessionKey || m_ivLength == 0) {
-        std::memcpy(sessionKey, m_key, 16);
+    if (!md5SessionKey_ || ivLength_ == 0) {
+        std::memcpy(sessionKey, key_, 16);
         return;
     }
     CryptoPP::Weak::MD5 md5;
-    md5.Update(m_key, 16);
-    md5.Update(iv, static_cast<size_t>(m_ivLength));
+    md5.Update(key_, 16);
+    md5.Update(iv, static_cast<size_t>(ivLength_));
     md5.Final(sessionKey);
 }
 
 void CRC4Cryptor::BeginSend(const unsigned char* iv) {
-    MakeSessionKey(iv, m_sendKey);
-    m_send->SetKey(m_sendKey, 16);
+    MakeSessionKey(iv, sendKey_);
+    send_->SetKey(sendKey_, 16);
 }
 
 void CRC4Cryptor::BeginReceive(const unsigned char* iv) {
-    MakeSessionKey(iv, m_decryptKey);
-    m_receive->SetKey(m_decryptKey, 16);
+    MakeSessionKey(iv, decryptKey_);
+    receive_->SetKey(decryptKey_, 16);
 }
 
 void CRC4Cryptor::CryptSend(const unsigned char* in, unsigned char* out, size_t len) {
-    m_send->ProcessData(out, in, len);
+    send_->ProcessData(out, in, len);
 }
 
 void CRC4Cryptor::CryptReceive(const unsigned char* in, unsigned char* out, size_t len) {
-    m_receive->ProcessData(out, in, len);
+    receive_->ProcessData(out, in, len);
 }

@@ -39,22 +39,22 @@ int CStreamCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char**
                             size_t* outLen, bool) {
     *out = nullptr;
     *outLen = 0;
-    const size_t prefix = m_ivSent ? 0 : static_cast<size_t>(m_ivLength);
+    const size_t prefix = ivSent_ ? 0 : static_cast<size_t>(ivLength_);
     const size_t total = prefix + len;
     unsigned char* buf = nullptr;
     try {
-        if (!m_ivSent) BeginSend(m_encryptIv);
+        if (!ivSent_) BeginSend(encryptIv_);
         if (total > 0) {
             buf = static_cast<unsigned char*>(PrivateHeapAlloc(total));
             if (!buf) return 0;
-            if (prefix) std::memcpy(buf, m_encryptIv, prefix);
+            if (prefix) std::memcpy(buf, encryptIv_, prefix);
             if (len) CryptSend(in, buf + prefix, len);
         }
     } catch (...) {
         PrivateHeapFree(buf);
         return 0;
     }
-    m_ivSent = true;
+    ivSent_ = true;
     *out = buf;
     *outLen = total;
     return 1;
@@ -66,19 +66,19 @@ int CStreamCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char**
     *out = nullptr;
     *outLen = 0;
     try {
-        if (!m_ivReceived) {
-            const size_t ivLength = static_cast<size_t>(m_ivLength);
-            const size_t take = std::min(ivLength - m_ivReceivedBytes, len);
-            if (take) std::memcpy(m_decryptIv + m_ivReceivedBytes, in, take);
-            m_ivReceivedBytes += take;
+        if (!ivReceived_) {
+            const size_t ivLength = static_cast<size_t>(ivLength_);
+            const size_t take = std::min(ivLength - ivReceivedBytes_, len);
+            if (take) std::memcpy(decryptIv_ + ivReceivedBytes_, in, take);
+            ivReceivedBytes_ += take;
             in += take;
             len -= take;
-            if (m_ivReceivedBytes < ivLength) {
+            if (ivReceivedBytes_ < ivLength) {
                 *needMore = true;
                 return 1;
             }
-            BeginReceive(m_decryptIv);
-            m_ivReceived = true;
+            BeginReceive(decryptIv_);
+            ivReceived_ = true;
         }
         if (len == 0) return 1;
         auto* buf = static_cast<unsigned char*>(PrivateHeapAlloc(len));
@@ -99,5 +99,5 @@ int CStreamCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char**
 
 void CStreamCryptor::Reset() {
     CCryptor::Reset();
-    m_ivReceivedBytes = 0;
+    ivReceivedBytes_ = 0;
 }

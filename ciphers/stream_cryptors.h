@@ -40,7 +40,7 @@ protected:
     virtual void CryptReceive(const unsigned char* in, unsigned char* out, size_t len) = 0;
 
 private:
-    size_t m_ivReceivedBytes = 0;
+    size_t ivReceivedBytes_ = 0;
 };
 
 // A stream cipher from Crypto++ keyed once per direction; later IVs only
@@ -60,10 +60,10 @@ protected:
 
 private:
     void Begin(CryptoPP::SymmetricCipher& cipher, bool& keyed, const unsigned char* iv);
-    std::unique_ptr<CryptoPP::SymmetricCipher> m_send;
-    std::unique_ptr<CryptoPP::SymmetricCipher> m_receive;
-    bool m_sendKeyed = false;
-    bool m_receiveKeyed = false;
+    std::unique_ptr<CryptoPP::SymmetricCipher> send_;
+    std::unique_ptr<CryptoPP::SymmetricCipher> receive_;
+    bool sendKeyed_ = false;
+    bool receiveKeyed_ = false;
 };
 
 // AES in CFB128 mode.
@@ -106,11 +106,11 @@ protected:
     void MakeSessionKey(const unsigned char* iv, unsigned char sessionKey[16]) const;
 
 private:
-    bool m_md5SessionKey;
-    unsigned char m_sendKey[16] = {};
-    unsigned char m_decryptKey[16] = {};
-    std::unique_ptr<CryptoPP::SymmetricCipher> m_send;
-    std::unique_ptr<CryptoPP::SymmetricCipher> m_receive;
+    bool md5SessionKey_;
+    unsigned char sendKey_[16] = {};
+    unsigned char decryptKey_[16] = {};
+    std::unique_ptr<CryptoPP::SymmetricCipher> send_;
+    std::unique_ptr<CryptoPP::SymmetricCipher> receive_;
 };
 
 // ChaCha20 with the 8-byte nonce and 64-bit block counter. The position in
@@ -120,8 +120,8 @@ class CChaCha20Cryptor : public CStreamCryptor {
 public:
     CChaCha20Cryptor(std::string method, std::string password);
     void Reset() override;
-    uint64_t GetSendCounter() const { return m_sendCounter; }
-    uint64_t GetReceiveCounter() const { return m_receiveCounter; }
+    uint64_t GetSendCounter() const { return sendCounter_; }
+    uint64_t GetReceiveCounter() const { return receiveCounter_; }
 
 protected:
     CChaCha20Cryptor(std::string method, std::string password, int ivLength);
@@ -130,8 +130,8 @@ protected:
     void CryptSend(const unsigned char* in, unsigned char* out, size_t len) override;
     void CryptReceive(const unsigned char* in, unsigned char* out, size_t len) override;
     // The counters are protected so that a test can stand one near a limit.
-    uint64_t m_sendCounter = 0;
-    uint64_t m_receiveCounter = 0;
+    uint64_t sendCounter_ = 0;
+    uint64_t receiveCounter_ = 0;
 
 private:
     void Crypt(const unsigned char* iv, uint64_t& counter, const unsigned char* in,

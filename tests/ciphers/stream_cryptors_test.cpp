@@ -40,8 +40,8 @@ public:
     template <class... Args>
     Pinned(const std::string& key, const std::string& iv, Args&&... args)
         : Base(std::forward<Args>(args)...) {
-        std::memcpy(this->m_key, key.data(), key.size());
-        std::memcpy(this->m_encryptIv, iv.data(), iv.size());
+        std::memcpy(this->key_, key.data(), key.size());
+        std::memcpy(this->encryptIv_, iv.data(), iv.size());
     }
 };
 
@@ -235,8 +235,8 @@ template <class Base>
 class MovableCounter : public Base {
 public:
     using Base::Base;
-    void SetSendCounter(uint64_t c) { this->m_sendCounter = c; }
-    void SetReceiveCounter(uint64_t c) { this->m_receiveCounter = c; }
+    void SetSendCounter(uint64_t c) { this->sendCounter_ = c; }
+    void SetReceiveCounter(uint64_t c) { this->receiveCounter_ = c; }
 };
 
 std::string Keystream(bool ietf, const unsigned char* iv, const unsigned char* key,
