@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
     CreateAppFolders();
     LoadSettings();
 
-    std::printf("Cendrow: program folder %s, settings %s\n", GetAppDir().c_str(), GetSettingsFilePath().c_str());
+    std::printf("Cendrow: program folder %s, settings %s\n", GetAppDir().c_str(),
+                GetSettingsFilePath().c_str());
     std::fflush(stdout);
 
     SaveSettings();

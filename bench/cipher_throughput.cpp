@@ -29,7 +29,7 @@
 namespace {
 
 constexpr size_t kInput = 16 * 1024;
-const unsigned char kKey[32] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16,
+const unsigned char kKey[32] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16,
                                 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
 const unsigned char kIv[24] = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
 
@@ -82,8 +82,8 @@ void OursDecrypt(benchmark::State& state, std::string method, bool aead) {
         unsigned char* out = nullptr;
         size_t len = 0;
         bool more = false;
-        const int ok = receiver->Decrypt(reinterpret_cast<const unsigned char*>(wire.data()),
-                                         wire.size(), &out, &len, &more, false);
+        const int ok = receiver->Decrypt(reinterpret_cast<const unsigned char*>(wire.data()), wire.size(),
+                                         &out, &len, &more, false);
         benchmark::DoNotOptimize(out);
         PrivateHeapFree(out);
         return ok == 1 && len >= kInput - 64;
@@ -120,19 +120,20 @@ template <class Cipher>
 void RawCryptopp(benchmark::State& state, size_t keyLength, size_t ivLength) {
     Cipher c;
     c.SetKeyWithIV(kKey, keyLength, kIv, ivLength);
-    Raw(state, [&](const unsigned char* in, unsigned char* out) { c.ProcessData(out, in, kInput); },
-        kInput);
+    Raw(
+        state, [&](const unsigned char* in, unsigned char* out) { c.ProcessData(out, in, kInput); }, kInput);
 }
 
 void RawRc4(benchmark::State& state) {
     CryptoPP::Weak::ARC4 c(kKey, 16);
-    Raw(state, [&](const unsigned char* in, unsigned char* out) { c.ProcessData(out, in, kInput); },
-        kInput);
+    Raw(
+        state, [&](const unsigned char* in, unsigned char* out) { c.ProcessData(out, in, kInput); }, kInput);
 }
 
 void RawChaCha(benchmark::State& state, bool ietf) {
     uint64_t block = 0;
-    Raw(state,
+    Raw(
+        state,
         [&](const unsigned char* in, unsigned char* out) {
             if (ietf)
                 crypto_stream_chacha20_ietf_xor_ic(out, in, kInput, kIv, static_cast<uint32_t>(block), kKey);
@@ -150,19 +151,21 @@ void RawGcm(benchmark::State& state, size_t keyLength, bool encrypt) {
     dec.SetKeyWithIV(kKey, keyLength, kIv, 12);
     const auto in = Input();
     std::vector<unsigned char> sealed(kInput + 16);
-    enc.EncryptAndAuthenticate(sealed.data(), sealed.data() + kInput, 16, kIv, 12, nullptr, 0,
-                               in.data(), kInput);
+    enc.EncryptAndAuthenticate(sealed.data(), sealed.data() + kInput, 16, kIv, 12, nullptr, 0, in.data(),
+                               kInput);
     if (encrypt) {
-        Raw(state,
+        Raw(
+            state,
             [&](const unsigned char* p, unsigned char* out) {
                 enc.EncryptAndAuthenticate(out, out + kInput, 16, kIv, 12, nullptr, 0, p, kInput);
             },
             kInput + 16);
     } else {
-        Raw(state,
+        Raw(
+            state,
             [&](const unsigned char*, unsigned char* out) {
-                if (!dec.DecryptAndVerify(out, sealed.data() + kInput, 16, kIv, 12, nullptr, 0,
-                                          sealed.data(), kInput))
+                if (!dec.DecryptAndVerify(out, sealed.data() + kInput, 16, kIv, 12, nullptr, 0, sealed.data(),
+                                          kInput))
                     state.SkipWithError("open failed");
             },
             kInput);
@@ -176,14 +179,16 @@ void RawSodiumAead(benchmark::State& state, SealFn seal, OpenFn open, bool encry
     unsigned long long n = 0;
     seal(sealed.data(), &n, in.data(), kInput, nullptr, 0, nullptr, kIv, kKey);
     if (encrypt) {
-        Raw(state,
+        Raw(
+            state,
             [&](const unsigned char* p, unsigned char* out) {
                 unsigned long long m = 0;
                 seal(out, &m, p, kInput, nullptr, 0, nullptr, kIv, kKey);
             },
             kInput + 16);
     } else {
-        Raw(state,
+        Raw(
+            state,
             [&](const unsigned char*, unsigned char* out) {
                 unsigned long long m = 0;
                 if (open(out, &m, nullptr, sealed.data(), sealed.size(), nullptr, 0, kIv, kKey) != 0)
@@ -194,12 +199,11 @@ void RawSodiumAead(benchmark::State& state, SealFn seal, OpenFn open, bool encry
 }
 
 // Seals (opens) `len` bytes under a nonce; false on failure.
-using SealFn = std::function<bool(unsigned char* out, const unsigned char* in, size_t len,
-                                  const unsigned char* nonce)>;
+using SealFn =
+    std::function<bool(unsigned char* out, const unsigned char* in, size_t len, const unsigned char* nonce)>;
 
 // The four AEAD calls of 16 KiB in the wire form, nonces 0 to 3.
-void RawFramed(benchmark::State& state, size_t nonceLength, SealFn seal, SealFn open,
-               bool encrypt) {
+void RawFramed(benchmark::State& state, size_t nonceLength, SealFn seal, SealFn open, bool encrypt) {
     const auto in = Input();
     const size_t pieces[2] = {0x3FFF, kInput - 0x3FFF};
     std::vector<unsigned char> nonces(4 * nonceLength, 0);
@@ -221,7 +225,8 @@ void RawFramed(benchmark::State& state, size_t nonceLength, SealFn seal, SealFn 
         Raw(state, sealAll, wire.size());
         return;
     }
-    Raw(state,
+    Raw(
+        state,
         [&](const unsigned char*, unsigned char* out) {
             const unsigned char* w = wire.data();
             unsigned char length[2];
@@ -255,8 +260,7 @@ void RawFramedGcm(benchmark::State& state, size_t keyLength, bool encrypt) {
 }
 
 template <class Seal, class Open>
-void RawFramedSodium(benchmark::State& state, size_t nonceLength, Seal seal, Open open,
-                     bool encrypt) {
+void RawFramedSodium(benchmark::State& state, size_t nonceLength, Seal seal, Open open, bool encrypt) {
     RawFramed(
         state, nonceLength,
         [&](unsigned char* out, const unsigned char* in, size_t len, const unsigned char* nonce) {
@@ -271,7 +275,8 @@ void RawFramedSodium(benchmark::State& state, size_t nonceLength, Seal seal, Ope
 }
 
 void RawCopy(benchmark::State& state) {
-    Raw(state, [](const unsigned char* in, unsigned char* out) { std::memcpy(out, in, kInput); }, kInput);
+    Raw(
+        state, [](const unsigned char* in, unsigned char* out) { std::memcpy(out, in, kInput); }, kInput);
 }
 
 using RawFn = std::function<void(benchmark::State&, bool)>;
@@ -312,13 +317,11 @@ const bool kRegistered = [] {
         Register("camellia-" + b + "-cfb", false,
                  BlockMode<CryptoPP::CFB_Mode, CryptoPP::Camellia>(bits / 8));
         Register(
-            "aes-" + b + "-gcm", true,
-            [bits](benchmark::State& s, bool e) { RawGcm(s, bits / 8, e); },
+            "aes-" + b + "-gcm", true, [bits](benchmark::State& s, bool e) { RawGcm(s, bits / 8, e); },
             [bits](benchmark::State& s, bool e) { RawFramedGcm(s, bits / 8, e); });
     }
-    Register("salsa20", false, [](benchmark::State& s, bool) {
-        RawCryptopp<CryptoPP::Salsa20::Encryption>(s, 32, 8);
-    });
+    Register("salsa20", false,
+             [](benchmark::State& s, bool) { RawCryptopp<CryptoPP::Salsa20::Encryption>(s, 32, 8); });
     Register("chacha20", false, [](benchmark::State& s, bool) { RawChaCha(s, false); });
     Register("chacha20-ietf", false, [](benchmark::State& s, bool) { RawChaCha(s, true); });
     for (const char* rc4 : {"rc4-md5", "rc4-md5-6", "rc4"})

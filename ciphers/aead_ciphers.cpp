@@ -17,12 +17,10 @@ int CAEADAesGcmCryptor::SealMessage(const unsigned char* plain, size_t len, unsi
         // Key schedule and hash tables once per subkey; each message only
         // sets its nonce.
         if (encryptionKeyVersion_ != sendSubkeyVersion_) {
-            encryption_->SetKeyWithIV(sendSubkey_, static_cast<size_t>(keyLength_), sendNonce_,
-                                       12);
+            encryption_->SetKeyWithIV(sendSubkey_, static_cast<size_t>(keyLength_), sendNonce_, 12);
             encryptionKeyVersion_ = sendSubkeyVersion_;
         }
-        encryption_->EncryptAndAuthenticate(out, out + len, 16, sendNonce_, 12, nullptr, 0,
-                                             plain, len);
+        encryption_->EncryptAndAuthenticate(out, out + len, 16, sendNonce_, 12, nullptr, 0, plain, len);
     } catch (...) {
         return 0;
     }
@@ -35,12 +33,11 @@ int CAEADAesGcmCryptor::OpenMessage(const unsigned char* sealed, size_t len, uns
     if (len < 16) return 0;
     try {
         if (decryptionKeyVersion_ != receiveSubkeyVersion_) {
-            decryption_->SetKeyWithIV(receiveSubkey_, static_cast<size_t>(keyLength_),
-                                       receiveNonce_, 12);
+            decryption_->SetKeyWithIV(receiveSubkey_, static_cast<size_t>(keyLength_), receiveNonce_, 12);
             decryptionKeyVersion_ = receiveSubkeyVersion_;
         }
-        if (!decryption_->DecryptAndVerify(out, sealed + len - 16, 16, receiveNonce_, 12, nullptr,
-                                            0, sealed, len - 16))
+        if (!decryption_->DecryptAndVerify(out, sealed + len - 16, 16, receiveNonce_, 12, nullptr, 0, sealed,
+                                           len - 16))
             return 0;
     } catch (...) {
         return 0;
@@ -49,8 +46,8 @@ int CAEADAesGcmCryptor::OpenMessage(const unsigned char* sealed, size_t len, uns
     return 1;
 }
 
-CSodiumAEADCryptor::CSodiumAEADCryptor(std::string method, std::string password, int nonceLength,
-                                       SealFn seal, OpenFn open)
+CSodiumAEADCryptor::CSodiumAEADCryptor(std::string method, std::string password, int nonceLength, SealFn seal,
+                                       OpenFn open)
     : AEADCryptor(std::move(method), std::move(password), 32, 32, 16, nonceLength),
       seal_(seal),
       open_(open) {}
@@ -66,8 +63,7 @@ int CSodiumAEADCryptor::SealMessage(const unsigned char* plain, size_t len, unsi
 int CSodiumAEADCryptor::OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out,
                                     size_t* outLen) {
     unsigned long long n = 0;
-    if (len < 16 ||
-        open_(out, &n, nullptr, sealed, len, nullptr, 0, receiveNonce_, receiveSubkey_) != 0)
+    if (len < 16 || open_(out, &n, nullptr, sealed, len, nullptr, 0, receiveNonce_, receiveSubkey_) != 0)
         return 0;
     *outLen = static_cast<size_t>(n);
     return 1;

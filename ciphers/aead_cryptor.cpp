@@ -44,12 +44,12 @@ void AEADCryptor::DeriveSubkey(int direction) {
     const size_t keyLength = static_cast<size_t>(masterKeyLength_);
     const size_t saltLength = static_cast<size_t>(saltLength_);
     if (direction == 1) {
-        HkdfSha1(masterKey_, keyLength, sendSalt_, saltLength, kSubkeyInfo, sizeof(kSubkeyInfo),
-                 sendSubkey_, keyLength);
+        HkdfSha1(masterKey_, keyLength, sendSalt_, saltLength, kSubkeyInfo, sizeof(kSubkeyInfo), sendSubkey_,
+                 keyLength);
         ++sendSubkeyVersion_;
     } else {
-        HkdfSha1(masterKey_, keyLength, receiveSalt_, saltLength, kSubkeyInfo,
-                 sizeof(kSubkeyInfo), receiveSubkey_, keyLength);
+        HkdfSha1(masterKey_, keyLength, receiveSalt_, saltLength, kSubkeyInfo, sizeof(kSubkeyInfo),
+                 receiveSubkey_, keyLength);
         ++receiveSubkeyVersion_;
     }
 }
@@ -68,15 +68,14 @@ void AEADCryptor::Reset() {
     receiveFailed_ = false;
 }
 
-int AEADCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
-                         bool udp) {
+int AEADCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp) {
     *out = nullptr;
     *outLen = 0;
     return udp ? SealUdp(in, len, out, outLen) : SealTcp(in, len, out, outLen);
 }
 
-int AEADCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** out,
-                         size_t* outLen, bool* needMore, bool udp) {
+int AEADCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
+                         bool* needMore, bool udp) {
     *out = nullptr;
     *outLen = 0;
     if (!udp && receiveFailed_) {
@@ -92,8 +91,7 @@ int AEADCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** ou
     return ok;
 }
 
-int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** out,
-                         size_t* outLen) {
+int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
     const size_t prefix = saltSent_ ? 0 : static_cast<size_t>(saltLength_);
     const size_t tag = static_cast<size_t>(tagLength_);
     const size_t chunks = (len + kMaxPayload - 1) / kMaxPayload;
@@ -128,8 +126,7 @@ int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** ou
     return 1;
 }
 
-int AEADCryptor::SealUdp(const unsigned char* in, size_t len, unsigned char** out,
-                         size_t* outLen) {
+int AEADCryptor::SealUdp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
     const size_t salt = static_cast<size_t>(saltLength_);
     const size_t total = salt + len + static_cast<size_t>(tagLength_);
     auto* buf = static_cast<unsigned char*>(PrivateHeapAlloc(total));
@@ -145,8 +142,7 @@ int AEADCryptor::SealUdp(const unsigned char* in, size_t len, unsigned char** ou
     return 1;
 }
 
-int AEADCryptor::OpenUdp(const unsigned char* in, size_t len, unsigned char** out,
-                         size_t* outLen) {
+int AEADCryptor::OpenUdp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
     const size_t salt = static_cast<size_t>(saltLength_);
     const size_t tag = static_cast<size_t>(tagLength_);
     if (len <= salt + tag) return 0;

@@ -19,10 +19,9 @@ public:
     static constexpr size_t kMaxPayload = 0x3FFF;
 
     ~AEADCryptor() override;
-    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
+    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp) override;
+    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool* needMore,
                 bool udp) override;
-    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
-                bool* needMore, bool udp) override;
     void Reset() override;
 
     int GetSaltLength() const { return saltLength_; }
@@ -32,8 +31,8 @@ public:
     const unsigned char* GetReceiveNonce() const { return receiveNonce_; }
 
 protected:
-    AEADCryptor(std::string method, std::string password, int keyLength, int saltLength,
-                int tagLength, int nonceLength);
+    AEADCryptor(std::string method, std::string password, int keyLength, int saltLength, int tagLength,
+                int nonceLength);
 
     virtual int SealTcp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen);
     virtual int SealUdp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen);
@@ -42,10 +41,8 @@ protected:
     virtual int OpenUdp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen);
     // One AEAD message with the send (receive) subkey and nonce as they stand;
     // `out` holds len + tag (len - tag) bytes. 1 on success, 0 on failure.
-    virtual int SealMessage(const unsigned char* plain, size_t len, unsigned char* out,
-                            size_t* outLen) = 0;
-    virtual int OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out,
-                            size_t* outLen) = 0;
+    virtual int SealMessage(const unsigned char* plain, size_t len, unsigned char* out, size_t* outLen) = 0;
+    virtual int OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out, size_t* outLen) = 0;
     // 1: send side, 0: receive side.
     void DeriveSubkey(int direction);
 
@@ -90,10 +87,8 @@ public:
     ~CAEADAesGcmCryptor() override;
 
 protected:
-    int SealMessage(const unsigned char* plain, size_t len, unsigned char* out,
-                    size_t* outLen) override;
-    int OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out,
-                    size_t* outLen) override;
+    int SealMessage(const unsigned char* plain, size_t len, unsigned char* out, size_t* outLen) override;
+    int OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out, size_t* outLen) override;
 
 private:
     std::unique_ptr<CryptoPP::AuthenticatedSymmetricCipher> encryption_;
@@ -106,21 +101,16 @@ private:
 class CSodiumAEADCryptor : public AEADCryptor {
 public:
     using SealFn = int (*)(unsigned char* c, unsigned long long* clen, const unsigned char* m,
-                           unsigned long long mlen, const unsigned char* ad,
-                           unsigned long long adlen, const unsigned char* nsec,
-                           const unsigned char* npub, const unsigned char* k);
+                           unsigned long long mlen, const unsigned char* ad, unsigned long long adlen,
+                           const unsigned char* nsec, const unsigned char* npub, const unsigned char* k);
     using OpenFn = int (*)(unsigned char* m, unsigned long long* mlen, unsigned char* nsec,
-                           const unsigned char* c, unsigned long long clen,
-                           const unsigned char* ad, unsigned long long adlen,
-                           const unsigned char* npub, const unsigned char* k);
+                           const unsigned char* c, unsigned long long clen, const unsigned char* ad,
+                           unsigned long long adlen, const unsigned char* npub, const unsigned char* k);
 
 protected:
-    CSodiumAEADCryptor(std::string method, std::string password, int nonceLength, SealFn seal,
-                       OpenFn open);
-    int SealMessage(const unsigned char* plain, size_t len, unsigned char* out,
-                    size_t* outLen) override;
-    int OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out,
-                    size_t* outLen) override;
+    CSodiumAEADCryptor(std::string method, std::string password, int nonceLength, SealFn seal, OpenFn open);
+    int SealMessage(const unsigned char* plain, size_t len, unsigned char* out, size_t* outLen) override;
+    int OpenMessage(const unsigned char* sealed, size_t len, unsigned char* out, size_t* outLen) override;
 
 private:
     SealFn seal_;

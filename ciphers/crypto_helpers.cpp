@@ -36,11 +36,15 @@ void RandomBytes(unsigned char* buf, size_t len) {
 int GetHeadSize(const unsigned char* data, size_t len) {
     if (!data || len < 2) return 30;
     switch (data[0] & 0x07) {
-        case 1: return 7;
-        case 4: return 19;
+        case 1:
+            return 7;
+        case 4:
+            return 19;
         case 2:
-        case 3: return data[1] + 4;
-        default: return 30;
+        case 3:
+            return data[1] + 4;
+        default:
+            return 30;
     }
 }
 
@@ -72,9 +76,8 @@ void HmacSha1(const unsigned char* key, size_t keyLen, const unsigned char* data
     ComputeMac<CryptoPP::HMAC<CryptoPP::SHA1>>(key, keyLen, data, len, out);
 }
 
-int HmacSha1SplitKey(const unsigned char* key1, size_t key1Len, const unsigned char* key2,
-                     size_t key2Len, const unsigned char* data, size_t len,
-                     unsigned char out[20]) {
+int HmacSha1SplitKey(const unsigned char* key1, size_t key1Len, const unsigned char* key2, size_t key2Len,
+                     const unsigned char* data, size_t len, unsigned char out[20]) {
     // A salt and a key are at most 64 bytes together; longer keys still work.
     unsigned char small[128];
     std::vector<unsigned char> large;
@@ -89,15 +92,12 @@ int HmacSha1SplitKey(const unsigned char* key1, size_t key1Len, const unsigned c
     return 0;
 }
 
-void HkdfSha1(const unsigned char* secret, size_t secretLen, const unsigned char* salt,
-              size_t saltLen, const unsigned char* info, size_t infoLen, unsigned char* out,
-              size_t outLen) {
-    CryptoPP::HKDF<CryptoPP::SHA1>().DeriveKey(out, outLen, secret, secretLen, salt, saltLen, info,
-                                               infoLen);
+void HkdfSha1(const unsigned char* secret, size_t secretLen, const unsigned char* salt, size_t saltLen,
+              const unsigned char* info, size_t infoLen, unsigned char* out, size_t outLen) {
+    CryptoPP::HKDF<CryptoPP::SHA1>().DeriveKey(out, outLen, secret, secretLen, salt, saltLen, info, infoLen);
 }
 
-void Aes128CbcEncryptBlock(unsigned char out[16], const unsigned char key[16],
-                           const unsigned char in[16]) {
+void Aes128CbcEncryptBlock(unsigned char out[16], const unsigned char key[16], const unsigned char in[16]) {
     // CBC over one block with a zero IV is the plain block encryption.
     CryptoPP::AES::Encryption aes(key, 16);
     aes.ProcessBlock(in, out);
@@ -119,8 +119,8 @@ int HmacMd5Func(unsigned char* out, const unsigned char* data, size_t len, const
     return 0;
 }
 
-int HmacSha1Func(unsigned char* out, const unsigned char* data, size_t len,
-                 const unsigned char* key, size_t keyLen) {
+int HmacSha1Func(unsigned char* out, const unsigned char* data, size_t len, const unsigned char* key,
+                 size_t keyLen) {
     HmacSha1(key, keyLen, data, len, out);
     return 0;
 }

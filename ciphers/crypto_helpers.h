@@ -24,24 +24,22 @@ void HmacMd5(const unsigned char* key, size_t keyLen, const unsigned char* data,
 void HmacSha1(const unsigned char* key, size_t keyLen, const unsigned char* data, size_t len,
               unsigned char out[20]);
 // HMAC-SHA1 keyed with part 1 followed by part 2.
-int HmacSha1SplitKey(const unsigned char* key1, size_t key1Len, const unsigned char* key2,
-                     size_t key2Len, const unsigned char* data, size_t len, unsigned char out[20]);
+int HmacSha1SplitKey(const unsigned char* key1, size_t key1Len, const unsigned char* key2, size_t key2Len,
+                     const unsigned char* data, size_t len, unsigned char out[20]);
 // HKDF (RFC 5869) over SHA-1: `outLen` bytes from the secret, salt and info.
-void HkdfSha1(const unsigned char* secret, size_t secretLen, const unsigned char* salt,
-              size_t saltLen, const unsigned char* info, size_t infoLen, unsigned char* out,
-              size_t outLen);
+void HkdfSha1(const unsigned char* secret, size_t secretLen, const unsigned char* salt, size_t saltLen,
+              const unsigned char* info, size_t infoLen, unsigned char* out, size_t outLen);
 // AES-128 encryption of exactly one 16-byte block.
-void Aes128CbcEncryptBlock(unsigned char out[16], const unsigned char key[16],
-                           const unsigned char in[16]);
+void Aes128CbcEncryptBlock(unsigned char out[16], const unsigned char key[16], const unsigned char in[16]);
 
 // The interchangeable forms the auth_aes128 protocols pick by name; all
 // return 0.
 using HashFunc = int (*)(unsigned char* out, const unsigned char* data, size_t len);
-using HmacFunc = int (*)(unsigned char* out, const unsigned char* data, size_t len,
-                         const unsigned char* key, size_t keyLen);
+using HmacFunc = int (*)(unsigned char* out, const unsigned char* data, size_t len, const unsigned char* key,
+                         size_t keyLen);
 int Md5Func(unsigned char* out, const unsigned char* data, size_t len);
 int Sha1Func(unsigned char* out, const unsigned char* data, size_t len);
 int HmacMd5Func(unsigned char* out, const unsigned char* data, size_t len, const unsigned char* key,
                 size_t keyLen);
-int HmacSha1Func(unsigned char* out, const unsigned char* data, size_t len,
-                 const unsigned char* key, size_t keyLen);
+int HmacSha1Func(unsigned char* out, const unsigned char* data, size_t len, const unsigned char* key,
+                 size_t keyLen);

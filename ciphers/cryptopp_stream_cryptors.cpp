@@ -5,9 +5,8 @@
 
 #include "ciphers/stream_cryptors.h"
 
-CCryptoppStreamCryptor::CCryptoppStreamCryptor(std::string method, std::string password,
-                                               int keyLength, int ivLength,
-                                               std::unique_ptr<CryptoPP::SymmetricCipher> send,
+CCryptoppStreamCryptor::CCryptoppStreamCryptor(std::string method, std::string password, int keyLength,
+                                               int ivLength, std::unique_ptr<CryptoPP::SymmetricCipher> send,
                                                std::unique_ptr<CryptoPP::SymmetricCipher> receive)
     : CStreamCryptor(std::move(method), std::move(password), keyLength, ivLength),
       send_(std::move(send)),
@@ -15,14 +14,12 @@ CCryptoppStreamCryptor::CCryptoppStreamCryptor(std::string method, std::string p
 
 CCryptoppStreamCryptor::~CCryptoppStreamCryptor() = default;
 
-void CCryptoppStreamCryptor::Begin(CryptoPP::SymmetricCipher& cipher, bool& keyed,
-                                   const unsigned char* iv) {
+void CCryptoppStreamCryptor::Begin(CryptoPP::SymmetricCipher& cipher, bool& keyed, const unsigned char* iv) {
     // The key never changes, so only the first IV pays for the key schedule.
     if (keyed) {
         cipher.Resynchronize(iv, ivLength_);
     } else {
-        cipher.SetKeyWithIV(key_, static_cast<size_t>(keyLength_), iv,
-                            static_cast<size_t>(ivLength_));
+        cipher.SetKeyWithIV(key_, static_cast<size_t>(keyLength_), iv, static_cast<size_t>(ivLength_));
         keyed = true;
     }
 }
@@ -39,8 +36,7 @@ void CCryptoppStreamCryptor::CryptSend(const unsigned char* in, unsigned char* o
     send_->ProcessData(out, in, len);
 }
 
-void CCryptoppStreamCryptor::CryptReceive(const unsigned char* in, unsigned char* out,
-                                          size_t len) {
+void CCryptoppStreamCryptor::CryptReceive(const unsigned char* in, unsigned char* out, size_t len) {
     receive_->ProcessData(out, in, len);
 }
 
@@ -55,10 +51,9 @@ CAESCtrCryptor::CAESCtrCryptor(std::string method, std::string password, int key
                              std::make_unique<CryptoPP::CTR_Mode<CryptoPP::AES>::Encryption>()) {}
 
 CCamelliaCfbCryptor::CCamelliaCfbCryptor(std::string method, std::string password, int keyBits)
-    : CCryptoppStreamCryptor(
-          std::move(method), std::move(password), keyBits / 8, 16,
-          std::make_unique<CryptoPP::CFB_Mode<CryptoPP::Camellia>::Encryption>(),
-          std::make_unique<CryptoPP::CFB_Mode<CryptoPP::Camellia>::Decryption>()) {}
+    : CCryptoppStreamCryptor(std::move(method), std::move(password), keyBits / 8, 16,
+                             std::make_unique<CryptoPP::CFB_Mode<CryptoPP::Camellia>::Encryption>(),
+                             std::make_unique<CryptoPP::CFB_Mode<CryptoPP::Camellia>::Decryption>()) {}
 
 CSalsa20Criptor::CSalsa20Criptor(std::string method, std::string password)
     : CCryptoppStreamCryptor(std::move(method), std::move(password), 32, 8,

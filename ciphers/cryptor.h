@@ -36,8 +36,7 @@ public:
     // Turns `len` bytes into wire form. On success (1) `*out` is a new buffer
     // from PrivateHeapAlloc of `*outLen` bytes that the caller frees with
     // PrivateHeapFree; an empty result is null and 0. 0 on failure.
-    virtual int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
-                        bool udp);
+    virtual int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp);
     // Turns wire bytes back into plaintext; output as for Encrypt. `*needMore`
     // is set when the cryptor holds input that needs more bytes to complete.
     virtual int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,

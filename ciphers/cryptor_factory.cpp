@@ -6,8 +6,20 @@
 
 namespace {
 
-enum class Kind { None, AesCfb, AesCtr, CamelliaCfb, Rc4Md5, Rc4, Salsa20, ChaCha20, ChaCha20Ietf,
-                  AesGcm, ChaCha20Poly1305, XChaCha20Poly1305 };
+enum class Kind {
+    None,
+    AesCfb,
+    AesCtr,
+    CamelliaCfb,
+    Rc4Md5,
+    Rc4,
+    Salsa20,
+    ChaCha20,
+    ChaCha20Ietf,
+    AesGcm,
+    ChaCha20Poly1305,
+    XChaCha20Poly1305
+};
 
 struct CipherRow {
     const char* name;
@@ -45,17 +57,14 @@ std::unique_ptr<CCryptor> Build(const CipherRow& row, std::string method, std::s
         case Kind::None:
             return std::make_unique<CNoneCryptor>(std::move(method), std::move(password));
         case Kind::AesCfb:
-            return std::make_unique<CAESCfbCryptor>(std::move(method), std::move(password),
-                                                    row.keyBytes * 8);
+            return std::make_unique<CAESCfbCryptor>(std::move(method), std::move(password), row.keyBytes * 8);
         case Kind::AesCtr:
-            return std::make_unique<CAESCtrCryptor>(std::move(method), std::move(password),
-                                                    row.keyBytes * 8);
+            return std::make_unique<CAESCtrCryptor>(std::move(method), std::move(password), row.keyBytes * 8);
         case Kind::CamelliaCfb:
             return std::make_unique<CCamelliaCfbCryptor>(std::move(method), std::move(password),
                                                          row.keyBytes * 8);
         case Kind::Rc4Md5:
-            return std::make_unique<CRC4Cryptor>(std::move(method), std::move(password),
-                                                 row.ivBytes, true);
+            return std::make_unique<CRC4Cryptor>(std::move(method), std::move(password), row.ivBytes, true);
         case Kind::Rc4:
             return std::make_unique<CRC4Cryptor>(std::move(method), std::move(password), 0, false);
         case Kind::Salsa20:
@@ -67,14 +76,11 @@ std::unique_ptr<CCryptor> Build(const CipherRow& row, std::string method, std::s
             if (SodiumInitFailed.load()) return nullptr;
             return std::make_unique<CChaCha20IetfCryptor>(std::move(method), std::move(password));
         case Kind::AesGcm:
-            return std::make_unique<CAEADAesGcmCryptor>(std::move(method), std::move(password),
-                                                        row.keyBytes);
+            return std::make_unique<CAEADAesGcmCryptor>(std::move(method), std::move(password), row.keyBytes);
         case Kind::ChaCha20Poly1305:
-            return std::make_unique<CAEADChaCha20IetfPoly1305>(std::move(method),
-                                                               std::move(password));
+            return std::make_unique<CAEADChaCha20IetfPoly1305>(std::move(method), std::move(password));
         case Kind::XChaCha20Poly1305:
-            return std::make_unique<CAEADXChaCha20IetfPoly1305>(std::move(method),
-                                                                std::move(password));
+            return std::make_unique<CAEADXChaCha20IetfPoly1305>(std::move(method), std::move(password));
     }
     return nullptr;
 }

@@ -7,13 +7,26 @@
 namespace {
 
 const char* const CipherNameTable[] = {
-    "aes-128-cfb",      "aes-192-cfb",      "aes-256-cfb",
-    "aes-128-ctr",      "aes-192-ctr",      "aes-256-ctr",
-    "salsa20",          "chacha20",         "chacha20-ietf",
-    "camellia-128-cfb", "camellia-192-cfb", "camellia-256-cfb",
-    "aes-256-gcm",      "aes-192-gcm",      "aes-128-gcm",
-    "chacha20-ietf-poly1305", "xchacha20-ietf-poly1305",
-    "rc4-md5-6",        "rc4-md5",          "rc4",
+    "aes-128-cfb",
+    "aes-192-cfb",
+    "aes-256-cfb",
+    "aes-128-ctr",
+    "aes-192-ctr",
+    "aes-256-ctr",
+    "salsa20",
+    "chacha20",
+    "chacha20-ietf",
+    "camellia-128-cfb",
+    "camellia-192-cfb",
+    "camellia-256-cfb",
+    "aes-256-gcm",
+    "aes-192-gcm",
+    "aes-128-gcm",
+    "chacha20-ietf-poly1305",
+    "xchacha20-ietf-poly1305",
+    "rc4-md5-6",
+    "rc4-md5",
+    "rc4",
     "none",
 };
 
@@ -23,7 +36,7 @@ struct NameRow {
 };
 
 const NameRow ProtocolNameTable[] = {
-    {"origin", 0},          {"auth_sha1_v4", 0}, {"auth_aes128_md5", 1},
+    {"origin", 0},           {"auth_sha1_v4", 0}, {"auth_aes128_md5", 1},
     {"auth_aes128_sha1", 1}, {"auth_chain_a", 1}, {"auth_chain_b", 1},
 };
 
@@ -62,9 +75,15 @@ int GetObfsIndex(std::string name) {
     return IndexIn(ObfsNameTable, std::size(ObfsNameTable), name);
 }
 
-int IsCipherName(std::string name) { return GetCipherIndex(std::move(name)) >= 0 ? 1 : 0; }
-int IsProtocolName(std::string name) { return GetProtocolIndex(std::move(name)) >= 0 ? 1 : 0; }
-int IsObfsName(std::string name) { return GetObfsIndex(std::move(name)) >= 0 ? 1 : 0; }
+int IsCipherName(std::string name) {
+    return GetCipherIndex(std::move(name)) >= 0 ? 1 : 0;
+}
+int IsProtocolName(std::string name) {
+    return GetProtocolIndex(std::move(name)) >= 0 ? 1 : 0;
+}
+int IsObfsName(std::string name) {
+    return GetObfsIndex(std::move(name)) >= 0 ? 1 : 0;
+}
 
 void GetCipherNames(std::vector<std::string>& names) {
     names.insert(names.end(), std::begin(CipherNameTable), std::end(CipherNameTable));

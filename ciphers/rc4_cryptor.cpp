@@ -6,8 +6,7 @@
 
 #include "ciphers/stream_cryptors.h"
 
-CRC4Cryptor::CRC4Cryptor(std::string method, std::string password, int ivLength,
-                         bool md5SessionKey)
+CRC4Cryptor::CRC4Cryptor(std::string method, std::string password, int ivLength, bool md5SessionKey)
     : CStreamCryptor(std::move(method), std::move(password), 16, ivLength),
       md5SessionKey_(md5SessionKey),
       send_(std::make_unique<CryptoPP::Weak::ARC4::Encryption>()),

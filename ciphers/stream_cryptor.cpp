@@ -24,19 +24,17 @@ int CopyOut(const unsigned char* in, size_t len, unsigned char** out, size_t* ou
 CNoneCryptor::CNoneCryptor(std::string method, std::string password)
     : CCryptor(std::move(method), std::move(password), 16, 0) {}
 
-int CNoneCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char** out,
-                          size_t* outLen, bool) {
+int CNoneCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool) {
     return CopyOut(in, len, out, outLen);
 }
 
-int CNoneCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** out,
-                          size_t* outLen, bool* needMore, bool) {
+int CNoneCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
+                          bool* needMore, bool) {
     *needMore = false;
     return CopyOut(in, len, out, outLen);
 }
 
-int CStreamCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char** out,
-                            size_t* outLen, bool) {
+int CStreamCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool) {
     *out = nullptr;
     *outLen = 0;
     const size_t prefix = ivSent_ ? 0 : static_cast<size_t>(ivLength_);
@@ -60,8 +58,8 @@ int CStreamCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char**
     return 1;
 }
 
-int CStreamCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** out,
-                            size_t* outLen, bool* needMore, bool) {
+int CStreamCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
+                            bool* needMore, bool) {
     *needMore = false;
     *out = nullptr;
     *outLen = 0;

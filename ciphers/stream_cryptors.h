@@ -15,20 +15,18 @@ class SymmetricCipher;
 class CNoneCryptor : public CCryptor {
 public:
     CNoneCryptor(std::string method, std::string password);
-    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
+    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp) override;
+    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool* needMore,
                 bool udp) override;
-    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
-                bool* needMore, bool udp) override;
 };
 
 // The IV-first framing that every stream cipher shares. The peer's IV may
 // arrive split over several inputs; its bytes are kept until it is whole.
 class CStreamCryptor : public CCryptor {
 public:
-    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
+    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp) override;
+    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool* needMore,
                 bool udp) override;
-    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
-                bool* needMore, bool udp) override;
     void Reset() override;
 
 protected:
@@ -134,8 +132,8 @@ protected:
     uint64_t receiveCounter_ = 0;
 
 private:
-    void Crypt(const unsigned char* iv, uint64_t& counter, const unsigned char* in,
-               unsigned char* out, size_t len) const;
+    void Crypt(const unsigned char* iv, uint64_t& counter, const unsigned char* in, unsigned char* out,
+               size_t len) const;
     void XorAt(const unsigned char* iv, uint64_t block, const unsigned char* in, unsigned char* out,
                size_t len) const;
 };

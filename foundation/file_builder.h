@@ -17,17 +17,17 @@
 
 enum FileBuilderError : int {
     FB_SUCCESS = 0,
-    FB_MAGIC_MISSING = 1,     // also: data too short for the frame
+    FB_MAGIC_MISSING = 1,  // also: data too short for the frame
     FB_BAD_VERSION = 2,
     FB_TAG_MISMATCH = 3,
     FB_TRAILER_MISSING = 4,
-    FB_NOT_OPEN = 5,          // not open, could not be opened, or empty
+    FB_NOT_OPEN = 5,  // not open, could not be opened, or empty
     FB_DIGEST_MISMATCH = 6,
-    FB_NO_DATA = 7,           // null data or no open file on write, or out of memory
-    FB_BAD_LENGTH = 8,        // stored length not positive or larger than the data
+    FB_NO_DATA = 7,     // null data or no open file on write, or out of memory
+    FB_BAD_LENGTH = 8,  // stored length not positive or larger than the data
     FB_GZIP_FAILED = 9,
     FB_BASE64_EMPTY = 10,
-    FB_WRITE_FAILED = 11,     // the file could not be written; the old one is kept
+    FB_WRITE_FAILED = 11,  // the file could not be written; the old one is kept
 };
 
 // Bytes of the frame around the ciphertext.

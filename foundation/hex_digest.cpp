@@ -20,8 +20,10 @@ std::string ToHex(const unsigned char* p, size_t n) {
 }  // namespace
 
 std::string Md5Hex(const void* data, size_t length) {
-    if (!data) length = 0;
-    else if (length == 0) length = std::strlen(static_cast<const char*>(data));
+    if (!data)
+        length = 0;
+    else if (length == 0)
+        length = std::strlen(static_cast<const char*>(data));
     unsigned char digest[CryptoPP::Weak::MD5::DIGESTSIZE];
     CryptoPP::Weak::MD5 md5;
     md5.CalculateDigest(digest, static_cast<const CryptoPP::byte*>(data), length);

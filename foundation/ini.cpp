@@ -54,7 +54,8 @@ bool DecimalIsNonZero(std::wstring_view s) {
 }
 
 // The stored value, or nothing when the key is missing.
-bool ReadValue(const std::filesystem::path& path, const wchar_t* section, const wchar_t* key, std::wstring* value) {
+bool ReadValue(const std::filesystem::path& path, const wchar_t* section, const wchar_t* key,
+               std::wstring* value) {
     if (!section || !key || path.empty()) return false;
     std::string utf8;
     if (!IniReadValue(path, WideToUtf8String(section), WideToUtf8String(key), &utf8)) return false;

@@ -14,10 +14,14 @@ MessageBoxSink g_sink;  // empty: the default
 
 const char* Kind(unsigned style) {
     switch (style & MB_ICONMASK) {
-        case MB_ICONERROR: return "error: ";
-        case MB_ICONWARNING: return "warning: ";
-        case MB_ICONQUESTION: return "question: ";
-        default: return "";
+        case MB_ICONERROR:
+            return "error: ";
+        case MB_ICONWARNING:
+            return "warning: ";
+        case MB_ICONQUESTION:
+            return "question: ";
+        default:
+            return "";
     }
 }
 
@@ -41,13 +45,13 @@ MessageBoxSink SetMessageBoxSink(MessageBoxSink sink) {
 
 int DefaultMessageBoxButton(unsigned style) {
     static const int kButtons[][3] = {
-        {IDOK, 0, 0},                          // MB_OK
-        {IDOK, IDCANCEL, 0},                   // MB_OKCANCEL
-        {IDABORT, IDRETRY, IDIGNORE},          // MB_ABORTRETRYIGNORE
-        {IDYES, IDNO, IDCANCEL},               // MB_YESNOCANCEL
-        {IDYES, IDNO, 0},                      // MB_YESNO
-        {IDRETRY, IDCANCEL, 0},                // MB_RETRYCANCEL
-        {IDCANCEL, IDTRYAGAIN, IDCONTINUE},    // MB_CANCELTRYCONTINUE
+        {IDOK, 0, 0},                        // MB_OK
+        {IDOK, IDCANCEL, 0},                 // MB_OKCANCEL
+        {IDABORT, IDRETRY, IDIGNORE},        // MB_ABORTRETRYIGNORE
+        {IDYES, IDNO, IDCANCEL},             // MB_YESNOCANCEL
+        {IDYES, IDNO, 0},                    // MB_YESNO
+        {IDRETRY, IDCANCEL, 0},              // MB_RETRYCANCEL
+        {IDCANCEL, IDTRYAGAIN, IDCONTINUE},  // MB_CANCELTRYCONTINUE
     };
     unsigned type = style & MB_TYPEMASK;
     if (type >= std::size(kButtons)) type = MB_OK;

@@ -49,7 +49,8 @@ enum : int {
 inline constexpr const wchar_t* kMessageBoxCaption = L"Cendrow";
 
 // Shows the text and returns the id of the button pressed.
-using MessageBoxSink = std::function<int(const std::wstring& text, const std::wstring& caption, unsigned style)>;
+using MessageBoxSink =
+    std::function<int(const std::wstring& text, const std::wstring& caption, unsigned style)>;
 
 // Installs a sink (an empty one restores the default) and returns the previous one.
 MessageBoxSink SetMessageBoxSink(MessageBoxSink sink);

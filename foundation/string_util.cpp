@@ -39,7 +39,8 @@ int SplitString(std::string_view text, std::string_view sep, std::vector<std::st
     return Split(text, sep, out, keepEmpty);
 }
 
-int SplitStringW(std::wstring_view text, std::wstring_view sep, std::vector<std::wstring>& out, bool keepEmpty) {
+int SplitStringW(std::wstring_view text, std::wstring_view sep, std::vector<std::wstring>& out,
+                 bool keepEmpty) {
     return Split(text, sep, out, keepEmpty);
 }
 

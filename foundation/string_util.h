@@ -12,7 +12,8 @@
 // pieces including empty ones (occurrences + 1), or 0 (nothing appended) when
 // the text or the separator is empty.
 int SplitString(std::string_view text, std::string_view sep, std::vector<std::string>& out, bool keepEmpty);
-int SplitStringW(std::wstring_view text, std::wstring_view sep, std::vector<std::wstring>& out, bool keepEmpty);
+int SplitStringW(std::wstring_view text, std::wstring_view sep, std::vector<std::wstring>& out,
+                 bool keepEmpty);
 
 // Removes every character of `set` from both ends, in place.
 std::string& TrimString(std::string& s, std::string_view set);

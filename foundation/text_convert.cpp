@@ -31,13 +31,17 @@ char32_t DecodeOne(std::string_view s, size_t& i) {
     } else if (InRange(b0, 0xE0, 0xEF)) {
         more = 2;
         cp = b0 & 0x0F;
-        if (b0 == 0xE0) lo = 0xA0;       // no overlong forms
-        else if (b0 == 0xED) hi = 0x9F;  // no surrogates
+        if (b0 == 0xE0)
+            lo = 0xA0;  // no overlong forms
+        else if (b0 == 0xED)
+            hi = 0x9F;  // no surrogates
     } else if (InRange(b0, 0xF0, 0xF4)) {
         more = 3;
         cp = b0 & 0x07;
-        if (b0 == 0xF0) lo = 0x90;
-        else if (b0 == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+        if (b0 == 0xF0)
+            lo = 0x90;
+        else if (b0 == 0xF4)
+            hi = 0x8F;  // nothing above U+10FFFF
     } else {
         return kReplacement;
     }

@@ -22,9 +22,12 @@ void ApplyPriority(int priority) {
     int base = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
     if (base == -1 && errno != 0) return;
     int nice;
-    if (priority <= THREAD_PRIORITY_IDLE) nice = 19;
-    else if (priority >= THREAD_PRIORITY_TIME_CRITICAL) nice = base - 8;
-    else nice = base - 2 * std::clamp(priority, -2, 2);
+    if (priority <= THREAD_PRIORITY_IDLE)
+        nice = 19;
+    else if (priority >= THREAD_PRIORITY_TIME_CRITICAL)
+        nice = base - 8;
+    else
+        nice = base - 2 * std::clamp(priority, -2, 2);
     setpriority(PRIO_PROCESS, static_cast<id_t>(tid), std::clamp(nice, -20, 19));
 }
 
@@ -73,7 +76,8 @@ bool CThreadPool::CreateWorker() {
     if (pthread_attr_init(&attr) != 0) return false;
     bool ok = true;
     if (stackSize_ > 0)
-        ok = pthread_attr_setstacksize(&attr, std::max(stackSize_, static_cast<size_t>(PTHREAD_STACK_MIN))) == 0;
+        ok = pthread_attr_setstacksize(&attr, std::max(stackSize_, static_cast<size_t>(PTHREAD_STACK_MIN))) ==
+             0;
     {
         // Room first, so that recording a running thread cannot fail.
         std::lock_guard lock(mutex_);
@@ -137,8 +141,10 @@ bool CThreadPool::Submit(JobFunction fn, void* param, int placement) {
     {
         std::lock_guard lock(mutex_);
         if (state_ != kRunning) return false;
-        if (placement == 1) queue_.push_back({fn, param});
-        else queue_.push_front({fn, param});
+        if (placement == 1)
+            queue_.push_back({fn, param});
+        else
+            queue_.push_front({fn, param});
         if (WakeIdleWorker()) return true;
     }
     if (growStep_ != 0 && Grow(growStep_) > 0) {
@@ -194,7 +200,8 @@ void CThreadPool::JoinAll() {
 
 int CThreadPool::GetBusyCount() {
     std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count_if(workers_.begin(), workers_.end(), [](auto& w) { return !w->idle; }));
+    return static_cast<int>(
+        std::count_if(workers_.begin(), workers_.end(), [](auto& w) { return !w->idle; }));
 }
 
 int CThreadPool::GetThreadCount() {

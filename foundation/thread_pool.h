@@ -86,8 +86,8 @@ private:
 
     static void* WorkerMain(void* arg);
     void WorkerLoop(Worker& w);
-    bool CreateWorker();                // creationMutex_ held
-    bool WakeIdleWorker();              // mutex_ held
+    bool CreateWorker();    // creationMutex_ held
+    bool WakeIdleWorker();  // mutex_ held
     // Moves a running pool to stopping and wakes every worker; true for the
     // one caller that did, which must then call JoinAll.
     bool BeginStop();

@@ -101,7 +101,7 @@ public:
     int32_t origin = NodeOriginUser;
     std::atomic<int32_t> lastTestResult{-1};
     std::atomic<int32_t> countryIndex{-1};  // row of the country table; -1 unknown
-    std::string additionalRoute;  // typed into the add/edit dialogs
+    std::string additionalRoute;            // typed into the add/edit dialogs
     int64_t trafficRemaining = 0;
     std::string protocol;
     std::string obfs;

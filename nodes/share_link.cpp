@@ -51,8 +51,8 @@ std::string AfterNth(const std::string& text, char c, int n) {
 }
 
 bool IsBase64Char(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/' ||
-           c == '-' || c == '_';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
+           c == '/' || c == '-' || c == '_';
 }
 
 // Decodes a Base64 text of either alphabet (the URL-safe one is what most

@@ -35,5 +35,5 @@ private:
     std::atomic<uint32_t> cachedRate_{0};
     std::atomic<uint32_t> startSecond_{0};  // kept for the record; nothing reads it
     std::atomic<uint32_t> currentSecond_{0};
-    std::atomic<uint32_t> buckets_[2]{};    // bytes of even and odd seconds
+    std::atomic<uint32_t> buckets_[2]{};  // bytes of even and odd seconds
 };

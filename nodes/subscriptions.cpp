@@ -62,7 +62,9 @@ bool ReadRecord(const CIni& ini, int n, SubscriptionGroup& g) {
     auto key = [n](const wchar_t* name) { return NumberedKey(name, n); };
     auto text = [&](const wchar_t* name) { return ini.GetString(kSection, key(name).c_str(), L""); };
     auto narrow = [&](const wchar_t* name) { return WideToUtf8String(text(name)); };
-    auto number = [&](const wchar_t* name, int fallback) { return ini.GetInt(kSection, key(name).c_str(), fallback); };
+    auto number = [&](const wchar_t* name, int fallback) {
+        return ini.GetInt(kSection, key(name).c_str(), fallback);
+    };
 
     std::wstring stop[3];
     const wchar_t* stopKeys[3] = {L"groupname", L"url", L"recently_updated"};

@@ -56,10 +56,12 @@ public:
     int HasUrl(const std::wstring& url) const;
     // Appends a record unless one has this URL, then saves; always 1. The
     // node, when given, becomes the update proxy; it is copied, not kept.
-    int Add(const CNodeInfo* node, const std::wstring& url, int32_t frequency, const std::wstring& defaultObfsParams);
+    int Add(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
+            const std::wstring& defaultObfsParams);
     // Sets frequency, parameters and update proxy (cleared when the node is
     // null) of the record with this URL, then saves; 0 when there is none.
-    int Edit(const CNodeInfo* node, const std::wstring& url, int32_t frequency, const std::wstring& defaultObfsParams);
+    int Edit(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
+             const std::wstring& defaultObfsParams);
     // Drops the record with this URL, then saves; 0 when there is none.
     int Remove(const std::wstring& url);
 

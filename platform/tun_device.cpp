@@ -1,18 +1,18 @@
 #include "platform/tun_device.h"
 
 // <net/if.h> before the kernel headers, which then leave its names alone.
-#include <net/if.h>
-#include <net/if_arp.h>
-
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <linux/ethtool.h>
 #include <linux/if_tun.h>
 #include <linux/sockios.h>
+#include <net/if.h>
+#include <net/if_arp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -51,7 +51,8 @@ TunLookup TunDevice_Find(const std::string& name) {
         return TunLookup::kNotTun;
     }
     MakeIfreq(name, &ifr);
-    if (IfIoctl(SIOCGIFHWADDR, &ifr) != 0 || ifr.ifr_hwaddr.sa_family != ARPHRD_NONE) return TunLookup::kNotTun;
+    if (IfIoctl(SIOCGIFHWADDR, &ifr) != 0 || ifr.ifr_hwaddr.sa_family != ARPHRD_NONE)
+        return TunLookup::kNotTun;
     return TunLookup::kFound;
 }
 

@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
     // Blocked before the engine thread exists, so only sigwait sees them.
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-    if (!tun2socks_start(argv[1], argv[2], argv[3], argv[4], nullptr, nullptr, argc == 6 ? argv[5] : nullptr, 0) ||
+    if (!tun2socks_start(argv[1], argv[2], argv[3], argv[4], nullptr, nullptr, argc == 6 ? argv[5] : nullptr,
+                         0) ||
         !tun2socks_is_running()) {
         std::fprintf(stderr, "the engine did not start\n");
         return 1;

@@ -1,10 +1,11 @@
 #include "engine/base/baddr.h"
 
 #include <arpa/inet.h>
-#include <cstdio>
-#include <cstring>
 #include <netdb.h>
 #include <sys/socket.h>
+
+#include <cstdio>
+#include <cstring>
 
 void BIPAddr_InitInvalid(BIPAddr* addr) {
     std::memset(addr, 0, sizeof *addr);
@@ -106,17 +107,26 @@ void BAddr_InitIPv6(BAddr* addr, const uint8_t* ip, uint16_t port) {
 
 void BAddr_InitFromIPAddr(BAddr* addr, const BIPAddr* ip, uint16_t port) {
     switch (ip->type) {
-        case BADDR_TYPE_IPV4: BAddr_InitIPv4(addr, ip->ipv4, port); break;
-        case BADDR_TYPE_IPV6: BAddr_InitIPv6(addr, ip->ipv6, port); break;
-        default: BAddr_InitNone(addr); break;
+        case BADDR_TYPE_IPV4:
+            BAddr_InitIPv4(addr, ip->ipv4, port);
+            break;
+        case BADDR_TYPE_IPV6:
+            BAddr_InitIPv6(addr, ip->ipv6, port);
+            break;
+        default:
+            BAddr_InitNone(addr);
+            break;
     }
 }
 
 uint16_t BAddr_GetPort(const BAddr* addr) {
     switch (addr->type) {
-        case BADDR_TYPE_IPV4: return addr->ipv4.port;
-        case BADDR_TYPE_IPV6: return addr->ipv6.port;
-        default: return 0;
+        case BADDR_TYPE_IPV4:
+            return addr->ipv4.port;
+        case BADDR_TYPE_IPV6:
+            return addr->ipv6.port;
+        default:
+            return 0;
     }
 }
 

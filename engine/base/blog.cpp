@@ -15,18 +15,30 @@ struct ChannelRow {
 // Names of the rows the engine writes to; every other row is unused.
 constexpr const char* KnownChannelName(int channel) {
     switch (channel) {
-        case BLOG_CHANNEL_tun2socks: return "tun2socks";
-        case BLOG_CHANNEL_BReactor: return "BReactor";
-        case BLOG_CHANNEL_BSignal: return "BSignal";
-        case BLOG_CHANNEL_BPredicate: return "BPredicate";
-        case BLOG_CHANNEL_BSocksClient: return "BSocksClient";
-        case BLOG_CHANNEL_PacketProtoDecoder: return "PacketProtoDecoder";
-        case BLOG_CHANNEL_BTap: return "BTap";
-        case BLOG_CHANNEL_UdpGwClient: return "UdpGwClient";
-        case BLOG_CHANNEL_SocksUdpGwClient: return "SocksUdpGwClient";
-        case BLOG_CHANNEL_BNetwork: return "BNetwork";
-        case BLOG_CHANNEL_BConnection: return "BConnection";
-        default: return "unused";
+        case BLOG_CHANNEL_tun2socks:
+            return "tun2socks";
+        case BLOG_CHANNEL_BReactor:
+            return "BReactor";
+        case BLOG_CHANNEL_BSignal:
+            return "BSignal";
+        case BLOG_CHANNEL_BPredicate:
+            return "BPredicate";
+        case BLOG_CHANNEL_BSocksClient:
+            return "BSocksClient";
+        case BLOG_CHANNEL_PacketProtoDecoder:
+            return "PacketProtoDecoder";
+        case BLOG_CHANNEL_BTap:
+            return "BTap";
+        case BLOG_CHANNEL_UdpGwClient:
+            return "UdpGwClient";
+        case BLOG_CHANNEL_SocksUdpGwClient:
+            return "SocksUdpGwClient";
+        case BLOG_CHANNEL_BNetwork:
+            return "BNetwork";
+        case BLOG_CHANNEL_BConnection:
+            return "BConnection";
+        default:
+            return "unused";
     }
 }
 

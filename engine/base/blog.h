@@ -65,8 +65,8 @@ void BLog_AppendText(const char* fmt, ...) __attribute__((format(printf, 1, 2)))
 
 // Logs on the file's BLOG_CURRENT_CHANNEL with the calling function's name in
 // front; the arguments are not evaluated when the message would be discarded.
-#define BLog(level, fmt, ...)                                                                   \
-    do {                                                                                        \
-        if (BLog_WouldLog(BLOG_CURRENT_CHANNEL, (level)))                                       \
+#define BLog(level, fmt, ...)                                                                            \
+    do {                                                                                                 \
+        if (BLog_WouldLog(BLOG_CURRENT_CHANNEL, (level)))                                                \
             BLog_Write(BLOG_CURRENT_CHANNEL, (level), "[%s] " fmt, __func__ __VA_OPT__(, ) __VA_ARGS__); \
     } while (0)

@@ -1,6 +1,7 @@
 #include "engine/base/packet_headers.h"
 
 #include <arpa/inet.h>
+
 #include <cstring>
 
 namespace {
@@ -44,7 +45,8 @@ int IPv4Header_Check(const uint8_t* data, int data_len, IPv4Header* out_header, 
 
     IPv4Header zeroed = h;
     zeroed.checksum = 0;
-    if (IPv4Header_Checksum(&zeroed, data + sizeof h, header_len - static_cast<int>(sizeof h)) != h.checksum) {
+    if (IPv4Header_Checksum(&zeroed, data + sizeof h, header_len - static_cast<int>(sizeof h)) !=
+        h.checksum) {
         return 0;
     }
     *out_header = h;
@@ -80,8 +82,8 @@ int UdpHeader_Check(const uint8_t* data, int data_len, UdpHeader* out_header, co
     return 1;
 }
 
-uint16_t UdpChecksum_IPv4(const UdpHeader* header, const uint8_t* payload, int payload_len, uint32_t source_addr,
-                          uint32_t dest_addr) {
+uint16_t UdpChecksum_IPv4(const UdpHeader* header, const uint8_t* payload, int payload_len,
+                          uint32_t source_addr, uint32_t dest_addr) {
     uint64_t sum = 0;
     sum += Checksum_SumWords(4, reinterpret_cast<const uint8_t*>(&source_addr));
     sum += Checksum_SumWords(4, reinterpret_cast<const uint8_t*>(&dest_addr));

@@ -56,8 +56,8 @@ uint16_t IPv4Header_Checksum(const IPv4Header* header, const uint8_t* opts, int 
 // RFC 768 / RFC 8200 checksums with the pseudo-header, in network order;
 // the header's checksum field is included as the caller left it (normally 0).
 // A computed 0 is returned as 0xFFFF.
-uint16_t UdpChecksum_IPv4(const UdpHeader* header, const uint8_t* payload, int payload_len, uint32_t source_addr,
-                          uint32_t dest_addr);
+uint16_t UdpChecksum_IPv4(const UdpHeader* header, const uint8_t* payload, int payload_len,
+                          uint32_t source_addr, uint32_t dest_addr);
 uint16_t UdpChecksum_IPv6(const UdpHeader* header, const uint8_t* payload, int payload_len,
                           const uint8_t* source_addr, const uint8_t* dest_addr);
 

@@ -1,6 +1,7 @@
 #include "engine/flow/device_input.h"
 
-void DeviceInput_Init(PacketSink* input, BJobStack* jobs, int mtu, PacketSink_handler_send handler, void* user) {
+void DeviceInput_Init(PacketSink* input, BJobStack* jobs, int mtu, PacketSink_handler_send handler,
+                      void* user) {
     PacketSink_Init(input, mtu, handler, user, jobs);
 }
 

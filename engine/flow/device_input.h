@@ -5,6 +5,7 @@
 
 #include "engine/flow/flow_interfaces.h"
 
-void DeviceInput_Init(PacketSink* input, BJobStack* jobs, int mtu, PacketSink_handler_send handler, void* user);
+void DeviceInput_Init(PacketSink* input, BJobStack* jobs, int mtu, PacketSink_handler_send handler,
+                      void* user);
 void DeviceInput_Done(PacketSink* input);
 void DeviceInput_Free(PacketSink* input);

@@ -142,7 +142,8 @@ int PacketSink_GetState(const PacketSink* i) {
 
 // ---- PacketSource ----
 
-void PacketSource_Init(PacketSource* i, int mtu, PacketSource_handler_recv handler, void* user, BJobStack* jobs) {
+void PacketSource_Init(PacketSource* i, int mtu, PacketSource_handler_recv handler, void* user,
+                       BJobStack* jobs) {
     i->mtu = mtu;
     i->handler_recv = handler;
     i->user_provider = user;

@@ -71,7 +71,8 @@ struct PacketSource {
     FlowOp op;
 };
 
-void PacketSource_Init(PacketSource* i, int mtu, PacketSource_handler_recv handler, void* user, BJobStack* jobs);
+void PacketSource_Init(PacketSource* i, int mtu, PacketSource_handler_recv handler, void* user,
+                       BJobStack* jobs);
 void PacketSource_Free(PacketSource* i);
 void PacketSource_Done(PacketSource* i, int len);
 int PacketSource_GetMTU(const PacketSource* i);

@@ -17,8 +17,8 @@ struct PacketFairQueue {
     int packet_weight;
     PacketFairQueueFlow* sending_flow;
     PacketFairQueueFlow* previous_flow;
-    BAVL queued_flows;   // by (time, identity)
-    LinkedList flows;    // every flow
+    BAVL queued_flows;  // by (time, identity)
+    LinkedList flows;   // every flow
     int freeing;
     BJob schedule_job;
 };

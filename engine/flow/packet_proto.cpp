@@ -30,7 +30,8 @@ void PacketProtoEncoder_Init(PacketProtoEncoder* o, PacketSource* input, BJobSta
     o->input = input;
     o->out_buf = nullptr;
     PacketSource_Receiver_Init(input, EncoderInputDone, o);
-    PacketSource_Init(&o->output, PacketSource_GetMTU(input) + PACKETPROTO_HEADER_LEN, EncoderOutputRecv, o, jobs);
+    PacketSource_Init(&o->output, PacketSource_GetMTU(input) + PACKETPROTO_HEADER_LEN, EncoderOutputRecv, o,
+                      jobs);
 }
 
 void PacketProtoEncoder_Free(PacketProtoEncoder* o) {

@@ -13,12 +13,12 @@ struct PacketRing {
     int packet_blocks;  // data blocks of a full-size packet
     int num_blocks;
     uint32_t* blocks;
-    int rd;        // length block of the oldest packet
-    int wr;        // length block of the next packet
-    int wrap_at;   // where the reader jumps back to 0, or -1
-    int stored;    // packets stored, the one being sent included
-    int receiving; // the input is filling the block at wr
-    int sending;   // the oldest packet is with the output
+    int rd;         // length block of the oldest packet
+    int wr;         // length block of the next packet
+    int wrap_at;    // where the reader jumps back to 0, or -1
+    int stored;     // packets stored, the one being sent included
+    int receiving;  // the input is filling the block at wr
+    int sending;    // the oldest packet is with the output
 };
 
 int PacketRing_Init(PacketRing* o, PacketSource* input, PacketSink* output, int count, BJobStack* jobs);

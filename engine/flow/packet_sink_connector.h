@@ -9,7 +9,7 @@ struct PacketSinkConnector {
     PacketSink input;
     PacketSink* output;  // null when disconnected
     uint8_t* data;
-    int len;             // -1: no packet held
+    int len;  // -1: no packet held
 };
 
 void PacketSinkConnector_Init(PacketSinkConnector* o, int mtu, BJobStack* jobs);

@@ -126,9 +126,14 @@ void ProcessReceived(BSocksClient* o) {
             if (o->buffer[1] != 0) return Refuse(o, "reply not successful");
             int rest;
             switch (o->buffer[3]) {
-                case kAtypIPv4: rest = 4 + 2; break;
-                case kAtypIPv6: rest = 16 + 2; break;
-                default: return Refuse(o, "reply has unknown address type");
+                case kAtypIPv4:
+                    rest = 4 + 2;
+                    break;
+                case kAtypIPv6:
+                    rest = 16 + 2;
+                    break;
+                default:
+                    return Refuse(o, "reply has unknown address type");
             }
             o->state = BSOCKSCLIENT_STATE_RECEIVED_REPLY_HEADER;
             StartReceive(o, o->buffer + 4, rest);  // the buffer holds 22 bytes
@@ -233,7 +238,8 @@ void ConnectorDone(void* user, int is_error) {
     }
     o->buffer[0] = kVersion;
     o->buffer[1] = static_cast<uint8_t>(o->num_auth_info);
-    for (size_t i = 0; i < o->num_auth_info; ++i) o->buffer[2 + i] = static_cast<uint8_t>(o->auth_info[i].auth_type);
+    for (size_t i = 0; i < o->num_auth_info; ++i)
+        o->buffer[2 + i] = static_cast<uint8_t>(o->auth_info[i].auth_type);
     SendPacket(o, static_cast<int>(2 + o->num_auth_info), BSOCKSCLIENT_STATE_SENDING_HELLO);
 }
 
@@ -245,8 +251,8 @@ BSocksClient_auth_info BSocksClient_auth_none(void) {
     return info;
 }
 
-BSocksClient_auth_info BSocksClient_auth_password(const char* username, size_t username_len, const char* password,
-                                                  size_t password_len) {
+BSocksClient_auth_info BSocksClient_auth_password(const char* username, size_t username_len,
+                                                  const char* password, size_t password_len) {
     BSocksClient_auth_info info{};
     info.auth_type = SOCKS_METHOD_USERNAME_PASSWORD;
     info.password.username = username;

@@ -26,8 +26,8 @@ struct BSocksClient_auth_info {
 };
 
 BSocksClient_auth_info BSocksClient_auth_none(void);
-BSocksClient_auth_info BSocksClient_auth_password(const char* username, size_t username_len, const char* password,
-                                                  size_t password_len);
+BSocksClient_auth_info BSocksClient_auth_password(const char* username, size_t username_len,
+                                                  const char* password, size_t password_len);
 
 enum {
     BSOCKSCLIENT_EVENT_ERROR = 1,
@@ -72,7 +72,8 @@ struct BSocksClient {
 };
 
 int BSocksClient_Init(BSocksClient* o, BAddr server_addr, const BSocksClient_auth_info* auth_info,
-                      size_t num_auth_info, BAddr dest, BSocksClient_handler handler, void* user, BReactor* reactor);
+                      size_t num_auth_info, BAddr dest, BSocksClient_handler handler, void* user,
+                      BReactor* reactor);
 // Allowed in any state, also from the handler's error event.
 void BSocksClient_Free(BSocksClient* o);
 // In state up: the connection's streams, driven by the user directly.

@@ -66,9 +66,10 @@ void ReconnectTimer(void* user) {
 }  // namespace
 
 int SocksUdpGwClient_Init(SocksUdpGwClient* o, int udp_mtu, int max_connections, int send_buffer_size,
-                          btime_t keepalive_time, BAddr socks_server_addr, const BSocksClient_auth_info* auth_info,
-                          size_t num_auth_info, BAddr remote_udpgw_addr, btime_t reconnect_time, BReactor* reactor,
-                          void* user, SocksUdpGwClient_handler_received handler_received) {
+                          btime_t keepalive_time, BAddr socks_server_addr,
+                          const BSocksClient_auth_info* auth_info, size_t num_auth_info,
+                          BAddr remote_udpgw_addr, btime_t reconnect_time, BReactor* reactor, void* user,
+                          SocksUdpGwClient_handler_received handler_received) {
     o->udp_mtu = udp_mtu;
     o->socks_server_addr = socks_server_addr;
     o->auth_info = auth_info;
@@ -79,8 +80,8 @@ int SocksUdpGwClient_Init(SocksUdpGwClient* o, int udp_mtu, int max_connections,
     o->handler_received = handler_received;
     o->have_socks = 0;
     o->socks_up = 0;
-    if (!UdpGwClient_Init(&o->udpgw_client, udp_mtu, max_connections, send_buffer_size, keepalive_time, reactor, o,
-                          ServerError, Received)) {
+    if (!UdpGwClient_Init(&o->udpgw_client, udp_mtu, max_connections, send_buffer_size, keepalive_time,
+                          reactor, o, ServerError, Received)) {
         return 0;
     }
     BReactorTimer_Init(&o->reconnect_timer, reconnect_time, ReconnectTimer, o);

@@ -26,9 +26,10 @@ struct SocksUdpGwClient {
 };
 
 int SocksUdpGwClient_Init(SocksUdpGwClient* o, int udp_mtu, int max_connections, int send_buffer_size,
-                          btime_t keepalive_time, BAddr socks_server_addr, const BSocksClient_auth_info* auth_info,
-                          size_t num_auth_info, BAddr remote_udpgw_addr, btime_t reconnect_time, BReactor* reactor,
-                          void* user, SocksUdpGwClient_handler_received handler_received);
+                          btime_t keepalive_time, BAddr socks_server_addr,
+                          const BSocksClient_auth_info* auth_info, size_t num_auth_info,
+                          BAddr remote_udpgw_addr, btime_t reconnect_time, BReactor* reactor, void* user,
+                          SocksUdpGwClient_handler_received handler_received);
 void SocksUdpGwClient_Free(SocksUdpGwClient* o);
 void SocksUdpGwClient_SendDatagram(SocksUdpGwClient* o, BAddr local_addr, BAddr remote_addr, int is_dns,
                                    const uint8_t* data, int data_len);

@@ -83,7 +83,8 @@ void CreateConnection(UdpGwClient* o, const UdpGwConnAddr& conaddr, uint8_t flag
 
     PacketFairQueueFlow_Init(&con->send_qflow, &o->send_queue);
     if (!PacketProtoFlow_Init(&con->send_ppflow, o->udpgw_mtu, o->send_buffer_size,
-                              PacketFairQueueFlow_GetInput(&con->send_qflow), BReactor_JobStack(o->reactor))) {
+                              PacketFairQueueFlow_GetInput(&con->send_qflow),
+                              BReactor_JobStack(o->reactor))) {
         BLog(BLOG_ERROR, "PacketProtoFlow_Init failed");
         PacketFairQueueFlow_Free(&con->send_qflow);
         BJob_Free(&con->first_job);
@@ -166,8 +167,9 @@ void Received(void* user, uint8_t* data, int len) {
 
 }  // namespace
 
-int UdpGwClient_Init(UdpGwClient* o, int udp_mtu, int max_connections, int send_buffer_size, btime_t keepalive_time,
-                     BReactor* reactor, void* user, UdpGwClient_handler_servererror handler_servererror,
+int UdpGwClient_Init(UdpGwClient* o, int udp_mtu, int max_connections, int send_buffer_size,
+                     btime_t keepalive_time, BReactor* reactor, void* user,
+                     UdpGwClient_handler_servererror handler_servererror,
                      UdpGwClient_handler_received handler_received) {
     if (udp_mtu < 0 || max_connections < 1 || max_connections > 65536 || send_buffer_size < 1) return 0;
     o->udpgw_mtu = UdpGw_PacketMtu(udp_mtu);
@@ -182,7 +184,8 @@ int UdpGwClient_Init(UdpGwClient* o, int udp_mtu, int max_connections, int send_
     o->handler_received = handler_received;
     o->frame_mtu = o->udpgw_mtu + PACKETPROTO_HEADER_LEN;
 
-    BAVL_Init(&o->by_conaddr, BAVL_KEY_OFFSET(UdpGwConnection, by_conaddr_node, conaddr), CompareConAddr, nullptr);
+    BAVL_Init(&o->by_conaddr, BAVL_KEY_OFFSET(UdpGwConnection, by_conaddr_node, conaddr), CompareConAddr,
+              nullptr);
     BAVL_Init(&o->by_conid, BAVL_KEY_OFFSET(UdpGwConnection, by_conid_node, conid), CompareConId, nullptr);
     LinkedList_Init(&o->lru);
     o->num_connections = 0;
@@ -247,8 +250,8 @@ void UdpGwClient_DropServer(UdpGwClient* o) {
     o->have_server = 0;
 }
 
-void UdpGwClient_SendDatagram(UdpGwClient* o, BAddr local_addr, BAddr remote_addr, int is_dns, const uint8_t* data,
-                              int data_len) {
+void UdpGwClient_SendDatagram(UdpGwClient* o, BAddr local_addr, BAddr remote_addr, int is_dns,
+                              const uint8_t* data, int data_len) {
     if (data_len < 0 || data_len > o->udp_mtu) return;  // the caller keeps datagrams within the UDP MTU
     if (remote_addr.type != BADDR_TYPE_IPV4 && remote_addr.type != BADDR_TYPE_IPV6) return;
     UdpGwConnAddr conaddr{local_addr, remote_addr};

@@ -18,8 +18,8 @@
 #include "engine/socksclient/udpgw_proto.h"
 
 typedef void (*UdpGwClient_handler_servererror)(void* user);
-typedef void (*UdpGwClient_handler_received)(void* user, BAddr local_addr, BAddr remote_addr, const uint8_t* data,
-                                             int data_len);
+typedef void (*UdpGwClient_handler_received)(void* user, BAddr local_addr, BAddr remote_addr,
+                                             const uint8_t* data, int data_len);
 
 struct UdpGwClient;
 
@@ -73,13 +73,14 @@ struct UdpGwClient {
     PacketSink recv_if;
 };
 
-int UdpGwClient_Init(UdpGwClient* o, int udp_mtu, int max_connections, int send_buffer_size, btime_t keepalive_time,
-                     BReactor* reactor, void* user, UdpGwClient_handler_servererror handler_servererror,
+int UdpGwClient_Init(UdpGwClient* o, int udp_mtu, int max_connections, int send_buffer_size,
+                     btime_t keepalive_time, BReactor* reactor, void* user,
+                     UdpGwClient_handler_servererror handler_servererror,
                      UdpGwClient_handler_received handler_received);
 void UdpGwClient_Free(UdpGwClient* o);
 int UdpGwClient_ConnectServer(UdpGwClient* o, StreamSink* send_if, StreamSource* recv_if);
 void UdpGwClient_DropServer(UdpGwClient* o);
 // A new flow sends its first datagram from a pending job: `data` must stay
 // valid until the loop has run the jobs set before control returns to it.
-void UdpGwClient_SendDatagram(UdpGwClient* o, BAddr local_addr, BAddr remote_addr, int is_dns, const uint8_t* data,
-                              int data_len);
+void UdpGwClient_SendDatagram(UdpGwClient* o, BAddr local_addr, BAddr remote_addr, int is_dns,
+                              const uint8_t* data, int data_len);

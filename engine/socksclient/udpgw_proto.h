@@ -18,7 +18,7 @@ enum {
 };
 
 #define UDPGW_HEADER_LEN 3
-#define UDPGW_IPV4_ADDR_LEN 6   // address and port
+#define UDPGW_IPV4_ADDR_LEN 6  // address and port
 #define UDPGW_IPV6_ADDR_LEN 18
 
 struct UdpGwHeader {

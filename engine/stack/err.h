@@ -25,7 +25,7 @@ enum : err_t {
 // Only programming errors reach it; packet contents never do.
 [[noreturn]] void lwip_assert_fail(const char* function, const char* message);
 
-#define LWIP_ASSERT(message, condition)                            \
-    do {                                                           \
-        if (!(condition)) lwip_assert_fail(__func__, (message));   \
+#define LWIP_ASSERT(message, condition)                          \
+    do {                                                         \
+        if (!(condition)) lwip_assert_fail(__func__, (message)); \
     } while (0)

@@ -21,8 +21,8 @@ void icmp_input(pbuf* p, netif* inp) {
         return;
     }
     ip4_addr_t dest = ip_data.current_iphdr_dest.ip4;
-    if (ip4_addr_isbroadcast(&dest, inp) || ip4_addr_ismulticast(&dest) || p->tot_len < sizeof(icmp_echo_hdr) ||
-        inet_chksum_pbuf(p) != 0) {
+    if (ip4_addr_isbroadcast(&dest, inp) || ip4_addr_ismulticast(&dest) ||
+        p->tot_len < sizeof(icmp_echo_hdr) || inet_chksum_pbuf(p) != 0) {
         pbuf_free(p);
         return;
     }

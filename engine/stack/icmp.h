@@ -26,5 +26,9 @@ struct __attribute__((packed)) icmp_echo_hdr {
 void icmp_input(pbuf* p, netif* inp);
 // `p` starts at the offending packet's IP header; it stays the caller's.
 void icmp_send_response(pbuf* p, uint8_t type, uint8_t code);
-inline void icmp_dest_unreach(pbuf* p, uint8_t code) { icmp_send_response(p, ICMP_DUR, code); }
-inline void icmp_time_exceeded(pbuf* p, uint8_t code) { icmp_send_response(p, ICMP_TE, code); }
+inline void icmp_dest_unreach(pbuf* p, uint8_t code) {
+    icmp_send_response(p, ICMP_DUR, code);
+}
+inline void icmp_time_exceeded(pbuf* p, uint8_t code) {
+    icmp_send_response(p, ICMP_TE, code);
+}

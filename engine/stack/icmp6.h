@@ -18,8 +18,8 @@
 #define ICMP6_TYPE_NA 136
 #define ICMP6_TYPE_RD 137
 
-#define ICMP6_PP_HEADER 1      // unrecognised next header
-#define ICMP6_TE_FRAG 1        // fragment reassembly time exceeded
+#define ICMP6_PP_HEADER 1  // unrecognised next header
+#define ICMP6_TE_FRAG 1    // fragment reassembly time exceeded
 
 // `p` starts at the ICMPv6 header; the IPv6 header is in ip_data.
 void icmp6_input_dispatch(pbuf* p, netif* inp);

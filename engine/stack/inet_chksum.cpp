@@ -9,7 +9,9 @@ uint32_t Fold(uint64_t sum) {
     return static_cast<uint32_t>(sum);
 }
 
-uint16_t Swap(uint32_t v) { return static_cast<uint16_t>(((v & 0xffU) << 8) | ((v >> 8) & 0xffU)); }
+uint16_t Swap(uint32_t v) {
+    return static_cast<uint16_t>(((v & 0xffU) << 8) | ((v >> 8) & 0xffU));
+}
 
 // Sum of a chain, each buffer's partial sum byte-swapped when it starts at an
 // odd offset of the packet, so the split into buffers never changes the result.
@@ -24,7 +26,9 @@ uint64_t ChainSum(const pbuf* p) {
     return acc;
 }
 
-uint16_t Finish(uint64_t acc) { return static_cast<uint16_t>(~Fold(acc) & 0xffffU); }
+uint16_t Finish(uint64_t acc) {
+    return static_cast<uint16_t>(~Fold(acc) & 0xffffU);
+}
 
 }  // namespace
 
@@ -54,9 +58,13 @@ uint16_t lwip_standard_chksum(const void* data, size_t len) {
     return static_cast<uint16_t>(Fold(sum));
 }
 
-uint16_t inet_chksum(const void* data, uint16_t len) { return Finish(lwip_standard_chksum(data, len)); }
+uint16_t inet_chksum(const void* data, uint16_t len) {
+    return Finish(lwip_standard_chksum(data, len));
+}
 
-uint16_t inet_chksum_pbuf(const pbuf* p) { return Finish(ChainSum(p)); }
+uint16_t inet_chksum_pbuf(const pbuf* p) {
+    return Finish(ChainSum(p));
+}
 
 uint16_t inet_chksum_pseudo(const pbuf* p, uint8_t proto, uint16_t proto_len, const ip4_addr_t* src,
                             const ip4_addr_t* dest) {
@@ -80,8 +88,8 @@ uint16_t ip6_chksum_pseudo(const pbuf* p, uint8_t proto, uint16_t proto_len, con
     return Finish(acc);
 }
 
-uint16_t ipX_chksum_pseudo(bool isipv6, const pbuf* p, uint8_t proto, uint16_t proto_len, const ipX_addr_t* src,
-                           const ipX_addr_t* dest) {
+uint16_t ipX_chksum_pseudo(bool isipv6, const pbuf* p, uint8_t proto, uint16_t proto_len,
+                           const ipX_addr_t* src, const ipX_addr_t* dest) {
     return isipv6 ? ip6_chksum_pseudo(p, proto, proto_len, &src->ip6, &dest->ip6)
                   : inet_chksum_pseudo(p, proto, proto_len, &src->ip4, &dest->ip4);
 }

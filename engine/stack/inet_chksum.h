@@ -17,5 +17,5 @@ uint16_t inet_chksum_pseudo(const pbuf* p, uint8_t proto, uint16_t proto_len, co
                             const ip4_addr_t* dest);
 uint16_t ip6_chksum_pseudo(const pbuf* p, uint8_t proto, uint16_t proto_len, const ip6_addr_t* src,
                            const ip6_addr_t* dest);
-uint16_t ipX_chksum_pseudo(bool isipv6, const pbuf* p, uint8_t proto, uint16_t proto_len, const ipX_addr_t* src,
-                           const ipX_addr_t* dest);
+uint16_t ipX_chksum_pseudo(bool isipv6, const pbuf* p, uint8_t proto, uint16_t proto_len,
+                           const ipX_addr_t* src, const ipX_addr_t* dest);

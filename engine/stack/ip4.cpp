@@ -31,7 +31,8 @@ bool ip4_addr_isbroadcast(const ip4_addr_t* addr, const netif* n) {
 }
 
 static bool Accepts(const netif* n, const ip4_addr_t* dest) {
-    return netif_is_up(n) && n->ip_addr.addr != 0 && (dest->addr == n->ip_addr.addr || ip4_addr_isbroadcast(dest, n));
+    return netif_is_up(n) && n->ip_addr.addr != 0 &&
+           (dest->addr == n->ip_addr.addr || ip4_addr_isbroadcast(dest, n));
 }
 
 static void ClearContext() {
@@ -132,8 +133,8 @@ err_t ip_input_dispatch(pbuf* p, netif* inp) {
     return ERR_OK;
 }
 
-err_t ip_output_if(pbuf* p, const ip4_addr_t* src, const ip4_addr_t* dest, uint8_t ttl, uint8_t tos, uint8_t proto,
-                   netif* n) {
+err_t ip_output_if(pbuf* p, const ip4_addr_t* src, const ip4_addr_t* dest, uint8_t ttl, uint8_t tos,
+                   uint8_t proto, netif* n) {
     LWIP_ASSERT("p->ref == 1", p->ref == 1);
     ip4_addr_t next_hop;
     if (dest != nullptr) {
@@ -159,15 +160,16 @@ err_t ip_output_if(pbuf* p, const ip4_addr_t* src, const ip4_addr_t* dest, uint8
     return n->output(n, p, &next_hop);
 }
 
-err_t ip_output(pbuf* p, const ip4_addr_t* src, const ip4_addr_t* dest, uint8_t ttl, uint8_t tos, uint8_t proto) {
+err_t ip_output(pbuf* p, const ip4_addr_t* src, const ip4_addr_t* dest, uint8_t ttl, uint8_t tos,
+                uint8_t proto) {
     LWIP_ASSERT("p->ref == 1", p->ref == 1);
     netif* n = ip_route_lookup(dest);
     if (n == nullptr) return ERR_RTE;
     return ip_output_if(p, src, dest, ttl, tos, proto, n);
 }
 
-err_t ipX_output(bool isipv6, pbuf* p, const ipX_addr_t* src, const ipX_addr_t* dest, uint8_t ttl, uint8_t tos,
-                 uint8_t proto) {
+err_t ipX_output(bool isipv6, pbuf* p, const ipX_addr_t* src, const ipX_addr_t* dest, uint8_t ttl,
+                 uint8_t tos, uint8_t proto) {
     if (isipv6) return ip6_output(p, &src->ip6, &dest->ip6, ttl, tos, proto);
     return ip_output(p, &src->ip4, &dest->ip4, ttl, tos, proto);
 }

@@ -32,8 +32,12 @@ struct __attribute__((packed)) ip_hdr {
     uint32_t dest;
 };
 
-inline uint8_t IPH_V(const ip_hdr* h) { return h->_v_hl >> 4; }
-inline uint8_t IPH_HL(const ip_hdr* h) { return h->_v_hl & 0x0f; }
+inline uint8_t IPH_V(const ip_hdr* h) {
+    return h->_v_hl >> 4;
+}
+inline uint8_t IPH_HL(const ip_hdr* h) {
+    return h->_v_hl & 0x0f;
+}
 
 // What the packet being dispatched is: valid only during one input call.
 struct ip_globals {
@@ -49,14 +53,15 @@ extern ip_globals ip_data;
 
 netif* ip_route_lookup(const ip4_addr_t* dest);
 err_t ip_input_dispatch(pbuf* p, netif* inp);
-err_t ip_output_if(pbuf* p, const ip4_addr_t* src, const ip4_addr_t* dest, uint8_t ttl, uint8_t tos, uint8_t proto,
-                   netif* netif);
-err_t ip_output(pbuf* p, const ip4_addr_t* src, const ip4_addr_t* dest, uint8_t ttl, uint8_t tos, uint8_t proto);
+err_t ip_output_if(pbuf* p, const ip4_addr_t* src, const ip4_addr_t* dest, uint8_t ttl, uint8_t tos,
+                   uint8_t proto, netif* netif);
+err_t ip_output(pbuf* p, const ip4_addr_t* src, const ip4_addr_t* dest, uint8_t ttl, uint8_t tos,
+                uint8_t proto);
 
 // Broadcast for the interface: 0.0.0.0 and 255.255.255.255 always; the subnet's
 // all-ones host on a broadcast-capable interface.
 bool ip4_addr_isbroadcast(const ip4_addr_t* addr, const netif* netif);
 
 // IPv4 or IPv6 output for the transport layer.
-err_t ipX_output(bool isipv6, pbuf* p, const ipX_addr_t* src, const ipX_addr_t* dest, uint8_t ttl, uint8_t tos,
-                 uint8_t proto);
+err_t ipX_output(bool isipv6, pbuf* p, const ipX_addr_t* src, const ipX_addr_t* dest, uint8_t ttl,
+                 uint8_t tos, uint8_t proto);

@@ -24,7 +24,9 @@ ip_reass_helper GetHelper(const pbuf* p) {
     std::memcpy(&h, p->payload, sizeof(h));
     return h;
 }
-void SetHelper(pbuf* p, const ip_reass_helper& h) { std::memcpy(p->payload, &h, sizeof(h)); }
+void SetHelper(pbuf* p, const ip_reass_helper& h) {
+    std::memcpy(p->payload, &h, sizeof(h));
+}
 
 bool SameDatagram(const ip_reassdata* ipr, const ip_hdr* h) {
     return ipr->iphdr.src == h->src && ipr->iphdr.dest == h->dest && ipr->iphdr._id == h->_id;
@@ -179,7 +181,8 @@ pbuf* ip_reassemble(pbuf* p) {
         ipr->flags |= IP_REASS_FLAG_LASTFRAG;
         ipr->datagram_len = static_cast<uint16_t>(end);
     }
-    if (!Insert(ipr, p, static_cast<uint16_t>(start), static_cast<uint16_t>(end)) || !Complete(ipr)) return nullptr;
+    if (!Insert(ipr, p, static_cast<uint16_t>(start), static_cast<uint16_t>(end)) || !Complete(ipr))
+        return nullptr;
 
     // Whole: the first fragment carries the stored header, the others lose theirs.
     pbuf* whole = ipr->p;

@@ -11,8 +11,8 @@
 // One datagram being reassembled.
 struct ip_reassdata {
     ip_reassdata* next;
-    pbuf* p;          // held fragments sorted by offset
-    ip_hdr iphdr;     // the first fragment's header once it arrived
+    pbuf* p;       // held fragments sorted by offset
+    ip_hdr iphdr;  // the first fragment's header once it arrived
     uint16_t datagram_len;
     uint8_t flags;
     uint8_t timer;

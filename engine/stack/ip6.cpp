@@ -9,7 +9,8 @@
 int netif_ip6_addr_index(const netif* n, const ip6_addr_t* addr, bool valid_only) {
     for (int i = 0; i < LWIP_IPV6_NUM_ADDRESSES; ++i) {
         uint8_t st = n->ip6_addr_state[i];
-        if ((valid_only ? ip6_addr_isvalid(st) : st != IP6_ADDR_INVALID) && ip6_addr_cmp(&n->ip6_addr[i], addr)) {
+        if ((valid_only ? ip6_addr_isvalid(st) : st != IP6_ADDR_INVALID) &&
+            ip6_addr_cmp(&n->ip6_addr[i], addr)) {
             return i;
         }
     }
@@ -144,8 +145,8 @@ drop:
     return ERR_OK;
 }
 
-err_t ip6_output_if(pbuf* p, const ip6_addr_t* src, const ip6_addr_t* dest, uint8_t hl, uint8_t tc, uint8_t nexth,
-                    netif* n) {
+err_t ip6_output_if(pbuf* p, const ip6_addr_t* src, const ip6_addr_t* dest, uint8_t hl, uint8_t tc,
+                    uint8_t nexth, netif* n) {
     LWIP_ASSERT("p->ref == 1", p->ref == 1);
     ip6_addr_t next_hop;
     if (dest != nullptr) {
@@ -168,7 +169,8 @@ err_t ip6_output_if(pbuf* p, const ip6_addr_t* src, const ip6_addr_t* dest, uint
     return n->output_ip6(n, p, &next_hop);
 }
 
-err_t ip6_output(pbuf* p, const ip6_addr_t* src, const ip6_addr_t* dest, uint8_t hl, uint8_t tc, uint8_t nexth) {
+err_t ip6_output(pbuf* p, const ip6_addr_t* src, const ip6_addr_t* dest, uint8_t hl, uint8_t tc,
+                 uint8_t nexth) {
     netif* n = ip6_route_lookup(src, dest);
     if (n == nullptr) return ERR_RTE;
     return ip6_output_if(p, src, dest, hl, tc, nexth, n);
@@ -180,7 +182,8 @@ netif* ip6_route_lookup(const ip6_addr_t* src, const ip6_addr_t* dest) {
         for (netif* n = netif_list; n != nullptr; n = n->next) {
             if (!netif_is_up(n)) continue;
             for (int i = 0; i < LWIP_IPV6_NUM_ADDRESSES; ++i) {
-                if (ip6_addr_isvalid(n->ip6_addr_state[i]) && ip6_addr_netcmp(dest, &n->ip6_addr[i])) return n;
+                if (ip6_addr_isvalid(n->ip6_addr_state[i]) && ip6_addr_netcmp(dest, &n->ip6_addr[i]))
+                    return n;
             }
         }
         netif* r = nd6_find_route(dest);
@@ -215,9 +218,11 @@ const ip6_addr_t* ip6_select_source(netif* n, const ip6_addr_t* dest) {
         const ip6_addr_t* a = pick(ip6_addr_isuniquelocal, dest);
         return (a != nullptr && (mc || ip6_addr_netcmp(a, dest))) ? a : nullptr;
     }
-    if ((!mc && ip6_addr_isglobal(dest)) || (mc && scope == 0xe)) return pick(ip6_addr_isglobal, mc ? nullptr : dest);
+    if ((!mc && ip6_addr_isglobal(dest)) || (mc && scope == 0xe))
+        return pick(ip6_addr_isglobal, mc ? nullptr : dest);
     for (int i = 0; i < LWIP_IPV6_NUM_ADDRESSES; ++i) {
-        if (ip6_addr_isvalid(n->ip6_addr_state[i]) && ip6_addr_netcmp(&n->ip6_addr[i], dest)) return &n->ip6_addr[i];
+        if (ip6_addr_isvalid(n->ip6_addr_state[i]) && ip6_addr_netcmp(&n->ip6_addr[i], dest))
+            return &n->ip6_addr[i];
     }
     return nullptr;
 }

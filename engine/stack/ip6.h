@@ -40,9 +40,10 @@ inline ip6_addr_t ip6_hdr_dest(const ip6_hdr* h) {
 }
 
 err_t ip6_input_dispatch(pbuf* p, netif* inp);
-err_t ip6_output_if(pbuf* p, const ip6_addr_t* src, const ip6_addr_t* dest, uint8_t hl, uint8_t tc, uint8_t nexth,
-                    netif* netif);
-err_t ip6_output(pbuf* p, const ip6_addr_t* src, const ip6_addr_t* dest, uint8_t hl, uint8_t tc, uint8_t nexth);
+err_t ip6_output_if(pbuf* p, const ip6_addr_t* src, const ip6_addr_t* dest, uint8_t hl, uint8_t tc,
+                    uint8_t nexth, netif* netif);
+err_t ip6_output(pbuf* p, const ip6_addr_t* src, const ip6_addr_t* dest, uint8_t hl, uint8_t tc,
+                 uint8_t nexth);
 netif* ip6_route_lookup(const ip6_addr_t* src, const ip6_addr_t* dest);
 const ip6_addr_t* ip6_select_source(netif* netif, const ip6_addr_t* dest);
 

@@ -25,7 +25,8 @@ uint16_t FreeDatagram(ip6_reassdata* ipr, bool notify) {
     uint16_t freed = 0;
     for (uint8_t i = 0; i < ipr->nfrags; ++i) {
         pbuf* p = ipr->frags[i].p;
-        if (notify && i == 0 && ipr->frags[0].start == 0) icmp6_send_response(p, ICMP6_TE_FRAG, 0, ICMP6_TYPE_TE);
+        if (notify && i == 0 && ipr->frags[0].start == 0)
+            icmp6_send_response(p, ICMP6_TE_FRAG, 0, ICMP6_TYPE_TE);
         freed = static_cast<uint16_t>(freed + pbuf_clen(p));
         pbuf_free(p);
     }
@@ -68,7 +69,8 @@ pbuf* ip6_reass(pbuf* p, uint16_t hdr_off, uint16_t nexth_off) {
 
     ip6_reassdata* ipr = reassdatagrams;
     for (; ipr != nullptr; ipr = ipr->next) {
-        if (ipr->identification == id && ip6_addr_cmp(&ipr->src, &src) && ip6_addr_cmp(&ipr->dest, &dest)) break;
+        if (ipr->identification == id && ip6_addr_cmp(&ipr->src, &src) && ip6_addr_cmp(&ipr->dest, &dest))
+            break;
     }
     uint16_t clen = pbuf_clen(p);
     if (ip6_reass_pbufcount + clen > IP6_REASS_MAX_PBUFS) {
@@ -112,7 +114,8 @@ pbuf* ip6_reass(pbuf* p, uint16_t hdr_off, uint16_t nexth_off) {
         ipr->datagram_len = static_cast<uint16_t>(end);
     }
     std::memmove(&ipr->frags[pos + 1], &ipr->frags[pos], (ipr->nfrags - pos) * sizeof(ip6_reass_frag));
-    ipr->frags[pos] = ip6_reass_frag{p, static_cast<uint16_t>(start), static_cast<uint16_t>(end), hdr_off, nexth_off};
+    ipr->frags[pos] =
+        ip6_reass_frag{p, static_cast<uint16_t>(start), static_cast<uint16_t>(end), hdr_off, nexth_off};
     ++ipr->nfrags;
 
     if (!(ipr->flags & 1)) return nullptr;

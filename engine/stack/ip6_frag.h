@@ -9,8 +9,8 @@
 #define IP6_REASS_MAX_PBUFS 10
 
 struct ip6_reass_frag {
-    pbuf* p;           // payload at the fragment's IPv6 header
-    uint16_t start;    // offset of its data in the datagram
+    pbuf* p;         // payload at the fragment's IPv6 header
+    uint16_t start;  // offset of its data in the datagram
     uint16_t end;
     uint16_t hdr_len;  // IPv6 header and unfragmentable headers before the fragment header
     uint16_t nexth_off;

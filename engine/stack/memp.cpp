@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <new>
 
-#include "engine/stack/ip6_frag.h"
 #include "engine/stack/ip4_frag.h"
+#include "engine/stack/ip6_frag.h"
 #include "engine/stack/pbuf.h"
 #include "engine/stack/tcp.h"
 
@@ -41,7 +41,9 @@ struct Chunk {
 constexpr size_t kAlign = 16;
 constexpr size_t kBlocksPerChunk = 64;
 
-constexpr size_t RoundUp(size_t n) { return (n + kAlign - 1) & ~(kAlign - 1); }
+constexpr size_t RoundUp(size_t n) {
+    return (n + kAlign - 1) & ~(kAlign - 1);
+}
 
 struct Pool {
     size_t size;  // 0: plain heap blocks
@@ -115,7 +117,9 @@ void* memp_heap_malloc(size_t bytes) {
     return p;
 }
 
-size_t memp_used(memp_t type) { return pools[type].used; }
+size_t memp_used(memp_t type) {
+    return pools[type].used;
+}
 
 void memp_release_unused() {
     for (Pool& pool : pools) {
@@ -130,4 +134,6 @@ void memp_release_unused() {
     }
 }
 
-void memp_set_limit(memp_t type, size_t limit) { pools[type].limit = limit; }
+void memp_set_limit(memp_t type, size_t limit) {
+    pools[type].limit = limit;
+}

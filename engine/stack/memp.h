@@ -6,10 +6,10 @@
 #include <cstddef>
 
 enum memp_t {
-    MEMP_PBUF_SMALL,      // buffer record + 128 data bytes (headers, ACKs, resets, flags)
-    MEMP_PBUF_BIG,        // buffer record + 1536 data bytes (pool chains, TCP data)
-    MEMP_PBUF_REF,        // buffer record only (reference and custom buffers)
-    MEMP_PBUF_HEAP,       // larger heap buffers: plain heap blocks, only counted
+    MEMP_PBUF_SMALL,  // buffer record + 128 data bytes (headers, ACKs, resets, flags)
+    MEMP_PBUF_BIG,    // buffer record + 1536 data bytes (pool chains, TCP data)
+    MEMP_PBUF_REF,    // buffer record only (reference and custom buffers)
+    MEMP_PBUF_HEAP,   // larger heap buffers: plain heap blocks, only counted
     MEMP_TCP_PCB,
     MEMP_TCP_PCB_LISTEN,
     MEMP_TCP_SEG,

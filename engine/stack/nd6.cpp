@@ -35,11 +35,14 @@ ip6_addr_t ReadAddr(const uint8_t* m) {
     return a;
 }
 
-uint32_t Read32(const uint8_t* m) { return (uint32_t(m[0]) << 24) | (uint32_t(m[1]) << 16) | (uint32_t(m[2]) << 8) | m[3]; }
+uint32_t Read32(const uint8_t* m) {
+    return (uint32_t(m[0]) << 24) | (uint32_t(m[1]) << 16) | (uint32_t(m[2]) << 8) | m[3];
+}
 
 int FindNeighbor(const ip6_addr_t* a) {
     for (int i = 0; i < LWIP_ND6_NUM_NEIGHBORS; ++i) {
-        if (neighbor_cache[i].state != ND6_NO_ENTRY && ip6_addr_cmp(&neighbor_cache[i].next_hop_address, a)) return i;
+        if (neighbor_cache[i].state != ND6_NO_ENTRY && ip6_addr_cmp(&neighbor_cache[i].next_hop_address, a))
+            return i;
     }
     return -1;
 }
@@ -68,7 +71,8 @@ int NewNeighbor() {
     int best = -1;
     for (int i = 0; i < LWIP_ND6_NUM_NEIGHBORS; ++i) {
         const auto& e = neighbor_cache[i];
-        if (e.state == ND6_REACHABLE && !e.isrouter && (best < 0 || e.counter < neighbor_cache[best].counter)) best = i;
+        if (e.state == ND6_REACHABLE && !e.isrouter && (best < 0 || e.counter < neighbor_cache[best].counter))
+            best = i;
     }
     if (best < 0) {
         for (bool without_queue : {true, false}) {
@@ -300,7 +304,8 @@ void nd6_input(pbuf* p, netif* inp) {
             if (a < 0) {
                 // Another node claims our tentative address.
                 int t = netif_ip6_addr_index(inp, &target, false);
-                if (t >= 0 && ip6_addr_istentative(inp->ip6_addr_state[t])) inp->ip6_addr_state[t] = IP6_ADDR_INVALID;
+                if (t >= 0 && ip6_addr_istentative(inp->ip6_addr_state[t]))
+                    inp->ip6_addr_state[t] = IP6_ADDR_INVALID;
                 return;
             }
             if (ip6_addr_isany(&src)) {
@@ -351,7 +356,8 @@ void nd6_input(pbuf* p, netif* inp) {
                     uint32_t valid = Read32(o + 4);
                     int slot = -1;
                     for (int k = 0; k < LWIP_ND6_NUM_PREFIXES; ++k) {
-                        if (prefix_list[k].netif == inp && ip6_addr_netcmp(&prefix_list[k].prefix, &prefix)) slot = k;
+                        if (prefix_list[k].netif == inp && ip6_addr_netcmp(&prefix_list[k].prefix, &prefix))
+                            slot = k;
                     }
                     for (int k = 0; k < LWIP_ND6_NUM_PREFIXES && slot < 0; ++k) {
                         if (prefix_list[k].netif == nullptr) slot = k;

@@ -8,12 +8,16 @@ netif* netif_list = nullptr;
 netif* netif_default = nullptr;
 static uint8_t netif_num = 0;
 
-static err_t netif_null_output_ip6(netif*, pbuf*, const ip6_addr_t*) { return ERR_IF; }
+static err_t netif_null_output_ip6(netif*, pbuf*, const ip6_addr_t*) {
+    return ERR_IF;
+}
 
-void netif_init() { netif_num = 0; }
+void netif_init() {
+    netif_num = 0;
+}
 
-netif* netif_add(netif* n, const ip4_addr_t* ipaddr, const ip4_addr_t* netmask, const ip4_addr_t* gw, void* state,
-                 netif_init_fn init, netif_input_fn input) {
+netif* netif_add(netif* n, const ip4_addr_t* ipaddr, const ip4_addr_t* netmask, const ip4_addr_t* gw,
+                 void* state, netif_init_fn init, netif_input_fn input) {
     LWIP_ASSERT("No init function given", init != nullptr);
     n->ip_addr.addr = 0;
     n->netmask.addr = 0;
@@ -49,7 +53,9 @@ void netif_set_up(netif* n) {
     if (!(n->flags & NETIF_FLAG_UP)) n->flags |= NETIF_FLAG_UP;
 }
 
-void netif_set_default(netif* n) { netif_default = n; }
+void netif_set_default(netif* n) {
+    netif_default = n;
+}
 
 void netif_detach(netif* n) {
     if (n->flags & NETIF_FLAG_UP) n->flags &= static_cast<uint16_t>(~NETIF_FLAG_UP);

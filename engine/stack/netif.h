@@ -59,14 +59,21 @@ void netif_init();
 
 netif* netif_add(netif* netif, const ip4_addr_t* ipaddr, const ip4_addr_t* netmask, const ip4_addr_t* gw,
                  void* state, netif_init_fn init, netif_input_fn input);
-void netif_set_address(netif* netif, const ip4_addr_t* ipaddr, const ip4_addr_t* netmask, const ip4_addr_t* gw);
+void netif_set_address(netif* netif, const ip4_addr_t* ipaddr, const ip4_addr_t* netmask,
+                       const ip4_addr_t* gw);
 void netif_set_up(netif* netif);
 void netif_set_default(netif* netif);
 void netif_detach(netif* netif);
 
-inline bool netif_is_up(const netif* n) { return (n->flags & NETIF_FLAG_UP) != 0; }
-inline bool ip6_addr_isvalid(uint8_t state) { return (state & IP6_ADDR_VALID) != 0; }
-inline bool ip6_addr_istentative(uint8_t state) { return (state & IP6_ADDR_TENTATIVE) != 0; }
+inline bool netif_is_up(const netif* n) {
+    return (n->flags & NETIF_FLAG_UP) != 0;
+}
+inline bool ip6_addr_isvalid(uint8_t state) {
+    return (state & IP6_ADDR_VALID) != 0;
+}
+inline bool ip6_addr_istentative(uint8_t state) {
+    return (state & IP6_ADDR_TENTATIVE) != 0;
+}
 
 // The interface's full name: its two characters and the digit of its number ("ho0").
 void netif_full_name(const netif* n, char out[3]);

@@ -8,17 +8,25 @@ namespace {
 
 enum : uint8_t { MEM_SMALL, MEM_BIG, MEM_HEAP, MEM_REF };
 
-uint8_t* DataArea(pbuf* p) { return reinterpret_cast<uint8_t*>(p) + sizeof(pbuf); }
+uint8_t* DataArea(pbuf* p) {
+    return reinterpret_cast<uint8_t*>(p) + sizeof(pbuf);
+}
 
 // 32 bits wide: rounding the largest lengths (65533 to 65535) up must not wrap to 0.
-constexpr uint32_t Align4(uint32_t n) { return (n + 3U) & ~3U; }
+constexpr uint32_t Align4(uint32_t n) {
+    return (n + 3U) & ~3U;
+}
 
 uint16_t LayerOffset(pbuf_layer layer) {
     switch (layer) {
-        case PBUF_TRANSPORT: return static_cast<uint16_t>(Align4(PBUF_LINK_HLEN + PBUF_IP_HLEN + PBUF_TRANSPORT_HLEN));
-        case PBUF_IP: return static_cast<uint16_t>(Align4(PBUF_LINK_HLEN + PBUF_IP_HLEN));
-        case PBUF_LINK: return static_cast<uint16_t>(Align4(PBUF_LINK_HLEN));
-        case PBUF_RAW: return 0;
+        case PBUF_TRANSPORT:
+            return static_cast<uint16_t>(Align4(PBUF_LINK_HLEN + PBUF_IP_HLEN + PBUF_TRANSPORT_HLEN));
+        case PBUF_IP:
+            return static_cast<uint16_t>(Align4(PBUF_LINK_HLEN + PBUF_IP_HLEN));
+        case PBUF_LINK:
+            return static_cast<uint16_t>(Align4(PBUF_LINK_HLEN));
+        case PBUF_RAW:
+            return 0;
     }
     LWIP_ASSERT("pbuf_alloc: bad pbuf layer", false);
 }
@@ -38,10 +46,18 @@ pbuf* NewRecord(memp_t pool, uint8_t mem) {
 
 void Release(pbuf* p) {
     switch (p->mem) {
-        case MEM_SMALL: memp_free(MEMP_PBUF_SMALL, p); break;
-        case MEM_BIG: memp_free(MEMP_PBUF_BIG, p); break;
-        case MEM_HEAP: memp_free(MEMP_PBUF_HEAP, p); break;
-        default: memp_free(MEMP_PBUF_REF, p); break;
+        case MEM_SMALL:
+            memp_free(MEMP_PBUF_SMALL, p);
+            break;
+        case MEM_BIG:
+            memp_free(MEMP_PBUF_BIG, p);
+            break;
+        case MEM_HEAP:
+            memp_free(MEMP_PBUF_HEAP, p);
+            break;
+        default:
+            memp_free(MEMP_PBUF_REF, p);
+            break;
     }
 }
 
@@ -117,7 +133,9 @@ pbuf_custom_ref* pbuf_custom_ref_alloc() {
     return pcr;
 }
 
-void pbuf_custom_ref_free(pbuf_custom_ref* p) { memp_free(MEMP_PBUF_REF, p); }
+void pbuf_custom_ref_free(pbuf_custom_ref* p) {
+    memp_free(MEMP_PBUF_REF, p);
+}
 
 void pbuf_realloc(pbuf* p, uint16_t new_len) {
     if (new_len >= p->tot_len) return;

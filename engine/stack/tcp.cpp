@@ -29,9 +29,9 @@ static const uint8_t tcp_backoff[13] = {1, 2, 3, 4, 5, 6, 7, 7, 7, 7, 7, 7, 7};
 static const uint8_t tcp_persist_backoff[7] = {3, 6, 12, 24, 48, 96, 120};
 
 const char* tcp_state_str(tcp_state s) {
-    static const char* const names[] = {"CLOSED",     "LISTEN",     "SYN_SENT",   "SYN_RCVD",
+    static const char* const names[] = {"CLOSED",      "LISTEN",     "SYN_SENT",   "SYN_RCVD",
                                         "ESTABLISHED", "FIN_WAIT_1", "FIN_WAIT_2", "CLOSE_WAIT",
-                                        "CLOSING",    "LAST_ACK",   "TIME_WAIT"};
+                                        "CLOSING",     "LAST_ACK",   "TIME_WAIT"};
     return s <= TIME_WAIT ? names[s] : "?";
 }
 
@@ -55,7 +55,8 @@ PcbTable active_table;
 PcbTable tw_table;
 uint64_t hash_seed = 0;
 
-uint32_t TupleHash(bool isipv6, const ipX_addr_t* local, const ipX_addr_t* remote, uint16_t lport, uint16_t rport) {
+uint32_t TupleHash(bool isipv6, const ipX_addr_t* local, const ipX_addr_t* remote, uint16_t lport,
+                   uint16_t rport) {
     uint64_t h = hash_seed ^ (isipv6 ? 0x51afd7ed558ccd7ULL : 0);
     auto mix = [&h](uint64_t v) {
         h ^= v;
@@ -234,7 +235,9 @@ static uint32_t tcp_next_iss() {
     return iss_counter;
 }
 
-void tcp_free(tcp_pcb* pcb) { memp_free(MEMP_TCP_PCB, pcb); }
+void tcp_free(tcp_pcb* pcb) {
+    memp_free(MEMP_TCP_PCB, pcb);
+}
 
 static void tcp_kill_timewait() {
     tcp_pcb* inactive = nullptr;
@@ -313,7 +316,9 @@ tcp_pcb* tcp_alloc(uint8_t prio) {
     return pcb;
 }
 
-tcp_pcb* tcp_new() { return tcp_alloc(TCP_PRIO_NORMAL); }
+tcp_pcb* tcp_new() {
+    return tcp_alloc(TCP_PRIO_NORMAL);
+}
 
 tcp_pcb* tcp_new_ip6() {
     tcp_pcb* pcb = tcp_alloc(TCP_PRIO_NORMAL);
@@ -379,8 +384,12 @@ tcp_pcb_listen* tcp_listen(tcp_pcb* pcb) {
     return lpcb;
 }
 
-void tcp_arg(tcp_pcb_common* pcb, void* arg) { pcb->callback_arg = arg; }
-void tcp_accept(tcp_pcb_listen* pcb, tcp_accept_fn accept) { pcb->accept = accept; }
+void tcp_arg(tcp_pcb_common* pcb, void* arg) {
+    pcb->callback_arg = arg;
+}
+void tcp_accept(tcp_pcb_listen* pcb, tcp_accept_fn accept) {
+    pcb->accept = accept;
+}
 
 void tcp_recv(tcp_pcb* pcb, tcp_recv_fn recv) {
     LWIP_ASSERT("invalid socket state for recv callback", pcb->state != LISTEN);
@@ -528,7 +537,9 @@ void tcp_abandon(tcp_pcb* pcb, int reset) {
     if (errf != nullptr) errf(errf_arg, ERR_ABRT);
 }
 
-void tcp_abort(tcp_pcb* pcb) { tcp_abandon(pcb, 1); }
+void tcp_abort(tcp_pcb* pcb) {
+    tcp_abandon(pcb, 1);
+}
 
 static err_t tcp_close_shutdown(tcp_pcb_common* common) {
     if (common->state == LISTEN) {
@@ -546,8 +557,8 @@ static err_t tcp_close_shutdown(tcp_pcb_common* common) {
     if ((pcb->state == ESTABLISHED || pcb->state == CLOSE_WAIT) &&
         (pcb->refused_data != nullptr || pcb->rcv_wnd != TCP_WND)) {
         // The application did not take everything it was given: tell the peer.
-        tcp_rst(pcb->snd_nxt, pcb->rcv_nxt, &pcb->local_ip, &pcb->remote_ip, pcb->local_port, pcb->remote_port,
-                pcb->isipv6);
+        tcp_rst(pcb->snd_nxt, pcb->rcv_nxt, &pcb->local_ip, &pcb->remote_ip, pcb->local_port,
+                pcb->remote_port, pcb->isipv6);
         tcp_pcb_purge(pcb);
         tcp_unlink(pcb);
         if (pcb->state == ESTABLISHED) {
@@ -678,7 +689,8 @@ static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
             tcp_rexmit_rto(pcb);
         }
     }
-    if (pcb->state == FIN_WAIT_2 && (pcb->flags & TF_RXCLOSED) && tcp_ticks - pcb->tmr > TCP_FIN_WAIT_TIMEOUT_TICKS) {
+    if (pcb->state == FIN_WAIT_2 && (pcb->flags & TF_RXCLOSED) &&
+        tcp_ticks - pcb->tmr > TCP_FIN_WAIT_TIMEOUT_TICKS) {
         remove = true;
     }
     if ((pcb->so_options & SOF_KEEPALIVE) && (pcb->state == ESTABLISHED || pcb->state == CLOSE_WAIT)) {
@@ -703,8 +715,8 @@ static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
         *next_out = pcb->next;
         tcp_unlink(pcb);
         if (reset) {
-            tcp_rst(pcb->snd_nxt, pcb->rcv_nxt, &pcb->local_ip, &pcb->remote_ip, pcb->local_port, pcb->remote_port,
-                    pcb->isipv6);
+            tcp_rst(pcb->snd_nxt, pcb->rcv_nxt, &pcb->local_ip, &pcb->remote_ip, pcb->local_port,
+                    pcb->remote_port, pcb->isipv6);
         }
         tcp_err_fn errf = pcb->errf;
         void* arg = pcb->callback_arg;

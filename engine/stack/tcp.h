@@ -34,7 +34,7 @@ const char* tcp_state_str(tcp_state s);
 #define TCP_PRIO_NORMAL 64
 #define TCP_MAXRTX 12
 #define TCP_SYNMAXRTX 6
-#define TCP_MSL_TICKS 120            // 60 s in 500 ms ticks
+#define TCP_MSL_TICKS 120  // 60 s in 500 ms ticks
 #define TCP_FIN_WAIT_TIMEOUT_TICKS 40
 #define TCP_SYN_RCVD_TIMEOUT_TICKS 40
 #define TCP_KEEPIDLE_DEFAULT 7200000U
@@ -166,7 +166,9 @@ tcp_pcb* tcp_new();
 tcp_pcb* tcp_new_ip6();
 err_t tcp_bind_to_netif(tcp_pcb* pcb, const char ifname[3]);
 tcp_pcb_listen* tcp_listen(tcp_pcb* pcb);
-inline tcp_pcb_listen* tcp_listen_with_backlog(tcp_pcb* pcb, uint8_t) { return tcp_listen(pcb); }
+inline tcp_pcb_listen* tcp_listen_with_backlog(tcp_pcb* pcb, uint8_t) {
+    return tcp_listen(pcb);
+}
 
 // Callbacks and their argument.
 void tcp_arg(tcp_pcb_common* pcb, void* arg);
@@ -180,8 +182,12 @@ void tcp_poll(tcp_pcb* pcb, tcp_poll_fn poll, uint8_t interval);
 void tcp_recved(tcp_pcb* pcb, uint16_t len);
 err_t tcp_write(tcp_pcb* pcb, const void* data, uint16_t len);
 err_t tcp_output(tcp_pcb* pcb);
-inline uint16_t tcp_sndbuf(const tcp_pcb* pcb) { return pcb->snd_buf; }
-inline uint16_t tcp_sndqueuelen(const tcp_pcb* pcb) { return pcb->snd_queuelen; }
+inline uint16_t tcp_sndbuf(const tcp_pcb* pcb) {
+    return pcb->snd_buf;
+}
+inline uint16_t tcp_sndqueuelen(const tcp_pcb* pcb) {
+    return pcb->snd_queuelen;
+}
 
 // Ending a connection.
 err_t tcp_close(tcp_pcb_common* pcb);

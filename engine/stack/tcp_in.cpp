@@ -27,7 +27,9 @@ static void tcp_parse_opt(tcp_pcb* pcb);
 static void tcp_listen_input(tcp_pcb_listen* pcb);
 static void tcp_timewait_input(tcp_pcb* pcb);
 
-static uint32_t SegSeq(const tcp_seg* s) { return s->tcphdr->seqno; }  // input segments: host order
+static uint32_t SegSeq(const tcp_seg* s) {
+    return s->tcphdr->seqno;
+}  // input segments: host order
 
 static bool DestIsBroadcastOrMulticast(netif* inp) {
     if (ip_data.current_ip_isipv6) return ip6_addr_ismulticast(&ip_data.current_iphdr_dest.ip6);
@@ -101,7 +103,8 @@ void tcp_input(pbuf* p, netif* inp) {
                     lpcb_prev = prev;
                     break;
                 }
-            } else if (by_if == nullptr && l->isipv6 == isipv6 && std::memcmp(l->local_netif, ifname, 3) == 0) {
+            } else if (by_if == nullptr && l->isipv6 == isipv6 &&
+                       std::memcmp(l->local_netif, ifname, 3) == 0) {
                 by_if = l;
                 by_if_prev = prev;
             }
@@ -323,8 +326,7 @@ static err_t tcp_process(tcp_pcb* pcb) {
                     pcb->rtime = 0;
                     pcb->nrtx = 0;
                 }
-                if (pcb->connected != nullptr &&
-                    pcb->connected(pcb->callback_arg, pcb, ERR_OK) == ERR_ABRT) {
+                if (pcb->connected != nullptr && pcb->connected(pcb->callback_arg, pcb, ERR_OK) == ERR_ABRT) {
                     return ERR_ABRT;
                 }
                 tcp_ack_now(pcb);
@@ -636,8 +638,8 @@ static void tcp_receive(tcp_pcb* pcb) {
                         while (next != nullptr && TCP_SEQ_GEQ(seqno + tcplen, SegSeq(next) + next->len)) {
                             // The FIN is taken over only while it still fits the window:
                             // data already filling it would put the FIN one byte beyond.
-                            if ((TCPH_FLAGS(next->tcphdr) & TCP_FIN) && !(TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) &&
-                                tcplen < pcb->rcv_wnd) {
+                            if ((TCPH_FLAGS(next->tcphdr) & TCP_FIN) &&
+                                !(TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) && tcplen < pcb->rcv_wnd) {
                                 TCPH_SET_FLAG(inseg.tcphdr, TCP_FIN);
                                 tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
                             }

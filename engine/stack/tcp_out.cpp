@@ -8,9 +8,12 @@
 #include "engine/stack/memp.h"
 #include "engine/stack/tcp_priv.h"
 
-static uint32_t SegSeqOut(const tcp_seg* s) { return ntohl(s->tcphdr->seqno); }
+static uint32_t SegSeqOut(const tcp_seg* s) {
+    return ntohl(s->tcphdr->seqno);
+}
 
-static tcp_seg* tcp_create_segment(tcp_pcb* pcb, pbuf* p, uint8_t hdrflags, uint32_t seqno, uint8_t optflags) {
+static tcp_seg* tcp_create_segment(tcp_pcb* pcb, pbuf* p, uint8_t hdrflags, uint32_t seqno,
+                                   uint8_t optflags) {
     uint8_t optlen = LWIP_TCP_OPT_LENGTH(optflags);
     auto* seg = static_cast<tcp_seg*>(memp_malloc(MEMP_TCP_SEG));
     if (seg == nullptr) {
@@ -73,7 +76,8 @@ err_t tcp_write(tcp_pcb* pcb, const void* arg, uint16_t len) {
     if (len == 0) return ERR_OK;
     const auto* data = static_cast<const uint8_t*>(arg);
     uint16_t queuelen = pcb->snd_queuelen;
-    uint16_t mss_local = pcb->mss < pcb->snd_wnd_max / 2 ? pcb->mss : static_cast<uint16_t>(pcb->snd_wnd_max / 2);
+    uint16_t mss_local =
+        pcb->mss < pcb->snd_wnd_max / 2 ? pcb->mss : static_cast<uint16_t>(pcb->snd_wnd_max / 2);
     uint16_t pos = 0, oversize = 0, oversize_used = 0;
     tcp_seg* last_unsent = nullptr;
     tcp_seg* queue = nullptr;
@@ -94,7 +98,8 @@ err_t tcp_write(tcp_pcb* pcb, const void* arg, uint16_t len) {
         }
         if (pos < len && space > 0 && last_unsent->len > 0) {
             auto seglen = static_cast<uint16_t>(space < len - pos ? space : len - pos);
-            concat_p = tcp_pbuf_prealloc(PBUF_RAW, seglen, static_cast<uint16_t>(space), &oversize, pcb, true);
+            concat_p =
+                tcp_pbuf_prealloc(PBUF_RAW, seglen, static_cast<uint16_t>(space), &oversize, pcb, true);
             if (concat_p == nullptr) goto memerr;
             std::memcpy(concat_p->payload, data + pos, seglen);
             pos = static_cast<uint16_t>(pos + seglen);
@@ -283,8 +288,8 @@ static void tcp_output_segment(tcp_seg* seg, tcp_pcb* pcb) {
     seg->p->tot_len = static_cast<uint16_t>(seg->p->tot_len - hdr_off);
     seg->p->payload = seg->tcphdr;
     seg->tcphdr->chksum = 0;
-    seg->tcphdr->chksum =
-        ipX_chksum_pseudo(pcb->isipv6, seg->p, IP_PROTO_TCP, seg->p->tot_len, &pcb->local_ip, &pcb->remote_ip);
+    seg->tcphdr->chksum = ipX_chksum_pseudo(pcb->isipv6, seg->p, IP_PROTO_TCP, seg->p->tot_len,
+                                            &pcb->local_ip, &pcb->remote_ip);
     ipX_output(pcb->isipv6, seg->p, &pcb->local_ip, &pcb->remote_ip, pcb->ttl, pcb->tos, IP_PROTO_TCP);
 }
 
@@ -300,8 +305,7 @@ err_t tcp_output(tcp_pcb* pcb) {
     if (tcp_input_pcb == pcb) return ERR_OK;
     uint32_t wnd = pcb->snd_wnd < pcb->cwnd ? pcb->snd_wnd : pcb->cwnd;
     tcp_seg* seg = pcb->unsent;
-    if ((pcb->flags & TF_ACK_NOW) &&
-        (seg == nullptr || SegSeqOut(seg) - pcb->lastack + seg->len > wnd)) {
+    if ((pcb->flags & TF_ACK_NOW) && (seg == nullptr || SegSeqOut(seg) - pcb->lastack + seg->len > wnd)) {
         return tcp_send_empty_ack(pcb);
     }
     tcp_seg* useg = pcb->unacked;

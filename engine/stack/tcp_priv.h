@@ -27,29 +27,55 @@ struct __attribute__((packed)) tcp_hdr {
     uint16_t urgp;
 };
 
-inline uint16_t TCPH_HDRLEN(const tcp_hdr* h) { return static_cast<uint16_t>(ntohs(h->_hdrlen_rsvd_flags) >> 12); }
-inline uint8_t TCPH_FLAGS(const tcp_hdr* h) { return static_cast<uint8_t>(ntohs(h->_hdrlen_rsvd_flags) & TCP_FLAGS); }
+inline uint16_t TCPH_HDRLEN(const tcp_hdr* h) {
+    return static_cast<uint16_t>(ntohs(h->_hdrlen_rsvd_flags) >> 12);
+}
+inline uint8_t TCPH_FLAGS(const tcp_hdr* h) {
+    return static_cast<uint8_t>(ntohs(h->_hdrlen_rsvd_flags) & TCP_FLAGS);
+}
 inline void TCPH_HDRLEN_FLAGS_SET(tcp_hdr* h, uint16_t len, uint8_t flags) {
     h->_hdrlen_rsvd_flags = htons(static_cast<uint16_t>((len << 12) | flags));
 }
-inline void TCPH_SET_FLAG(tcp_hdr* h, uint8_t f) { h->_hdrlen_rsvd_flags |= htons(f); }
-inline void TCPH_UNSET_FLAG(tcp_hdr* h, uint8_t f) { h->_hdrlen_rsvd_flags &= static_cast<uint16_t>(~htons(f)); }
+inline void TCPH_SET_FLAG(tcp_hdr* h, uint8_t f) {
+    h->_hdrlen_rsvd_flags |= htons(f);
+}
+inline void TCPH_UNSET_FLAG(tcp_hdr* h, uint8_t f) {
+    h->_hdrlen_rsvd_flags &= static_cast<uint16_t>(~htons(f));
+}
 
-inline int32_t TCP_SEQ_DIFF(uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b); }
-inline bool TCP_SEQ_LT(uint32_t a, uint32_t b) { return TCP_SEQ_DIFF(a, b) < 0; }
-inline bool TCP_SEQ_LEQ(uint32_t a, uint32_t b) { return TCP_SEQ_DIFF(a, b) <= 0; }
-inline bool TCP_SEQ_GT(uint32_t a, uint32_t b) { return TCP_SEQ_DIFF(a, b) > 0; }
-inline bool TCP_SEQ_GEQ(uint32_t a, uint32_t b) { return TCP_SEQ_DIFF(a, b) >= 0; }
-inline bool TCP_SEQ_BETWEEN(uint32_t a, uint32_t b, uint32_t c) { return TCP_SEQ_GEQ(a, b) && TCP_SEQ_LEQ(a, c); }
+inline int32_t TCP_SEQ_DIFF(uint32_t a, uint32_t b) {
+    return static_cast<int32_t>(a - b);
+}
+inline bool TCP_SEQ_LT(uint32_t a, uint32_t b) {
+    return TCP_SEQ_DIFF(a, b) < 0;
+}
+inline bool TCP_SEQ_LEQ(uint32_t a, uint32_t b) {
+    return TCP_SEQ_DIFF(a, b) <= 0;
+}
+inline bool TCP_SEQ_GT(uint32_t a, uint32_t b) {
+    return TCP_SEQ_DIFF(a, b) > 0;
+}
+inline bool TCP_SEQ_GEQ(uint32_t a, uint32_t b) {
+    return TCP_SEQ_DIFF(a, b) >= 0;
+}
+inline bool TCP_SEQ_BETWEEN(uint32_t a, uint32_t b, uint32_t c) {
+    return TCP_SEQ_GEQ(a, b) && TCP_SEQ_LEQ(a, c);
+}
 
 inline uint16_t TCP_TCPLEN_HOSTHDR(const tcp_seg* seg, uint8_t flags) {
     return static_cast<uint16_t>(seg->len + ((flags & (TCP_FIN | TCP_SYN)) ? 1 : 0));
 }
 // Sequence space of an outgoing segment (header in network order).
-inline uint16_t TCP_TCPLEN(const tcp_seg* seg) { return TCP_TCPLEN_HOSTHDR(seg, TCPH_FLAGS(seg->tcphdr)); }
-inline uint8_t LWIP_TCP_OPT_LENGTH(uint8_t optflags) { return (optflags & TF_SEG_OPTS_MSS) ? 4 : 0; }
+inline uint16_t TCP_TCPLEN(const tcp_seg* seg) {
+    return TCP_TCPLEN_HOSTHDR(seg, TCPH_FLAGS(seg->tcphdr));
+}
+inline uint8_t LWIP_TCP_OPT_LENGTH(uint8_t optflags) {
+    return (optflags & TF_SEG_OPTS_MSS) ? 4 : 0;
+}
 
-inline void tcp_ack_now(tcp_pcb* pcb) { pcb->flags |= TF_ACK_NOW; }
+inline void tcp_ack_now(tcp_pcb* pcb) {
+    pcb->flags |= TF_ACK_NOW;
+}
 inline void tcp_ack(tcp_pcb* pcb) {
     if (pcb->flags & TF_ACK_DELAY) {
         pcb->flags &= static_cast<uint8_t>(~TF_ACK_DELAY);

@@ -1,13 +1,14 @@
 #include "engine/system/breactor.h"
 
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include "engine/base/blog.h"
 
@@ -320,7 +321,8 @@ void BReactorOp_Free(BReactorOp* op) {
     LinkedList_Remove(&op->reactor->ops, &op->list_node);
 }
 
-void BReactorOp_Start(BReactorOp* op, BReactorFd* rfd, int dir, BReactorOp_attempt attempt, void* attempt_user) {
+void BReactorOp_Start(BReactorOp* op, BReactorFd* rfd, int dir, BReactorOp_attempt attempt,
+                      void* attempt_user) {
     if (op->state != BREACTOROP_STATE_IDLE || rfd->waiting[dir]) {
         std::fprintf(stderr, "BReactorOp_Start: operation or slot busy\n");
         std::abort();
@@ -454,7 +456,8 @@ int BReactor_Run(BReactor* reactor) {
             LinkedList_Remove(&reactor->ready, n);
             BReactorOp* op = LINKED_LIST_ENTRY(n, BReactorOp, ready_node);
             op->state = BREACTOROP_STATE_IDLE;
-            op->handler(op->user, op->succeeded ? BREACTOROP_EVENT_SUCCEEDED : BREACTOROP_EVENT_FAILED, op->bytes);
+            op->handler(op->user, op->succeeded ? BREACTOROP_EVENT_SUCCEEDED : BREACTOROP_EVENT_FAILED,
+                        op->bytes);
         } else {
             WaitForEvents(reactor);
         }

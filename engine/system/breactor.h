@@ -88,9 +88,9 @@ enum {
 
 // Results of one try of an operation's system call.
 enum {
-    BREACTOROP_AGAIN = -1,   // would block; try again when ready
-    BREACTOROP_FAILED = 0,   // *out_error holds the errno
-    BREACTOROP_DONE = 1,     // *out_bytes holds the result
+    BREACTOROP_AGAIN = -1,  // would block; try again when ready
+    BREACTOROP_FAILED = 0,  // *out_error holds the errno
+    BREACTOROP_DONE = 1,    // *out_bytes holds the result
 };
 
 typedef void (*BReactorOp_handler)(void* user, int event, size_t bytes);
@@ -146,7 +146,8 @@ void BReactorOp_Free(BReactorOp* op);
 // Starts an operation on `rfd` in direction `dir`: `attempt` runs now and,
 // while it would block, whenever the descriptor is ready in that direction.
 // The op must be idle. Its result arrives through the loop.
-void BReactorOp_Start(BReactorOp* op, BReactorFd* rfd, int dir, BReactorOp_attempt attempt, void* attempt_user);
+void BReactorOp_Start(BReactorOp* op, BReactorFd* rfd, int dir, BReactorOp_attempt attempt,
+                      void* attempt_user);
 // Drops a started or queued operation; no result will be delivered.
 void BReactorOp_Cancel(BReactorOp* op);
 int BReactorOp_IsBusy(const BReactorOp* op);

@@ -156,8 +156,8 @@ void lwip_init_job_hadler(void*) {
     ip4_addr_t addr{g_engine.netif_ipaddr.ipv4};
     ip4_addr_t netmask{g_engine.netif_netmask.ipv4};
     ip4_addr_t gw{0};
-    if (netif_add(&g_engine.the_netif, &addr, &netmask, &gw, nullptr, netif_init_func, netif_input_dispatch) ==
-        nullptr) {
+    if (netif_add(&g_engine.the_netif, &addr, &netmask, &gw, nullptr, netif_init_func,
+                  netif_input_dispatch) == nullptr) {
         BLog(BLOG_ERROR, "netif_add failed");
         goto fail;
     }
@@ -235,19 +235,22 @@ int process_device_udp_packet(uint8_t* data, int data_len) {
     }
     int is_dns = 0;
     if (dgram.local_addr.type == BADDR_TYPE_IPV4) {
-        BLog(BLOG_INFO, "UDP: from device %d bytes,local addr: %s, remote addr: %s", dgram.data_len, local, remote);
-        is_dns = g_engine.options.udpgw_transparent_dns && dgram.remote_addr.ipv4.ip == g_engine.netif_ipaddr.ipv4 &&
+        BLog(BLOG_INFO, "UDP: from device %d bytes,local addr: %s, remote addr: %s", dgram.data_len, local,
+             remote);
+        is_dns = g_engine.options.udpgw_transparent_dns &&
+                 dgram.remote_addr.ipv4.ip == g_engine.netif_ipaddr.ipv4 &&
                  dgram.remote_addr.ipv4.port == htons(53);
     } else {
         BLog(BLOG_INFO, "UDP/IPv6: from device %d bytes", dgram.data_len);
-        BLog(BLOG_INFO, "UDP: from device %d bytes,local addr: %s, remote addr: %s", dgram.data_len, local, remote);
+        BLog(BLOG_INFO, "UDP: from device %d bytes,local addr: %s, remote addr: %s", dgram.data_len, local,
+             remote);
     }
     if (dgram.data_len > g_engine.udp_mtu) {
         BLog(BLOG_ERROR, "packet is too large, cannot send to udpgw");
         return 0;
     }
-    SocksUdpGwClient_SendDatagram(&g_engine.udpgw_client, dgram.local_addr, dgram.remote_addr, is_dns, dgram.data,
-                                  dgram.data_len);
+    SocksUdpGwClient_SendDatagram(&g_engine.udpgw_client, dgram.local_addr, dgram.remote_addr, is_dns,
+                                  dgram.data, dgram.data_len);
     return 1;
 }
 
@@ -268,7 +271,8 @@ void udpgw_client_handler_received(void*, BAddr local_addr, BAddr remote_addr, c
         }
         len = UdpPacket_BuildIPv4(g_engine.device_write_buf, &local_addr, &remote_addr, data, data_len);
     } else {
-        BLog(BLOG_INFO, "UDP/IPv6: from udpgw %d bytes,local addr: %s, remote addr: %s", data_len, local, remote);
+        BLog(BLOG_INFO, "UDP/IPv6: from udpgw %d bytes,local addr: %s, remote addr: %s", data_len, local,
+             remote);
         if (!g_engine.have_netif_ip6addr) {
             BLog(BLOG_ERROR, "got IPv6 packet from udpgw but IPv6 is disabled");
             return;

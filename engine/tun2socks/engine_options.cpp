@@ -54,7 +54,8 @@ int InitEngineOptions(const char* device, const char* netif_ipaddr, const char* 
     if (o.netif_netmask == nullptr) return Fail("--netif-netmask is required\n");
     if (o.socks_server_addr == nullptr) return Fail("--socks-server-addr is required\n");
     if (o.username != nullptr) {
-        if (o.password == nullptr && o.password_file == nullptr) return Fail("username given but password not given\n");
+        if (o.password == nullptr && o.password_file == nullptr)
+            return Fail("username given but password not given\n");
         if (o.password != nullptr && o.password_file != nullptr) {
             return Fail("--password and --password-file cannot both be given\n");
         }

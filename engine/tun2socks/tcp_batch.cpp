@@ -10,7 +10,9 @@ constexpr int kHeaders = TCP_BATCH_HEADERS;
 constexpr int kTcpHeader = kHeaders - kIpHeader;
 constexpr uint8_t kFin = 0x01, kSyn = 0x02, kRst = 0x04, kPsh = 0x08, kAck = 0x10, kUrg = 0x20;
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint16_t Get16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 uint32_t Get32(const uint8_t* p) {
     return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
 }
@@ -33,9 +35,9 @@ uint32_t SumWords(const uint8_t* p, int n) {
 // Same connection, acknowledgement, window and IP fields (TOS, flags, TTL).
 bool SameStream(const uint8_t* a, const uint8_t* b) {
     return a[1] == b[1] && std::memcmp(a + 6, b + 6, 4) == 0 && std::memcmp(a + 12, b + 12, 8) == 0 &&
-           std::memcmp(a + kIpHeader, b + kIpHeader, 4) == 0 &&            // ports
-           std::memcmp(a + kIpHeader + 8, b + kIpHeader + 8, 4) == 0 &&    // acknowledgement
-           std::memcmp(a + kIpHeader + 14, b + kIpHeader + 14, 2) == 0;    // window
+           std::memcmp(a + kIpHeader, b + kIpHeader, 4) == 0 &&          // ports
+           std::memcmp(a + kIpHeader + 8, b + kIpHeader + 8, 4) == 0 &&  // acknowledgement
+           std::memcmp(a + kIpHeader + 14, b + kIpHeader + 14, 2) == 0;  // window
 }
 
 }  // namespace

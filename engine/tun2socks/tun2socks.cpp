@@ -119,14 +119,14 @@ void terminate(void) {
 }
 
 int tun2socks_start(const char* device, const char* netif_ipaddr, const char* netif_netmask,
-                    const char* socks_server, const char* username, const char* password, const char* udpgw_server,
-                    int transparent_dns) {
+                    const char* socks_server, const char* username, const char* password,
+                    const char* udpgw_server, int transparent_dns) {
     if (g_engine.running.load(std::memory_order_acquire)) return 1;
     JoinEngineThread();  // one that ended by itself
 
     BLog_Init(g_engine.log_sink, nullptr);
-    if (!InitEngineOptions(device, netif_ipaddr, netif_netmask, socks_server, username, password, udpgw_server,
-                           transparent_dns)) {
+    if (!InitEngineOptions(device, netif_ipaddr, netif_netmask, socks_server, username, password,
+                           udpgw_server, transparent_dns)) {
         BLog(BLOG_INFO, "Failed to parse arguments");
         FreeEngineOptions();
         BLog_Free();
@@ -162,14 +162,15 @@ int tun2socks_start(const char* device, const char* netif_ipaddr, const char* ne
         goto fail;
     }
     built = kBuiltSignal;
-    if (!BTap_Init(&g_engine.device, &g_engine.reactor, g_engine.options.tundev, device_error_handler, nullptr)) {
+    if (!BTap_Init(&g_engine.device, &g_engine.reactor, g_engine.options.tundev, device_error_handler,
+                   nullptr)) {
         BLog(BLOG_ERROR, "BTap_Init failed");
         goto fail;
     }
     built = kBuiltDevice;
     mtu = BTap_GetFrameMtu(&g_engine.device);
-    DeviceInput_Init(&g_engine.device_input, BReactor_JobStack(&g_engine.reactor), mtu, device_read_handler_send,
-                     nullptr);
+    DeviceInput_Init(&g_engine.device_input, BReactor_JobStack(&g_engine.reactor), mtu,
+                     device_read_handler_send, nullptr);
     built = kBuiltDeviceInput;
     if (!SinglePacketBuffer_Init(&g_engine.device_read_buffer, BTap_GetOutput(&g_engine.device),
                                  &g_engine.device_input, BReactor_JobStack(&g_engine.reactor))) {
@@ -189,11 +190,11 @@ int tun2socks_start(const char* device, const char* netif_ipaddr, const char* ne
             BLog(BLOG_ERROR, "device MTU is too large for UDP");
             goto fail;
         }
-        if (!SocksUdpGwClient_Init(&g_engine.udpgw_client, udp_mtu, g_engine.options.udpgw_max_connections,
-                                   g_engine.options.udpgw_connection_buffer_size, kUdpgwKeepaliveMs,
-                                   g_engine.socks_server_addr, g_engine.socks_auth_info,
-                                   g_engine.socks_num_auth_info, g_engine.udpgw_remote_server_addr,
-                                   kUdpgwReconnectMs, &g_engine.reactor, nullptr, udpgw_client_handler_received)) {
+        if (!SocksUdpGwClient_Init(
+                &g_engine.udpgw_client, udp_mtu, g_engine.options.udpgw_max_connections,
+                g_engine.options.udpgw_connection_buffer_size, kUdpgwKeepaliveMs, g_engine.socks_server_addr,
+                g_engine.socks_auth_info, g_engine.socks_num_auth_info, g_engine.udpgw_remote_server_addr,
+                kUdpgwReconnectMs, &g_engine.reactor, nullptr, udpgw_client_handler_received)) {
             BLog(BLOG_ERROR, "SocksUdpGwClient_Init failed");
             goto fail;
         }

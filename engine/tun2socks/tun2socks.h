@@ -9,10 +9,10 @@
 #include "engine/base/blog.h"
 
 struct TunEngineConfig {
-    std::wstring bin_folder;         // not read by the engine
-    std::wstring adapter_name;       // the TUN device's interface name
-    int output_handle = -1;          // not read by the engine
-    std::wstring socks_host;         // the local SOCKS 5 server
+    std::wstring bin_folder;    // not read by the engine
+    std::wstring adapter_name;  // the TUN device's interface name
+    int output_handle = -1;     // not read by the engine
+    std::wstring socks_host;    // the local SOCKS 5 server
     int socks_port = 0;
     int relay_udp = 0;               // non-zero: UDP travels through udpgw
     std::wstring tun_address;        // "10.198.75.60"
@@ -33,8 +33,8 @@ bool IsTunEngineRunning();
 // arguments were rejected or a start-up step failed. `username`, `password`
 // and `udpgw_server` may be null.
 int tun2socks_start(const char* device, const char* netif_ipaddr, const char* netif_netmask,
-                    const char* socks_server, const char* username, const char* password, const char* udpgw_server,
-                    int transparent_dns);
+                    const char* socks_server, const char* username, const char* password,
+                    const char* udpgw_server, int transparent_dns);
 // Requests the end of the engine; with `wait`, returns once it has ended.
 void tun2socks_stop(int wait);
 int tun2socks_is_running();

@@ -18,8 +18,8 @@
 #include "engine/stack/tcp.h"
 #include "engine/system/breactor.h"
 #include "engine/system/bsignal.h"
-#include "engine/tuntap/btap.h"
 #include "engine/tun2socks/tcp_batch.h"
+#include "engine/tuntap/btap.h"
 
 // The option record; every text is a private heap copy or null.
 struct EngineOptions {

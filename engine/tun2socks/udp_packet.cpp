@@ -1,6 +1,7 @@
 #include "engine/tun2socks/udp_packet.h"
 
 #include <arpa/inet.h>
+
 #include <cstring>
 
 #include "engine/base/packet_headers.h"
@@ -43,8 +44,8 @@ int UdpPacket_ParseDevice(const uint8_t* data, int len, int ipv6_enabled, Device
         // The checksum is mandatory in IPv6; a computed one is never 0.
         UdpHeader zeroed = udp;
         zeroed.checksum = 0;
-        if (UdpChecksum_IPv6(&zeroed, udp_payload, udp_payload_len, ip.source_address, ip.destination_address) !=
-            udp.checksum) {
+        if (UdpChecksum_IPv6(&zeroed, udp_payload, udp_payload_len, ip.source_address,
+                             ip.destination_address) != udp.checksum) {
             return 0;
         }
         BAddr_InitIPv6(&out->local_addr, ip.source_address, udp.source_port);
@@ -91,7 +92,8 @@ int UdpPacket_BuildIPv4(uint8_t* out, const BAddr* local_addr, const BAddr* remo
 
     uint8_t* udp_at = out + sizeof ip;
     UdpHeader udp = WriteUdp(udp_at, local_addr, remote_addr, data, data_len);
-    udp.checksum = UdpChecksum_IPv4(&udp, udp_at + sizeof udp, data_len, ip.source_address, ip.destination_address);
+    udp.checksum =
+        UdpChecksum_IPv4(&udp, udp_at + sizeof udp, data_len, ip.source_address, ip.destination_address);
     std::memcpy(udp_at, &udp, sizeof udp);
     return UDP_PACKET_IPV4_OVERHEAD + data_len;
 }
@@ -109,7 +111,8 @@ int UdpPacket_BuildIPv6(uint8_t* out, const BAddr* local_addr, const BAddr* remo
 
     uint8_t* udp_at = out + sizeof ip;
     UdpHeader udp = WriteUdp(udp_at, local_addr, remote_addr, data, data_len);
-    udp.checksum = UdpChecksum_IPv6(&udp, udp_at + sizeof udp, data_len, ip.source_address, ip.destination_address);
+    udp.checksum =
+        UdpChecksum_IPv6(&udp, udp_at + sizeof udp, data_len, ip.source_address, ip.destination_address);
     std::memcpy(udp_at, &udp, sizeof udp);
     return UDP_PACKET_IPV6_OVERHEAD + data_len;
 }

@@ -12,8 +12,8 @@
 #define UDP_PACKET_IPV6_OVERHEAD 48
 
 struct DeviceUdpDatagram {
-    BAddr local_addr;   // the application's end: source address and port
-    BAddr remote_addr;  // the destination
+    BAddr local_addr;     // the application's end: source address and port
+    BAddr remote_addr;    // the destination
     const uint8_t* data;  // points into the packet
     int data_len;
 };

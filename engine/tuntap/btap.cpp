@@ -1,12 +1,13 @@
 #include "engine/tuntap/btap.h"
 
+#include <sys/uio.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/uio.h>
-#include <unistd.h>
 
 #include "engine/base/blog.h"
 #include "platform/tun_device.h"
@@ -239,13 +240,13 @@ int WriteWithHeader(BTap* o, const uint8_t* data, int len, int* error) {
 
 }  // namespace
 
-#define LOG_WRITE_FAILURE(error)                                              \
-    do {                                                                      \
-        if (error) {                                                          \
-            BLog(BLOG_ERROR, "write operation failed (%d)", error);           \
-        } else {                                                              \
-            BLog(BLOG_ERROR, "write operation didn't write everything");      \
-        }                                                                     \
+#define LOG_WRITE_FAILURE(error)                                         \
+    do {                                                                 \
+        if (error) {                                                     \
+            BLog(BLOG_ERROR, "write operation failed (%d)", error);      \
+        } else {                                                         \
+            BLog(BLOG_ERROR, "write operation didn't write everything"); \
+        }                                                                \
     } while (0)
 
 void BTap_WritePacket(BTap* o, const uint8_t* data, int len) {

@@ -1,5 +1,7 @@
 // The AEAD cryptors: the exact wire form against an independent construction,
 // chunking, partial input, tampering and the UDP form.
+#include "ciphers/aead_cryptors.h"
+
 #include <cryptopp/aes.h>
 #include <cryptopp/gcm.h>
 #include <gtest/gtest.h>
@@ -8,7 +10,6 @@
 #include <functional>
 #include <random>
 
-#include "ciphers/aead_cryptors.h"
 #include "ciphers/crypto_env.h"
 #include "ciphers/crypto_helpers.h"
 #include "ciphers/cryptor_factory.h"
@@ -25,8 +26,8 @@ namespace {
 
 const bool kLibraryReady = (InitCipherLibrary(), true);
 
-const char* const kAeadNames[] = {"aes-128-gcm", "aes-192-gcm", "aes-256-gcm",
-                                  "chacha20-ietf-poly1305", "xchacha20-ietf-poly1305"};
+const char* const kAeadNames[] = {"aes-128-gcm", "aes-192-gcm", "aes-256-gcm", "chacha20-ietf-poly1305",
+                                  "xchacha20-ietf-poly1305"};
 
 // Seals one message the way a Shadowsocks peer does, written straight on the
 // libraries rather than through the cryptor classes.
@@ -38,14 +39,14 @@ std::string PeerSeal(const std::string& method, const std::string& subkey, const
     if (method.rfind("aes-", 0) == 0) {
         CryptoPP::GCM<CryptoPP::AES>::Encryption gcm;
         gcm.SetKeyWithIV(U(subkey), subkey.size(), U(nonce), nonce.size());
-        gcm.EncryptAndAuthenticate(o, o + plain.size(), 16, U(nonce), static_cast<int>(nonce.size()),
-                                   nullptr, 0, U(plain), plain.size());
+        gcm.EncryptAndAuthenticate(o, o + plain.size(), 16, U(nonce), static_cast<int>(nonce.size()), nullptr,
+                                   0, U(plain), plain.size());
     } else if (method == "chacha20-ietf-poly1305") {
-        crypto_aead_chacha20poly1305_ietf_encrypt(o, &n, U(plain), plain.size(), nullptr, 0,
-                                                  nullptr, U(nonce), U(subkey));
+        crypto_aead_chacha20poly1305_ietf_encrypt(o, &n, U(plain), plain.size(), nullptr, 0, nullptr,
+                                                  U(nonce), U(subkey));
     } else {
-        crypto_aead_xchacha20poly1305_ietf_encrypt(o, &n, U(plain), plain.size(), nullptr, 0,
-                                                   nullptr, U(nonce), U(subkey));
+        crypto_aead_xchacha20poly1305_ietf_encrypt(o, &n, U(plain), plain.size(), nullptr, 0, nullptr,
+                                                   U(nonce), U(subkey));
     }
     return out;
 }
@@ -54,8 +55,7 @@ std::string PeerSeal(const std::string& method, const std::string& subkey, const
 struct PeerStream {
     std::string method, subkey, nonce;
 
-    PeerStream(const std::string& m, const std::string& password, const std::string& salt)
-        : method(m) {
+    PeerStream(const std::string& m, const std::string& password, const std::string& salt) : method(m) {
         auto probe = CreateCryptor(m, "probe");
         const size_t keyLength = static_cast<size_t>(probe->GetKeyLength());
         nonce.assign(static_cast<size_t>(probe->GetIvLength()), '\0');
@@ -81,8 +81,8 @@ struct PeerStream {
     if (got == want) return ::testing::AssertionSuccess();
     size_t at = 0;
     while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
-    return ::testing::AssertionFailure() << "sizes " << got.size() << " and " << want.size()
-                                         << ", first difference at byte " << at;
+    return ::testing::AssertionFailure()
+           << "sizes " << got.size() << " and " << want.size() << ", first difference at byte " << at;
 }
 
 std::string Salt(const CCryptor& c) {
@@ -178,12 +178,33 @@ TEST(AeadCryptors, RejectsTamperedAndOversizedChunks) {
         const char* what;
         std::function<std::string(PeerStream&)> body;
     } cases[] = {
-        {"length byte changed", [](PeerStream& p) { auto s = p.Chunk("payload", 7); s[0] ^= 1; return s; }},
-        {"length tag changed", [](PeerStream& p) { auto s = p.Chunk("payload", 7); s[17] ^= 1; return s; }},
-        {"payload byte changed", [](PeerStream& p) { auto s = p.Chunk("payload", 7); s[20] ^= 1; return s; }},
-        {"payload tag changed", [](PeerStream& p) { auto s = p.Chunk("payload", 7); s.back() ^= 1; return s; }},
+        {"length byte changed",
+         [](PeerStream& p) {
+             auto s = p.Chunk("payload", 7);
+             s[0] ^= 1;
+             return s;
+         }},
+        {"length tag changed",
+         [](PeerStream& p) {
+             auto s = p.Chunk("payload", 7);
+             s[17] ^= 1;
+             return s;
+         }},
+        {"payload byte changed",
+         [](PeerStream& p) {
+             auto s = p.Chunk("payload", 7);
+             s[20] ^= 1;
+             return s;
+         }},
+        {"payload tag changed",
+         [](PeerStream& p) {
+             auto s = p.Chunk("payload", 7);
+             s.back() ^= 1;
+             return s;
+         }},
         {"length above 0x3FFF", [](PeerStream& p) { return p.Chunk(std::string(0x4000, 'x'), 0x4000); }},
-        {"chunks out of order", [](PeerStream& p) {
+        {"chunks out of order",
+         [](PeerStream& p) {
              auto first = p.Chunk("one", 3);
              return p.Chunk("two", 3) + first;
          }},

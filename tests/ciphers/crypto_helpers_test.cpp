@@ -1,4 +1,6 @@
 // Randomness, digests, HMACs, HKDF and one-block AES against published vectors.
+#include "ciphers/crypto_helpers.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <vector>
 
 #include "ciphers/crypto_env.h"
-#include "ciphers/crypto_helpers.h"
 #include "tests/ciphers/test_util.h"
 
 using ciphertest::Hex;
@@ -117,8 +118,8 @@ TEST(CryptoHelpers, DigestsAndHmacsMatchPublishedVectors) {
             EXPECT_EQ(Hex(out, 20), c.sha1);
             // Any split of the key gives the same MAC, an empty part included.
             for (size_t cut : {size_t{0}, c.key.size() / 2, c.key.size()}) {
-                EXPECT_EQ(HmacSha1SplitKey(U(c.key), cut, U(c.key) + cut, c.key.size() - cut,
-                                           U(c.data), c.data.size(), out),
+                EXPECT_EQ(HmacSha1SplitKey(U(c.key), cut, U(c.key) + cut, c.key.size() - cut, U(c.data),
+                                           c.data.size(), out),
                           0);
                 EXPECT_EQ(Hex(out, 20), c.sha1) << "cut " << cut;
             }
@@ -132,8 +133,7 @@ TEST(CryptoHelpers, HkdfSha1MatchesRfc5869) {
         bool noSalt;
         std::string okm;
     } cases[] = {
-        {std::string(11, '\x0b'), Unhex("000102030405060708090a0b0c"),
-         Unhex("f0f1f2f3f4f5f6f7f8f9"), false,
+        {std::string(11, '\x0b'), Unhex("000102030405060708090a0b0c"), Unhex("f0f1f2f3f4f5f6f7f8f9"), false,
          "085a01ea1b10f36933068b56efa5ad81a4f14b822f5b091568a9cdd4f155fda2c22e422478d305f3f896"},
         {std::string(22, '\x0b'), "", "", false,
          "0ac1af7002b3d761d1e55298da9d0506b9ae52057220a306e07b6b87e8df21d0ea00033de03984d34918"},

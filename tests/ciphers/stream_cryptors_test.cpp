@@ -1,6 +1,8 @@
 // The stream cryptors: published vectors, the IV-first framing, any split of
 // the stream, and the per-cipher details of RC4 and ChaCha20.
 #define CRYPTOPP_ENABLE_NAMESPACE_WEAK 1
+#include "ciphers/stream_cryptors.h"
+
 #include <cryptopp/arc4.h>
 #include <cryptopp/md5.h>
 #include <gtest/gtest.h>
@@ -11,7 +13,6 @@
 
 #include "ciphers/crypto_env.h"
 #include "ciphers/cryptor_factory.h"
-#include "ciphers/stream_cryptors.h"
 #include "tests/ciphers/test_util.h"
 #include "tests/support/cipher_streams.h"
 
@@ -27,10 +28,9 @@ namespace {
 const bool kLibraryReady = (InitCipherLibrary(), true);
 
 const char* const kStreamNames[] = {
-    "none",          "aes-128-cfb",      "aes-192-cfb",      "aes-256-cfb",
-    "aes-128-ctr",   "aes-192-ctr",      "aes-256-ctr",      "camellia-128-cfb",
-    "camellia-192-cfb", "camellia-256-cfb", "rc4-md5",       "rc4-md5-6",
-    "rc4",           "salsa20",          "chacha20",         "chacha20-ietf",
+    "none",        "aes-128-cfb",      "aes-192-cfb",      "aes-256-cfb",      "aes-128-ctr", "aes-192-ctr",
+    "aes-256-ctr", "camellia-128-cfb", "camellia-192-cfb", "camellia-256-cfb", "rc4-md5",     "rc4-md5-6",
+    "rc4",         "salsa20",          "chacha20",         "chacha20-ietf",
 };
 
 // A cryptor whose key and encrypt IV are set by the test.
@@ -61,8 +61,7 @@ const std::string kNistPlain = Unhex(
 
 TEST(StreamCryptors, AesCfbAndCtrMatchSp800_38A) {
     const std::string key128 = Unhex("2b7e151628aed2a6abf7158809cf4f3c");
-    const std::string key256 =
-        Unhex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
+    const std::string key256 = Unhex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
     const std::string cfbIv = Unhex("000102030405060708090a0b0c0d0e0f");
     const std::string ctrIv = Unhex("f0f1f2f3f4f5f6f7f8f9fafbfcfdfeff");
     struct Case {
@@ -239,15 +238,14 @@ public:
     void SetReceiveCounter(uint64_t c) { this->receiveCounter_ = c; }
 };
 
-std::string Keystream(bool ietf, const unsigned char* iv, const unsigned char* key,
-                      uint64_t position, size_t n) {
+std::string Keystream(bool ietf, const unsigned char* iv, const unsigned char* key, uint64_t position,
+                      size_t n) {
     const uint64_t block = position / 64;
     const size_t offset = static_cast<size_t>(position % 64);
     std::string zeros(offset + n, '\0'), out(offset + n, '\0');
     auto* o = reinterpret_cast<unsigned char*>(&out[0]);
     if (ietf)
-        crypto_stream_chacha20_ietf_xor_ic(o, U(zeros), zeros.size(), iv,
-                                           static_cast<uint32_t>(block), key);
+        crypto_stream_chacha20_ietf_xor_ic(o, U(zeros), zeros.size(), iv, static_cast<uint32_t>(block), key);
     else
         crypto_stream_chacha20_xor_ic(o, U(zeros), zeros.size(), iv, block, key);
     return out.substr(offset);
@@ -296,7 +294,6 @@ TEST(StreamCryptors, ChaChaResetRestartsAtBlockZeroWithTheNewIv) {
         const std::string wire = MustEncrypt(*c, std::string(10, '\0'));
         ASSERT_EQ(wire.size(), iv + 10);
         EXPECT_EQ(Hex(wire.substr(0, iv)), Hex(c->GetIv(), iv));
-        EXPECT_EQ(Hex(wire.substr(iv)), Hex(Keystream(ietf, c->GetIv(), c->GetKey(), 0, 10)))
-            << name;
+        EXPECT_EQ(Hex(wire.substr(iv)), Hex(Keystream(ietf, c->GetIv(), c->GetKey(), 0, 10))) << name;
     }
 }

@@ -21,7 +21,8 @@ inline std::string Hex(const std::string& bytes) {
 
 inline std::string Unhex(const std::string& hex) {
     std::string s;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) s += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        s += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return s;
 }
 

@@ -4,6 +4,10 @@
 // namespace, and UDP through a udpgw peer of the test's own behind the same
 // SOCKS server.
 #include <arpa/inet.h>
+#include <cryptopp/files.h>
+#include <cryptopp/filters.h>
+#include <cryptopp/hex.h>
+#include <cryptopp/sha.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -12,11 +16,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cryptopp/files.h>
-#include <cryptopp/filters.h>
-#include <cryptopp/hex.h>
-#include <cryptopp/sha.h>
 
 #include <chrono>
 #include <cstring>
@@ -77,16 +76,18 @@ std::vector<std::string> LogAtLeast(int level, size_t from) {
 std::string HexSha256(const std::string& data) {
     std::string out;
     CryptoPP::SHA256 sha;
-    CryptoPP::StringSource(data, true,
-                           new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
+    CryptoPP::StringSource(
+        data, true,
+        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
     return out;
 }
 
 std::string HexSha256File(const std::string& path) {
     std::string out;
     CryptoPP::SHA256 sha;
-    CryptoPP::FileSource(path.c_str(), true,
-                         new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
+    CryptoPP::FileSource(
+        path.c_str(), true,
+        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
     return out;
 }
 
@@ -228,7 +229,8 @@ protected:
     }
 
     void SetUp() override {
-        if (!topology_) GTEST_SKIP() << "needs root, iproute2, danted, nginx, curl, python3, iperf3, ping and ss";
+        if (!topology_)
+            GTEST_SKIP() << "needs root, iproute2, danted, nginx, curl, python3, iperf3, ping and ss";
         ASSERT_TRUE(IsTunEngineRunning());
     }
 
@@ -281,7 +283,8 @@ TEST_F(EngineRelay, DownloadAndUploadArriveIntact) {
     EXPECT_EQ(HexSha256File(Path("down")), expected);
 
     std::string answer;
-    ASSERT_EQ(Curl({"-H", "Expect:", "-T", topology_->www() + "/big", Url(EngineTopology::kHttpPort, "/up")}, &answer),
+    ASSERT_EQ(Curl({"-H", "Expect:", "-T", topology_->www() + "/big", Url(EngineTopology::kHttpPort, "/up")},
+                   &answer),
               0);
     EXPECT_EQ(answer, expected + " " + std::to_string(kBig) + "\n");
     // Nothing went wrong on the way, such as the device refusing joined segments.
@@ -292,13 +295,14 @@ TEST_F(EngineRelay, FiftyParallelTransfersThenNoClientLeft) {
     std::string expected = HexSha256File(topology_->www() + "/small");
     std::vector<testsupport::ChildProcess> transfers;
     for (int i = 0; i < 50; ++i) {
-        transfers.push_back(topology_->app().Spawn({"curl", "-sS", "--max-time", "60", "-o",
-                                                     Path("p" + std::to_string(i)),
-                                                     Url(EngineTopology::kNginxPort, "/small")}));
+        transfers.push_back(
+            topology_->app().Spawn({"curl", "-sS", "--max-time", "60", "-o", Path("p" + std::to_string(i)),
+                                    Url(EngineTopology::kNginxPort, "/small")}));
     }
     for (int i = 0; i < 50; ++i) {
         int status = transfers[i].Wait(std::chrono::seconds(90));
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "transfer " << i << " status " << status;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "transfer " << i << " status " << status;
         EXPECT_EQ(HexSha256File(Path("p" + std::to_string(i))), expected) << "transfer " << i;
     }
     EXPECT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(10)))
@@ -316,7 +320,8 @@ TEST_F(EngineRelay, AnswerAfterTheApplicationsFinArrivesWhole) {
         std::string expected_body;
     } cases[] = {
         {"download", "GET /medium HTTP/1.0\r\n\r\n", medium},
-        {"upload", "PUT /up HTTP/1.0\r\nContent-Length: " + std::to_string(medium.size()) + "\r\n\r\n" + medium,
+        {"upload",
+         "PUT /up HTTP/1.0\r\nContent-Length: " + std::to_string(medium.size()) + "\r\n\r\n" + medium,
          HexSha256(medium) + " " + std::to_string(medium.size()) + "\n"},
     };
     for (const auto& c : cases) {
@@ -326,7 +331,8 @@ TEST_F(EngineRelay, AnswerAfterTheApplicationsFinArrivesWhole) {
         EXPECT_TRUE(SendAll(fd, c.request));
         shutdown(fd, SHUT_WR);
         std::string response;
-        EXPECT_TRUE(ReadToEnd(fd, &response)) << "error " << errno << " after " << response.size() << " bytes";
+        EXPECT_TRUE(ReadToEnd(fd, &response))
+            << "error " << errno << " after " << response.size() << " bytes";
         close(fd);
         std::string body = HttpBody(response);
         EXPECT_EQ(body.size(), c.expected_body.size());
@@ -377,7 +383,8 @@ TEST_F(EngineRelay, UdpDatagramsTravelThroughUdpgw) {
         }
         std::string payload = Blob(c.size, c.size);
         sockaddr_in to = Endpoint(EngineTopology::kServerAddress, EngineTopology::kUdpEchoPort);
-        ssize_t sent = sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        ssize_t sent =
+            sendto(fd, payload.data(), payload.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
         if (c.answered) {
             ASSERT_EQ(sent, static_cast<ssize_t>(payload.size()));
         }
@@ -398,7 +405,9 @@ TEST_F(EngineRelay, UdpDatagramsTravelThroughUdpgw) {
 }
 
 TEST_F(EngineRelay, PingOfTheEngineAddressIsAnswered) {
-    EXPECT_EQ(topology_->app().Exec({"ping", "-c", "2", "-i", "0.2", "-W", "2", EngineTopology::kEngineAddress}), 0);
+    EXPECT_EQ(
+        topology_->app().Exec({"ping", "-c", "2", "-i", "0.2", "-W", "2", EngineTopology::kEngineAddress}),
+        0);
 }
 
 TEST_F(EngineRelay, Ipv6PacketsAreDroppedSilently) {
@@ -429,9 +438,7 @@ TEST_F(EngineRelay, Ipv6PacketsAreDroppedSilently) {
 // Stopping in the middle of a transfer ends it, releases every descriptor the
 // engine had, and the engine starts again on the same device.
 TEST_F(EngineRelay, StopDuringATransferAndStartAgain) {
-    auto settle = [] {
-        return WaitFor([] { return !udpgw_->connected(); }, std::chrono::seconds(10));
-    };
+    auto settle = [] { return WaitFor([] { return !udpgw_->connected(); }, std::chrono::seconds(10)); };
     StopTunEngine();
     ASSERT_FALSE(IsTunEngineRunning());
     ASSERT_TRUE(settle());
@@ -445,7 +452,7 @@ TEST_F(EngineRelay, StopDuringATransferAndStartAgain) {
             {"curl", "-sS", "--limit-rate", "2M", "-o", slow, Url(EngineTopology::kNginxPort, "/big")});
         ASSERT_TRUE(WaitFor(
             [&] {
-                struct stat st{};
+                struct stat st {};
                 return stat(slow.c_str(), &st) == 0 && st.st_size > 0;
             },
             std::chrono::seconds(20)));

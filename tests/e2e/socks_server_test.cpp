@@ -84,42 +84,55 @@ TEST_F(RealSocksServer, ConnectThroughItToAnEchoServer) {
     for (size_t i = 0; i < ctx.message.size(); ++i) ctx.message[i] = static_cast<char>('a' + i % 26);
 
     BSocksClient_auth_info none = BSocksClient_auth_none();
-    ASSERT_EQ(BSocksClient_Init(&ctx.client, Loopback(port_), &none, 1, Loopback(echo.port()), [](void* u, int event) {
-        auto* c = static_cast<Ctx*>(u);
-        if (event != BSOCKSCLIENT_EVENT_UP) {
-            c->error = event;
-            BReactor_RequestExit(c->reactor, 1);
-            return;
-        }
-        c->up = 1;
-        StreamSink* send = BSocksClient_GetSendInterface(&c->client);
-        StreamSource* recv = BSocksClient_GetRecvInterface(&c->client);
-        StreamSink_Sender_Init(send, [](void* u, int len) {
-            auto* c = static_cast<Ctx*>(u);
-            c->sent += len;
-            if (c->sent < static_cast<int>(c->message.size())) {
-                StreamSink_Sender_Send(BSocksClient_GetSendInterface(&c->client),
-                                       reinterpret_cast<uint8_t*>(c->message.data()) + c->sent,
-                                       static_cast<int>(c->message.size()) - c->sent);
-            }
-        }, c);
-        StreamSink_Sender_Send(send, reinterpret_cast<uint8_t*>(c->message.data()),
-                               static_cast<int>(c->message.size()));
-        StreamSource_Receiver_Init(recv, [](void* u, int len) {
-            auto* c = static_cast<Ctx*>(u);
-            c->got.append(reinterpret_cast<char*>(c->buf), static_cast<size_t>(len));
-            if (c->got.size() == c->message.size()) {
-                BReactor_RequestExit(c->reactor, 0);
-                return;
-            }
-            StreamSource_Receiver_Recv(BSocksClient_GetRecvInterface(&c->client), c->buf, sizeof c->buf);
-        }, c);
-        StreamSource_Receiver_Recv(recv, c->buf, sizeof c->buf);
-    }, &ctx, &reactor_), 1);
+    ASSERT_EQ(BSocksClient_Init(
+                  &ctx.client, Loopback(port_), &none, 1, Loopback(echo.port()),
+                  [](void* u, int event) {
+                      auto* c = static_cast<Ctx*>(u);
+                      if (event != BSOCKSCLIENT_EVENT_UP) {
+                          c->error = event;
+                          BReactor_RequestExit(c->reactor, 1);
+                          return;
+                      }
+                      c->up = 1;
+                      StreamSink* send = BSocksClient_GetSendInterface(&c->client);
+                      StreamSource* recv = BSocksClient_GetRecvInterface(&c->client);
+                      StreamSink_Sender_Init(
+                          send,
+                          [](void* u, int len) {
+                              auto* c = static_cast<Ctx*>(u);
+                              c->sent += len;
+                              if (c->sent < static_cast<int>(c->message.size())) {
+                                  StreamSink_Sender_Send(
+                                      BSocksClient_GetSendInterface(&c->client),
+                                      reinterpret_cast<uint8_t*>(c->message.data()) + c->sent,
+                                      static_cast<int>(c->message.size()) - c->sent);
+                              }
+                          },
+                          c);
+                      StreamSink_Sender_Send(send, reinterpret_cast<uint8_t*>(c->message.data()),
+                                             static_cast<int>(c->message.size()));
+                      StreamSource_Receiver_Init(
+                          recv,
+                          [](void* u, int len) {
+                              auto* c = static_cast<Ctx*>(u);
+                              c->got.append(reinterpret_cast<char*>(c->buf), static_cast<size_t>(len));
+                              if (c->got.size() == c->message.size()) {
+                                  BReactor_RequestExit(c->reactor, 0);
+                                  return;
+                              }
+                              StreamSource_Receiver_Recv(BSocksClient_GetRecvInterface(&c->client), c->buf,
+                                                         sizeof c->buf);
+                          },
+                          c);
+                      StreamSource_Receiver_Recv(recv, c->buf, sizeof c->buf);
+                  },
+                  &ctx, &reactor_),
+              1);
     EXPECT_EQ(BReactor_Run(&reactor_), 0);
     EXPECT_EQ(ctx.up, 1);
     EXPECT_EQ(ctx.error, 0);
-    EXPECT_TRUE(ctx.got == ctx.message) << "echoed " << ctx.got.size() << " of " << ctx.message.size() << " bytes";
+    EXPECT_TRUE(ctx.got == ctx.message)
+        << "echoed " << ctx.got.size() << " of " << ctx.message.size() << " bytes";
     BSocksClient_Free(&ctx.client);
 }
 
@@ -127,7 +140,8 @@ TEST_F(RealSocksServer, UdpgwFramesTravelThroughIt) {
     testsupport::UdpGwPeer peer(
         [](const testsupport::UdpGwPeer::Frame& f) {
             testsupport::UdpGwPeer::Reply r;
-            r.packets = {testsupport::UdpGwPeer::Packet(0, f.conid, "192.0.2.53", 53, "reply to " + f.payload)};
+            r.packets = {
+                testsupport::UdpGwPeer::Packet(0, f.conid, "192.0.2.53", 53, "reply to " + f.payload)};
             return r;
         },
         false);
@@ -137,11 +151,12 @@ TEST_F(RealSocksServer, UdpgwFramesTravelThroughIt) {
     } ctx{&reactor_, {}};
     SocksUdpGwClient client;
     BSocksClient_auth_info none = BSocksClient_auth_none();
-    ASSERT_EQ(SocksUdpGwClient_Init(&client, 1472, 500, 8, 10000, Loopback(port_), &none, 1, Loopback(peer.port()),
-                                    5000, &reactor_, &ctx,
+    ASSERT_EQ(SocksUdpGwClient_Init(&client, 1472, 500, 8, 10000, Loopback(port_), &none, 1,
+                                    Loopback(peer.port()), 5000, &reactor_, &ctx,
                                     [](void* u, BAddr, BAddr, const uint8_t* data, int len) {
                                         auto* c = static_cast<Ctx*>(u);
-                                        c->got.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(len));
+                                        c->got.assign(reinterpret_cast<const char*>(data),
+                                                      static_cast<size_t>(len));
                                         BReactor_RequestExit(c->reactor, 0);
                                     }),
               1);

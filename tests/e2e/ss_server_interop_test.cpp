@@ -33,19 +33,32 @@ struct Method {
     bool udp;  // whether ss-server relays UDP for it
 };
 
-std::ostream& operator<<(std::ostream& os, const Method& m) { return os << m.name; }
+std::ostream& operator<<(std::ostream& os, const Method& m) {
+    return os << m.name;
+}
 
 // Every method that ss-server accepts ("none" and "rc4-md5-6" it refuses).
 const Method kMethods[] = {
-    {"aes-128-cfb", true},      {"aes-192-cfb", true},      {"aes-256-cfb", true},
-    {"aes-128-ctr", true},      {"aes-192-ctr", true},      {"aes-256-ctr", true},
-    {"camellia-128-cfb", true}, {"camellia-192-cfb", true}, {"camellia-256-cfb", true},
-    {"salsa20", true},          {"chacha20", true},         {"chacha20-ietf", true},
+    {"aes-128-cfb", true},
+    {"aes-192-cfb", true},
+    {"aes-256-cfb", true},
+    {"aes-128-ctr", true},
+    {"aes-192-ctr", true},
+    {"aes-256-ctr", true},
+    {"camellia-128-cfb", true},
+    {"camellia-192-cfb", true},
+    {"camellia-256-cfb", true},
+    {"salsa20", true},
+    {"chacha20", true},
+    {"chacha20-ietf", true},
     {"rc4-md5", true},
     // Its replay filter takes the empty IV of every "rc4" datagram for a repeat.
     {"rc4", false},
-    {"aes-128-gcm", true},      {"aes-192-gcm", true},      {"aes-256-gcm", true},
-    {"chacha20-ietf-poly1305", true}, {"xchacha20-ietf-poly1305", true},
+    {"aes-128-gcm", true},
+    {"aes-192-gcm", true},
+    {"aes-256-gcm", true},
+    {"chacha20-ietf-poly1305", true},
+    {"xchacha20-ietf-poly1305", true},
 };
 
 const char kPassword[] = "interop p4ssw0rd";
@@ -78,10 +91,9 @@ protected:
     // Starts ss-server with the method and waits until it accepts connections.
     void StartServer(const std::string& method) {
         log_ = (dir_ / "ss-server.log").string();
-        server_ = testsupport::ChildProcess(
-            {"ss-server", "-s", "127.0.0.1", "-p", std::to_string(port_), "-k", kPassword, "-m",
-             method, "-u", "-t", "30", "-v"},
-            log_);
+        server_ = testsupport::ChildProcess({"ss-server", "-s", "127.0.0.1", "-p", std::to_string(port_),
+                                             "-k", kPassword, "-m", method, "-u", "-t", "30", "-v"},
+                                            log_);
         const auto deadline = Clock::now() + 5s;
         while (Clock::now() < deadline) {
             int fd = ConnectLoopback(port_);
@@ -98,8 +110,8 @@ protected:
     // Sends `request` through the server in randomly sized encrypted pieces
     // and decrypts the reply stream in random pieces until `expected` bytes of
     // plaintext came back, the server closed, or the time is up.
-    std::string TcpExchange(CCryptor& sender, CCryptor& receiver, const std::string& request,
-                            size_t expected, std::chrono::milliseconds limit) {
+    std::string TcpExchange(CCryptor& sender, CCryptor& receiver, const std::string& request, size_t expected,
+                            std::chrono::milliseconds limit) {
         std::string wire = testsupport::EncryptInPieces(sender, request, 17, 20000);
         const int fd = ConnectLoopback(port_);
         EXPECT_GE(fd, 0);
@@ -118,8 +130,8 @@ protected:
                 continue;
             }
             if ((p.revents & POLLOUT) && sent < wire.size()) {
-                const ssize_t n = send(fd, wire.data() + sent, wire.size() - sent,
-                                       MSG_NOSIGNAL | MSG_DONTWAIT);
+                const ssize_t n =
+                    send(fd, wire.data() + sent, wire.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
                 if (n > 0) sent += static_cast<size_t>(n);
             }
             if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
@@ -155,8 +167,8 @@ protected:
             const ssize_t n = recv(fd, buf, sizeof buf, 0);
             if (n <= 0) continue;
             c.Reset();
-            EXPECT_TRUE(testsupport::DecryptPiece(c, std::string(buf, static_cast<size_t>(n)),
-                                                  &plain, nullptr, true));
+            EXPECT_TRUE(testsupport::DecryptPiece(c, std::string(buf, static_cast<size_t>(n)), &plain,
+                                                  nullptr, true));
         }
         close(fd);
         return plain;
@@ -190,18 +202,17 @@ TEST_P(SsServerInterop, EchoesThroughTheServer) {
         const std::string datagram = RandomText(1200, 31);
         const std::string header = AddressHeader(udpEcho_.port());
         const std::string back = UdpExchange(*udp, header + datagram);
-        EXPECT_TRUE(back == header + datagram)
-            << "UDP reply of " << back.size() << " bytes\n" << testsupport::ReadFile(log_);
+        EXPECT_TRUE(back == header + datagram) << "UDP reply of " << back.size() << " bytes\n"
+                                               << testsupport::ReadFile(log_);
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Methods, SsServerInterop, ::testing::ValuesIn(kMethods),
-                         [](const auto& info) {
-                             std::string n = info.param.name;
-                             for (auto& ch : n)
-                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Methods, SsServerInterop, ::testing::ValuesIn(kMethods), [](const auto& info) {
+    std::string n = info.param.name;
+    for (auto& ch : n)
+        if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return n;
+});
 
 // An AEAD server rejects a stream under the wrong key before it connects
 // anywhere; nothing comes back.

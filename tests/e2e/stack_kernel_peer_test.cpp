@@ -2,6 +2,7 @@
 // of its own, a TUN device's packets are pumped into and out of the stack by
 // a loop of this test, and kernel sockets connect to addresses the stack owns.
 #include <arpa/inet.h>
+#include <cryptopp/sha.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/if_tun.h>
@@ -11,8 +12,6 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cryptopp/sha.h>
 
 #include <atomic>
 #include <chrono>
@@ -41,7 +40,9 @@ constexpr uint16_t kEchoPort = 5003;    // writes back what it reads
 constexpr uint16_t kByePort = 5004;     // says "bye" and closes first
 constexpr size_t kBulk = 16u << 20;
 
-uint8_t Pattern(size_t i) { return uint8_t((i * 2654435761u) >> 13); }
+uint8_t Pattern(size_t i) {
+    return uint8_t((i * 2654435761u) >> 13);
+}
 
 std::string Sha256(const uint8_t* data, size_t n) {
     CryptoPP::SHA256 sha;
@@ -251,7 +252,8 @@ private:
                 next_tick += std::chrono::milliseconds(250);
                 continue;
             }
-            int wait = int(std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - now).count()) + 1;
+            int wait =
+                int(std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - now).count()) + 1;
             pollfd pfd{fd_, POLLIN, 0};
             if (poll(&pfd, 1, std::min(wait, 50)) <= 0) continue;
             for (int i = 0; i < 64; ++i) {

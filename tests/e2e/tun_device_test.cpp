@@ -2,15 +2,17 @@
 // by device specification, the refusals, the MTU, packets both ways between
 // the engine and the kernel, offloads left on by an earlier opener, and a
 // device that disappears while open.
+#include "platform/tun_device.h"
+
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/if_tun.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -20,7 +22,6 @@
 #include "engine/base/packet_headers.h"
 #include "engine/flow/single_packet_buffer.h"
 #include "engine/tuntap/btap.h"
-#include "platform/tun_device.h"
 #include "tests/support/blog_capture.h"
 #include "tests/support/flow_harness.h"
 #include "tests/support/net.h"
@@ -80,8 +81,9 @@ std::string UdpPacket(uint16_t port, const std::string& payload) {
     ip.destination_address = inet_addr("10.198.75.60");
     ip.checksum = IPv4Header_Checksum(&ip, nullptr, 0);
     UdpHeader udp{htons(4000), htons(port), htons(static_cast<uint16_t>(8 + payload.size())), 0};
-    udp.checksum = UdpChecksum_IPv4(&udp, reinterpret_cast<const uint8_t*>(payload.data()),
-                                    static_cast<int>(payload.size()), ip.source_address, ip.destination_address);
+    udp.checksum =
+        UdpChecksum_IPv4(&udp, reinterpret_cast<const uint8_t*>(payload.data()),
+                         static_cast<int>(payload.size()), ip.source_address, ip.destination_address);
     std::memcpy(p.data(), &ip, 20);
     std::memcpy(p.data() + 20, &udp, 8);
     std::memcpy(p.data() + 28, payload.data(), payload.size());
@@ -96,7 +98,9 @@ TEST_F(TunDeviceTest, OpensBySpecificationWithDeviceMtu) {
     BReactor reactor;
     ASSERT_EQ(BReactor_Init(&reactor), 1);
     BTap tap;
-    ASSERT_EQ(BTap_Init(&tap, &reactor, kSpec, [](void*) {}, nullptr), 1);
+    ASSERT_EQ(BTap_Init(
+                  &tap, &reactor, kSpec, [](void*) {}, nullptr),
+              1);
     EXPECT_EQ(BTap_GetFrameMtu(&tap), 1400);
     uint8_t want_local[4] = {10, 198, 75, 60};
     EXPECT_EQ(std::memcmp(tap.tun_config.local, want_local, 4), 0);
@@ -124,7 +128,10 @@ TEST_F(TunDeviceTest, RefusesWrongTagMissingAndNonTunDevices) {
         BReactor reactor;
         ASSERT_EQ(BReactor_Init(&reactor), 1);
         BTap tap;
-        EXPECT_EQ(BTap_Init(&tap, &reactor, c.spec, [](void*) {}, nullptr), 0) << c.spec;
+        EXPECT_EQ(BTap_Init(
+                      &tap, &reactor, c.spec, [](void*) {}, nullptr),
+                  0)
+            << c.spec;
         EXPECT_TRUE(log.Contains(c.message, BLOG_CHANNEL_BTap)) << c.spec;
         BReactor_Free(&reactor);
     }
@@ -152,9 +159,12 @@ TEST_F(TunDeviceTest, PacketsFlowBothWaysWithTheKernel) {
     NetNamespace::Scope in(*ns_);
     PacketWatch w;
     ASSERT_EQ(BReactor_Init(&w.reactor), 1);
-    ASSERT_EQ(BTap_Init(&w.tap, &w.reactor, kSpec, [](void*) {}, nullptr), 1);
+    ASSERT_EQ(BTap_Init(
+                  &w.tap, &w.reactor, kSpec, [](void*) {}, nullptr),
+              1);
     PacketSink_Init(&w.sink, BTap_GetFrameMtu(&w.tap), PacketWatch::Send, &w, BReactor_JobStack(&w.reactor));
-    ASSERT_EQ(SinglePacketBuffer_Init(&w.spb, BTap_GetOutput(&w.tap), &w.sink, BReactor_JobStack(&w.reactor)), 1);
+    ASSERT_EQ(SinglePacketBuffer_Init(&w.spb, BTap_GetOutput(&w.tap), &w.sink, BReactor_JobStack(&w.reactor)),
+              1);
     flowtest::StartGuard(&w.reactor, &w.guard);
 
     // A socket of the namespace sends into the device's network: the kernel
@@ -176,7 +186,8 @@ TEST_F(TunDeviceTest, PacketsFlowBothWaysWithTheKernel) {
         IPv4Header ip;
         const uint8_t* payload;
         int plen;
-        if (!IPv4Header_Check(data, n, &ip, &payload, &plen) || ip.protocol != IPV4_PROTOCOL_UDP) return false;
+        if (!IPv4Header_Check(data, n, &ip, &payload, &plen) || ip.protocol != IPV4_PROTOCOL_UDP)
+            return false;
         UdpHeader udp;
         const uint8_t* body;
         int blen;
@@ -213,19 +224,27 @@ TEST_F(TunDeviceTest, DeviceRemovedWhileOpenIsAReadFailure) {
     testsupport::BLogCapture log;
     PacketWatch w;
     ASSERT_EQ(BReactor_Init(&w.reactor), 1);
-    ASSERT_EQ(BTap_Init(&w.tap, &w.reactor, kSpec, [](void* u) {
-        auto* w = static_cast<PacketWatch*>(u);
-        w->device_error = true;
-        BReactor_RequestExit(&w->reactor, 0);
-    }, &w), 1);
+    ASSERT_EQ(BTap_Init(
+                  &w.tap, &w.reactor, kSpec,
+                  [](void* u) {
+                      auto* w = static_cast<PacketWatch*>(u);
+                      w->device_error = true;
+                      BReactor_RequestExit(&w->reactor, 0);
+                  },
+                  &w),
+              1);
     PacketSink_Init(&w.sink, BTap_GetFrameMtu(&w.tap), PacketWatch::Send, &w, BReactor_JobStack(&w.reactor));
-    ASSERT_EQ(SinglePacketBuffer_Init(&w.spb, BTap_GetOutput(&w.tap), &w.sink, BReactor_JobStack(&w.reactor)), 1);
+    ASSERT_EQ(SinglePacketBuffer_Init(&w.spb, BTap_GetOutput(&w.tap), &w.sink, BReactor_JobStack(&w.reactor)),
+              1);
     flowtest::StartGuard(&w.reactor, &w.guard);
     // Remove the device once the loop waits for packets.
     BReactorTimer remove;
-    BReactorTimer_Init(&remove, 50, [](void*) {
-        EXPECT_EQ(testsupport::RunCommand({"ip", "link", "del", "ztun0"}), 0);
-    }, nullptr);
+    BReactorTimer_Init(
+        &remove, 50,
+        [](void*) {
+            EXPECT_EQ(testsupport::RunCommand({"ip", "link", "del", "ztun0"}), 0);
+        },
+        nullptr);
     BReactor_RestartTimer(&w.reactor, &remove);
     EXPECT_EQ(BReactor_Run(&w.reactor), 0);
     EXPECT_TRUE(w.device_error);
@@ -277,7 +296,8 @@ TEST_F(TunDeviceTest, OpenSwitchesOffOffloadsLeftOnTheDevice) {
         IPv4Header ip;
         const uint8_t* payload;
         int udplen;
-        if (!IPv4Header_Check(pkt, plen, &ip, &payload, &udplen) || ip.protocol != IPV4_PROTOCOL_UDP) continue;
+        if (!IPv4Header_Check(pkt, plen, &ip, &payload, &udplen) || ip.protocol != IPV4_PROTOCOL_UDP)
+            continue;
         UdpHeader udp;
         const uint8_t* body;
         int blen;

@@ -58,10 +58,12 @@ TEST(BAVL, RandomInsertRemoveKeepsInvariants) {
         if (step % 97 == 0) {
             Verify(t.root, nullptr, -1, 1 << 30);
             std::vector<int> walk;
-            for (BAVLNode* n = BAVL_GetFirst(&t); n; n = BAVL_GetNext(&t, n)) walk.push_back(BAVL_ENTRY(n, Item, node)->key);
+            for (BAVLNode* n = BAVL_GetFirst(&t); n; n = BAVL_GetNext(&t, n))
+                walk.push_back(BAVL_ENTRY(n, Item, node)->key);
             ASSERT_EQ(walk, std::vector<int>(model.begin(), model.end()));
             std::vector<int> back;
-            for (BAVLNode* n = BAVL_GetLast(&t); n; n = BAVL_GetPrev(&t, n)) back.push_back(BAVL_ENTRY(n, Item, node)->key);
+            for (BAVLNode* n = BAVL_GetLast(&t); n; n = BAVL_GetPrev(&t, n))
+                back.push_back(BAVL_ENTRY(n, Item, node)->key);
             std::reverse(back.begin(), back.end());
             ASSERT_EQ(back, walk);
             if (::testing::Test::HasFailure()) return;

@@ -41,27 +41,36 @@ TEST(BConnection, LargeSendArrivesWholeThroughPartialWrites) {
     t.payload.resize(8 << 20);
     for (size_t i = 0; i < t.payload.size(); ++i) t.payload[i] = static_cast<char>(i * 31 + (i >> 12));
 
-    ASSERT_EQ(BConnector_Init(&t.connector, peer.addr(), &t.reactor, &t, [](void* u, int is_error) {
-        auto* t = static_cast<Transfer*>(u);
-        ASSERT_EQ(is_error, 0);
-        ASSERT_EQ(BConnection_Init(&t->con, &t->connector, &t->reactor, t, [](void* u, int) {
-            static_cast<Transfer*>(u)->events++;
-        }), 1);
-        BConnection_SendStream_Init(&t->con);
-        BConnection_RecvStream_Init(&t->con);
-        PacketToStreamSender_Init(&t->sender, BConnection_SendStream_GetIf(&t->con), 1 << 30,
-                                  BReactor_JobStack(&t->reactor));
-        PacketSink_Sender_Init(PacketToStreamSender_GetInput(&t->sender), [](void* u) {
-            auto* t = static_cast<Transfer*>(u);
-            t->sent = true;
-            BReactor_RequestExit(&t->reactor, 0);
-        }, t);
-        PacketSink_Sender_Send(PacketToStreamSender_GetInput(&t->sender),
-                               reinterpret_cast<uint8_t*>(t->payload.data()), static_cast<int>(t->payload.size()));
-        // A receive that is still pending when the connection is freed below.
-        StreamSource_Receiver_Init(BConnection_RecvStream_GetIf(&t->con), [](void*, int) {}, nullptr);
-        StreamSource_Receiver_Recv(BConnection_RecvStream_GetIf(&t->con), t->recv_buf, sizeof t->recv_buf);
-    }), 1);
+    ASSERT_EQ(BConnector_Init(&t.connector, peer.addr(), &t.reactor, &t,
+                              [](void* u, int is_error) {
+                                  auto* t = static_cast<Transfer*>(u);
+                                  ASSERT_EQ(is_error, 0);
+                                  ASSERT_EQ(BConnection_Init(
+                                                &t->con, &t->connector, &t->reactor, t,
+                                                [](void* u, int) { static_cast<Transfer*>(u)->events++; }),
+                                            1);
+                                  BConnection_SendStream_Init(&t->con);
+                                  BConnection_RecvStream_Init(&t->con);
+                                  PacketToStreamSender_Init(&t->sender, BConnection_SendStream_GetIf(&t->con),
+                                                            1 << 30, BReactor_JobStack(&t->reactor));
+                                  PacketSink_Sender_Init(
+                                      PacketToStreamSender_GetInput(&t->sender),
+                                      [](void* u) {
+                                          auto* t = static_cast<Transfer*>(u);
+                                          t->sent = true;
+                                          BReactor_RequestExit(&t->reactor, 0);
+                                      },
+                                      t);
+                                  PacketSink_Sender_Send(PacketToStreamSender_GetInput(&t->sender),
+                                                         reinterpret_cast<uint8_t*>(t->payload.data()),
+                                                         static_cast<int>(t->payload.size()));
+                                  // A receive that is still pending when the connection is freed below.
+                                  StreamSource_Receiver_Init(
+                                      BConnection_RecvStream_GetIf(&t->con), [](void*, int) {}, nullptr);
+                                  StreamSource_Receiver_Recv(BConnection_RecvStream_GetIf(&t->con),
+                                                             t->recv_buf, sizeof t->recv_buf);
+                              }),
+              1);
     BReactor_Run(&t.reactor);
     ASSERT_TRUE(t.sent);
     EXPECT_EQ(t.events, 0);
@@ -90,7 +99,8 @@ struct ResetRun {
     BReactorTimer guard;
 
     void SendRest() {
-        StreamSink_Sender_Send(BConnection_SendStream_GetIf(&con), reinterpret_cast<uint8_t*>(payload.data()) + sent,
+        StreamSink_Sender_Send(BConnection_SendStream_GetIf(&con),
+                               reinterpret_cast<uint8_t*>(payload.data()) + sent,
                                static_cast<int>(payload.size()) - sent);
     }
 };
@@ -101,7 +111,8 @@ struct ResetRun {
 // reset and the send then meets a shut socket, which raises SIGPIPE (and ends
 // the process) unless the send asks not to.
 TEST(BConnection, PeerResetIsOneErrorEventAndNoSigpipe) {
-    struct sigaction dfl{}, old{};
+    struct sigaction dfl {
+    }, old{};
     dfl.sa_handler = SIG_DFL;
     ASSERT_EQ(sigaction(SIGPIPE, &dfl, &old), 0);
     ResetRun t;
@@ -114,39 +125,53 @@ TEST(BConnection, PeerResetIsOneErrorEventAndNoSigpipe) {
     BAddr addr;
     BAddr_InitIPv4(&addr, htonl(INADDR_LOOPBACK), htons(static_cast<uint16_t>(port)));
 
-    ASSERT_EQ(BConnector_Init(&t.connector, addr, &t.reactor, &t, [](void* u, int is_error) {
-        auto* t = static_cast<ResetRun*>(u);
-        ASSERT_EQ(is_error, 0);
-        t->peer_fd = accept(t->listen_fd, nullptr, nullptr);  // already queued: does not block
-        ASSERT_EQ(BConnection_Init(&t->con, &t->connector, &t->reactor, t, [](void* u, int event) {
-            auto* t = static_cast<ResetRun*>(u);
-            t->events.push_back(event);
-            BReactor_RequestExit(&t->reactor, 0);
-        }), 1);
-        BConnection_SendStream_Init(&t->con);
-        BConnection_RecvStream_Init(&t->con);
-        StreamSink_Sender_Init(BConnection_SendStream_GetIf(&t->con), [](void* u, int len) {
-            auto* t = static_cast<ResetRun*>(u);
-            t->sent += len;
-            if (t->sent < static_cast<int>(t->payload.size())) t->SendRest();
-        }, t);
-        t->SendRest();
-        StreamSource_Receiver_Init(BConnection_RecvStream_GetIf(&t->con), [](void*, int) {}, nullptr);
-        StreamSource_Receiver_Recv(BConnection_RecvStream_GetIf(&t->con), t->buf, sizeof t->buf);
-        // Reset the peer once both operations wait for the socket.
-        BReactorTimer_Init(&t->poll, 1, [](void* u) {
-            auto* t = static_cast<ResetRun*>(u);
-            if (t->con.send_op.state == BREACTOROP_STATE_WAITING && t->con.recv_op.state == BREACTOROP_STATE_WAITING) {
-                linger lg{1, 0};
-                setsockopt(t->peer_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
-                close(t->peer_fd);
-                t->peer_fd = -1;
-                return;
-            }
-            BReactor_RestartTimer(&t->reactor, &t->poll);
-        }, t);
-        BReactor_RestartTimer(&t->reactor, &t->poll);
-    }), 1);
+    ASSERT_EQ(BConnector_Init(&t.connector, addr, &t.reactor, &t,
+                              [](void* u, int is_error) {
+                                  auto* t = static_cast<ResetRun*>(u);
+                                  ASSERT_EQ(is_error, 0);
+                                  t->peer_fd = accept(t->listen_fd, nullptr,
+                                                      nullptr);  // already queued: does not block
+                                  ASSERT_EQ(BConnection_Init(&t->con, &t->connector, &t->reactor, t,
+                                                             [](void* u, int event) {
+                                                                 auto* t = static_cast<ResetRun*>(u);
+                                                                 t->events.push_back(event);
+                                                                 BReactor_RequestExit(&t->reactor, 0);
+                                                             }),
+                                            1);
+                                  BConnection_SendStream_Init(&t->con);
+                                  BConnection_RecvStream_Init(&t->con);
+                                  StreamSink_Sender_Init(
+                                      BConnection_SendStream_GetIf(&t->con),
+                                      [](void* u, int len) {
+                                          auto* t = static_cast<ResetRun*>(u);
+                                          t->sent += len;
+                                          if (t->sent < static_cast<int>(t->payload.size())) t->SendRest();
+                                      },
+                                      t);
+                                  t->SendRest();
+                                  StreamSource_Receiver_Init(
+                                      BConnection_RecvStream_GetIf(&t->con), [](void*, int) {}, nullptr);
+                                  StreamSource_Receiver_Recv(BConnection_RecvStream_GetIf(&t->con), t->buf,
+                                                             sizeof t->buf);
+                                  // Reset the peer once both operations wait for the socket.
+                                  BReactorTimer_Init(
+                                      &t->poll, 1,
+                                      [](void* u) {
+                                          auto* t = static_cast<ResetRun*>(u);
+                                          if (t->con.send_op.state == BREACTOROP_STATE_WAITING &&
+                                              t->con.recv_op.state == BREACTOROP_STATE_WAITING) {
+                                              linger lg{1, 0};
+                                              setsockopt(t->peer_fd, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+                                              close(t->peer_fd);
+                                              t->peer_fd = -1;
+                                              return;
+                                          }
+                                          BReactor_RestartTimer(&t->reactor, &t->poll);
+                                      },
+                                      t);
+                                  BReactor_RestartTimer(&t->reactor, &t->poll);
+                              }),
+              1);
     EXPECT_EQ(BReactor_Run(&t.reactor), 0);
     EXPECT_EQ(t.events, (std::vector<int>{BCONNECTION_EVENT_ERROR}));
     BReactor_StopTimer(&t.reactor, &t.poll);

@@ -31,7 +31,7 @@ struct Named {
     ReactorTest* t;
     std::vector<std::string>* trace;
     std::string name;
-    BJob* then_set = nullptr;      // a job this handler sets
+    BJob* then_set = nullptr;          // a job this handler sets
     BReactor* exit_reactor = nullptr;  // requests exit when set
 };
 
@@ -146,18 +146,27 @@ TEST_F(ReactorTest, TimersExpireInOrderAndStoppedExpiredTimerDoesNotRun) {
     } ctx{&trace, &reactor, {}, {}, {}};
     static Ctx* current;
     current = &ctx;
-    BReactorTimer_Init(&ctx.t[0], 0, [](void*) {
-        current->trace->push_back("t0");
-        EXPECT_EQ(current->t[2].state, BTIMER_STATE_EXPIRED);
-        BReactor_StopTimer(current->reactor, &current->t[2]);
-    }, nullptr);
-    BReactorTimer_Init(&ctx.t[1], 0, [](void*) { current->trace->push_back("t1"); }, nullptr);
-    BReactorTimer_Init(&ctx.t[2], 0, [](void*) { current->trace->push_back("t2"); }, nullptr);
-    BReactorTimer_Init(&ctx.late, 30, [](void*) { current->trace->push_back("late"); }, nullptr);
-    BReactorTimer_Init(&ctx.end, 45, [](void*) {
-        current->trace->push_back("end");
-        BReactor_RequestExit(current->reactor, 0);
-    }, nullptr);
+    BReactorTimer_Init(
+        &ctx.t[0], 0,
+        [](void*) {
+            current->trace->push_back("t0");
+            EXPECT_EQ(current->t[2].state, BTIMER_STATE_EXPIRED);
+            BReactor_StopTimer(current->reactor, &current->t[2]);
+        },
+        nullptr);
+    BReactorTimer_Init(
+        &ctx.t[1], 0, [](void*) { current->trace->push_back("t1"); }, nullptr);
+    BReactorTimer_Init(
+        &ctx.t[2], 0, [](void*) { current->trace->push_back("t2"); }, nullptr);
+    BReactorTimer_Init(
+        &ctx.late, 30, [](void*) { current->trace->push_back("late"); }, nullptr);
+    BReactorTimer_Init(
+        &ctx.end, 45,
+        [](void*) {
+            current->trace->push_back("end");
+            BReactor_RequestExit(current->reactor, 0);
+        },
+        nullptr);
     BReactor_RestartTimer(&reactor, &ctx.end);
     BReactor_RestartTimer(&reactor, &ctx.late);
     // Started in reverse order; the clock may tick between starts, so retry
@@ -188,11 +197,14 @@ TEST_F(ReactorTest, ManyTimersFireInExpiryOrder) {
     for (int i = 0; i < kCount; ++i) {
         slots[i].ctx = &ctx;
         slots[i].index = i;
-        BReactorTimer_Init(&slots[i].timer, 15 * (i + 1), [](void* u) {
-            auto* s = static_cast<Slot*>(u);
-            s->ctx->order.push_back(s->index);
-            if (s->ctx->order.size() == kCount) BReactor_RequestExit(s->ctx->reactor, 0);
-        }, &slots[i]);
+        BReactorTimer_Init(
+            &slots[i].timer, 15 * (i + 1),
+            [](void* u) {
+                auto* s = static_cast<Slot*>(u);
+                s->ctx->order.push_back(s->index);
+                if (s->ctx->order.size() == kCount) BReactor_RequestExit(s->ctx->reactor, 0);
+            },
+            &slots[i]);
     }
     for (int k = 0; k < kCount; ++k) BReactor_RestartTimer(&reactor, &slots[(k * 7) % kCount].timer);
     for (int k = 0; k < kCount; k += 3) BReactor_RestartTimer(&reactor, &slots[(k * 5) % kCount].timer);
@@ -280,8 +292,9 @@ TEST(Reactor, ExitRequestedFromAnotherThreadWakesAnIdleLoop) {
     ASSERT_EQ(BReactor_Init(&reactor), 1);
     std::promise<void> entered;
     BJob job;
-    BJob_Init(&job, BReactor_JobStack(&reactor), [](void* p) { static_cast<std::promise<void>*>(p)->set_value(); },
-              &entered);
+    BJob_Init(
+        &job, BReactor_JobStack(&reactor), [](void* p) { static_cast<std::promise<void>*>(p)->set_value(); },
+        &entered);
     BJob_Set(&job);
     std::future<int> code = std::async(std::launch::async, [&] { return BReactor_Run(&reactor); });
     entered.get_future().wait();  // the loop runs and then waits with no timer at all

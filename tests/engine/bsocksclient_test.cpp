@@ -6,9 +6,9 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/blog_capture.h"
 #include "tests/support/flow_harness.h"
 #include "tests/support/loopback_peer.h"
-#include "tests/support/blog_capture.h"
 #include "tests/support/net.h"
 
 using enginetest::Close;
@@ -71,7 +71,9 @@ TEST(BSocksClient, NegotiatesWithRepliesSplitIntoSingleBytes) {
     EXPECT_EQ(run.client.state, BSOCKSCLIENT_STATE_UP);
     BSocksClient_Free(&run.client);
     peer.Join();
-    EXPECT_EQ(peer.received, std::string("\x05\x01\x00" "\x05\x01\x00\x01\x0a\x01\x02\x03\x01\xbb", 13));
+    EXPECT_EQ(peer.received, std::string("\x05\x01\x00"
+                                         "\x05\x01\x00\x01\x0a\x01\x02\x03\x01\xbb",
+                                         13));
 }
 
 TEST(BSocksClient, RefusalsAndEarlyCloseAreErrors) {
@@ -80,14 +82,16 @@ TEST(BSocksClient, RefusalsAndEarlyCloseAreErrors) {
         std::vector<enginetest::Step> script;
         const char* message;  // expected in the log, or null
     } cases[] = {
-        {"method 255", {Read(3), Write("\x05\xff"), ReadAll()}, "server didn't accept any authentication method"},
+        {"method 255",
+         {Read(3), Write("\x05\xff"), ReadAll()},
+         "server didn't accept any authentication method"},
         {"hello version", {Read(3), Write(std::string("\x04\x00", 2)), ReadAll()}, "wrong version"},
         {"reply failure",
          {Read(3), Write(kSocksHelloReply), Read(10), Write(std::string("\x05\x05\x00\x01", 4)), ReadAll()},
          "reply not successful"},
         {"address type 3",
-         {Read(3), Write(kSocksHelloReply), Read(10), Write(std::string("\x05\x00\x00\x03\x09localhost\x00\x50", 16)),
-          ReadAll()},
+         {Read(3), Write(kSocksHelloReply), Read(10),
+          Write(std::string("\x05\x00\x00\x03\x09localhost\x00\x50", 16)), ReadAll()},
          "reply has unknown address type"},
         {"close before reply", {Read(3), Write(kSocksHelloReply), Read(10), Close()}, nullptr},
         {"close before hello reply", {Read(3), Close()}, nullptr},
@@ -110,7 +114,8 @@ TEST(BSocksClient, RefusalsAndEarlyCloseAreErrors) {
 
 TEST(BSocksClient, ReservedByteIgnoredAndIPv6Request) {
     // Reply with a non-zero reserved byte and an IPv6 bound address.
-    std::string reply6 = std::string("\x05\x00\x7f\x04", 4) + std::string(16, '\x01') + std::string("\x00\x35", 2);
+    std::string reply6 =
+        std::string("\x05\x00\x7f\x04", 4) + std::string(16, '\x01') + std::string("\x00\x35", 2);
     LoopbackPeer peer({Read(3), Write(kSocksHelloReply), Read(22), Write(reply6), ReadAll()});
     SocksRun run;
     BSocksClient_auth_info none = BSocksClient_auth_none();
@@ -130,10 +135,11 @@ TEST(BSocksClient, ReservedByteIgnoredAndIPv6Request) {
 }
 
 TEST(BSocksClient, PasswordMethodWhenServerChoosesIt) {
-    LoopbackPeer peer({Read(4), Write("\x05\x02"), Read(3 + 4 + 6), Write(std::string("\x01\x00", 2)), Read(10),
-                       Write(kSocksReplyV4), ReadAll()});
+    LoopbackPeer peer({Read(4), Write("\x05\x02"), Read(3 + 4 + 6), Write(std::string("\x01\x00", 2)),
+                       Read(10), Write(kSocksReplyV4), ReadAll()});
     SocksRun run;
-    BSocksClient_auth_info auth[2] = {BSocksClient_auth_none(), BSocksClient_auth_password("user", 4, "secret", 6)};
+    BSocksClient_auth_info auth[2] = {BSocksClient_auth_none(),
+                                      BSocksClient_auth_password("user", 4, "secret", 6)};
     run.Run(peer.addr(), Dest("1.2.3.4", 80), auth, 2);
     ASSERT_EQ(run.events, (std::vector<int>{BSOCKSCLIENT_EVENT_UP}));
     BSocksClient_Free(&run.client);
@@ -157,13 +163,17 @@ TEST(BSocksClient, DataFlowsAfterUpAndServerCloseIsEvent3) {
         // The user drives the connection's streams directly once it is up.
         StreamSink* send = BSocksClient_GetSendInterface(ctx.client);
         StreamSource* recv = BSocksClient_GetRecvInterface(ctx.client);
-        StreamSink_Sender_Init(send, [](void*, int) {}, nullptr);
+        StreamSink_Sender_Init(
+            send, [](void*, int) {}, nullptr);
         StreamSink_Sender_Send(send, ctx.hello, 5);
-        StreamSource_Receiver_Init(recv, [](void* u, int len) {
-            auto* c = static_cast<Ctx*>(u);
-            c->got.append(reinterpret_cast<char*>(c->buf), static_cast<size_t>(len));
-            StreamSource_Receiver_Recv(BSocksClient_GetRecvInterface(c->client), c->buf, sizeof c->buf);
-        }, &ctx);
+        StreamSource_Receiver_Init(
+            recv,
+            [](void* u, int len) {
+                auto* c = static_cast<Ctx*>(u);
+                c->got.append(reinterpret_cast<char*>(c->buf), static_cast<size_t>(len));
+                StreamSource_Receiver_Recv(BSocksClient_GetRecvInterface(c->client), c->buf, sizeof c->buf);
+            },
+            &ctx);
         StreamSource_Receiver_Recv(recv, ctx.buf, sizeof ctx.buf);
         return false;
     };
@@ -179,7 +189,8 @@ TEST(BSocksClient, DataFlowsAfterUpAndServerCloseIsEvent3) {
 TEST(BSocksClient, ConnectionRefused) {
     SocksRun run;
     BAddr closed;
-    BAddr_InitIPv4(&closed, htonl(INADDR_LOOPBACK), htons(static_cast<uint16_t>(testsupport::FreeLoopbackPort())));
+    BAddr_InitIPv4(&closed, htonl(INADDR_LOOPBACK),
+                   htons(static_cast<uint16_t>(testsupport::FreeLoopbackPort())));
     BSocksClient_auth_info none = BSocksClient_auth_none();
     run.Run(closed, Dest("10.0.0.9", 7), &none, 1);
     EXPECT_EQ(run.events, (std::vector<int>{BSOCKSCLIENT_EVENT_ERROR}));

@@ -54,7 +54,7 @@ TEST(BTapSpec, InitRefusesBadSpecificationsBeforeLookingForADevice) {
     BTime_Start();
     const char* bad[] = {
         nullptr,
-        "tap0901:name:10.198.75.60:10.198.75.0",            // fewer than four separators
+        "tap0901:name:10.198.75.60:10.198.75.0",                   // fewer than four separators
         "tap0901:my:name:10.198.75.60:10.198.75.0:255.255.255.0",  // ':' in the name shifts the fields
         "tap0901:name:10.198.75.600:10.198.75.0:255.255.255.0",
     };
@@ -63,9 +63,13 @@ TEST(BTapSpec, InitRefusesBadSpecificationsBeforeLookingForADevice) {
         BReactor reactor;
         ASSERT_EQ(BReactor_Init(&reactor), 1);
         BTap tap;
-        EXPECT_EQ(BTap_Init(&tap, &reactor, spec, [](void*) {}, nullptr), 0) << (spec ? spec : "(null)");
-        EXPECT_TRUE(log.Contains(spec ? "failed to parse TUN device specification" : "no device specification provided",
-                                 BLOG_CHANNEL_BTap))
+        EXPECT_EQ(BTap_Init(
+                      &tap, &reactor, spec, [](void*) {}, nullptr),
+                  0)
+            << (spec ? spec : "(null)");
+        EXPECT_TRUE(log.Contains(
+            spec ? "failed to parse TUN device specification" : "no device specification provided",
+            BLOG_CHANNEL_BTap))
             << (spec ? spec : "(null)");
         EXPECT_FALSE(log.Contains("Looking for TUN device"));
         BReactor_Free(&reactor);

@@ -11,8 +11,8 @@
 #include "engine/flow/packet_sink_connector.h"
 #include "engine/flow/packet_to_stream_sender.h"
 #include "engine/flow/single_packet_buffer.h"
-#include "tests/support/flow_harness.h"
 #include "tests/support/blog_capture.h"
+#include "tests/support/flow_harness.h"
 
 using namespace flowtest;
 
@@ -37,7 +37,8 @@ void CountError(void* user) {
 
 TEST_F(FlowTest, DecoderDeliversFramesWhateverTheChunking) {
     // A small MTU makes partial frames reach the end of the buffer and move.
-    const std::vector<std::string> payloads = {"hello", "", std::string(10, 'z'), "a", std::string(9, 'q'), "xyz"};
+    const std::vector<std::string> payloads = {"hello", "", std::string(10, 'z'), "a", std::string(9, 'q'),
+                                               "xyz"};
     std::string stream;
     for (const auto& p : payloads) stream += Frame(p);
     for (int chunk : {1, 2, 3, 5, 7, 1000}) {
@@ -128,7 +129,8 @@ TEST_F(FlowTest, ProtoFlowFramesAndBuffersUpToItsCount) {
         DrainJobs(&reactor);
     }
     ASSERT_EQ(sink.packets.size(), 4u);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(sink.packets[static_cast<size_t>(i)], Frame(std::string(50, 'a' + i)));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(sink.packets[static_cast<size_t>(i)], Frame(std::string(50, 'a' + i)));
     PacketProtoFlow_Free(&flow);
 }
 
@@ -204,7 +206,8 @@ TEST_F(FlowTest, FairQueueBalancesBytesWithoutCatchUpBursts) {
     FeedPackets big_src(&reactor, 1000), small_src(&reactor, 1000), late_src(&reactor, 1000);
     SinglePacketBuffer b1, b2, b3;
     ASSERT_EQ(SinglePacketBuffer_Init(&b1, &big_src.iface, PacketFairQueueFlow_GetInput(&big), jobs()), 1);
-    ASSERT_EQ(SinglePacketBuffer_Init(&b2, &small_src.iface, PacketFairQueueFlow_GetInput(&small), jobs()), 1);
+    ASSERT_EQ(SinglePacketBuffer_Init(&b2, &small_src.iface, PacketFairQueueFlow_GetInput(&small), jobs()),
+              1);
     ASSERT_EQ(SinglePacketBuffer_Init(&b3, &late_src.iface, PacketFairQueueFlow_GetInput(&late), jobs()), 1);
     for (int i = 0; i < 40; ++i) big_src.pending.push_back(std::string(1000, 'B'));
     for (int i = 0; i < 400; ++i) small_src.pending.push_back(std::string(100, 's'));
@@ -272,33 +275,42 @@ TEST_F(FlowTest, IdleMonitorFiresOncePerSilentInterval) {
     out.hold = true;
     FeedPackets src(&reactor, 10);
     Ctx ctx{&reactor, &out, {}, &src, 0, {}};
-    PacketIdleMonitor_Init(&ctx.mon, &out.iface, &reactor, 30, [](void* u) {
-        auto* c = static_cast<Ctx*>(u);
-        c->idle++;
-        if (c->idle == 1) {
-            c->src->Push("p");  // a packet in transit for the next 90 ms
-        } else if (c->idle == 3) {
-            BReactor_RequestExit(c->reactor, 0);
-        }
-    }, &ctx);
+    PacketIdleMonitor_Init(
+        &ctx.mon, &out.iface, &reactor, 30,
+        [](void* u) {
+            auto* c = static_cast<Ctx*>(u);
+            c->idle++;
+            if (c->idle == 1) {
+                c->src->Push("p");  // a packet in transit for the next 90 ms
+            } else if (c->idle == 3) {
+                BReactor_RequestExit(c->reactor, 0);
+            }
+        },
+        &ctx);
     SinglePacketBuffer spb;
     ASSERT_EQ(SinglePacketBuffer_Init(&spb, &src.iface, PacketIdleMonitor_GetInput(&ctx.mon), jobs()), 1);
     BReactorTimer release;
-    BReactorTimer_Init(&release, 0, [](void* u) {
-        auto* c = static_cast<Ctx*>(u);
-        c->idle_when_released.push_back(c->idle);
-        c->out->Release();
-    }, &ctx);
+    BReactorTimer_Init(
+        &release, 0,
+        [](void* u) {
+            auto* c = static_cast<Ctx*>(u);
+            c->idle_when_released.push_back(c->idle);
+            c->out->Release();
+        },
+        &ctx);
     // The release comes 90 ms after the first idle call: no idle call in between.
     struct Starter {
         BReactor* r;
         BReactorTimer* t;
     } starter{&reactor, &release};
     BReactorTimer kick;
-    BReactorTimer_Init(&kick, 35, [](void* u) {
-        auto* s = static_cast<Starter*>(u);
-        BReactor_StartTimer(s->r, s->t, 90);
-    }, &starter);
+    BReactorTimer_Init(
+        &kick, 35,
+        [](void* u) {
+            auto* s = static_cast<Starter*>(u);
+            BReactor_StartTimer(s->r, s->t, 90);
+        },
+        &starter);
     BReactor_RestartTimer(&reactor, &kick);
     btime_t start = BTime_NowMs();
     BReactor_Run(&reactor);

@@ -1,8 +1,9 @@
 // IPv4 input checks, ICMP, fragment reassembly and fragmentation.
+#include "engine/stack/ip4.h"
+
 #include <gtest/gtest.h>
 
 #include "engine/stack/icmp.h"
-#include "engine/stack/ip4.h"
 #include "engine/stack/ip4_frag.h"
 #include "tests/engine/stack_harness.h"
 
@@ -112,15 +113,40 @@ TEST_F(Ip4Test, MalformedHeadersAreDropped) {
         if (hl > b.size()) hl = b.size();
         craft::Put16(b, 10, craft::Finish(craft::SumBytes(b.data(), hl)));
     };
-    with("version 5", [&](Bytes& b) { b[0] = 0x55; refix(b); });
-    with("header length 4 words", [&](Bytes& b) { b[0] = 0x44; refix(b); });
-    with("header length 0", [&](Bytes& b) { b[0] = 0x40; refix(b); });
-    with("header longer than the packet", [&](Bytes& b) { b.resize(24); b[0] = 0x47; refix(b); });
-    with("total length above the buffer", [&](Bytes& b) { craft::Put16(b, 2, uint16_t(b.size() + 1)); refix(b); });
-    with("total length below the header", [&](Bytes& b) { craft::Put16(b, 2, 19); refix(b); });
+    with("version 5", [&](Bytes& b) {
+        b[0] = 0x55;
+        refix(b);
+    });
+    with("header length 4 words", [&](Bytes& b) {
+        b[0] = 0x44;
+        refix(b);
+    });
+    with("header length 0", [&](Bytes& b) {
+        b[0] = 0x40;
+        refix(b);
+    });
+    with("header longer than the packet", [&](Bytes& b) {
+        b.resize(24);
+        b[0] = 0x47;
+        refix(b);
+    });
+    with("total length above the buffer", [&](Bytes& b) {
+        craft::Put16(b, 2, uint16_t(b.size() + 1));
+        refix(b);
+    });
+    with("total length below the header", [&](Bytes& b) {
+        craft::Put16(b, 2, 19);
+        refix(b);
+    });
     with("bad header checksum", [&](Bytes& b) { b[10] ^= 1; });
-    with("broadcast source", [&](Bytes& b) { craft::Put32(b, 12, 0xffffffff); refix(b); });
-    with("multicast source", [&](Bytes& b) { craft::Put32(b, 12, Ip4(224, 0, 0, 1)); refix(b); });
+    with("broadcast source", [&](Bytes& b) {
+        craft::Put32(b, 12, 0xffffffff);
+        refix(b);
+    });
+    with("multicast source", [&](Bytes& b) {
+        craft::Put32(b, 12, Ip4(224, 0, 0, 1));
+        refix(b);
+    });
     with("bad ICMP checksum", [&](Bytes& b) { b[22] ^= 1; });
     with("short packet", [&](Bytes& b) { b.resize(12); });
     for (const auto& c : cases) {
@@ -180,7 +206,8 @@ TEST_F(Ip4Test, RepeatedFragmentIsDropped) {
 
 TEST_F(Ip4Test, HeldBufferLimitEvictsTheEarliestDatagramWithTimeExceeded) {
     // Ten datagrams hold one first fragment each: the limit.
-    for (uint16_t id = 1; id <= 10; ++id) h->Input(Fragments(id, 3000, 1480, Ip4(10, 198, 75, uint8_t(id)))[0]);
+    for (uint16_t id = 1; id <= 10; ++id)
+        h->Input(Fragments(id, 3000, 1480, Ip4(10, 198, 75, uint8_t(id)))[0]);
     EXPECT_EQ(ip_reass_pbufcount, 10);
     EXPECT_TRUE(h->Take().empty());
     h->Input(Fragments(11, 3000, 1480)[0]);

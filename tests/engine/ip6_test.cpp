@@ -1,7 +1,8 @@
 // IPv6, ICMPv6, neighbour discovery and TCP over IPv6.
+#include "engine/stack/ip6.h"
+
 #include <gtest/gtest.h>
 
-#include "engine/stack/ip6.h"
 #include "engine/stack/ip6_frag.h"
 #include "engine/stack/nd6.h"
 #include "engine/stack/tcp_priv.h"
@@ -178,7 +179,9 @@ TEST_F(Ip6Test, FragmentedEchoRequestIsReassembled) {
     Bytes msg(8 + 2000);
     msg[0] = 128;
     for (size_t i = 8; i < msg.size(); ++i) msg[i] = uint8_t(i);
-    craft::Put16(msg, 2, craft::Finish(craft::SumBytes(msg.data(), msg.size(), craft::Pseudo6(kApp, kStack, 58, msg.size()))));
+    craft::Put16(
+        msg, 2,
+        craft::Finish(craft::SumBytes(msg.data(), msg.size(), craft::Pseudo6(kApp, kStack, 58, msg.size()))));
     auto frag = [&](size_t from, size_t to, bool more) {
         Bytes f = {58, 0, uint8_t((from >> 8) & 0xff), uint8_t((from & 0xf8) | (more ? 1 : 0)), 0, 0, 0, 42};
         f.insert(f.end(), msg.begin() + from, msg.begin() + to);

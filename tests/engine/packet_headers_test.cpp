@@ -56,7 +56,8 @@ TEST(IPv4Header, CheckAcceptsSoundPackets) {
         IPv4Header h;
         const uint8_t* payload;
         int payload_len;
-        ASSERT_EQ(IPv4Header_Check(p.data(), static_cast<int>(p.size()), &h, &payload, &payload_len), 1) << opts;
+        ASSERT_EQ(IPv4Header_Check(p.data(), static_cast<int>(p.size()), &h, &payload, &payload_len), 1)
+            << opts;
         EXPECT_EQ(payload, p.data() + 20 + opts);
         EXPECT_EQ(payload_len, 30);
         EXPECT_EQ(h.destination_address, inet_addr("10.0.0.2"));
@@ -72,8 +73,18 @@ TEST(IPv4Header, CheckRejectsBrokenHeaders) {
         {"ihl 4", [](std::vector<uint8_t>& p) { p[0] = 0x44; }, true},
         {"ihl beyond buffer", [](std::vector<uint8_t>& p) { p[0] = 0x4F; }, true},
         {"version 6", [](std::vector<uint8_t>& p) { p[0] = 0x65; }, true},
-        {"total below header", [](std::vector<uint8_t>& p) { p[2] = 0; p[3] = 19; }, true},
-        {"total above buffer", [](std::vector<uint8_t>& p) { p[2] = 0; p[3] = 51; }, true},
+        {"total below header",
+         [](std::vector<uint8_t>& p) {
+             p[2] = 0;
+             p[3] = 19;
+         },
+         true},
+        {"total above buffer",
+         [](std::vector<uint8_t>& p) {
+             p[2] = 0;
+             p[3] = 51;
+         },
+         true},
         {"wrong checksum", [](std::vector<uint8_t>& p) { p[8] ^= 1; }, false},
         {"short buffer", [](std::vector<uint8_t>& p) { p.resize(19); }, false},
     };
@@ -84,7 +95,8 @@ TEST(IPv4Header, CheckRejectsBrokenHeaders) {
         IPv4Header h;
         const uint8_t* payload;
         int payload_len;
-        EXPECT_EQ(IPv4Header_Check(p.data(), static_cast<int>(p.size()), &h, &payload, &payload_len), 0) << c.what;
+        EXPECT_EQ(IPv4Header_Check(p.data(), static_cast<int>(p.size()), &h, &payload, &payload_len), 0)
+            << c.what;
     }
 }
 

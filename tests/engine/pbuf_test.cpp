@@ -1,16 +1,19 @@
 // Packet buffers and the checksum over chains.
+#include "engine/stack/pbuf.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "engine/stack/inet_chksum.h"
 #include "engine/stack/memp.h"
-#include "engine/stack/pbuf.h"
 #include "tests/engine/stack_harness.h"
 
 namespace {
 
-uintptr_t Offset(pbuf* p) { return static_cast<uint8_t*>(p->payload) - reinterpret_cast<uint8_t*>(p + 1); }
+uintptr_t Offset(pbuf* p) {
+    return static_cast<uint8_t*>(p->payload) - reinterpret_cast<uint8_t*>(p + 1);
+}
 
 TEST(Pbuf, PoolChainsSplitIntoFixedBlocksWithHeaderRoom) {
     pbuf* p = pbuf_alloc(PBUF_RAW, 3000, PBUF_POOL);
@@ -40,8 +43,8 @@ TEST(Pbuf, PoolChainsSplitIntoFixedBlocksWithHeaderRoom) {
 // Heap buffers of every length hold all of their bytes, the largest included
 // (rounding 65533 to 65535 up to a multiple of 4 passes 16 bits).
 TEST(Pbuf, HeapBuffersHoldTheirWholeLength) {
-    for (uint16_t len : {uint16_t(1), uint16_t(100), uint16_t(1500), uint16_t(65532), uint16_t(65533),
-                         uint16_t(65535)}) {
+    for (uint16_t len :
+         {uint16_t(1), uint16_t(100), uint16_t(1500), uint16_t(65532), uint16_t(65533), uint16_t(65535)}) {
         std::vector<uint8_t> data(len, uint8_t(len));
         pbuf* p = pbuf_alloc(PBUF_LINK, len, PBUF_RAM);
         ASSERT_NE(p, nullptr) << len;
@@ -74,8 +77,8 @@ TEST(Pbuf, HeaderMovesInsideTheRoomOnly) {
     EXPECT_EQ(p->payload, payload);
     EXPECT_EQ(p->len, 20);
     EXPECT_EQ(p->tot_len, 20);
-    EXPECT_EQ(pbuf_header(p, 56), 0);   // the whole IP room
-    EXPECT_EQ(pbuf_header(p, 1), 1);    // nothing in front of the data area
+    EXPECT_EQ(pbuf_header(p, 56), 0);  // the whole IP room
+    EXPECT_EQ(pbuf_header(p, 1), 1);   // nothing in front of the data area
     EXPECT_EQ(p->len, 76);
     EXPECT_EQ(pbuf_header(p, -56), 0);
     EXPECT_EQ(pbuf_header(p, 0), 0);

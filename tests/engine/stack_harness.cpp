@@ -53,7 +53,9 @@ err_t OnSent(void* arg, tcp_pcb*, uint16_t len) {
     return ERR_OK;
 }
 
-void OnErr(void* arg, err_t err) { static_cast<StackHarness*>(arg)->errors.push_back(err); }
+void OnErr(void* arg, err_t err) {
+    static_cast<StackHarness*>(arg)->errors.push_back(err);
+}
 
 err_t OnAccept(void* arg, tcp_pcb* pcb, err_t) {
     auto* h = static_cast<StackHarness*>(arg);
@@ -103,7 +105,9 @@ void StackHarness::Tick(int n) {
     for (int i = 0; i < n; ++i) tcp_tmr();
 }
 
-craft::Bytes MssOption(uint16_t mss) { return {2, 4, uint8_t(mss >> 8), uint8_t(mss)}; }
+craft::Bytes MssOption(uint16_t mss) {
+    return {2, 4, uint8_t(mss >> 8), uint8_t(mss)};
+}
 
 craft::Bytes Peer::SegAt(uint32_t seq, uint8_t flags, const std::string& data, uint16_t wnd,
                          const craft::Bytes& options) const {

@@ -39,9 +39,9 @@ public:
     std::vector<err_t> errors;
     uint32_t sent_bytes = 0;
     int sent_calls = 0;
-    bool refuse = false;   // the receive callback refuses data
-    bool consume = true;   // received data is reported consumed at once
-    bool close_on_fin = false;  // the close notification closes the block, as the engine may
+    bool refuse = false;          // the receive callback refuses data
+    bool consume = true;          // received data is reported consumed at once
+    bool close_on_fin = false;    // the close notification closes the block, as the engine may
     err_t close_result = ERR_OK;  // what the close notification returns after closing
 };
 

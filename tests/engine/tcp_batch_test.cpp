@@ -24,8 +24,8 @@ Bytes Data(size_t n, uint8_t seed) {
     return d;
 }
 
-Bytes Segment(uint32_t seq, size_t payload, uint8_t flags = craft::kAck, uint32_t ack = 777, uint16_t wnd = 5000,
-              uint16_t dport = 40000) {
+Bytes Segment(uint32_t seq, size_t payload, uint8_t flags = craft::kAck, uint32_t ack = 777,
+              uint16_t wnd = 5000, uint16_t dport = 40000) {
     craft::TcpFields f;
     f.sport = 80;
     f.dport = dport;
@@ -50,7 +50,8 @@ struct Batch {
 std::vector<Bytes> CutLikeTheKernel(const Bytes& joined, int mss) {
     Bytes whole = joined;
     craft::Put16(whole, 36, craft::Finish(craft::SumBytes(whole.data() + 20, whole.size() - 20)));
-    EXPECT_TRUE(craft::Parse(whole).l4_checksum_ok) << "the pseudo-header sum does not complete to a valid checksum";
+    EXPECT_TRUE(craft::Parse(whole).l4_checksum_ok)
+        << "the pseudo-header sum does not complete to a valid checksum";
     std::vector<Bytes> out;
     uint32_t seq = craft::Get32(whole, 24);
     for (size_t at = 40; at < whole.size(); at += size_t(mss)) {
@@ -64,8 +65,9 @@ std::vector<Bytes> CutLikeTheKernel(const Bytes& joined, int mss) {
         seq += uint32_t(n);
         if (at + n < whole.size()) s[33] &= uint8_t(~craft::kPsh);
         craft::Put16(s, 36, 0);
-        craft::Put16(s, 36, craft::Finish(craft::SumBytes(s.data() + 20, s.size() - 20,
-                                                           craft::Pseudo4(kEngine, kApp, 6, s.size() - 20))));
+        craft::Put16(s, 36,
+                     craft::Finish(craft::SumBytes(s.data() + 20, s.size() - 20,
+                                                   craft::Pseudo4(kEngine, kApp, 6, s.size() - 20))));
         out.push_back(s);
     }
     return out;
@@ -100,13 +102,15 @@ TEST(TcpBatch, OnlyPlainDataSegmentsAreEligible) {
     Bytes with_tcp_options = craft::Tcp4(kEngine, kApp, f);
     EXPECT_EQ(TcpBatch_Eligible(with_tcp_options.data(), int(with_tcp_options.size())), 0);
     Bytes plain = Segment(kSeq, 10);
-    Bytes with_ip_options = craft::Ipv4(kEngine, kApp, 6, Bytes(plain.begin() + 20, plain.end()), 1, 0, 64, {1, 1, 1, 0});
+    Bytes with_ip_options =
+        craft::Ipv4(kEngine, kApp, 6, Bytes(plain.begin() + 20, plain.end()), 1, 0, 64, {1, 1, 1, 0});
     EXPECT_EQ(TcpBatch_Eligible(with_ip_options.data(), int(with_ip_options.size())), 0);
 }
 
 TEST(TcpBatch, AJoinedBurstCutsBackIntoTheSameSegments) {
     std::vector<Bytes> sent = {Segment(kSeq, 1460), Segment(kSeq + 1460, 1460),
-                               Segment(kSeq + 2920, 1460, craft::kAck | craft::kPsh), Segment(kSeq + 4380, 1460),
+                               Segment(kSeq + 2920, 1460, craft::kAck | craft::kPsh),
+                               Segment(kSeq + 4380, 1460),
                                Segment(kSeq + 5840, 324, craft::kAck | craft::kPsh)};
     Batch batch;
     for (const auto& s : sent) ASSERT_TRUE(batch.Add(s));

@@ -76,7 +76,8 @@ public:
     }
 
     static tcp_client* OnlyClient() {
-        if (g_engine.clients_list.first == nullptr || g_engine.clients_list.first != g_engine.clients_list.last) {
+        if (g_engine.clients_list.first == nullptr ||
+            g_engine.clients_list.first != g_engine.clients_list.last) {
             return nullptr;
         }
         return LINKED_LIST_ENTRY(g_engine.clients_list.first, tcp_client, list_node);
@@ -123,14 +124,16 @@ TEST(TcpRelay, FinFollowsTheAcknowledgementOfTheLastByte) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string answer(3000, 'a');
-        LoopbackPeer socks({Read(3), Write(kSocksHelloReply), Read(10), Write(kSocksReplyV4), Write(answer), Close()});
+        LoopbackPeer socks(
+            {Read(3), Write(kSocksHelloReply), Read(10), Write(kSocksReplyV4), Write(answer), Close()});
         {
             Relay r(socks.addr());
             Peer app;
             ASSERT_NO_FATAL_FAILURE(Handshake(r, app));
             if (c.app_sent_fin) r.h.Input(app.Seg(craft::kAck | craft::kFin));
 
-            ASSERT_TRUE(r.RunUntil([] { return Relay::OnlyClient() != nullptr && Relay::OnlyClient()->socks_closed; }));
+            ASSERT_TRUE(r.RunUntil(
+                [] { return Relay::OnlyClient() != nullptr && Relay::OnlyClient()->socks_closed; }));
             // The answer, acknowledged as it comes; the last acknowledgement ends the relay.
             std::string got;
             std::vector<craft::Packet> out;

@@ -57,8 +57,13 @@ TEST_F(TcpTest, MssComesFromTheSynOption) {
     struct Case {
         craft::Bytes options;
         uint16_t mss;
-    } cases[] = {{{}, 536}, {MssOption(9000), 1460}, {MssOption(0), 1460}, {MssOption(1000), 1000},
-                 {{1, 1, 2, 4, 0x02, 0x00}, 512}, {{3, 0, 2, 4, 0x02, 0x00}, 536}, {{2, 5, 0, 0}, 536}};
+    } cases[] = {{{}, 536},
+                 {MssOption(9000), 1460},
+                 {MssOption(0), 1460},
+                 {MssOption(1000), 1000},
+                 {{1, 1, 2, 4, 0x02, 0x00}, 512},
+                 {{3, 0, 2, 4, 0x02, 0x00}, 536},
+                 {{2, 5, 0, 0}, 536}};
     uint16_t port = 1000;
     for (const auto& c : cases) {
         Peer peer;
@@ -253,7 +258,7 @@ TEST_F(TcpTest, OutOfOrderDataBeyondTheWindowIsNeverDeliveredPastIt) {
     h->Input(peer.SegAt(base, kAck, std::string(50, 'a')));
     EXPECT_EQ(h->received.size(), size_t(TCP_WND));
     EXPECT_EQ(pcb->rcv_wnd, 0);
-    EXPECT_EQ(h->closes, 0);  // the FIN lay beyond the window
+    EXPECT_EQ(h->closes, 0);   // the FIN lay beyond the window
     tcp_recved(pcb, TCP_WND);  // the application catches up
     EXPECT_EQ(pcb->rcv_wnd, TCP_WND);
 }
@@ -392,7 +397,8 @@ TEST_F(TcpTest, ZeroWindowIsProbedAtGrowingIntervals) {
         }
     }
     std::vector<int> gaps;
-    for (size_t i = 0; i < probe_ticks.size(); ++i) gaps.push_back(probe_ticks[i] - (i ? probe_ticks[i - 1] : 0));
+    for (size_t i = 0; i < probe_ticks.size(); ++i)
+        gaps.push_back(probe_ticks[i] - (i ? probe_ticks[i - 1] : 0));
     std::vector<int> expect = {3, 6, 12, 24, 48, 96, 120, 120};
     ASSERT_GE(gaps.size(), expect.size());
     EXPECT_EQ(std::vector<int>(gaps.begin(), gaps.begin() + expect.size()), expect);
@@ -764,7 +770,7 @@ TEST_F(TcpTest, SentCallbackReportsOnlyNewAcknowledgements) {
     h->Input(peer.Seg(kAck));
     EXPECT_EQ(h->sent_calls, 1);
     h->Input(peer.SegAt(peer.snd_nxt + 100000, kRst));  // ignored reset
-    h->Input(peer.Seg(kSyn));                            // SYN in ESTABLISHED: ACK only
+    h->Input(peer.Seg(kSyn));                           // SYN in ESTABLISHED: ACK only
     EXPECT_EQ(h->sent_calls, 1);
     EXPECT_EQ(h->sent_bytes, 3u);
 }
@@ -861,8 +867,8 @@ TEST(TcpRestart, StartingAgainReleasesEverythingLeftBehind) {
         tcp_close(twp);
         tw.rcv_nxt = twp->snd_nxt;
         h->Input(tw.Seg(kAck | kFin));
-        h->Input(craft::Ipv4(craft::Ip4(10, 198, 75, 60), craft::Ip4(10, 198, 75, 61), 1, craft::Bytes(100), 5,
-                             0x2000));
+        h->Input(craft::Ipv4(craft::Ip4(10, 198, 75, 60), craft::Ip4(10, 198, 75, 61), 1, craft::Bytes(100),
+                             5, 0x2000));
         EXPECT_GT(memp_used(MEMP_TCP_PCB), 0u);
         h.reset();  // teardown
         ExpectNothingAllocated();

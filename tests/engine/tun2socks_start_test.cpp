@@ -72,8 +72,8 @@ TEST_F(EngineStart, RefusedArgumentsFailWithTheirMessage) {
          "socks server addr: BAddr_Parse2 failed"},
         {kDevice, "10.198.75.61", "255.255.255.0", "127.0.0.1:1080", nullptr, nullptr, "127.0.0.1:70000", "",
          "remote udpgw server addr: BAddr_Parse2 failed"},
-        {"tap0901:cdr-none0", "10.198.75.61", "255.255.255.0", "127.0.0.1:1080", nullptr, nullptr, nullptr, "",
-         "[tun2socks_start] BTap_Init failed"},
+        {"tap0901:cdr-none0", "10.198.75.61", "255.255.255.0", "127.0.0.1:1080", nullptr, nullptr, nullptr,
+         "", "[tun2socks_start] BTap_Init failed"},
         {kDevice, "10.198.75.61", "255.255.255.0", "127.0.0.1:1080", nullptr, nullptr, nullptr, "",
          "[tun2socks_start] BTap_Init failed"},
     };
@@ -81,7 +81,8 @@ TEST_F(EngineStart, RefusedArgumentsFailWithTheirMessage) {
         SCOPED_TRACE(c.message);
         g_lines.clear();
         testing::internal::CaptureStderr();
-        int result = tun2socks_start(c.device, c.ipaddr, c.netmask, c.socks, c.username, c.password, c.udpgw, 0);
+        int result =
+            tun2socks_start(c.device, c.ipaddr, c.netmask, c.socks, c.username, c.password, c.udpgw, 0);
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(result, 0);
         EXPECT_FALSE(tun2socks_is_running());

@@ -31,7 +31,8 @@ Bytes UdpSegment(uint16_t sport, uint16_t dport, const Bytes& payload) {
 Bytes Udp4(const Bytes& payload, uint16_t frag = 0, bool checksum = true, int checksum_delta = 0) {
     Bytes u = UdpSegment(40000, 7, payload);
     if (checksum) {
-        uint16_t sum = craft::Finish(craft::SumBytes(u.data(), u.size(), craft::Pseudo4(kApp, kRemote, 17, u.size())));
+        uint16_t sum =
+            craft::Finish(craft::SumBytes(u.data(), u.size(), craft::Pseudo4(kApp, kRemote, 17, u.size())));
         craft::Put16(u, 6, uint16_t((sum == 0 ? 0xffff : sum) + checksum_delta));
     }
     return craft::Ipv4(kApp, kRemote, 17, u, 1, frag);
@@ -40,7 +41,8 @@ Bytes Udp4(const Bytes& payload, uint16_t frag = 0, bool checksum = true, int ch
 Bytes Udp6(const Bytes& payload, bool checksum = true) {
     Bytes u = UdpSegment(40000, 7, payload);
     if (checksum) {
-        uint16_t sum = craft::Finish(craft::SumBytes(u.data(), u.size(), craft::Pseudo6(kApp6, kRemote6, 17, u.size())));
+        uint16_t sum =
+            craft::Finish(craft::SumBytes(u.data(), u.size(), craft::Pseudo6(kApp6, kRemote6, 17, u.size())));
         craft::Put16(u, 6, sum == 0 ? 0xffff : sum);
     }
     return craft::Ipv6(kApp6, kRemote6, 17, u);
@@ -146,7 +148,8 @@ TEST(UdpPacket, BuildsPacketsTheApplicationAccepts) {
         BAddr_InitIPv6(&local, kApp6.b, htons(40000));
         BAddr_InitIPv6(&remote, kRemote6.b, htons(7));
         Bytes out6(UDP_PACKET_IPV6_OVERHEAD + n);
-        ASSERT_EQ(UdpPacket_BuildIPv6(out6.data(), &local, &remote, payload.data(), int(n)), int(out6.size()));
+        ASSERT_EQ(UdpPacket_BuildIPv6(out6.data(), &local, &remote, payload.data(), int(n)),
+                  int(out6.size()));
         craft::Packet p6 = craft::Parse(out6);
         EXPECT_EQ(p6.version, 6);
         EXPECT_TRUE(p6.l4_checksum_ok);

@@ -1,5 +1,3 @@
-#include "engine/socksclient/socks_udpgw_client.h"
-
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/socksclient/socks_udpgw_client.h"
 #include "tests/support/blog_capture.h"
 #include "tests/support/flow_harness.h"
 #include "tests/support/net.h"
@@ -45,8 +44,8 @@ public:
         auth = BSocksClient_auth_none();
         BAddr server = V4("127.0.0.1", socks_port);
         BAddr udpgw = V4("127.0.0.1", 7300);
-        EXPECT_EQ(SocksUdpGwClient_Init(&client, kUdpMtu, max_connections, 8, keepalive, server, &auth, 1, udpgw,
-                                        reconnect, &reactor, this, &UdpGwRun::OnReceived),
+        EXPECT_EQ(SocksUdpGwClient_Init(&client, kUdpMtu, max_connections, 8, keepalive, server, &auth, 1,
+                                        udpgw, reconnect, &reactor, this, &UdpGwRun::OnReceived),
                   1);
         flowtest::StartGuard(&reactor, &guard);
     }
@@ -58,10 +57,12 @@ public:
 
     // As the device hands over datagrams: the buffer stays readable until
     // the loop has run the jobs that follow each one.
-    void Send(const char* lip, int lport, const char* rip, int rport, const std::string& payload, int dns = 0) {
+    void Send(const char* lip, int lport, const char* rip, int rport, const std::string& payload,
+              int dns = 0) {
         const std::string& kept = payloads.emplace_back(payload);
         SocksUdpGwClient_SendDatagram(&client, V4(lip, lport), V4(rip, rport), dns,
-                                      reinterpret_cast<const uint8_t*>(kept.data()), static_cast<int>(kept.size()));
+                                      reinterpret_cast<const uint8_t*>(kept.data()),
+                                      static_cast<int>(kept.size()));
         if (!in_loop) flowtest::DrainJobs(&reactor);
     }
     // Runs until on_received returns true (0) or the guard fires (99).
@@ -72,8 +73,8 @@ public:
 
     static void OnReceived(void* user, BAddr local, BAddr remote, const uint8_t* data, int len) {
         auto* r = static_cast<UdpGwRun*>(user);
-        r->received.push_back({Text(local), Text(remote), std::string(reinterpret_cast<const char*>(data),
-                                                                      static_cast<size_t>(len))});
+        r->received.push_back({Text(local), Text(remote),
+                               std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(len))});
         if (r->on_received(r->received.back())) BReactor_RequestExit(&r->reactor, 0);
     }
 
@@ -101,12 +102,12 @@ TEST(UdpGwClient, FramesBothWaysAndBadRepliesAreDroppedOneByOne) {
         UdpGwPeer::Reply r;
         if (f.payload != "query") return r;
         r.packets = {
-            std::string("\x00\x00", 2),                                    // missing header
-            std::string("\x00\x00\x00\x08\x08\x08", 6),                    // missing ipv4 address
-            std::string("\x08\x00\x00", 3) + std::string(10, '\x01'),      // missing ipv6 address
+            std::string("\x00\x00", 2),                                      // missing header
+            std::string("\x00\x00\x00\x08\x08\x08", 6),                      // missing ipv4 address
+            std::string("\x08\x00\x00", 3) + std::string(10, '\x01'),        // missing ipv6 address
             UdpGwPeer::Packet(0, 0, "8.8.8.8", 53, std::string(3000, 'L')),  // a large answer: too much data
-            UdpGwPeer::Packet(0, 77, "8.8.8.8", 53, "x"),                  // unknown conid
-            UdpGwPeer::Packet(0, 0, "1.1.1.1", 53, "spoofed"),             // not the flow's remote: silent
+            UdpGwPeer::Packet(0, 77, "8.8.8.8", 53, "x"),                    // unknown conid
+            UdpGwPeer::Packet(0, 0, "1.1.1.1", 53, "spoofed"),               // not the flow's remote: silent
             UdpGwPeer::Packet(0, 0, "8.8.8.8", 53, "answer"),
         };
         return r;
@@ -169,7 +170,8 @@ TEST(UdpGwClient, KeepaliveAfterEachIntervalOfSilence) {
     EXPECT_EQ(frames[0].payload, "hi");
     for (int i = 1; i < 3; ++i) {
         EXPECT_EQ(frames[i].raw, std::string("\x01\x00\x00", 3)) << "keepalive is 03 00 01 00 00 on the wire";
-        auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(frames[i].at - frames[i - 1].at).count();
+        auto gap =
+            std::chrono::duration_cast<std::chrono::milliseconds>(frames[i].at - frames[i - 1].at).count();
         EXPECT_GE(gap, 70) << "a keepalive only after a whole interval of silence";
     }
 }
@@ -194,16 +196,19 @@ TEST(UdpGwClient, ReconnectsAndKeepsFlowsAndIds) {
         BReactorTimer timer;
         bool sent = false;
     } poll{&run, {}};
-    BReactorTimer_Init(&poll.timer, 5, [](void* u) {
-        auto* p = static_cast<Poll*>(u);
-        if (!p->run->client.have_socks && !p->sent) {
-            p->sent = true;
-            p->run->Send("10.198.75.60", 7000, "1.2.3.4", 80, "second");
-            p->run->Send("10.198.75.60", 7001, "5.6.7.8", 99, "third");
-            return;
-        }
-        BReactor_RestartTimer(&p->run->reactor, &p->timer);
-    }, &poll);
+    BReactorTimer_Init(
+        &poll.timer, 5,
+        [](void* u) {
+            auto* p = static_cast<Poll*>(u);
+            if (!p->run->client.have_socks && !p->sent) {
+                p->sent = true;
+                p->run->Send("10.198.75.60", 7000, "1.2.3.4", 80, "second");
+                p->run->Send("10.198.75.60", 7001, "5.6.7.8", 99, "third");
+                return;
+            }
+            BReactor_RestartTimer(&p->run->reactor, &p->timer);
+        },
+        &poll);
     BReactor_RestartTimer(&run.reactor, &poll.timer);
     ASSERT_EQ(run.Run(), 0);
     BReactor_StopTimer(&run.reactor, &poll.timer);
@@ -266,7 +271,8 @@ TEST(UdpGwClient, FullBufferDropsDatagramsWhileNoStream) {
         BReactor* r;
         BReactorTimer t;
     } stop{&run.reactor, {}};
-    BReactorTimer_Init(&stop.t, 50, [](void* u) { BReactor_RequestExit(static_cast<Stop*>(u)->r, 0); }, &stop);
+    BReactorTimer_Init(
+        &stop.t, 50, [](void* u) { BReactor_RequestExit(static_cast<Stop*>(u)->r, 0); }, &stop);
     BReactor_RestartTimer(&run.reactor, &stop.t);
     ASSERT_EQ(run.Run(), 0);
     int dropped = log.Count("out of buffer");

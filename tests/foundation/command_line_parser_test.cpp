@@ -36,7 +36,7 @@ TEST(CommandLineParser, PassesOptionsWithoutTheirFirstDashInLowerCase) {
         {{"prog", "-a", "--", "x", "hideicon"}, false, {}, 0},
         {{"prog", "-ab"}, true, {L"ab"}, 1},
         {{"prog", "--HideIcon", "--unknown"}, true, {L"-hideicon", L"-unknown"}, 1},
-        {{"prog", "--hide icon"}, false, {L"-hide icon"}, 0},  // one argument, spaces and all
+        {{"prog", "--hide icon"}, false, {L"-hide icon"}, 0},             // one argument, spaces and all
         {{"prog", "--\xC3\x89t\xC3\xA9"}, true, {L"-\u00c9t\u00e9"}, 1},  // only ASCII is lowered
     };
     for (const auto& c : cases) {

@@ -1,13 +1,13 @@
-#include "foundation/base64.h"
-#include "foundation/hex_digest.h"
-#include "foundation/key_values.h"
-#include "foundation/url_encode.h"
-
 #include <cryptopp/base64.h>
 #include <cryptopp/filters.h>
 #include <gtest/gtest.h>
 
 #include <random>
+
+#include "foundation/base64.h"
+#include "foundation/hex_digest.h"
+#include "foundation/key_values.h"
+#include "foundation/url_encode.h"
 
 TEST(Base64, KnownTexts) {
     EXPECT_EQ(Base64Encode("abc", 3), "YWJj");
@@ -21,9 +21,10 @@ TEST(Base64, KnownTexts) {
         std::string text, bytes;
     };
     const Case cases[] = {
-        {"YWJj", "abc"},  {"YWI=", "ab"},     {"YWI", "ab"},       {"YW Jj", "a"},
-        {"=YWJj", ""},    {"Y", ""},          {"YWJjY", "abc"},    {"YWJj\nYWJj", "abc"},
-        {"+/+/", "\xFB\xFF\xBF"}, {"YQ==YWJj", "a"}, {"YW\xC3\xA9", "a"},
+        {"YWJj", "abc"},   {"YWI=", "ab"},        {"YWI", "ab"},
+        {"YW Jj", "a"},    {"=YWJj", ""},         {"Y", ""},
+        {"YWJjY", "abc"},  {"YWJj\nYWJj", "abc"}, {"+/+/", "\xFB\xFF\xBF"},
+        {"YQ==YWJj", "a"}, {"YW\xC3\xA9", "a"},
     };
     for (const auto& c : cases) EXPECT_EQ(Base64Decode(c.text), c.bytes) << c.text;
 }
@@ -90,13 +91,15 @@ TEST(UrlEncoding, Decode) {
     };
     const Case cases[] = {
         {"a+b%26c", "a b&c"},
-        {"%4g", "\x04"},         // valid leading digit only
+        {"%4g", "\x04"},  // valid leading digit only
         {"%zz!", std::string("\0!", 2)},
         {"%e9%E9", "\xE9\xE9"},
-        {"100%", "100%"},        // too short to be an escape: kept
+        {"100%", "100%"},  // too short to be an escape: kept
         {"%4", "%4"},
         {"%", "%"},
-        {"%%41", std::string("\0" "1", 2)},  // a '%' takes the two characters after it
+        {"%%41", std::string("\0"
+                             "1",
+                             2)},  // a '%' takes the two characters after it
     };
     for (const auto& c : cases) EXPECT_EQ(UrlDecode(c.text), c.out) << c.text;
     // The decoder stops at the end of the view, not at a terminator beyond it.

@@ -23,8 +23,10 @@ namespace {
 // unreadable.
 const std::string kPassPhrase = "G?B-2%#&5B-5AUpUvwdBapWl<lL3YfdmqbCzjUfS-UA7e8>02BV;KcGfrEu6";
 const std::string kDigits = "087685228668689178506566644365518733507177316620215620684017206";
-const std::string kGuidText1 = "<Guid(1E5A358E-036A-4169-B7D9-DE3206B239E0)>{FB82DFB4-1B54-48DE-B516-B6A04A2F31AD}";
-const std::string kGuidText2 = "<Guid(1E626BB9-19EE-4DFE-9644-E11D2F5188BB)>{0CFAC757-981B-4D5E-9172-C32CB854CA60}";
+const std::string kGuidText1 =
+    "<Guid(1E5A358E-036A-4169-B7D9-DE3206B239E0)>{FB82DFB4-1B54-48DE-B516-B6A04A2F31AD}";
+const std::string kGuidText2 =
+    "<Guid(1E626BB9-19EE-4DFE-9644-E11D2F5188BB)>{0CFAC757-981B-4D5E-9172-C32CB854CA60}";
 const std::string kBinary =
     "\x46\xf0\x24\x76\x0a\x3c\x6a\xda\x8a\x6c\x6b\x41\xfe\x1f\x8c\xcf"
     "\xc7\x81\x18\x6e\x82\x55\x25\x26\x97\x32\x26\x27\x1c\x91\x58\x5e";
@@ -47,7 +49,8 @@ std::string ToHex(const std::string& bytes) {
 
 std::string FromHex(const std::string& hex) {
     std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
     return out;
 }
 
@@ -64,8 +67,8 @@ public:
     std::string Cfb(bool decrypt, const std::string& key, const std::string& iv, const std::string& bytes) {
         auto in = Put(bytes);
         auto out = dir_ / "cfb.out";
-        std::vector<std::string> argv = {"openssl", "enc",    "-aes-128-cfb", "-K",  ToHex(key), "-iv",
-                                         ToHex(iv), "-in", in.string(),     "-out", out.string()};
+        std::vector<std::string> argv = {"openssl", "enc", "-aes-128-cfb", "-K",   ToHex(key),  "-iv",
+                                         ToHex(iv), "-in", in.string(),    "-out", out.string()};
         if (decrypt) argv.push_back("-d");
         EXPECT_EQ(RunCommand(argv), 0);
         return ReadFile(out);
@@ -92,8 +95,8 @@ public:
     }
 
     // A container of `payload`, whose digest covers `plaintext`.
-    std::string Container(const std::string& version, const std::string& plaintext, const std::string& payload,
-                          const std::string& tag = "ferrik-archive#") {
+    std::string Container(const std::string& version, const std::string& plaintext,
+                          const std::string& payload, const std::string& tag = "ferrik-archive#") {
         auto [key, iv] = KeyFor(static_cast<unsigned char>(version[0]));
         std::string cipher = Cfb(false, key, iv, payload);
         std::string out = "MC##" + version + tag + FromHex(Md5Hex(plaintext));
@@ -161,11 +164,8 @@ TEST(FileBuilder, ReadsContainersBuiltWithSystemTools) {
         std::string version;
         std::string tag;
     } cases[] = {
-        {Version(1), "ferrik-archive#"},
-        {Version(2), "ferrik-archive#"},
-        {Version(2), "FERRIK-Archive#"},
-        {Version(3), "ferrik-archive#"},
-        {Version(200), "ferrik-archive#"},
+        {Version(1), "ferrik-archive#"}, {Version(2), "ferrik-archive#"},   {Version(2), "FERRIK-Archive#"},
+        {Version(3), "ferrik-archive#"}, {Version(200), "ferrik-archive#"},
     };
     for (const auto& c : cases) {
         WriteFile(dir / "f.dat", tools.Container(c.version, kText, kText, c.tag));
@@ -262,7 +262,8 @@ TEST(FileBuilder, EachDamageHasItsErrorCode) {
         {"ciphertext bit", flipped, FB_DIGEST_MISMATCH},
         {"length zero", with(39, lengthField(0)), FB_BAD_LENGTH},
         {"length negative", with(39, lengthField(-5)), FB_BAD_LENGTH},
-        {"length past the data", with(39, lengthField(static_cast<int32_t>(kText.size() + 1))), FB_BAD_LENGTH},
+        {"length past the data", with(39, lengthField(static_cast<int32_t>(kText.size() + 1))),
+         FB_BAD_LENGTH},
         {"length huge", with(39, lengthField(INT32_MAX)), FB_BAD_LENGTH},
     };
     for (const auto& c : cases) {
@@ -457,10 +458,11 @@ TEST(FileBuilder, LargeTextRoundTrips) {
 TEST(FileBuilder, OpenFailureShowsABoxOnlyWhenAsked) {
     TempDir dir;
     std::vector<std::pair<std::wstring, std::wstring>> shown;
-    MessageBoxSink previous = SetMessageBoxSink([&](const std::wstring& text, const std::wstring& caption, unsigned) {
-        shown.emplace_back(text, caption);
-        return IDOK;
-    });
+    MessageBoxSink previous =
+        SetMessageBoxSink([&](const std::wstring& text, const std::wstring& caption, unsigned) {
+            shown.emplace_back(text, caption);
+            return IDOK;
+        });
     CFileBuilder quiet(dir / "missing.dat");
     EXPECT_EQ(quiet.Open(1, 0), 0);
     EXPECT_TRUE(shown.empty());
@@ -471,9 +473,9 @@ TEST(FileBuilder, OpenFailureShowsABoxOnlyWhenAsked) {
     SetMessageBoxSink(std::move(previous));
 
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[0].first,
-              L"Open file " + (dir / "missing.dat").wstring() + L" error, error msg: No such file or directory");
+    EXPECT_EQ(shown[0].first, L"Open file " + (dir / "missing.dat").wstring() +
+                                  L" error, error msg: No such file or directory");
     EXPECT_EQ(shown[0].second, L"Open file in CFileBuilder::Open");
-    EXPECT_EQ(shown[1].first,
-              L"Open file " + (dir / "no" / "file.dat").wstring() + L" error, error msg: No such file or directory");
+    EXPECT_EQ(shown[1].first, L"Open file " + (dir / "no" / "file.dat").wstring() +
+                                  L" error, error msg: No such file or directory");
 }

@@ -81,16 +81,17 @@ TEST_F(IniTest, GetIntFollowsUnsignedConversionRules) {
               "over=4294967296\n"
               "negover=-99999999999\n"
               "junk=abc\n"
-              "long=" + kSixtyZeros + "0042\n");
+              "long=" +
+                  kSixtyZeros + "0042\n");
     struct Case {
         const wchar_t* key;
         int base;
         int expected;
     } cases[] = {
-        {L"missing", 10, 77}, {L"empty", 10, 77},  {L"hex", 16, 16},     {L"hexbare", 16, 255},
-        {L"hex", 10, 0},      {L"trail", 10, 12},  {L"minus", 10, -1},   {L"minus5", 10, -5},
-        {L"plus", 10, 7},     {L"bin", 2, 5},      {L"seven", 7, 19},    {L"max", 10, -1},
-        {L"over", 10, -1},    {L"negover", 10, -1}, {L"junk", 10, 0},    {L"long", 10, 42},
+        {L"missing", 10, 77}, {L"empty", 10, 77},   {L"hex", 16, 16},   {L"hexbare", 16, 255},
+        {L"hex", 10, 0},      {L"trail", 10, 12},   {L"minus", 10, -1}, {L"minus5", 10, -5},
+        {L"plus", 10, 7},     {L"bin", 2, 5},       {L"seven", 7, 19},  {L"max", 10, -1},
+        {L"over", 10, -1},    {L"negover", 10, -1}, {L"junk", 10, 0},   {L"long", 10, 42},
         {L"long", 8, 34},
     };
     for (const auto& c : cases) {
@@ -103,15 +104,16 @@ TEST_F(IniTest, GetBoolWordsAndNumbers) {
               "[b]\n"
               "a=YES\nb=True\nc=1\nd=-3\ne=2\n"
               "f=no\ng=false\nh=0\ni=abc\nj=\n"
-              "long=" + kSixtyZeros + "00001\n");
+              "long=" +
+                  kSixtyZeros + "00001\n");
     struct Case {
         const wchar_t* key;
         int def;
         int expected;
     } cases[] = {
-        {L"a", 0, 1}, {L"b", 0, 1}, {L"c", 0, 1}, {L"d", 0, 1}, {L"e", 0, 1},       {L"f", 1, 0},
-        {L"g", 1, 0}, {L"h", 1, 0}, {L"i", 1, 0}, {L"j", 1, 1}, {L"missing", 1, 1}, {L"missing", 0, 0},
-        {L"long", 0, 1},
+        {L"a", 0, 1},       {L"b", 0, 1},       {L"c", 0, 1},    {L"d", 0, 1}, {L"e", 0, 1},
+        {L"f", 1, 0},       {L"g", 1, 0},       {L"h", 1, 0},    {L"i", 1, 0}, {L"j", 1, 1},
+        {L"missing", 1, 1}, {L"missing", 0, 0}, {L"long", 0, 1},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ini.GetBool(L"b", c.key, c.def), c.expected) << c.key;

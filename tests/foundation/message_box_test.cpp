@@ -1,5 +1,4 @@
 #include "foundation/message_box.h"
-#include "foundation/program_log.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,7 @@
 #include <cstdlib>
 #include <deque>
 
+#include "foundation/program_log.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -15,12 +15,13 @@ namespace {
 class ScriptedAnswers {
 public:
     explicit ScriptedAnswers(std::deque<int> answers) : answers_(std::move(answers)) {
-        previous_ = SetMessageBoxSink([this](const std::wstring& text, const std::wstring& caption, unsigned style) {
-            shown.push_back({text, caption, style});
-            int a = answers_.front();
-            answers_.pop_front();
-            return a;
-        });
+        previous_ =
+            SetMessageBoxSink([this](const std::wstring& text, const std::wstring& caption, unsigned style) {
+                shown.push_back({text, caption, style});
+                int a = answers_.front();
+                answers_.pop_front();
+                return a;
+            });
     }
     ~ScriptedAnswers() { SetMessageBoxSink(std::move(previous_)); }
 
@@ -39,7 +40,8 @@ private:
 
 TEST(MessageBox, SinkSeesWideTextCaptionAndStyle) {
     ScriptedAnswers script({IDNO, IDOK, IDOK});
-    EXPECT_EQ(AppMessageBox("Quitter\xE2\x80\xAF? \xE4\xBD\xA0\xE5\xA5\xBD", MB_YESNO | MB_ICONQUESTION), IDNO);
+    EXPECT_EQ(AppMessageBox("Quitter\xE2\x80\xAF? \xE4\xBD\xA0\xE5\xA5\xBD", MB_YESNO | MB_ICONQUESTION),
+              IDNO);
     EXPECT_EQ(AppMessageBox(nullptr, MB_OK), IDOK);
     EXPECT_EQ(AppMessageBox("bad \xFF byte", MB_OK), IDOK);
     ASSERT_EQ(script.shown.size(), 3u);
@@ -71,10 +73,17 @@ TEST(MessageBox, DefaultSinkPrintsAndAnswersTheDefaultButton) {
     for (const auto& c : cases) EXPECT_EQ(DefaultMessageBoxButton(c.style), c.answer) << std::hex << c.style;
 
     testing::internal::CaptureStderr();
-    int answer = AppMessageBox("Connexion \xC3\xA9" "chou\xC3\xA9" "e.", MB_YESNO | MB_DEFBUTTON2 | MB_ICONERROR);
+    int answer = AppMessageBox(
+        "Connexion \xC3\xA9"
+        "chou\xC3\xA9"
+        "e.",
+        MB_YESNO | MB_DEFBUTTON2 | MB_ICONERROR);
     std::string printed = testing::internal::GetCapturedStderr();
     EXPECT_EQ(answer, IDNO);
-    EXPECT_EQ(printed, "Cendrow: error: Connexion \xC3\xA9" "chou\xC3\xA9" "e.\n");
+    EXPECT_EQ(printed,
+              "Cendrow: error: Connexion \xC3\xA9"
+              "chou\xC3\xA9"
+              "e.\n");
 }
 
 TEST(MessageBox, DefaultSinkLeavesEachBoxInTheProgramLog) {
@@ -119,7 +128,9 @@ TEST(ProgramLog, InitLoggingPreparesThePathAndLocaleAndWritesNothing) {
     InitLogging(dir.path(), "log", "Cendrow", 0, 1);
     EXPECT_STREQ(std::setlocale(LC_CTYPE, nullptr), "C.UTF-8");
 
-    if (oldAll) setenv("LC_ALL", savedAll.c_str(), 1);
-    else unsetenv("LC_ALL");
+    if (oldAll)
+        setenv("LC_ALL", savedAll.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
     std::setlocale(LC_CTYPE, "C");
 }

@@ -1,5 +1,4 @@
 #include "foundation/named_lock.h"
-#include "foundation/singleton.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +6,8 @@
 #include <latch>
 #include <stdexcept>
 #include <thread>
+
+#include "foundation/singleton.h"
 
 TEST(NamedLock, NestedGuardsOnOneThreadAndBalancedCount) {
     CNamedLock lock;

@@ -18,15 +18,44 @@ using testsupport::WriteFile;
 namespace {
 
 const wchar_t* const kWrittenKeys[] = {
-    L"startup", L"AutomaticallyEstablishConnection", L"AutomaticHideWindow", L"dns_type", L"liststyle",
-    L"proxyengine", L"bEnableSysWideProxy", L"bUseOnlinePac", L"bGlobalMode", L"strOnlinePacUrl",
-    L"strUserExtendPacFile", L"rememberuser", L"autologin", L"appenabled", L"defaultportindex", L"testurl",
-    L"local_connection_name", L"local_connection_guid", L"local_connection_ip", L"local_connection_mask",
-    L"local_connection_gateway", L"local_connection_primary_dns", L"local_connection_second_dns",
-    L"local_connection_DhcpNameServer", L"tap_connection_name", L"tap_connection_guid", L"tap_connection_index",
-    L"local_connection_index", L"tap_adapter_configed", L"bDontProxyUDP", L"local_connection_shortest_r_nexthop",
-    L"local_connection_shortest_r_directhop", L"local_connection_shortest_r_ifindex", L"bRegenerateIVForSSUDP",
-    L"last_proxymode_index", L"bIsFirstRunApp", L"DelayedConnect", L"LastUsedNodeId",
+    L"startup",
+    L"AutomaticallyEstablishConnection",
+    L"AutomaticHideWindow",
+    L"dns_type",
+    L"liststyle",
+    L"proxyengine",
+    L"bEnableSysWideProxy",
+    L"bUseOnlinePac",
+    L"bGlobalMode",
+    L"strOnlinePacUrl",
+    L"strUserExtendPacFile",
+    L"rememberuser",
+    L"autologin",
+    L"appenabled",
+    L"defaultportindex",
+    L"testurl",
+    L"local_connection_name",
+    L"local_connection_guid",
+    L"local_connection_ip",
+    L"local_connection_mask",
+    L"local_connection_gateway",
+    L"local_connection_primary_dns",
+    L"local_connection_second_dns",
+    L"local_connection_DhcpNameServer",
+    L"tap_connection_name",
+    L"tap_connection_guid",
+    L"tap_connection_index",
+    L"local_connection_index",
+    L"tap_adapter_configed",
+    L"bDontProxyUDP",
+    L"local_connection_shortest_r_nexthop",
+    L"local_connection_shortest_r_directhop",
+    L"local_connection_shortest_r_ifindex",
+    L"bRegenerateIVForSSUDP",
+    L"last_proxymode_index",
+    L"bIsFirstRunApp",
+    L"DelayedConnect",
+    L"LastUsedNodeId",
 };
 
 // The key of every line, each followed by "=", after the section header.
@@ -162,7 +191,8 @@ TEST_F(SettingsTest, RoundTrip) {
     EXPECT_EQ(s.adapter.local_connection_gateway, saved.adapter.local_connection_gateway);
     EXPECT_EQ(s.adapter.local_connection_primary_dns, L"");  // written only
     EXPECT_TRUE(s.adapter.local_connection_shortest_r_directhop);
-    EXPECT_EQ(s.adapter.local_connection_shortest_r_nexthop, saved.adapter.local_connection_shortest_r_nexthop);
+    EXPECT_EQ(s.adapter.local_connection_shortest_r_nexthop,
+              saved.adapter.local_connection_shortest_r_nexthop);
     EXPECT_EQ(s.adapter.local_connection_shortest_r_ifindex, 7);
     EXPECT_EQ(s.adapter.local_connection_index, -1);
     EXPECT_EQ(s.adapter.tap_connection_name, saved.adapter.tap_connection_name);
@@ -215,7 +245,8 @@ TEST_F(SettingsTest, ProgramFolderWithNonAsciiName) {
     InitAppPaths(folder / "cendrow");
     CreateAppFolders();
     LoadSettings();
-    EXPECT_EQ(GetSettings()->strUserExtendPacFile, PathToWide(prog.path()) + L"/Zo\u00EB \u4E2D/config/userpac.txt");
+    EXPECT_EQ(GetSettings()->strUserExtendPacFile,
+              PathToWide(prog.path()) + L"/Zo\u00EB \u4E2D/config/userpac.txt");
     SaveSettings();
     std::string stored = "strUserExtendPacFile=" + folder.string() + "/config/userpac.txt\n";
     EXPECT_NE(ReadFile(folder / "config" / "config.ini").find(stored), std::string::npos);

@@ -1,11 +1,12 @@
-#include "foundation/ascii_case.h"
 #include "foundation/string_util.h"
-#include "foundation/text_format.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <memory>
+
+#include "foundation/ascii_case.h"
+#include "foundation/text_format.h"
 
 TEST(StringUtil, SplitString) {
     struct Case {
@@ -87,8 +88,7 @@ TEST(StringUtil, ReplaceAll) {
     };
     const Case cases[] = {
         {"aaa", "a", "aa", "aaaaaa"},  // the replacement is not searched again
-        {"a-b_c", "-", "+", "a+b_c"},
-        {"abab", "ab", "", ""},
+        {"a-b_c", "-", "+", "a+b_c"}, {"abab", "ab", "", ""},
         {"abc", "", "x", "abc"},  // an empty search text changes nothing
         {"", "a", "b", ""},
     };
@@ -118,11 +118,16 @@ TEST(TextFormat, FormatByteSize) {
         const wchar_t* text;
     };
     const Case cases[] = {
-        {-5, L"0 B"},           {0, L"0 B"},
-        {512, L"512 B"},        {1024, L"1024 B"},
-        {1536, L"1.50 K"},      {1048576, L"1024.00 K"},
-        {1048577, L"1.00 M"},   {1073741824, L"1024.00 M"},
-        {1073741825, L"1.00 G"}, {int64_t(5) << 40, L"5120.00 G"},
+        {-5, L"0 B"},
+        {0, L"0 B"},
+        {512, L"512 B"},
+        {1024, L"1024 B"},
+        {1536, L"1.50 K"},
+        {1048576, L"1024.00 K"},
+        {1048577, L"1.00 M"},
+        {1073741824, L"1024.00 M"},
+        {1073741825, L"1.00 G"},
+        {int64_t(5) << 40, L"5120.00 G"},
     };
     for (const auto& c : cases) EXPECT_EQ(FormatByteSize(c.bytes), c.text) << c.bytes;
 }

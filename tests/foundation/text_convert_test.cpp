@@ -33,7 +33,10 @@ TEST(TextConvert, Utf8ToWideDecodesAndReplacesIllFormedSequences) {
         {"above U+10FFFF", "\xF4\x90\x80\x80", R + R + R + R},
         {"invalid lead", "\xF5\xFF", R + R},
         {"truncated at end", "x\xE2\x82", L"x" + R},
-        {"truncated before ascii", "\xE2\x82" "A", R + L"A"},
+        {"truncated before ascii",
+         "\xE2\x82"
+         "A",
+         R + L"A"},
         {"highest scalar", "\xF4\x8F\xBF\xBF", std::wstring(1, wchar_t(0x10FFFF))},
     };
     for (const auto& c : cases) EXPECT_EQ(Utf8ToWideString(c.utf8), c.wide) << c.name;

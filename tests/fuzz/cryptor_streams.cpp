@@ -29,8 +29,8 @@ bool Feed(CCryptor& c, const std::string& piece, std::string* plain, bool udp) {
     unsigned char* out = nullptr;
     size_t len = 0;
     bool more = false;
-    const int ok = c.Decrypt(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(),
-                             &out, &len, &more, udp);
+    const int ok =
+        c.Decrypt(reinterpret_cast<const unsigned char*>(piece.data()), piece.size(), &out, &len, &more, udp);
     if (!ok) {
         PrivateHeapFree(out);
         return false;
@@ -67,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t n = std::min(body.size() - at, next(3000) + 1);
         unsigned char* out = nullptr;
         size_t len = 0;
-        if (!sender->Encrypt(reinterpret_cast<const unsigned char*>(body.data() + at), n, &out, &len,
-                             false))
+        if (!sender->Encrypt(reinterpret_cast<const unsigned char*>(body.data() + at), n, &out, &len, false))
             std::abort();
         wire += Take(out, len);
         at += n;

@@ -3,6 +3,8 @@
 // program can use safely: a host without surrounding spaces, a port from 1
 // to 65535, a known type and, for Shadowsocks, a cipher it knows.
 
+#include "nodes/share_link.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,7 +12,6 @@
 
 #include "ciphers/name_tables.h"
 #include "nodes/node_mgr.h"
-#include "nodes/share_link.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string link(reinterpret_cast<const char*>(data), size);

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/stack/init.h"
 #include "engine/stack/inet_chksum.h"
+#include "engine/stack/init.h"
 #include "engine/stack/ip4.h"
 #include "engine/stack/ip6.h"
 #include "engine/stack/memp.h"
@@ -68,7 +68,9 @@ err_t OnRecv(void*, tcp_pcb* pcb, pbuf* p, err_t) {
     return ERR_OK;
 }
 
-void OnErr(void* arg, err_t) { Forget(static_cast<tcp_pcb*>(arg)); }
+void OnErr(void* arg, err_t) {
+    Forget(static_cast<tcp_pcb*>(arg));
+}
 
 err_t OnAccept(void*, tcp_pcb* pcb, err_t) {
     pcbs.push_back(pcb);
@@ -78,9 +80,13 @@ err_t OnAccept(void*, tcp_pcb* pcb, err_t) {
     return ERR_OK;
 }
 
-uint16_t Get16(const uint8_t* d) { return uint16_t((d[0] << 8) | d[1]); }
+uint16_t Get16(const uint8_t* d) {
+    return uint16_t((d[0] << 8) | d[1]);
+}
 
-void Put16(uint8_t* d, uint16_t v) { std::memcpy(d, &v, 2); }  // v already in network order
+void Put16(uint8_t* d, uint16_t v) {
+    std::memcpy(d, &v, 2);
+}  // v already in network order
 
 // Continues the conversation: the stack's expected sequence and acknowledgement numbers.
 void FollowStack(std::vector<uint8_t>& b) {

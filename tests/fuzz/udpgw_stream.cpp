@@ -11,7 +11,9 @@ namespace {
 
 struct NullStream {
     StreamSink iface;
-    static void Send(void* user, uint8_t*, int len) { StreamSink_Done(&static_cast<NullStream*>(user)->iface, len); }
+    static void Send(void* user, uint8_t*, int len) {
+        StreamSink_Done(&static_cast<NullStream*>(user)->iface, len);
+    }
 };
 
 }  // namespace
@@ -27,8 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         NullStream out;
         StreamSink_Init(&out.iface, NullStream::Send, &out, BReactor_JobStack(&reactor));
         UdpGwClient client;
-        if (UdpGwClient_Init(&client, 1472, 4, 8, 10000, &reactor, nullptr, [](void*) {},
-                             [](void*, BAddr, BAddr, const uint8_t*, int) {})) {
+        if (UdpGwClient_Init(
+                &client, 1472, 4, 8, 10000, &reactor, nullptr, [](void*) {},
+                [](void*, BAddr, BAddr, const uint8_t*, int) {})) {
             UdpGwClient_ConnectServer(&client, &out.iface, &src.iface);
             // Two flows, so that replies for ids 0 and 1 reach the address check.
             static const uint8_t payload[] = {1, 2, 3};

@@ -77,12 +77,9 @@ TEST(NodeInfo, TypeNamesAndLabels) {
         const wchar_t* wideName;
     };
     const Row rows[] = {
-        {3, "HTTP", "HTTP", "HTTP", L"HTTP"},
-        {4, "S4", "S4", "SOCKS 4/4a", L"SOCKS 4/4a"},
-        {5, "S5", "S5", "SOCKS 5", L"SOCKS 5"},
-        {6, "SR", "SR", "SR", L"SHADOWSOCKS"},
-        {13, "SSH2", "N/A", "N/A", L"Unkown Type"},
-        {7, "N/A", "N/A", "N/A", L"Unkown Type"},
+        {3, "HTTP", "HTTP", "HTTP", L"HTTP"},       {4, "S4", "S4", "SOCKS 4/4a", L"SOCKS 4/4a"},
+        {5, "S5", "S5", "SOCKS 5", L"SOCKS 5"},     {6, "SR", "SR", "SR", L"SHADOWSOCKS"},
+        {13, "SSH2", "N/A", "N/A", L"Unkown Type"}, {7, "N/A", "N/A", "N/A", L"Unkown Type"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.type);

@@ -201,7 +201,7 @@ TEST_F(NodeMgrTest, RemoveServiceNodesKeepsTheUsersOwn) {
     std::vector<CNodeInfo*> left = mgr->GetNodes();
     EXPECT_EQ(left, (std::vector<CNodeInfo*>{added[0], added[3], added[6]}));
     EXPECT_EQ(mgr->GetCurrentNodeId(), 1);  // left for ValidateCurrentId
-    EXPECT_EQ(added[4]->origin, 3);       // retired, still readable
+    EXPECT_EQ(added[4]->origin, 3);         // retired, still readable
 
     mgr->SelectNode(added[3]);
     mgr->RemoveServiceNodes(0);

@@ -59,9 +59,9 @@ void ExpectProxyOf(const SubscriptionGroup& g, const CNodeInfo& node) {
 void ExpectNoProxy(const SubscriptionGroup& g) {
     EXPECT_EQ(g.proxyType, NodeTypeSocks5);
     EXPECT_EQ(g.proxyPort, 0);
-    EXPECT_TRUE(g.proxyServer.empty() && g.proxyUser.empty() && g.proxyPassword.empty() && g.proxyMethod.empty() &&
-                g.proxyProtocol.empty() && g.proxyObfs.empty() && g.proxyObfsParam.empty() &&
-                g.proxyProtocolParam.empty());
+    EXPECT_TRUE(g.proxyServer.empty() && g.proxyUser.empty() && g.proxyPassword.empty() &&
+                g.proxyMethod.empty() && g.proxyProtocol.empty() && g.proxyObfs.empty() &&
+                g.proxyObfsParam.empty() && g.proxyProtocolParam.empty());
 }
 
 std::vector<const SubscriptionGroup*> Groups(const CSubscriptionStore& store) {

@@ -1,7 +1,6 @@
 #include "platform/ini_file.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <string>
@@ -203,7 +202,8 @@ TEST(AtomicFile, ReplacesContentsKeepsModeAndReportsFailures) {
     TempDir dir;
     auto file = dir / "data";
     WriteFile(file, "old contents that are longer");
-    std::filesystem::permissions(file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    std::filesystem::permissions(file,
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     ASSERT_TRUE(WriteFileAtomically(file, "new"));
     EXPECT_EQ(ReadFile(file), "new");
     EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
@@ -257,7 +257,8 @@ TEST(IniFile, SectionFileReplacesTheWholeFileInOneWrite) {
     TempDir dir;
     auto file = dir / "list.ini";
     WriteFile(file, "[basic]\nold1=x\n[other]\nk=v\n");
-    ASSERT_TRUE(IniWriteSectionFile(file, "basic", {{"b1", "two words"}, {"a1", "line\nbreak"}, {"b1", "again"}}));
+    ASSERT_TRUE(
+        IniWriteSectionFile(file, "basic", {{"b1", "two words"}, {"a1", "line\nbreak"}, {"b1", "again"}}));
     EXPECT_EQ(ReadFile(file), "[basic]\nb1=again\na1=line break\n");
     std::string value;
     EXPECT_FALSE(IniReadValue(file, "other", "k", &value));

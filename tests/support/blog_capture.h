@@ -35,7 +35,8 @@ public:
     // Whether some message contains `needle` (on `channel` when it is 0 or more).
     bool Contains(const std::string& needle, int channel = -1) const {
         for (const auto& l : lines()) {
-            if ((channel < 0 || l.channel == channel) && l.text.find(needle) != std::string::npos) return true;
+            if ((channel < 0 || l.channel == channel) && l.text.find(needle) != std::string::npos)
+                return true;
         }
         return false;
     }

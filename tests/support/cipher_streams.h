@@ -24,21 +24,18 @@ inline std::string TakeOutput(unsigned char* out, size_t len) {
 inline std::string MustEncrypt(CCryptor& c, const std::string& plain, bool udp = false) {
     unsigned char* out = nullptr;
     size_t len = 0;
-    EXPECT_EQ(c.Encrypt(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(), &out,
-                        &len, udp),
+    EXPECT_EQ(c.Encrypt(reinterpret_cast<const unsigned char*>(plain.data()), plain.size(), &out, &len, udp),
               1);
     return TakeOutput(out, len);
 }
 
 // Encrypts `plain` in pieces of 0 to `maxPiece` bytes, as a relay hands over
 // whatever it has read.
-inline std::string EncryptInPieces(CCryptor& c, const std::string& plain, uint32_t seed,
-                                   size_t maxPiece) {
+inline std::string EncryptInPieces(CCryptor& c, const std::string& plain, uint32_t seed, size_t maxPiece) {
     std::mt19937 rng(seed);
     std::string wire;
     for (size_t at = 0; at < plain.size();) {
-        const size_t n = std::min(std::uniform_int_distribution<size_t>(0, maxPiece)(rng),
-                                  plain.size() - at);
+        const size_t n = std::min(std::uniform_int_distribution<size_t>(0, maxPiece)(rng), plain.size() - at);
         wire += MustEncrypt(c, plain.substr(at, n));
         at += n;
     }
@@ -46,13 +43,13 @@ inline std::string EncryptInPieces(CCryptor& c, const std::string& plain, uint32
 }
 
 // Decrypts one input; returns false when the cryptor reports failure.
-inline bool DecryptPiece(CCryptor& c, const std::string& wire, std::string* plain,
-                         bool* needMore = nullptr, bool udp = false) {
+inline bool DecryptPiece(CCryptor& c, const std::string& wire, std::string* plain, bool* needMore = nullptr,
+                         bool udp = false) {
     unsigned char* out = nullptr;
     size_t len = 0;
     bool more = false;
-    const int ok = c.Decrypt(reinterpret_cast<const unsigned char*>(wire.data()), wire.size(), &out,
-                             &len, &more, udp);
+    const int ok =
+        c.Decrypt(reinterpret_cast<const unsigned char*>(wire.data()), wire.size(), &out, &len, &more, udp);
     if (needMore) *needMore = more;
     if (!ok) {
         PrivateHeapFree(out);

@@ -26,7 +26,8 @@ void EngineTopology::RouteThroughEngine() const {
 
 int EngineTopology::Script(const std::vector<std::string>& args) const {
     const char* source = std::getenv("CENDROW_SOURCE_DIR");
-    std::vector<std::string> argv = {"bash", std::string(source ? source : ".") + "/scripts/engine-topology.sh"};
+    std::vector<std::string> argv = {"bash",
+                                     std::string(source ? source : ".") + "/scripts/engine-topology.sh"};
     argv.insert(argv.end(), args.begin(), args.end());
     return RunCommand(argv);
 }

@@ -31,7 +31,9 @@ struct FeedSource {
     int avail = 0;
     bool want = false;
 
-    explicit FeedSource(BReactor* r) { StreamSource_Init(&iface, &FeedSource::Recv, this, BReactor_JobStack(r)); }
+    explicit FeedSource(BReactor* r) {
+        StreamSource_Init(&iface, &FeedSource::Recv, this, BReactor_JobStack(r));
+    }
     ~FeedSource() { StreamSource_Free(&iface); }
     void Push(const std::string& bytes) {
         pending += bytes;
@@ -61,7 +63,9 @@ struct RecordSink {
     bool hold = false;
     bool busy = false;
 
-    RecordSink(BReactor* r, int mtu) { PacketSink_Init(&iface, mtu, &RecordSink::Send, this, BReactor_JobStack(r)); }
+    RecordSink(BReactor* r, int mtu) {
+        PacketSink_Init(&iface, mtu, &RecordSink::Send, this, BReactor_JobStack(r));
+    }
     ~RecordSink() { PacketSink_Free(&iface); }
     static void Send(void* user, uint8_t* data, int len) {
         auto* s = static_cast<RecordSink*>(user);
@@ -85,7 +89,9 @@ struct RecordStream {
     int chunk = 1;
     int sends = 0;
 
-    explicit RecordStream(BReactor* r) { StreamSink_Init(&iface, &RecordStream::Send, this, BReactor_JobStack(r)); }
+    explicit RecordStream(BReactor* r) {
+        StreamSink_Init(&iface, &RecordStream::Send, this, BReactor_JobStack(r));
+    }
     ~RecordStream() { StreamSink_Free(&iface); }
     static void Send(void* user, uint8_t* data, int len) {
         auto* s = static_cast<RecordStream*>(user);
@@ -129,8 +135,8 @@ struct FeedPackets {
 // otherwise hang fails instead. Never fires when the test passes.
 constexpr int kGuardExitCode = 99;
 inline void StartGuard(BReactor* r, BReactorTimer* guard, btime_t ms = 10000) {
-    BReactorTimer_Init(guard, ms, [](void* u) { BReactor_RequestExit(static_cast<BReactor*>(u), kGuardExitCode); },
-                       r);
+    BReactorTimer_Init(
+        guard, ms, [](void* u) { BReactor_RequestExit(static_cast<BReactor*>(u), kGuardExitCode); }, r);
     BReactor_RestartTimer(r, guard);
 }
 

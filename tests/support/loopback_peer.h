@@ -15,16 +15,15 @@
 #include <vector>
 
 #include "engine/base/baddr.h"
-
 #include "tests/support/net.h"
 
 namespace enginetest {
 
 struct Step {
     enum Kind { kRead, kWrite, kClose, kReadAll } kind;
-    size_t n = 0;           // kRead: bytes to read
-    std::string bytes;      // kWrite
-    size_t piece = 0;       // kWrite: bytes per write(), 0 for all at once
+    size_t n = 0;       // kRead: bytes to read
+    std::string bytes;  // kWrite
+    size_t piece = 0;   // kWrite: bytes per write(), 0 for all at once
 };
 
 // A SOCKS 5 server's answers: the method without authentication chosen, and
@@ -32,10 +31,18 @@ struct Step {
 inline const std::string kSocksHelloReply("\x05\x00", 2);
 inline const std::string kSocksReplyV4("\x05\x00\x00\x01\x7f\x00\x00\x01\x1f\x90", 10);
 
-inline Step Read(size_t n) { return {Step::kRead, n, {}, 0}; }
-inline Step Write(std::string b, size_t piece = 0) { return {Step::kWrite, 0, std::move(b), piece}; }
-inline Step Close() { return {Step::kClose, 0, {}, 0}; }
-inline Step ReadAll() { return {Step::kReadAll, 0, {}, 0}; }  // until the other side closes
+inline Step Read(size_t n) {
+    return {Step::kRead, n, {}, 0};
+}
+inline Step Write(std::string b, size_t piece = 0) {
+    return {Step::kWrite, 0, std::move(b), piece};
+}
+inline Step Close() {
+    return {Step::kClose, 0, {}, 0};
+}
+inline Step ReadAll() {
+    return {Step::kReadAll, 0, {}, 0};
+}  // until the other side closes
 
 class LoopbackPeer {
 public:

@@ -6,10 +6,11 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
-#include <sstream>
-#include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <sstream>
+#include <stdexcept>
 
 namespace testsupport {
 namespace {

@@ -42,7 +42,9 @@ inline void Put16(Bytes& v, size_t off, uint16_t x) {
 inline void Put32(Bytes& v, size_t off, uint32_t x) {
     for (int i = 0; i < 4; ++i) v[off + i] = uint8_t(x >> (24 - 8 * i));
 }
-inline uint16_t Get16(const Bytes& v, size_t off) { return uint16_t((v[off] << 8) | v[off + 1]); }
+inline uint16_t Get16(const Bytes& v, size_t off) {
+    return uint16_t((v[off] << 8) | v[off + 1]);
+}
 inline uint32_t Get32(const Bytes& v, size_t off) {
     return (uint32_t(v[off]) << 24) | (uint32_t(v[off + 1]) << 16) | (uint32_t(v[off + 2]) << 8) | v[off + 3];
 }
@@ -179,7 +181,8 @@ struct Packet {
                 ++i;
                 continue;
             }
-            if (options[i] == 2 && options[i + 1] == 4 && i + 4 <= options.size()) return Get16(options, i + 2);
+            if (options[i] == 2 && options[i + 1] == 4 && i + 4 <= options.size())
+                return Get16(options, i + 2);
             if (options[i + 1] == 0) break;
             i += options[i + 1];
         }

@@ -2,9 +2,10 @@
 // Child processes for tests: real servers started from an argument vector
 // (never through a shell) and stopped by their own pid, whatever the outcome.
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace testsupport {

@@ -28,14 +28,14 @@ namespace testsupport {
 class UdpGwPeer {
 public:
     struct Frame {
-        int connection;       // 0 for the first accepted connection, 1 for the next, ...
+        int connection;  // 0 for the first accepted connection, 1 for the next, ...
         uint8_t flags;
         uint16_t conid;
         bool ipv6;
-        std::string addr;     // 4 or 16 address bytes
-        uint16_t port;        // host order
+        std::string addr;  // 4 or 16 address bytes
+        uint16_t port;     // host order
         std::string payload;
-        std::string raw;      // the whole udpgw packet
+        std::string raw;  // the whole udpgw packet
         std::chrono::steady_clock::time_point at;
     };
     struct Reply {
@@ -166,7 +166,8 @@ private:
             f.at = std::chrono::steady_clock::now();
             if (len >= 3) {
                 f.flags = static_cast<uint8_t>(raw[0]);
-                f.conid = static_cast<uint16_t>(static_cast<uint8_t>(raw[1]) | (static_cast<uint8_t>(raw[2]) << 8));
+                f.conid =
+                    static_cast<uint16_t>(static_cast<uint8_t>(raw[1]) | (static_cast<uint8_t>(raw[2]) << 8));
                 f.ipv6 = f.flags & 0x08;
                 size_t alen = f.ipv6 ? 16 : 4;
                 if (len >= 3 + alen + 2) {
