@@ -117,6 +117,28 @@ public:
     std::string billingCycle;
 };
 
+// The fields a connection needs of its node, copied once when it starts so
+// that an edit of the node meanwhile cannot change texts under it.
+struct NodeFields {
+    int32_t id = 0;
+    int32_t type = NodeTypeSocks5;
+    std::string host;
+    std::string resolvedAddress;
+    uint16_t port = 0;
+    std::string user;
+    std::string password;
+    std::string method;
+    std::string protocol;
+    std::string protocolParam;
+    std::string obfs;
+    std::string obfsParam;
+    uint16_t udpPort = 0;
+    uint8_t udpOverTcp = 0;
+
+    // The resolved address once known, else the host.
+    const std::string& GetConnectAddress() const { return resolvedAddress.empty() ? host : resolvedAddress; }
+};
+
 // A new record from every field of `params` but the first: origin 0, all
 // figures 0 (the last test result too), the id left for the node list.
 std::unique_ptr<CNodeInfo> BuildNodeFromParams(const NodeParams& params);

@@ -132,6 +132,26 @@ CNodeInfo* CNodeMgr::EditNode(NodeParams params) {
     return node;
 }
 
+NodeFields CNodeMgr::CopyNodeFields(const CNodeInfo& node) {
+    CNamedLockGuard guard(&lock_);
+    NodeFields f;
+    f.id = node.id;
+    f.type = node.type;
+    f.host = node.host;
+    f.resolvedAddress = node.resolvedAddress;
+    f.port = node.port;
+    f.user = node.user;
+    f.password = node.password;
+    f.method = node.method;
+    f.protocol = node.protocol;
+    f.protocolParam = node.protocolParam;
+    f.obfs = node.obfs;
+    f.obfsParam = node.obfsParam;
+    f.udpPort = node.udpPort;
+    f.udpOverTcp = node.udpOverTcp;
+    return f;
+}
+
 int CNodeMgr::RemoveNode(int32_t id) {
     CNamedLockGuard guard(&lock_);
     auto it = std::find_if(nodes_.begin(), nodes_.end(), [id](const auto& n) { return n && n->id == id; });

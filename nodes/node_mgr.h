@@ -57,6 +57,11 @@ public:
     // The live nodes in list order, as they are now.
     std::vector<CNodeInfo*> GetNodes();
 
+    // The node's texts and endpoint as they are now, copied under the list's
+    // lock, which EditNode holds while it rewrites them. The node need not be
+    // in the list.
+    NodeFields CopyNodeFields(const CNodeInfo& node);
+
     // Clears latency, byte totals and attempt counters of the node.
     CNodeInfo* ResetNodeStatistics(CNodeInfo* node);
     void ResetAllStatistics();

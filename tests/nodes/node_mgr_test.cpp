@@ -293,3 +293,41 @@ TEST_F(NodeMgrTest, TwoThreadsChangeAndReadTheList) {
 }
 
 }  // namespace
+
+namespace {
+
+// A connection copies its node while the user edits it: every copy is one
+// edit or the other, never a mix, and never a string caught mid-rewrite.
+TEST_F(NodeMgrTest, FieldCopiesAreWholeWhileTheNodeIsEdited) {
+    NodeParams a = Params("alpha.example", 1000);
+    a.password = "alpha-password";
+    a.user = "alpha-user";
+    NodeParams b = Params("a-much-longer-host-name-for-the-second-edit.example", 2000);
+    b.password = std::string(300, 'b');
+    b.user = "beta-user";
+    CNodeInfo* node = mgr->AddNode(a);
+    ASSERT_NE(node, nullptr);
+    a.originOrId = b.originOrId = node->id;
+
+    std::atomic<bool> done{false};
+    std::thread editor([&] {
+        for (int i = 0; i < 20000; ++i) mgr->EditNode(i % 2 ? a : b);
+        done = true;
+    });
+    int seen[2] = {0, 0};
+    do {
+        NodeFields f = mgr->CopyNodeFields(*node);
+        bool isA = f.host == a.host;
+        const NodeParams& want = isA ? a : b;
+        ASSERT_EQ(f.host, want.host);
+        ASSERT_EQ(f.port, want.port);
+        ASSERT_EQ(f.user, want.user);
+        ASSERT_EQ(f.password, want.password);
+        EXPECT_EQ(f.id, node->id);
+        ++seen[isA];
+    } while (!done);
+    editor.join();
+    EXPECT_GT(seen[0] + seen[1], 0);
+}
+
+}  // namespace
