@@ -8,9 +8,13 @@
 #include <thread>
 
 #include "ciphers/cryptor.h"
+#include "ciphers/plugins/auth_data.h"
 #include "foundation/named_lock.h"
 #include "foundation/private_heap.h"
 #include "foundation/program_log.h"
+#include "foundation/system_helpers.h"
+#include "foundation/text_convert.h"
+#include "netconfig/local_host.h"
 #include "nodes/node_mgr.h"
 #include "nodes/subscriptions.h"
 #include "proxy/listener.h"
@@ -65,7 +69,9 @@ void InitProxyService(const std::wstring& programFolder) {
         Folder() = programFolder.substr(0, kMaxFolderLength);
     }
     InitCipherLibrary();
+    WriteLocalHostIni(WideToPath(programFolder));
     LoadSubscriptions();
+    CAuthData::GetInstance();
 }
 
 std::wstring GetProxyServiceFolder() {
@@ -78,7 +84,11 @@ void SetUdpRelayPort(uint16_t port) {
 }
 
 int StartLocalProxy(const char* user, const char* password, uint16_t port) {
-    if (port == 0) port = 16666;
+    if (port == 0) {
+        int free = FindFreeLocalPort();
+        if (free <= 0 || free > 65535) return 0;
+        port = static_cast<uint16_t>(free);
+    }
     GetLocalProxySettings().localSocksPort = port;
     SetLocalSocksCredentials(user, password);
     CreatePrivateHeap();
@@ -167,4 +177,6 @@ uint64_t GetActiveConnectionCount() {
     return static_cast<uint32_t>(count);
 }
 
-void ResetAuthData() {}
+void ResetAuthData() {
+    CAuthData::GetInstance();
+}

@@ -1,8 +1,9 @@
 #include <arpa/inet.h>
-#include <netdb.h>
 
 #include <cstring>
+#include <string>
 
+#include "netconfig/host_cache.h"
 #include "proxy/socket_base.h"
 
 int ResolveSockAddrCached(uint16_t port, sockaddr_in* out, const char* host) {
@@ -11,12 +12,7 @@ int ResolveSockAddrCached(uint16_t port, sockaddr_in* out, const char* host) {
     out->sin_port = htons(port);
     if (host == nullptr || *host == '\0') return 0;
     if (inet_pton(AF_INET, host, &out->sin_addr) == 1) return 1;
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || found == nullptr) return 0;
-    out->sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return 1;
+    std::string address;
+    if (!ResolveHostCached(host, &address)) return 0;
+    return inet_pton(AF_INET, address.c_str(), &out->sin_addr) == 1 ? 1 : 0;
 }

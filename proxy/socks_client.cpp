@@ -226,6 +226,8 @@ bool CSocksClient::ReadSocks5Address(int atyp, bool isConnect) {
     if (ReadLocal(name.data(), length) != length) return false;
     if (ReadLocal(port, 2) != 2) return false;
     destPort_ = static_cast<uint16_t>(port[0] << 8 | port[1]);
+    // Port 0 cannot be reached, by name no more than by address.
+    if (isConnect && destPort_ == 0) return false;
     destHost_ = name;
     return true;
 }

@@ -111,6 +111,7 @@ std::vector<Case> Cases() {
         {"command 4", "", "", kNoAuth + Request5(4, Ipv4(1, 2, 3, 4), 80), kHello, "", 0},
         {"connect to 0.0.0.0", "", "", kNoAuth + Request5(1, Ipv4(0, 0, 0, 0), 80), kHello, "", 0},
         {"connect to port 0", "", "", kNoAuth + Request5(1, Ipv4(1, 2, 3, 4), 0), kHello, "", 0},
+        {"connect to a name at port 0", "", "", kNoAuth + Request5(1, Name("web.test"), 0), kHello, "", 0},
         {"udp associate from 0.0.0.0:0", "", "", kNoAuth + Request5(3, Ipv4(0, 0, 0, 0), 0),
          kHello + kUdpReply, "udp|udp-relay", 1},
         {"bind", "", "", kNoAuth + Request5(2, Ipv4(5, 6, 7, 8), 21),
