@@ -21,15 +21,11 @@ constexpr int kMaxIPv6UdpPayload = 65527;
 err_t netif_init_func(netif* n);
 err_t netif_input_dispatch(pbuf* p, netif* inp);
 
-void sync_job_handler(void*) {}
-
 // Writes one packet, or with a segment size one packet of joined TCP
 // segments; jobs the write sets run before control goes back into the stack.
 // 0 when the device refused joined segments.
 int write_to_device(const uint8_t* data, int len, int segment_size = 0) {
-    BJob sync;
-    BJob_Init(&sync, BReactor_JobStack(&g_engine.reactor), sync_job_handler, nullptr);
-    BJob_Set(&sync);
+    BReactorSyncPoint sync(&g_engine.reactor);
     int written = 1;
     if (segment_size > 0) {
         written = BTap_WriteTcpSegments(&g_engine.device, data, len, TCP_BATCH_IP_HEADER, TCP_BATCH_HEADERS,
@@ -37,8 +33,7 @@ int write_to_device(const uint8_t* data, int len, int segment_size = 0) {
     } else {
         BTap_WritePacket(&g_engine.device, data, len);
     }
-    BReactor_RunJobsUntil(&g_engine.reactor, &sync);
-    BJob_Free(&sync);
+    sync.Run();
     return written;
 }
 

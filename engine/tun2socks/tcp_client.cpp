@@ -32,24 +32,7 @@ __attribute__((format(printf, 3, 4))) void client_log(tcp_client* client, int le
 #define ClientLog(client, level, fmt, ...) \
     client_log((client), (level), "[%s] " fmt, __func__ __VA_OPT__(, ) __VA_ARGS__)
 
-// ---- synchronisation points -----------------------------------------------
-
-void sync_job_handler(void*) {}
-
-// A job set now, below every job that later actions set: running the jobs
-// down to it makes those actions' consequences happen before a stack
-// callback returns.
-struct SyncJob {
-    BJob job;
-    SyncJob() {
-        BJob_Init(&job, BReactor_JobStack(&g_engine.reactor), sync_job_handler, nullptr);
-        BJob_Set(&job);
-    }
-    ~SyncJob() { BJob_Free(&job); }
-    SyncJob(const SyncJob&) = delete;
-    SyncJob& operator=(const SyncJob&) = delete;
-    void RunJobs() { BReactor_RunJobsUntil(&g_engine.reactor, &job); }
-};
+// ---- stack-side watch ---------------------------------------------------------
 
 // Notices, inside a stack callback, that the stack side was closed meanwhile.
 struct StackWatch {
@@ -258,10 +241,10 @@ err_t client_sent_func(void* arg, tcp_pcb*, uint16_t len) {
         client->socks_recv_waiting = 0;
         if (client_socks_recv_send_out(client) < 0) return ERR_ABRT;
         if (client->socks_recv_buf_used == -1 && !client->socks_closed) {
-            SyncJob sync;
+            BReactorSyncPoint sync(&g_engine.reactor);
             StackWatch watch(client);
             client_socks_recv_start(client);
-            sync.RunJobs();
+            sync.Run();
             if (watch.Closed()) return ERR_ABRT;
         }
         return ERR_OK;
@@ -365,7 +348,7 @@ err_t listener_accept_func(void*, tcp_pcb* newpcb, err_t) {
     set_addr(&client->local_addr, newpcb, &newpcb->local_ip, newpcb->local_port);
     set_addr(&client->remote_addr, newpcb, &newpcb->remote_ip, newpcb->remote_port);
 
-    SyncJob sync;
+    BReactorSyncPoint sync(&g_engine.reactor);
     if (!BSocksClient_Init(&client->socks_client, g_engine.socks_server_addr, g_engine.socks_auth_info,
                            g_engine.socks_num_auth_info, client->local_addr, client_socks_handler, client,
                            &g_engine.reactor)) {
@@ -395,7 +378,7 @@ err_t listener_accept_func(void*, tcp_pcb* newpcb, err_t) {
     ClientLog(client, BLOG_INFO, "accepted");
 
     StackWatch watch(client);
-    sync.RunJobs();
+    sync.Run();
     return watch.Closed() ? ERR_ABRT : ERR_OK;
 }
 
