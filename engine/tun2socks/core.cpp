@@ -5,8 +5,7 @@
 #include "engine/base/blog.h"
 #include "engine/flow/device_input.h"
 #include "engine/stack/init.h"
-#include "engine/stack/ip4.h"
-#include "engine/stack/ip6.h"
+#include "engine/tun2socks/stack_netif.h"
 #include "engine/tun2socks/tcp_client.h"
 #include "engine/tun2socks/tun2socks_state.h"
 #include "engine/tun2socks/udp_packet.h"
@@ -17,9 +16,6 @@ namespace {
 
 constexpr int kMaxIPv4UdpPayload = 65507;
 constexpr int kMaxIPv6UdpPayload = 65527;
-
-err_t netif_init_func(netif* n);
-err_t netif_input_dispatch(pbuf* p, netif* inp);
 
 // Writes one packet, or with a segment size one packet of joined TCP
 // segments; jobs the write sets run before control goes back into the stack.
@@ -97,51 +93,6 @@ err_t netif_output_hook_ip6(netif* n, pbuf* p, const ip6_addr_t*) {
     return common_netif_output(n, p);
 }
 
-err_t netif_init_func(netif* n) {
-    BLog(BLOG_DEBUG, "netif func init");
-    n->name[0] = 'h';
-    n->name[1] = 'o';
-    n->output = netif_output_hook;
-    n->output_ip6 = netif_output_hook_ip6;
-    return ERR_OK;
-}
-
-err_t netif_input_dispatch(pbuf* p, netif* inp) {
-    uint8_t version = p->len > 0 ? static_cast<const uint8_t*>(p->payload)[0] >> 4 : 0;
-    if (version == 4) return ip_input_dispatch(p, inp);
-    if (version == 6 && g_engine.have_netif_ip6addr) return ip6_input_dispatch(p, inp);
-    pbuf_free(p);
-    return ERR_OK;
-}
-
-// Creates a listener bound to the interface; null after a logged failure.
-tcp_pcb_listen* make_listener(bool ipv6) {
-    tcp_pcb* pcb = ipv6 ? tcp_new_ip6() : tcp_new();
-    if (pcb == nullptr) {
-        if (ipv6) {
-            BLog(BLOG_ERROR, "tcp_new_ip6 failed");
-        } else {
-            BLog(BLOG_ERROR, "tcp_new failed");
-        }
-        return nullptr;
-    }
-    char name[3];
-    netif_full_name(&g_engine.the_netif, name);
-    if (tcp_bind_to_netif(pcb, name) != ERR_OK) {
-        BLog(BLOG_ERROR, "tcp_bind_to_netif failed");
-        tcp_close(pcb);
-        return nullptr;
-    }
-    tcp_pcb_listen* listener = tcp_listen(pcb);
-    if (listener == nullptr) {
-        BLog(BLOG_ERROR, "tcp_listen failed");
-        tcp_close(pcb);
-        return nullptr;
-    }
-    tcp_accept(listener, listener_accept_func);
-    return listener;
-}
-
 }  // namespace
 
 void lwip_init_job_hadler(void*) {
@@ -150,25 +101,17 @@ void lwip_init_job_hadler(void*) {
 
     ip4_addr_t addr{g_engine.netif_ipaddr.ipv4};
     ip4_addr_t netmask{g_engine.netif_netmask.ipv4};
-    ip4_addr_t gw{0};
-    if (netif_add(&g_engine.the_netif, &addr, &netmask, &gw, nullptr, netif_init_func,
-                  netif_input_dispatch) == nullptr) {
-        BLog(BLOG_ERROR, "netif_add failed");
+    if (!StackNetif_Add(&g_engine.the_netif, &addr, &netmask,
+                        g_engine.have_netif_ip6addr ? g_engine.netif_ip6addr : nullptr, nullptr,
+                        netif_output_hook, netif_output_hook_ip6)) {
         goto fail;
     }
     g_engine.have_netif = 1;
-    netif_set_up(&g_engine.the_netif);
-    g_engine.the_netif.flags |= NETIF_FLAG_ACCEPT_ANY_TCP;
-    netif_set_default(&g_engine.the_netif);
-    if (g_engine.have_netif_ip6addr) {
-        std::memcpy(g_engine.the_netif.ip6_addr[0].addr, g_engine.netif_ip6addr, 16);
-        g_engine.the_netif.ip6_addr_state[0] = IP6_ADDR_VALID;
-    }
 
-    g_engine.listener = make_listener(false);
+    g_engine.listener = StackNetif_Listen(&g_engine.the_netif, 0, listener_accept_func, nullptr);
     if (g_engine.listener == nullptr) goto fail;
     if (g_engine.have_netif_ip6addr) {
-        g_engine.listener_ip6 = make_listener(true);
+        g_engine.listener_ip6 = StackNetif_Listen(&g_engine.the_netif, 1, listener_accept_func, nullptr);
         if (g_engine.listener_ip6 == nullptr) goto fail;
     }
     return;

@@ -38,7 +38,7 @@ public:
         g_engine.socks_num_auth_info = 1;
         LinkedList_Init(&g_engine.clients_list);
         g_engine.num_clients.store(0);
-        g_engine.listener = stacktest::Listen(&h.nif, false, nullptr, listener_accept_func);
+        g_engine.listener = StackNetif_Listen(&h.nif, 0, listener_accept_func, nullptr);
     }
     ~Relay() {
         while (!LinkedList_IsEmpty(&g_engine.clients_list)) {
