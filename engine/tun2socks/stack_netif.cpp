@@ -44,7 +44,6 @@ int StackNetif_Add(netif* n, const ip4_addr_t* addr, const ip4_addr_t* netmask, 
     ip4_addr_t gw{0};
     if (netif_add(n, addr, netmask, &gw, state, netif_init_func,
                   ip6addr != nullptr ? netif_input_dispatch_ip6 : netif_input_dispatch) == nullptr) {
-        BLog(BLOG_ERROR, "netif_add failed");
         return 0;
     }
     n->output = output;
@@ -59,26 +58,24 @@ int StackNetif_Add(netif* n, const ip4_addr_t* addr, const ip4_addr_t* netmask, 
     return 1;
 }
 
-tcp_pcb_listen* StackNetif_Listen(netif* n, int ipv6, tcp_accept_fn accept, void* arg) {
+tcp_pcb_listen* StackNetif_Listen(netif* n, int ipv6, tcp_accept_fn accept, void* arg, const char** failure) {
+    const char* ignored;
+    if (failure == nullptr) failure = &ignored;
     tcp_pcb* pcb = ipv6 ? tcp_new_ip6() : tcp_new();
     if (pcb == nullptr) {
-        if (ipv6) {
-            BLog(BLOG_ERROR, "tcp_new_ip6 failed");
-        } else {
-            BLog(BLOG_ERROR, "tcp_new failed");
-        }
+        *failure = ipv6 ? "tcp_new_ip6 failed" : "tcp_new failed";
         return nullptr;
     }
     char name[3];
     netif_full_name(n, name);
     if (tcp_bind_to_netif(pcb, name) != ERR_OK) {
-        BLog(BLOG_ERROR, "tcp_bind_to_netif failed");
+        *failure = "tcp_bind_to_netif failed";
         tcp_close(pcb);
         return nullptr;
     }
     tcp_pcb_listen* listener = tcp_listen(pcb);
     if (listener == nullptr) {
-        BLog(BLOG_ERROR, "tcp_listen failed");
+        *failure = "tcp_listen failed";
         tcp_close(pcb);
         return nullptr;
     }

@@ -13,10 +13,13 @@
 
 // Adds the interface to an initialised stack with the given outputs (a null
 // `output_ip6` keeps the stack's refusing default). `ip6addr` (16 bytes) or
-// null: the interface's IPv6 address, valid at once. 0 after a logged failure.
+// null: the interface's IPv6 address, valid at once. 1, or 0 when the stack
+// refused the interface.
 int StackNetif_Add(netif* n, const ip4_addr_t* addr, const ip4_addr_t* netmask, const uint8_t* ip6addr,
                    void* state, netif_output_fn output, netif_output_ip6_fn output_ip6);
 
-// A listener bound to the interface, accepting through `accept` with `arg`;
-// null after a logged failure.
-tcp_pcb_listen* StackNetif_Listen(netif* n, int ipv6, tcp_accept_fn accept, void* arg);
+// A listener bound to the interface, accepting through `accept` with `arg`.
+// Null on failure, with `*failure` (when given) set to the message of the
+// call that failed.
+tcp_pcb_listen* StackNetif_Listen(netif* n, int ipv6, tcp_accept_fn accept, void* arg,
+                                  const char** failure = nullptr);
