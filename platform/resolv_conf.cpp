@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <sstream>
 
 #include "platform/atomic_file.h"
+#include "platform/host_guard.h"
 
 namespace {
 
@@ -186,11 +188,28 @@ bool DropBackup() {
     return !ec;
 }
 
-// The host guard of the test binaries must never let us touch the machine's
-// own resolver configuration.
+// Whether `target` is the machine's own resolver configuration: the same
+// path once links are resolved, or the same file.
+bool IsMachineResolvConf(const std::filesystem::path& target) {
+    const std::filesystem::path machine = "/etc/resolv.conf";
+    std::error_code ec1, ec2;
+    if (std::filesystem::weakly_canonical(target, ec1) == std::filesystem::weakly_canonical(machine, ec2) &&
+        !ec1 && !ec2)
+        return true;
+    struct stat a {
+    }, b{};
+    return stat(target.c_str(), &a) == 0 && stat(machine.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+// Under the tests' host guard the machine's own file is never touched.
 bool TargetAllowed(const std::filesystem::path& target) {
     if (target.empty() || !target.is_absolute() || target.string().find('\n') != std::string::npos)
         return false;
+    if (HostGuard_IsEnabled() && IsMachineResolvConf(target)) {
+        HostGuard_Refuses(0, ("a change of " + target.string()).c_str());
+        return false;
+    }
     return true;
 }
 
