@@ -138,4 +138,9 @@ void LinkNamespaces(const NetNamespace& a, const std::string& if_a, const std::s
     b.MustExec({"ip", "link", "set", if_b, "up"});
 }
 
+void AddDummyLink(const NetNamespace& ns, const std::string& dev) {
+    if (ns.Exec({"ip", "link", "add", dev, "type", "dummy"}) == 0) return;
+    ns.MustExec({"ip", "link", "add", dev, "type", "ifb"});
+}
+
 }  // namespace testsupport

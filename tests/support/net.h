@@ -63,4 +63,9 @@ private:
 void LinkNamespaces(const NetNamespace& a, const std::string& if_a, const std::string& cidr_a,
                     const NetNamespace& b, const std::string& if_b, const std::string& cidr_b);
 
+// Adds a link `dev` inside `ns` that carries addresses and routes and is
+// never connected: a dummy where the kernel has that module, else an ifb
+// link (which behaves alike). Left down.
+void AddDummyLink(const NetNamespace& ns, const std::string& dev);
+
 }  // namespace testsupport
