@@ -12,7 +12,9 @@ std::filesystem::path g_appDataDir;
 
 constexpr const char* kUserFolder = "ZentravData";
 
-std::filesystem::path FindAppDataDir() {
+}  // namespace
+
+std::filesystem::path FindUserDataHome() {
     // Relative values are ignored, as the XDG rules ask.
     const char* xdg = std::getenv("XDG_DATA_HOME");
     if (xdg && xdg[0] == '/') return xdg;
@@ -20,8 +22,6 @@ std::filesystem::path FindAppDataDir() {
     if (home && home[0] == '/') return std::filesystem::path(home) / ".local" / "share";
     return {};
 }
-
-}  // namespace
 
 int InitAppPaths() {
     std::error_code ec;
@@ -32,7 +32,7 @@ int InitAppPaths() {
 int InitAppPaths(const std::filesystem::path& exePath) {
     g_exePath = exePath;
     g_appDir = exePath.parent_path();
-    g_appDataDir = FindAppDataDir();
+    g_appDataDir = FindUserDataHome();
     return 1;
 }
 

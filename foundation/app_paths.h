@@ -18,6 +18,10 @@ const std::filesystem::path& GetExePath();
 // empty when neither is known.
 const std::filesystem::path& GetAppDataDir();
 
+// $XDG_DATA_HOME, else ~/.local/share, read from the environment now; empty
+// when neither is known.
+std::filesystem::path FindUserDataHome();
+
 // Creates "log", "config", "temp" and "update" in the program folder and, when
 // the application-data folder is known, "ZentravData" and its "log" there.
 // Existing folders are no error.
