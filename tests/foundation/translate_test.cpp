@@ -11,6 +11,7 @@
 #include "foundation/system_helpers.h"
 #include "foundation/text_convert.h"
 #include "foundation/thread_locale.h"
+#include "tests/support/program_dir.h"
 #include "tests/support/temp_dir.h"
 
 using testsupport::TempDir;
@@ -24,9 +25,8 @@ struct ProgramFolder {
     explicit ProgramFolder(const char* languageIni, bool withCatalogues = true) {
         std::filesystem::create_directories(dir / "config");
         if (languageIni) WriteFile(dir / "config" / "language.ini", languageIni);
-        const char* built = std::getenv("CENDROW_PROGRAM_DIR");
-        if (withCatalogues && built) {
-            std::filesystem::copy(std::filesystem::path(built) / "lang", dir / "lang",
+        if (withCatalogues) {
+            std::filesystem::copy(testsupport::BuiltProgramDir() / "lang", dir / "lang",
                                   std::filesystem::copy_options::recursive);
         }
     }
@@ -151,7 +151,7 @@ TEST(Translations, ChosenLanguageTranslates) {
         std::snprintf(ini, sizeof ini, twoLanguages, c.selected);
         ProgramFolder folder(ini);
         ASSERT_TRUE(FileExists(folder.path() / "lang" / "zh_CN" / "LC_MESSAGES" / "vokt.mo"))
-            << "the build lays the catalogues into CENDROW_PROGRAM_DIR";
+            << "the build lays the catalogues into the program folder";
         InChild([&] {
             FreshEnvironment("C");
             InitTranslations(folder.path(), kTextDomain);
