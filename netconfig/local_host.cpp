@@ -12,6 +12,7 @@
 #include "foundation/ini.h"
 #include "foundation/string_util.h"
 #include "foundation/text_convert.h"
+#include "netconfig/ipv4_text.h"
 
 namespace {
 
@@ -27,10 +28,6 @@ OwnHost& Own() {
     return own;
 }
 
-bool IsLoopbackInAddr(uint32_t address) {
-    return (ntohl(address) >> 24) == 127;
-}
-
 // The IPv4 addresses of this namespace's interfaces, loopback excluded, each once.
 bool ReadInterfaceAddresses(std::vector<uint32_t>* out) {
     ifaddrs* list = nullptr;
@@ -39,21 +36,13 @@ bool ReadInterfaceAddresses(std::vector<uint32_t>* out) {
         if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET) continue;
         if (ifa->ifa_flags & IFF_LOOPBACK) continue;
         uint32_t address = reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr;
-        if (IsLoopbackInAddr(address)) continue;
+        if (IsLoopbackIPv4(address)) continue;
         bool seen = false;
         for (uint32_t a : *out) seen = seen || a == address;
         if (!seen) out->push_back(address);
     }
     freeifaddrs(list);
     return true;
-}
-
-std::string DottedText(uint32_t address) {
-    char text[INET_ADDRSTRLEN] = {};
-    in_addr in{};
-    in.s_addr = address;
-    inet_ntop(AF_INET, &in, text, sizeof text);
-    return text;
 }
 
 }  // namespace
@@ -79,7 +68,7 @@ int WriteLocalHostIni(const std::filesystem::path& folder) {
     for (uint32_t address : addresses) {
         if ((ntohl(address) >> 24) == 10) tenNet = true;
         if (!list.empty()) list += ",";
-        list += DottedText(address);
+        list += DottedIPv4(address);
     }
     {
         OwnHost& own = Own();
@@ -107,7 +96,7 @@ int IsLocalAddress(const char* host) {
     if (!ownName.empty() && StringEquals(host, ownName, true)) return 1;
     in_addr_t address = inet_addr(host);
     if (address == INADDR_NONE) return 0;
-    if (IsLoopbackInAddr(address)) return 1;
+    if (IsLoopbackIPv4(address)) return 1;
     return IsInOwnSubnet(address);
 }
 

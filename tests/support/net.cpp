@@ -12,8 +12,14 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/host_guard.h"
+
 namespace testsupport {
 namespace {
+
+// Test programs never change the machine's own network: every network change
+// of the program's layers is refused outside the namespaces tests create.
+const bool g_hostGuard = (HostGuard_Enable(), true);
 
 int BindLoopback(int type, int port) {
     int fd = socket(AF_INET, type, 0);

@@ -1,0 +1,15 @@
+#pragma once
+// The plug-ins that change nothing: "plain" (obfuscation) and "origin"
+// (protocol, plain Shadowsocks).
+
+#include "ciphers/plugins/obfs.h"
+
+class CObfsPlain : public CObfs {
+public:
+    CObfsPlain() : CObfs("plain", "") {}
+};
+
+class CProtocolOrigin : public CObfs {
+public:
+    CProtocolOrigin() : CObfs("origin", "") {}
+};
