@@ -4,6 +4,8 @@
 #include "foundation/app_paths.h"
 #include "foundation/program_log.h"
 #include "foundation/settings.h"
+#include "nodes/account/agent_config.h"
+#include "nodes/account/service_config.h"
 
 int main(int argc, char** argv) {
     InitAppPaths();
@@ -12,6 +14,8 @@ int main(int argc, char** argv) {
     parser.Parse(argc, argv);
     if (!parser.GetContinue()) return 0;
     CreateAppFolders();
+    LoadAgentConfig(GetAppDir());
+    LoadServiceConfig(GetAppDir());
     LoadSettings();
 
     std::printf("Cendrow: program folder %s, settings %s\n", GetAppDir().c_str(),

@@ -70,7 +70,7 @@ struct Bench {
     Bench() {
         self = this;
         stacktest::InterfaceUp(&nif, nullptr, Output);
-        stacktest::Listen(&nif, false, nullptr, OnAccept);
+        StackNetif_Listen(&nif, 0, OnAccept, nullptr);
         Feed(Seg(craft::kSyn, 0, {2, 4, 0x05, 0xb4}));
         peer_seq += 1;
         Feed(Seg(craft::kAck, 0));

@@ -20,7 +20,3 @@ std::string DottedIPv4(uint32_t address) {
     inet_ntop(AF_INET, &in, text, sizeof text);
     return text;
 }
-
-bool IsLoopbackIPv4(uint32_t address) {
-    return (ntohl(address) >> 24) == 127;
-}

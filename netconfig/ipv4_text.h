@@ -9,5 +9,3 @@
 // false for anything else.
 bool ParseDottedIPv4(std::string_view text, uint32_t* address);
 std::string DottedIPv4(uint32_t address);
-// The first octet is 127.
-bool IsLoopbackIPv4(uint32_t address);

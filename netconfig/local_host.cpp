@@ -11,6 +11,7 @@
 
 #include "foundation/ini.h"
 #include "foundation/string_util.h"
+#include "foundation/system_helpers.h"
 #include "foundation/text_convert.h"
 #include "netconfig/ipv4_text.h"
 
@@ -36,7 +37,7 @@ bool ReadInterfaceAddresses(std::vector<uint32_t>* out) {
         if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != AF_INET) continue;
         if (ifa->ifa_flags & IFF_LOOPBACK) continue;
         uint32_t address = reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr)->sin_addr.s_addr;
-        if (IsLoopbackIPv4(address)) continue;
+        if (IsLoopbackInAddr(address)) continue;
         bool seen = false;
         for (uint32_t a : *out) seen = seen || a == address;
         if (!seen) out->push_back(address);
@@ -96,7 +97,7 @@ int IsLocalAddress(const char* host) {
     if (!ownName.empty() && StringEquals(host, ownName, true)) return 1;
     in_addr_t address = inet_addr(host);
     if (address == INADDR_NONE) return 0;
-    if (IsLoopbackIPv4(address)) return 1;
+    if (IsLoopbackInAddr(address)) return 1;
     return IsInOwnSubnet(address);
 }
 

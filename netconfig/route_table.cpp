@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "foundation/system_helpers.h"
 #include "netconfig/ipv4_text.h"
 #include "netconfig/netconfig_log.h"
 #include "platform/rtnetlink.h"
@@ -28,7 +29,7 @@ MetricTable& Metrics() {
 RouteRow ToRow(const RtnlRoute& route) {
     RouteRow row;
     row.destination = route.destination;
-    row.mask = PrefixLengthToMask(route.prefixLength);
+    row.mask = PrefixToNetmask(route.prefixLength);
     row.nextHop = route.gateway;
     row.ifIndex = route.ifindex;
     row.direct = route.gateway == 0 ? 1 : 0;
@@ -47,13 +48,7 @@ int MaskToPrefixLength(uint32_t mask) {
     uint32_t m = ntohl(mask);
     int prefix = 0;
     while (prefix < 32 && (m & (0x80000000u >> prefix))) ++prefix;
-    return PrefixLengthToMask(prefix) == mask ? prefix : -1;
-}
-
-uint32_t PrefixLengthToMask(int prefixLength) {
-    if (prefixLength <= 0) return 0;
-    if (prefixLength >= 32) return 0xffffffffu;
-    return htonl(~((1u << (32 - prefixLength)) - 1));
+    return PrefixToNetmask(prefix) == mask ? prefix : -1;
 }
 
 bool ReadRouteTable(std::vector<RouteRow>* table) {

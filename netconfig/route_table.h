@@ -45,6 +45,5 @@ std::optional<RouteRow> FindBestRoute(uint32_t destination);
 // Returns the number deleted, or -1 when the table could not be read.
 int RemoveLeftoverRoutes();
 
-// Mask (network order) <-> prefix length; -1 for a mask that is not contiguous.
+// The prefix length of a mask (network order); -1 for a mask that is not contiguous.
 int MaskToPrefixLength(uint32_t mask);
-uint32_t PrefixLengthToMask(int prefixLength);

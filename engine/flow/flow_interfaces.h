@@ -16,7 +16,7 @@
 
 #include <cstdint>
 
-#include "engine/system/breactor.h"
+#include "engine/system/bjob.h"
 
 enum {
     FLOW_STATE_IDLE = 1,

@@ -3,6 +3,7 @@
 // interval in which no packet was sent and none was in transit.
 
 #include "engine/flow/flow_interfaces.h"
+#include "engine/system/breactor.h"
 
 typedef void (*PacketIdleMonitor_handler_idle)(void* user);
 

@@ -156,36 +156,6 @@ void Wake(BReactor* r) {
 
 }  // namespace
 
-// ---- Jobs ----------------------------------------------------------------------
-
-void BJob_Init(BJob* job, BJobStack* stack, BJob_handler handler, void* user) {
-    job->stack = stack;
-    job->handler = handler;
-    job->user = user;
-    job->node.prev = job->node.next = nullptr;
-    job->is_set = 0;
-}
-
-void BJob_Free(BJob* job) {
-    BJob_Unset(job);
-}
-
-void BJob_Set(BJob* job) {
-    if (job->is_set) LinkedList_Remove(&job->stack->jobs, &job->node);
-    LinkedList_Append(&job->stack->jobs, &job->node);
-    job->is_set = 1;
-}
-
-void BJob_Unset(BJob* job) {
-    if (!job->is_set) return;
-    LinkedList_Remove(&job->stack->jobs, &job->node);
-    job->is_set = 0;
-}
-
-int BJob_IsSet(const BJob* job) {
-    return job->is_set;
-}
-
 namespace {
 
 void RunTopJob(BReactor* r) {
@@ -485,6 +455,12 @@ int BReactor_RunJobsUntil(BReactor* reactor, BJob* ref) {
 
 BJobStack* BReactor_JobStack(BReactor* reactor) {
     return &reactor->jobs;
+}
+
+BReactorSyncPoint::BReactorSyncPoint(BReactor* reactor) : reactor_(reactor) {
+    BJob_Init(
+        &job_, &reactor->jobs, [](void*) {}, nullptr);
+    BJob_Set(&job_);
 }
 
 int BReactor_Post(BReactor* reactor, BReactorOp* op) {

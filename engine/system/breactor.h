@@ -23,31 +23,9 @@
 #include "engine/base/bavl.h"
 #include "engine/base/btime.h"
 #include "engine/base/linked_list.h"
+#include "engine/system/bjob.h"
 
 struct BReactor;
-
-// ---- Pending jobs ------------------------------------------------------------
-
-typedef void (*BJob_handler)(void* user);
-
-struct BJobStack {
-    LinkedList jobs;  // the job set last is at the end
-};
-
-struct BJob {
-    BJobStack* stack;
-    BJob_handler handler;
-    void* user;
-    LinkedListNode node;
-    int is_set;
-};
-
-void BJob_Init(BJob* job, BJobStack* stack, BJob_handler handler, void* user);
-void BJob_Free(BJob* job);
-// Puts the job on top of the stack (moving it there when it is set already).
-void BJob_Set(BJob* job);
-void BJob_Unset(BJob* job);
-int BJob_IsSet(const BJob* job);
 
 // ---- Timers ------------------------------------------------------------------
 
@@ -186,6 +164,24 @@ void BReactor_RequestExit(BReactor* reactor, int code);
 // or no job is left (0).
 int BReactor_RunJobsUntil(BReactor* reactor, BJob* ref);
 BJobStack* BReactor_JobStack(BReactor* reactor);
+
+// A synchronisation point: a job set when the point is made, beneath every
+// job that later actions set. Run() runs those jobs, so that the
+// consequences of an action (a write, a send) happen before control returns
+// to the code that acted, for example before a stack callback returns into
+// the stack. The job is released when the point goes out of scope.
+class BReactorSyncPoint {
+public:
+    explicit BReactorSyncPoint(BReactor* reactor);
+    ~BReactorSyncPoint() { BJob_Free(&job_); }
+    BReactorSyncPoint(const BReactorSyncPoint&) = delete;
+    BReactorSyncPoint& operator=(const BReactorSyncPoint&) = delete;
+    void Run() { BReactor_RunJobsUntil(reactor_, &job_); }
+
+private:
+    BReactor* reactor_;
+    BJob job_;
+};
 
 // (Re)starts a timer to expire `after` ms from now (saturating).
 void BReactor_StartTimer(BReactor* reactor, BReactorTimer* timer, btime_t after);

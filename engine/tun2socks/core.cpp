@@ -1,68 +1,61 @@
 #include "engine/tun2socks/core.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/base/blog.h"
 #include "engine/flow/device_input.h"
 #include "engine/stack/init.h"
-#include "engine/stack/ip4.h"
-#include "engine/stack/ip6.h"
+#include "engine/tun2socks/stack_netif.h"
 #include "engine/tun2socks/tcp_client.h"
 #include "engine/tun2socks/tun2socks_state.h"
-#include "engine/tun2socks/udp_packet.h"
+#include "engine/tun2socks/udp_relay.h"
 
 #define BLOG_CURRENT_CHANNEL BLOG_CHANNEL_tun2socks
 
 namespace {
 
-constexpr int kMaxIPv4UdpPayload = 65507;
-constexpr int kMaxIPv6UdpPayload = 65527;
+constexpr btime_t kTcpTimerMs = 250;
 
-err_t netif_init_func(netif* n);
-err_t netif_input_dispatch(pbuf* p, netif* inp);
-
-void sync_job_handler(void*) {}
+EngineCore& core = g_engine.core;
 
 // Writes one packet, or with a segment size one packet of joined TCP
 // segments; jobs the write sets run before control goes back into the stack.
 // 0 when the device refused joined segments.
 int write_to_device(const uint8_t* data, int len, int segment_size = 0) {
-    BJob sync;
-    BJob_Init(&sync, BReactor_JobStack(&g_engine.reactor), sync_job_handler, nullptr);
-    BJob_Set(&sync);
+    BReactorSyncPoint sync(&g_engine.reactor);
     int written = 1;
     if (segment_size > 0) {
-        written = BTap_WriteTcpSegments(&g_engine.device, data, len, TCP_BATCH_IP_HEADER, TCP_BATCH_HEADERS,
+        written = BTap_WriteTcpSegments(&core.device, data, len, TCP_BATCH_IP_HEADER, TCP_BATCH_HEADERS,
                                         segment_size);
     } else {
-        BTap_WritePacket(&g_engine.device, data, len);
+        BTap_WritePacket(&core.device, data, len);
     }
-    BReactor_RunJobsUntil(&g_engine.reactor, &sync);
-    BJob_Free(&sync);
+    sync.Run();
     return written;
 }
 
 void flush_tcp_batch() {
     int segments, segment_size;
-    int len = TcpBatch_Finish(&g_engine.tcp_batch, &segments, &segment_size);
+    int len = TcpBatch_Finish(&core.tcp_batch, &segments, &segment_size);
     if (len == 0 || g_engine.quitting) return;
-    if (!write_to_device(g_engine.tcp_batch.buf, len, segments > 1 ? segment_size : 0)) {
+    if (!write_to_device(core.tcp_batch.buf, len, segments > 1 ? segment_size : 0)) {
         // The stack sends these again; from now on one by one.
         BLog(BLOG_WARNING, "device refused joined TCP segments");
-        g_engine.batching = 0;
+        core.batching = 0;
     }
 }
 
-// Every packet for the device goes through here, so that held-back segments
-// always leave before anything sent after them.
+// Every packet the stack sends goes through here, so that held-back
+// segments always leave before anything sent after them.
 void device_write_packet(const uint8_t* data, int len) {
-    if (g_engine.batching && TcpBatch_Eligible(data, len)) {
-        if (!TcpBatch_Add(&g_engine.tcp_batch, data, len)) {
+    if (core.batching && TcpBatch_Eligible(data, len)) {
+        if (!TcpBatch_Add(&core.tcp_batch, data, len)) {
             flush_tcp_batch();
-            TcpBatch_Add(&g_engine.tcp_batch, data, len);
+            TcpBatch_Add(&core.tcp_batch, data, len);
         }
         // Jobs run before the reactor looks for I/O again: the burst is over then.
-        if (!BJob_IsSet(&g_engine.tcp_batch_job)) BJob_Set(&g_engine.tcp_batch_job);
+        if (!BJob_IsSet(&core.tcp_batch_job)) BJob_Set(&core.tcp_batch_job);
         return;
     }
     flush_tcp_batch();
@@ -72,7 +65,7 @@ void device_write_packet(const uint8_t* data, int len) {
 err_t common_netif_output(netif*, pbuf* p) {
     BLog(BLOG_DEBUG, "device write: send packet");
     if (g_engine.quitting) return ERR_OK;
-    int mtu = BTap_GetFrameMtu(&g_engine.device);
+    int mtu = BTap_GetFrameMtu(&core.device);
     if (p->next == nullptr) {
         if (p->len > mtu) {
             BLog(BLOG_WARNING, "netif func output: no space left");
@@ -87,10 +80,10 @@ err_t common_netif_output(netif*, pbuf* p) {
             BLog(BLOG_WARNING, "netif func output: no space left");
             return ERR_OK;
         }
-        std::memcpy(g_engine.device_write_buf + len, q->payload, q->len);
+        std::memcpy(core.device_write_buf + len, q->payload, q->len);
         len += q->len;
     }
-    device_write_packet(g_engine.device_write_buf, len);
+    device_write_packet(core.device_write_buf, len);
     return ERR_OK;
 }
 
@@ -102,92 +95,108 @@ err_t netif_output_hook_ip6(netif* n, pbuf* p, const ip6_addr_t*) {
     return common_netif_output(n, p);
 }
 
-err_t netif_init_func(netif* n) {
-    BLog(BLOG_DEBUG, "netif func init");
-    n->name[0] = 'h';
-    n->name[1] = 'o';
-    n->output = netif_output_hook;
-    n->output_ip6 = netif_output_hook_ip6;
-    return ERR_OK;
-}
-
-err_t netif_input_dispatch(pbuf* p, netif* inp) {
-    uint8_t version = p->len > 0 ? static_cast<const uint8_t*>(p->payload)[0] >> 4 : 0;
-    if (version == 4) return ip_input_dispatch(p, inp);
-    if (version == 6 && g_engine.have_netif_ip6addr) return ip6_input_dispatch(p, inp);
-    pbuf_free(p);
-    return ERR_OK;
-}
-
-// Creates a listener bound to the interface; null after a logged failure.
-tcp_pcb_listen* make_listener(bool ipv6) {
-    tcp_pcb* pcb = ipv6 ? tcp_new_ip6() : tcp_new();
-    if (pcb == nullptr) {
-        if (ipv6) {
-            BLog(BLOG_ERROR, "tcp_new_ip6 failed");
-        } else {
-            BLog(BLOG_ERROR, "tcp_new failed");
-        }
-        return nullptr;
-    }
-    char name[3];
-    netif_full_name(&g_engine.the_netif, name);
-    if (tcp_bind_to_netif(pcb, name) != ERR_OK) {
-        BLog(BLOG_ERROR, "tcp_bind_to_netif failed");
-        tcp_close(pcb);
-        return nullptr;
-    }
-    tcp_pcb_listen* listener = tcp_listen(pcb);
-    if (listener == nullptr) {
-        BLog(BLOG_ERROR, "tcp_listen failed");
-        tcp_close(pcb);
-        return nullptr;
-    }
-    tcp_accept(listener, listener_accept_func);
-    return listener;
-}
-
 }  // namespace
 
-void lwip_init_job_hadler(void*) {
-    BLog(BLOG_DEBUG, "lwip init");
-    lwip_init();
+// ---- init and free pairs -----------------------------------------------------
 
-    ip4_addr_t addr{g_engine.netif_ipaddr.ipv4};
-    ip4_addr_t netmask{g_engine.netif_netmask.ipv4};
-    ip4_addr_t gw{0};
-    if (netif_add(&g_engine.the_netif, &addr, &netmask, &gw, nullptr, netif_init_func,
-                  netif_input_dispatch) == nullptr) {
-        BLog(BLOG_ERROR, "netif_add failed");
-        goto fail;
+int core_init_device(void) {
+    if (!BTap_Init(&core.device, &g_engine.reactor, g_engine.options.tundev, device_error_handler, nullptr)) {
+        return 0;
     }
-    g_engine.have_netif = 1;
-    netif_set_up(&g_engine.the_netif);
-    g_engine.the_netif.flags |= NETIF_FLAG_ACCEPT_ANY_TCP;
-    netif_set_default(&g_engine.the_netif);
-    if (g_engine.have_netif_ip6addr) {
-        std::memcpy(g_engine.the_netif.ip6_addr[0].addr, g_engine.netif_ip6addr, 16);
-        g_engine.the_netif.ip6_addr_state[0] = IP6_ADDR_VALID;
-    }
-
-    g_engine.listener = make_listener(false);
-    if (g_engine.listener == nullptr) goto fail;
-    if (g_engine.have_netif_ip6addr) {
-        g_engine.listener_ip6 = make_listener(true);
-        if (g_engine.listener_ip6 == nullptr) goto fail;
-    }
-    return;
-
-fail:
-    if (!g_engine.quitting) terminate();
+    DeviceInput_Init(&core.device_input, BReactor_JobStack(&g_engine.reactor), core_device_mtu(),
+                     device_read_handler_send, nullptr);
+    core.have_device = 1;
+    return 1;
 }
 
-void tcp_timer_handler(void*) {
-    BLog(BLOG_DEBUG, "TCP timer");
-    BReactor_RestartTimer(&g_engine.reactor, &g_engine.tcp_timer);
-    tcp_fasttmr();
-    // Every second tick, from the first on: the slow timer runs every 500 ms.
-    if (++g_engine.tcp_timer_ticks & 1) tcp_slowtmr();
+void core_free_device(void) {
+    if (!core.have_device) return;
+    DeviceInput_Free(&core.device_input);
+    BTap_Free(&core.device);
+    core.have_device = 0;
+}
+
+int core_init_device_reader(void) {
+    if (!SinglePacketBuffer_Init(&core.device_read_buffer, BTap_GetOutput(&core.device), &core.device_input,
+                                 BReactor_JobStack(&g_engine.reactor))) {
+        return 0;
+    }
+    core.have_device_reader = 1;
+    return 1;
+}
+
+void core_free_device_reader(void) {
+    if (!core.have_device_reader) return;
+    SinglePacketBuffer_Free(&core.device_read_buffer);
+    core.have_device_reader = 0;
+}
+
+void core_init_stack(void) {
+    // Pending jobs run before any I/O result: the stack is up before the
+    // first packet read from the device is handled.
+    BJob_Init(&core.lwip_init_job, BReactor_JobStack(&g_engine.reactor), lwip_init_job_hadler, nullptr);
+    BJob_Set(&core.lwip_init_job);
+    core.have_netif = 0;
+    core.have_stack = 1;
+}
+
+void core_free_stack(void) {
+    if (!core.have_stack) return;
+    if (core.have_netif) {
+        netif_detach(&core.the_netif);
+        core.have_netif = 0;
+    }
+    // Segments still queued (TIME_WAIT and the like) and the pools' memory.
+    lwip_deinit();
+    BJob_Free(&core.lwip_init_job);
+    core.have_stack = 0;
+}
+
+int core_init_writer(void) {
+    int mtu = core_device_mtu();
+    core.device_write_buf = static_cast<uint8_t*>(std::malloc(mtu > 0 ? static_cast<size_t>(mtu) : 1));
+    if (core.device_write_buf == nullptr || !TcpBatch_Init(&core.tcp_batch)) {
+        std::free(core.device_write_buf);
+        core.device_write_buf = nullptr;
+        return 0;
+    }
+    core.batching = 1;
+    BJob_Init(&core.tcp_batch_job, BReactor_JobStack(&g_engine.reactor), tcp_batch_job_handler, nullptr);
+    core.have_writer = 1;
+    return 1;
+}
+
+void core_free_writer(void) {
+    if (!core.have_writer) return;
+    BJob_Free(&core.tcp_batch_job);
+    TcpBatch_Free(&core.tcp_batch);
+    std::free(core.device_write_buf);
+    core.device_write_buf = nullptr;
+    core.have_writer = 0;
+}
+
+void core_init_tcp_timer(void) {
+    BReactorTimer_Init(&core.tcp_timer, kTcpTimerMs, tcp_timer_handler, nullptr);
+    BReactor_RestartTimer(&g_engine.reactor, &core.tcp_timer);
+    core.tcp_timer_ticks = 0;
+    core.have_tcp_timer = 1;
+}
+
+void core_free_tcp_timer(void) {
+    if (!core.have_tcp_timer) return;
+    BReactor_StopTimer(&g_engine.reactor, &core.tcp_timer);
+    core.have_tcp_timer = 0;
+}
+
+// ---- the device ----------------------------------------------------------------
+
+int core_device_mtu(void) {
+    return BTap_GetFrameMtu(&core.device);
+}
+
+void core_write_packet(const uint8_t* data, int len) {
+    flush_tcp_batch();
+    BTap_WritePacket(&core.device, data, len);
 }
 
 void device_error_handler(void*) {
@@ -205,7 +214,7 @@ void device_read_handler_send(void*, uint8_t* data, int data_len) {
     // Set first so that it runs last: the packet stays valid for every job
     // set while it is handled (a new udpgw flow sends its first datagram
     // from a job).
-    DeviceInput_Done(&g_engine.device_input);
+    DeviceInput_Done(&core.device_input);
 
     if (process_device_udp_packet(data, data_len)) return;
     if (data_len > 65535) {
@@ -218,76 +227,40 @@ void device_read_handler_send(void*, uint8_t* data, int data_len) {
         return;
     }
     pbuf_take(p, data, static_cast<uint16_t>(data_len));
-    if (g_engine.the_netif.input(p, &g_engine.the_netif) != ERR_OK) {
+    if (core.the_netif.input(p, &core.the_netif) != ERR_OK) {
         BLog(BLOG_WARNING, "device read: input failed");
         pbuf_free(p);
     }
 }
 
-int process_device_udp_packet(uint8_t* data, int data_len) {
-    if (g_engine.options.udpgw_remote_server_addr == nullptr) return 0;
-    DeviceUdpDatagram dgram;
-    if (!UdpPacket_ParseDevice(data, data_len, g_engine.have_netif_ip6addr, &dgram)) return 0;
-    char local[BADDR_MAX_PRINT_LEN] = "", remote[BADDR_MAX_PRINT_LEN] = "";
-    if (BLog_WouldLog(BLOG_CURRENT_CHANNEL, BLOG_INFO)) {
-        BAddr_ToText(&dgram.local_addr, local);
-        BAddr_ToText(&dgram.remote_addr, remote);
-    }
-    int is_dns = 0;
-    if (dgram.local_addr.type == BADDR_TYPE_IPV4) {
-        BLog(BLOG_INFO, "UDP: from device %d bytes,local addr: %s, remote addr: %s", dgram.data_len, local,
-             remote);
-        is_dns = g_engine.options.udpgw_transparent_dns &&
-                 dgram.remote_addr.ipv4.ip == g_engine.netif_ipaddr.ipv4 &&
-                 dgram.remote_addr.ipv4.port == htons(53);
-    } else {
-        BLog(BLOG_INFO, "UDP/IPv6: from device %d bytes", dgram.data_len);
-        BLog(BLOG_INFO, "UDP: from device %d bytes,local addr: %s, remote addr: %s", dgram.data_len, local,
-             remote);
-    }
-    if (dgram.data_len > g_engine.udp_mtu) {
-        BLog(BLOG_ERROR, "packet is too large, cannot send to udpgw");
-        return 0;
-    }
-    SocksUdpGwClient_SendDatagram(&g_engine.udpgw_client, dgram.local_addr, dgram.remote_addr, is_dns,
-                                  dgram.data, dgram.data_len);
-    return 1;
-}
-
-void udpgw_client_handler_received(void*, BAddr local_addr, BAddr remote_addr, const uint8_t* data,
-                                   int data_len) {
-    char local[BADDR_MAX_PRINT_LEN] = "", remote[BADDR_MAX_PRINT_LEN] = "";
-    if (BLog_WouldLog(BLOG_CURRENT_CHANNEL, BLOG_INFO)) {
-        BAddr_ToText(&local_addr, local);
-        BAddr_ToText(&remote_addr, remote);
-    }
-    int mtu = BTap_GetFrameMtu(&g_engine.device);
-    int len;
-    if (local_addr.type == BADDR_TYPE_IPV4) {
-        BLog(BLOG_INFO, "UDP: from udpgw %d bytes,local addr: %s, remote addr: %s", data_len, local, remote);
-        if (data_len > kMaxIPv4UdpPayload || data_len > mtu - UDP_PACKET_IPV4_OVERHEAD) {
-            BLog(BLOG_ERROR, "UDP: packet is too large");
-            return;
-        }
-        len = UdpPacket_BuildIPv4(g_engine.device_write_buf, &local_addr, &remote_addr, data, data_len);
-    } else {
-        BLog(BLOG_INFO, "UDP/IPv6: from udpgw %d bytes,local addr: %s, remote addr: %s", data_len, local,
-             remote);
-        if (!g_engine.have_netif_ip6addr) {
-            BLog(BLOG_ERROR, "got IPv6 packet from udpgw but IPv6 is disabled");
-            return;
-        }
-        if (data_len > kMaxIPv6UdpPayload || data_len > mtu - UDP_PACKET_IPV6_OVERHEAD) {
-            BLog(BLOG_ERROR, "UDP/IPv6: packet is too large");
-            return;
-        }
-        len = UdpPacket_BuildIPv6(g_engine.device_write_buf, &local_addr, &remote_addr, data, data_len);
-    }
-    if (g_engine.quitting) return;
-    flush_tcp_batch();
-    BTap_WritePacket(&g_engine.device, g_engine.device_write_buf, len);
-}
-
 void tcp_batch_job_handler(void*) {
     flush_tcp_batch();
+}
+
+// ---- the stack -------------------------------------------------------------------
+
+void lwip_init_job_hadler(void*) {
+    BLog(BLOG_DEBUG, "lwip init");
+    lwip_init();
+
+    const EngineArgs& args = g_engine.args;
+    ip4_addr_t addr{args.netif_ipaddr.ipv4};
+    ip4_addr_t netmask{args.netif_netmask.ipv4};
+    const char* failure = "netif_add failed";
+    if (StackNetif_Add(&core.the_netif, &addr, &netmask,
+                       args.have_netif_ip6addr ? args.netif_ip6addr : nullptr, nullptr, netif_output_hook,
+                       netif_output_hook_ip6)) {
+        core.have_netif = 1;
+        if (TcpRelay_Listen(&g_engine.tcp, &core.the_netif, args.have_netif_ip6addr, &failure)) return;
+    }
+    BLog(BLOG_ERROR, "%s", failure);
+    if (!g_engine.quitting) terminate();
+}
+
+void tcp_timer_handler(void*) {
+    BLog(BLOG_DEBUG, "TCP timer");
+    BReactor_RestartTimer(&g_engine.reactor, &core.tcp_timer);
+    tcp_fasttmr();
+    // Every second tick, from the first on: the slow timer runs every 500 ms.
+    if (++core.tcp_timer_ticks & 1) tcp_slowtmr();
 }

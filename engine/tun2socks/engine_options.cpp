@@ -70,66 +70,73 @@ void FreeEngineOptions(void) {
         std::free(*text);
         *text = nullptr;
     }
+    std::free(g_engine.args.password_file_contents);
+    g_engine.args.password_file_contents = nullptr;
 }
 
 int process_arguments(void) {
     const EngineOptions& o = g_engine.options;
-    g_engine.password_file_contents = nullptr;
-    g_engine.password_file_contents_len = 0;
+    EngineArgs& a = g_engine.args;
+    a.password_file_contents = nullptr;
+    a.password_file_contents_len = 0;
 
-    if (!BIPAddr_Resolve(o.netif_ipaddr, &g_engine.netif_ipaddr, 1)) {
+    if (!BIPAddr_Resolve(o.netif_ipaddr, &a.netif_ipaddr, 1)) {
         BLog(BLOG_ERROR, "netif ipaddr: BIPAddr_Resolve failed");
         return 0;
     }
-    if (g_engine.netif_ipaddr.type != BADDR_TYPE_IPV4) {
+    if (a.netif_ipaddr.type != BADDR_TYPE_IPV4) {
         BLog(BLOG_ERROR, "netif ipaddr: must be an IPv4 address");
         return 0;
     }
-    if (!BIPAddr_Resolve(o.netif_netmask, &g_engine.netif_netmask, 1)) {
+    if (!BIPAddr_Resolve(o.netif_netmask, &a.netif_netmask, 1)) {
         BLog(BLOG_ERROR, "netif netmask: BIPAddr_Resolve failed");
         return 0;
     }
-    if (g_engine.netif_netmask.type != BADDR_TYPE_IPV4) {
+    if (a.netif_netmask.type != BADDR_TYPE_IPV4) {
         BLog(BLOG_ERROR, "netif netmask: must be an IPv4 address");
         return 0;
     }
-    g_engine.have_netif_ip6addr = 0;
+    a.have_netif_ip6addr = 0;
     if (o.netif_ip6addr != nullptr) {
-        if (!IPv6Text_Parse(o.netif_ip6addr, std::strlen(o.netif_ip6addr), g_engine.netif_ip6addr)) {
+        if (!IPv6Text_Parse(o.netif_ip6addr, std::strlen(o.netif_ip6addr), a.netif_ip6addr)) {
             BLog(BLOG_ERROR, "netif ip6addr: incorrect");
             return 0;
         }
-        g_engine.have_netif_ip6addr = 1;
+        a.have_netif_ip6addr = 1;
     }
-    if (!BAddr_Parse2(o.socks_server_addr, &g_engine.socks_server_addr, 1)) {
+    if (!BAddr_Parse2(o.socks_server_addr, &a.socks_server_addr, 1)) {
         BLog(BLOG_ERROR, "socks server addr: BAddr_Parse2 failed");
         return 0;
     }
 
-    g_engine.socks_auth_info[0] = BSocksClient_auth_none();
-    g_engine.socks_num_auth_info = 1;
+    a.socks_auth_info[0] = BSocksClient_auth_none();
+    a.socks_num_auth_info = 1;
     if (o.username != nullptr) {
         const char* password = o.password;
         size_t password_len = password != nullptr ? std::strlen(password) : 0;
         if (o.password_file != nullptr) {
-            g_engine.password_file_contents =
-                Engine_ReadPasswordFile(o.password_file, &g_engine.password_file_contents_len);
-            if (g_engine.password_file_contents == nullptr) {
+            a.password_file_contents =
+                Engine_ReadPasswordFile(o.password_file, &a.password_file_contents_len);
+            if (a.password_file_contents == nullptr) {
                 BLog(BLOG_ERROR, "failed to read password file");
                 return 0;
             }
-            password = reinterpret_cast<const char*>(g_engine.password_file_contents);
-            password_len = g_engine.password_file_contents_len;
+            password = reinterpret_cast<const char*>(a.password_file_contents);
+            password_len = a.password_file_contents_len;
         }
-        g_engine.socks_auth_info[1] =
+        a.socks_auth_info[1] =
             BSocksClient_auth_password(o.username, std::strlen(o.username), password, password_len);
-        g_engine.socks_num_auth_info = 2;
+        a.socks_num_auth_info = 2;
     }
 
     if (o.udpgw_remote_server_addr != nullptr &&
-        !BAddr_Parse2(o.udpgw_remote_server_addr, &g_engine.udpgw_remote_server_addr, 1)) {
+        !BAddr_Parse2(o.udpgw_remote_server_addr, &a.udpgw_remote_server_addr, 1)) {
         BLog(BLOG_ERROR, "remote udpgw server addr: BAddr_Parse2 failed");
         return 0;
     }
     return 1;
+}
+
+int udpgw_relayed(void) {
+    return g_engine.options.udpgw_remote_server_addr != nullptr;
 }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "engine/base/blog.h"
-#include "engine/tun2socks/tun2socks_state.h"
+#include "engine/tun2socks/stack_netif.h"
 
 #define BLOG_CURRENT_CHANNEL BLOG_CHANNEL_tun2socks
 
@@ -18,7 +18,7 @@ void client_log_prefix(void* user) {
     BAddr_ToText(&client->local_addr, local);
     BAddr_ToText(&client->remote_addr, remote);
     BLog_AppendText("Total Clients: %05d Local addr: %s, Remote addr: %s: ",
-                    g_engine.num_clients.load(std::memory_order_relaxed), local, remote);
+                    client->relay->num_clients.load(std::memory_order_relaxed), local, remote);
 }
 
 __attribute__((format(printf, 3, 4))) void client_log(tcp_client* client, int level, const char* fmt, ...) {
@@ -32,24 +32,7 @@ __attribute__((format(printf, 3, 4))) void client_log(tcp_client* client, int le
 #define ClientLog(client, level, fmt, ...) \
     client_log((client), (level), "[%s] " fmt, __func__ __VA_OPT__(, ) __VA_ARGS__)
 
-// ---- synchronisation points -----------------------------------------------
-
-void sync_job_handler(void*) {}
-
-// A job set now, below every job that later actions set: running the jobs
-// down to it makes those actions' consequences happen before a stack
-// callback returns.
-struct SyncJob {
-    BJob job;
-    SyncJob() {
-        BJob_Init(&job, BReactor_JobStack(&g_engine.reactor), sync_job_handler, nullptr);
-        BJob_Set(&job);
-    }
-    ~SyncJob() { BJob_Free(&job); }
-    SyncJob(const SyncJob&) = delete;
-    SyncJob& operator=(const SyncJob&) = delete;
-    void RunJobs() { BReactor_RunJobsUntil(&g_engine.reactor, &job); }
-};
+// ---- stack-side watch ---------------------------------------------------------
 
 // Notices, inside a stack callback, that the stack side was closed meanwhile.
 struct StackWatch {
@@ -80,9 +63,9 @@ void client_err_func(void* arg, err_t err);
 void client_push_timer_handler(void* user);
 
 void client_release(tcp_client* client) {
-    BReactor_StopTimer(&g_engine.reactor, &client->push_timer);
-    LinkedList_Remove(&g_engine.clients_list, &client->list_node);
-    g_engine.num_clients.fetch_sub(1, std::memory_order_relaxed);
+    BReactor_StopTimer(client->relay->reactor, &client->push_timer);
+    LinkedList_Remove(&client->relay->clients, &client->list_node);
+    client->relay->num_clients.fetch_sub(1, std::memory_order_relaxed);
     std::free(client->socks_username);
     std::free(client);
 }
@@ -187,7 +170,7 @@ err_t client_recv_func(void* arg, tcp_pcb*, pbuf* p, err_t) {
         // Timers come due only once no job and no I/O result is waiting: by
         // then every segment the device already holds is in the buffer, and
         // one send carries them all.
-        BReactor_StartTimer(&g_engine.reactor, &client->push_timer, 0);
+        BReactor_StartTimer(client->relay->reactor, &client->push_timer, 0);
     }
     return ERR_OK;
 }
@@ -258,10 +241,10 @@ err_t client_sent_func(void* arg, tcp_pcb*, uint16_t len) {
         client->socks_recv_waiting = 0;
         if (client_socks_recv_send_out(client) < 0) return ERR_ABRT;
         if (client->socks_recv_buf_used == -1 && !client->socks_closed) {
-            SyncJob sync;
+            BReactorSyncPoint sync(client->relay->reactor);
             StackWatch watch(client);
             client_socks_recv_start(client);
-            sync.RunJobs();
+            sync.Run();
             if (watch.Closed()) return ERR_ABRT;
         }
         return ERR_OK;
@@ -292,7 +275,7 @@ void client_free_socks(tcp_client* client) {
     }
     BSocksClient_Free(&client->socks_client);
     client->socks_closed = 1;
-    BReactor_StopTimer(&g_engine.reactor, &client->push_timer);
+    BReactor_StopTimer(client->relay->reactor, &client->push_timer);
     if (client->socks_up && stack_open &&
         (client->socks_recv_buf_used > 0 || client->socks_recv_tcp_pending > 0)) {
         ClientLog(client, BLOG_INFO, "waiting until buffered data is sent to client");
@@ -350,35 +333,52 @@ void set_addr(BAddr* out, const tcp_pcb* pcb, const ipX_addr_t* ip, uint16_t por
     }
 }
 
+// Engine teardown: ends both sides of a client at once and releases it.
+void client_kill(tcp_client* client) {
+    if (!client->client_closed) {
+        client_remove_callbacks(client);
+        tcp_abandon(client->pcb, 1);
+        signal_marker(client);
+        client->client_closed = 1;
+    }
+    if (!client->socks_closed) {
+        BSocksClient_Free(&client->socks_client);
+        client->socks_closed = 1;
+    }
+    client_release(client);
+}
+
 }  // namespace
 
-err_t listener_accept_func(void*, tcp_pcb* newpcb, err_t) {
+err_t listener_accept_func(void* arg, tcp_pcb* newpcb, err_t) {
+    auto* relay = static_cast<TcpRelay*>(arg);
     LWIP_ASSERT("listener accepting while not listening",
-                g_engine.listener != nullptr && g_engine.listener->state == LISTEN);
+                relay->listener != nullptr && relay->listener->state == LISTEN);
     auto* client = static_cast<tcp_client*>(std::malloc(sizeof(tcp_client)));
     if (client == nullptr) {
         BLog(BLOG_ERROR, "listener accept: malloc failed");
         return ERR_MEM;
     }
+    client->relay = relay;
     client->marker = nullptr;
     client->socks_username = nullptr;
     set_addr(&client->local_addr, newpcb, &newpcb->local_ip, newpcb->local_port);
     set_addr(&client->remote_addr, newpcb, &newpcb->remote_ip, newpcb->remote_port);
 
-    SyncJob sync;
-    if (!BSocksClient_Init(&client->socks_client, g_engine.socks_server_addr, g_engine.socks_auth_info,
-                           g_engine.socks_num_auth_info, client->local_addr, client_socks_handler, client,
-                           &g_engine.reactor)) {
+    BReactorSyncPoint sync(relay->reactor);
+    if (!BSocksClient_Init(&client->socks_client, relay->socks_server_addr, relay->socks_auth_info,
+                           relay->socks_num_auth_info, client->local_addr, client_socks_handler, client,
+                           relay->reactor)) {
         BLog(BLOG_ERROR, "listener accept: BSocksClient_Init failed");
         std::free(client);
         return ERR_MEM;
     }
 
-    LinkedList_Append(&g_engine.clients_list, &client->list_node);
+    LinkedList_Append(&relay->clients, &client->list_node);
     client->pcb = newpcb;
     client->client_closed = 0;
     client->client_send_closed = 0;
-    g_engine.num_clients.fetch_add(1, std::memory_order_relaxed);
+    relay->num_clients.fetch_add(1, std::memory_order_relaxed);
     tcp_arg(newpcb, client);
     tcp_err(newpcb, client_err_func);
     tcp_recv(newpcb, client_recv_func);
@@ -395,20 +395,42 @@ err_t listener_accept_func(void*, tcp_pcb* newpcb, err_t) {
     ClientLog(client, BLOG_INFO, "accepted");
 
     StackWatch watch(client);
-    sync.RunJobs();
+    sync.Run();
     return watch.Closed() ? ERR_ABRT : ERR_OK;
 }
 
-void client_kill(tcp_client* client) {
-    if (!client->client_closed) {
-        client_remove_callbacks(client);
-        tcp_abandon(client->pcb, 1);
-        signal_marker(client);
-        client->client_closed = 1;
+void TcpRelay_Init(TcpRelay* relay, BReactor* reactor, BAddr socks_server_addr,
+                   const BSocksClient_auth_info* auth_info, size_t num_auth_info) {
+    relay->reactor = reactor;
+    relay->socks_server_addr = socks_server_addr;
+    relay->socks_auth_info = auth_info;
+    relay->socks_num_auth_info = num_auth_info;
+    relay->listener = nullptr;
+    relay->listener_ip6 = nullptr;
+    LinkedList_Init(&relay->clients);
+    relay->num_clients.store(0, std::memory_order_relaxed);
+}
+
+void TcpRelay_Free(TcpRelay* relay) {
+    if (relay->reactor == nullptr) return;
+    while (!LinkedList_IsEmpty(&relay->clients)) {
+        client_kill(LINKED_LIST_ENTRY(relay->clients.first, tcp_client, list_node));
     }
-    if (!client->socks_closed) {
-        BSocksClient_Free(&client->socks_client);
-        client->socks_closed = 1;
+    if (relay->listener_ip6 != nullptr) {
+        tcp_close(relay->listener_ip6);
+        relay->listener_ip6 = nullptr;
     }
-    client_release(client);
+    if (relay->listener != nullptr) {
+        tcp_close(relay->listener);
+        relay->listener = nullptr;
+    }
+    relay->reactor = nullptr;
+}
+
+int TcpRelay_Listen(TcpRelay* relay, netif* n, int ipv6, const char** failure) {
+    relay->listener = StackNetif_Listen(n, 0, listener_accept_func, relay, failure);
+    if (relay->listener == nullptr) return 0;
+    if (!ipv6) return 1;
+    relay->listener_ip6 = StackNetif_Listen(n, 1, listener_accept_func, relay, failure);
+    return relay->listener_ip6 != nullptr;
 }

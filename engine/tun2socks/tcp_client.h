@@ -5,15 +5,42 @@
 // SOCKS connection, and each side is closed only once what it accepted has
 // reached the other side. Engine thread only.
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 #include "engine/base/baddr.h"
 #include "engine/base/linked_list.h"
 #include "engine/socksclient/bsocksclient.h"
+#include "engine/stack/netif.h"
 #include "engine/stack/tcp.h"
 #include "engine/system/breactor.h"
 
 #define CLIENT_SOCKS_RECV_BUF_SIZE 8192
+
+// The relay's context: where each connection's SOCKS client goes, the
+// listeners that accept connections, and the clients relaying.
+struct TcpRelay {
+    BReactor* reactor = nullptr;  // null while the relay is not built
+    BAddr socks_server_addr;
+    const BSocksClient_auth_info* socks_auth_info;
+    size_t socks_num_auth_info;
+    tcp_pcb_listen* listener;
+    tcp_pcb_listen* listener_ip6;
+    LinkedList clients;
+    std::atomic<int> num_clients{0};  // readable from any thread
+};
+
+// A relay with no listener and no client yet; the authentication list must
+// outlive it.
+void TcpRelay_Init(TcpRelay* relay, BReactor* reactor, BAddr socks_server_addr,
+                   const BSocksClient_auth_info* auth_info, size_t num_auth_info);
+// Ends every client at once (both sides) and closes the listeners, the IPv6
+// one first. Does nothing for a relay that was not built.
+void TcpRelay_Free(TcpRelay* relay);
+// Listens on the stack's interface: for IPv4, and with `ipv6` for IPv6 too.
+// 0 with `*failure` set to the message of the call that failed.
+int TcpRelay_Listen(TcpRelay* relay, netif* n, int ipv6, const char** failure);
 
 // Tells code that runs jobs from inside a stack callback whether the stack
 // side went away meanwhile; markers nest, and the outer ones are told too.
@@ -23,6 +50,7 @@ struct ClientStackMarker {
 };
 
 struct tcp_client {
+    TcpRelay* relay;
     ClientStackMarker* marker;
     LinkedListNode list_node;
     BAddr local_addr;   // the destination the application asked for
@@ -46,7 +74,5 @@ struct tcp_client {
     int socks_recv_tcp_pending;  // handed to the stack, not yet acknowledged
 };
 
-// The listener's accept callback.
+// The listeners' accept callback; its argument is the relay.
 err_t listener_accept_func(void* arg, tcp_pcb* newpcb, err_t err);
-// Engine teardown: ends both sides of a client at once and releases it.
-void client_kill(tcp_client* client);

@@ -236,7 +236,7 @@ private:
 
     void Run() {
         stacktest::InterfaceUp(&nif_, this, Output);
-        tcp_pcb_listen* listener = stacktest::Listen(&nif_, false, this, OnAccept);
+        tcp_pcb_listen* listener = StackNetif_Listen(&nif_, 0, OnAccept, this);
         {
             std::lock_guard<std::mutex> lock(mu_);
             ready_ = true;

@@ -324,6 +324,29 @@ TEST_F(ReactorTest, RunJobsUntil) {
     BJob_Free(&exiting);
 }
 
+// What an action sets runs at the point's Run(), jobs set before the point
+// stay for the loop, and a point that goes away leaves nothing set.
+TEST_F(ReactorTest, SyncPointRunsWhatWasSetSinceIt) {
+    BJob before, after, chained;
+    Named nb{this, &trace, "before"}, na{this, &trace, "after"}, nc{this, &trace, "chained"};
+    na.then_set = &chained;
+    BJob_Init(&before, BReactor_JobStack(&reactor), Record, &nb);
+    BJob_Init(&after, BReactor_JobStack(&reactor), Record, &na);
+    BJob_Init(&chained, BReactor_JobStack(&reactor), Record, &nc);
+    BJob_Set(&before);
+    {
+        BReactorSyncPoint sync(&reactor);
+        BJob_Set(&after);
+        sync.Run();
+        EXPECT_EQ(trace, (std::vector<std::string>{"after", "chained"}));
+    }
+    EXPECT_TRUE(BJob_IsSet(&before));
+    EXPECT_EQ(BReactor_RunJobsUntil(&reactor, &before), 1) << "only the earlier job is left";
+    BJob_Free(&before);
+    BJob_Free(&after);
+    BJob_Free(&chained);
+}
+
 TEST_F(ReactorTest, FreeTellsRemainingOperationsAndWaitKeepsOtherResults) {
     Pair pair(&reactor);
     Reader a(pair.fds[0], &trace);

@@ -71,13 +71,9 @@ err_t OnAccept(void* arg, tcp_pcb* pcb, err_t) {
 
 StackHarness::StackHarness(bool listen, bool ipv6) {
     current = this;
-    stacktest::InterfaceUp(&nif, nullptr, Output4, Output6);
-    if (listen) listener = stacktest::Listen(&nif, false, this, OnAccept);
-    if (ipv6) {
-        nif.ip6_addr[0] = ip6_addr_make(0xfd000000U, 0, 0, 0x61);
-        nif.ip6_addr_state[0] = IP6_ADDR_PREFERRED;
-        if (listen) listener6 = stacktest::Listen(&nif, true, this, OnAccept);
-    }
+    stacktest::InterfaceUp(&nif, nullptr, Output4, Output6, ipv6);
+    if (listen) listener = StackNetif_Listen(&nif, 0, OnAccept, this);
+    if (listen && ipv6) listener6 = StackNetif_Listen(&nif, 1, OnAccept, this);
 }
 
 StackHarness::~StackHarness() {

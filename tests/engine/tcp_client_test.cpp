@@ -11,12 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/tun2socks/tun2socks_state.h"
 #include "tests/engine/stack_harness.h"
 #include "tests/support/blog_capture.h"
 #include "tests/support/flow_harness.h"
 #include "tests/support/loopback_peer.h"
-#include "tests/support/stack_netif.h"
 
 using enginetest::Close;
 using enginetest::kSocksHelloReply;
@@ -32,20 +30,15 @@ class Relay {
 public:
     explicit Relay(BAddr socks) {
         BTime_Start();
-        EXPECT_EQ(BReactor_Init(&g_engine.reactor), 1);
-        g_engine.socks_server_addr = socks;
-        g_engine.socks_auth_info[0] = BSocksClient_auth_none();
-        g_engine.socks_num_auth_info = 1;
-        LinkedList_Init(&g_engine.clients_list);
-        g_engine.num_clients.store(0);
-        g_engine.listener = stacktest::Listen(&h.nif, false, nullptr, listener_accept_func);
+        EXPECT_EQ(BReactor_Init(&reactor), 1);
+        auth_ = BSocksClient_auth_none();
+        TcpRelay_Init(&relay, &reactor, socks, &auth_, 1);
+        const char* failure = nullptr;
+        EXPECT_EQ(TcpRelay_Listen(&relay, &h.nif, 0, &failure), 1) << failure;
     }
     ~Relay() {
-        while (!LinkedList_IsEmpty(&g_engine.clients_list)) {
-            client_kill(LINKED_LIST_ENTRY(g_engine.clients_list.first, tcp_client, list_node));
-        }
-        g_engine.listener = nullptr;  // freed with the stack
-        BReactor_Free(&g_engine.reactor);
+        TcpRelay_Free(&relay);
+        BReactor_Free(&reactor);
     }
     Relay(const Relay&) = delete;
     Relay& operator=(const Relay&) = delete;
@@ -59,34 +52,34 @@ public:
             [](void* user) {
                 auto* r = static_cast<Relay*>(user);
                 if (r->until_()) {
-                    BReactor_RequestExit(&g_engine.reactor, 0);
+                    BReactor_RequestExit(&r->reactor, 0);
                 } else {
-                    BReactor_RestartTimer(&g_engine.reactor, &r->check_);
+                    BReactor_RestartTimer(&r->reactor, &r->check_);
                 }
             },
             this);
-        BReactor_RestartTimer(&g_engine.reactor, &check_);
-        flowtest::StartGuard(&g_engine.reactor, &guard_);
-        int code = BReactor_Run(&g_engine.reactor);
-        BReactor_StopTimer(&g_engine.reactor, &check_);
-        BReactor_StopTimer(&g_engine.reactor, &guard_);
+        BReactor_RestartTimer(&reactor, &check_);
+        flowtest::StartGuard(&reactor, &guard_);
+        int code = BReactor_Run(&reactor);
+        BReactor_StopTimer(&reactor, &check_);
+        BReactor_StopTimer(&reactor, &guard_);
         // Stack callbacks outside the loop run their jobs too.
-        g_engine.reactor.exit_requested.store(0);
+        reactor.exit_requested.store(0);
         return code == 0;
     }
 
-    static tcp_client* OnlyClient() {
-        if (g_engine.clients_list.first == nullptr ||
-            g_engine.clients_list.first != g_engine.clients_list.last) {
-            return nullptr;
-        }
-        return LINKED_LIST_ENTRY(g_engine.clients_list.first, tcp_client, list_node);
+    tcp_client* OnlyClient() {
+        if (relay.clients.first == nullptr || relay.clients.first != relay.clients.last) return nullptr;
+        return LINKED_LIST_ENTRY(relay.clients.first, tcp_client, list_node);
     }
 
     testsupport::BLogCapture log{BLOG_INFO};
     StackHarness h{false};
+    BReactor reactor;
+    TcpRelay relay;
 
 private:
+    BSocksClient_auth_info auth_;
     std::function<bool()> until_;
     BReactorTimer check_;
     BReactorTimer guard_;
@@ -101,7 +94,7 @@ void Handshake(Relay& r, Peer& app) {
     ASSERT_EQ(out[0].flags, craft::kSyn | craft::kAck);
     app.rcv_nxt = out[0].seq + 1;
     r.h.Input(app.Seg(craft::kAck));
-    ASSERT_NE(Relay::OnlyClient(), nullptr);
+    ASSERT_NE(r.OnlyClient(), nullptr);
 }
 
 bool HasFin(const std::vector<craft::Packet>& packets) {
@@ -132,8 +125,8 @@ TEST(TcpRelay, FinFollowsTheAcknowledgementOfTheLastByte) {
             ASSERT_NO_FATAL_FAILURE(Handshake(r, app));
             if (c.app_sent_fin) r.h.Input(app.Seg(craft::kAck | craft::kFin));
 
-            ASSERT_TRUE(r.RunUntil(
-                [] { return Relay::OnlyClient() != nullptr && Relay::OnlyClient()->socks_closed; }));
+            ASSERT_TRUE(
+                r.RunUntil([&r] { return r.OnlyClient() != nullptr && r.OnlyClient()->socks_closed; }));
             // The answer, acknowledged as it comes; the last acknowledgement ends the relay.
             std::string got;
             std::vector<craft::Packet> out;
@@ -148,7 +141,7 @@ TEST(TcpRelay, FinFollowsTheAcknowledgementOfTheLastByte) {
                 r.h.Input(app.Seg(craft::kAck));
             }
             EXPECT_TRUE(got == answer);
-            EXPECT_EQ(g_engine.num_clients.load(), 0);
+            EXPECT_EQ(r.relay.num_clients.load(), 0);
             EXPECT_TRUE(HasFin(r.h.Take())) << "the FIN waits for a timer";
 
             ++app.rcv_nxt;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/system/bsignal.h"
 #include "engine/tun2socks/tun2socks.h"
 
 namespace {
@@ -110,4 +111,37 @@ TEST_F(EngineStart, AdapterNameWithAColonCannotBeOpened) {
     EXPECT_TRUE(Logged("failed to parse TUN device specification"));
     StopTunEngine();  // nothing runs: returns at once
     EXPECT_FALSE(IsTunEngineRunning());
+}
+
+// A start that stops part-way releases what it had built: with the
+// console-event hook held elsewhere the start fails there; once the hook is
+// free, starts get past it to the missing device, again and again, because
+// each failed start gave the hook back.
+TEST_F(EngineStart, PartialStartReleasesWhatItBuilt) {
+    BReactor reactor;
+    ASSERT_EQ(BReactor_Init(&reactor), 1);
+    BSignal holder;
+    ASSERT_EQ(BSignal_Init(
+                  &holder, &reactor, [](void*) {}, nullptr),
+              1);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        g_lines.clear();
+        EXPECT_EQ(tun2socks_start(kDevice, "10.198.75.61", "255.255.255.0", "127.0.0.1:1080", nullptr,
+                                  nullptr, nullptr, 0),
+                  0);
+        EXPECT_TRUE(Logged("[tun2socks_start] BSignal_Init failed"));
+        EXPECT_TRUE(Logged("[tun2socks_start] exiting"));
+    }
+    BSignal_Free(&holder);
+    BReactor_Free(&reactor);
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        g_lines.clear();
+        EXPECT_EQ(tun2socks_start(kDevice, "10.198.75.61", "255.255.255.0", "127.0.0.1:1080", nullptr,
+                                  nullptr, nullptr, 0),
+                  0);
+        EXPECT_FALSE(Logged("BSignal_Init failed")) << "the hook of the start before was kept";
+        EXPECT_TRUE(Logged("[tun2socks_start] BTap_Init failed"));
+        EXPECT_FALSE(tun2socks_is_running());
+    }
 }

@@ -190,14 +190,12 @@ void AppAction(uint8_t ctl, uint8_t arg) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static netif nif;
-    stacktest::InterfaceUp(&nif, nullptr, Output4, Output6);
+    stacktest::InterfaceUp(&nif, nullptr, Output4, Output6, true);
     pcbs.clear();
     refuse = false;
     next_seq = next_ack = 0;
-    nif.ip6_addr[0] = ip6_addr_make(0xfd000000U, 0, 0, 0x61);
-    nif.ip6_addr_state[0] = IP6_ADDR_PREFERRED;
-    stacktest::Listen(&nif, false, nullptr, OnAccept);
-    stacktest::Listen(&nif, true, nullptr, OnAccept);
+    StackNetif_Listen(&nif, 0, OnAccept, nullptr);
+    StackNetif_Listen(&nif, 1, OnAccept, nullptr);
 
     size_t pos = 0;
     while (pos + 3 <= size) {

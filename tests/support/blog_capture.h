@@ -3,6 +3,7 @@
 // keeps every message, raises every channel to debug, and releases the log
 // afterwards. Header-only, for suites that link the engine.
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@ struct LogLine {
     int channel;
     int level;
     std::string text;
+    std::chrono::steady_clock::time_point at;  // when the engine produced it
 };
 
 class BLogCapture {
@@ -61,7 +63,7 @@ private:
     }
     static void Sink(int channel, int level, const char* msg) {
         std::lock_guard<std::mutex> lock(Mutex());
-        Lines().push_back({channel, level, msg});
+        Lines().push_back({channel, level, msg, std::chrono::steady_clock::now()});
     }
 };
 
