@@ -20,8 +20,12 @@ endfunction()
 
 # One GoogleTest executable per test folder, every test in it carrying LABEL.
 function(cendrow_test_suite name)
-  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT;EXCLUDE" "LIBS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  # EXCLUDE: a regular expression for sources that belong to other targets.
+  if(ARG_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${ARG_EXCLUDE}")
+  endif()
   if(NOT srcs)
     return()
   endif()

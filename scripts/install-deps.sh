@@ -14,12 +14,16 @@ PACKAGES=(
   libjsoncpp-dev libmnl-dev gettext ca-certificates
   # the tests' HTTPS server and gzip bodies
   libssl-dev zlib1g-dev
+  # the user interface (wxWidgets on GTK 3), its fonts, and the link opener
+  libwxgtk3.2-dev xdg-utils fonts-wqy-microhei fonts-dejavu-core fonts-liberation2
   # the program's run-time helpers
   iproute2 unbound
   # real peers and tools used by the tests and benchmarks
   openssl gzip coreutils curl iputils-ping python3 procps
   shadowsocks-libev microsocks dante-server tinyproxy openssh-server
   nginx-light iperf3
+  # windows drawn on a virtual display, driven and photographed by the tests
+  xvfb xauth xdotool imagemagick
 )
 
 missing=()

@@ -1,0 +1,432 @@
+#!/usr/bin/env python3
+"""Draws the program's default skin and pictures into a program folder.
+
+    make_art.py PROGRAM_FOLDER
+
+Writes skins/default/ (res.ini and the frame, button and check box bitmaps)
+and res/ (the busy animations, the login banner and the button icons). Every
+picture is drawn here from code with the standard library only; the writers
+for BMP, PNG and GIF are below. Colours that tests look for at known spots
+are named constants.
+"""
+
+import os
+import struct
+import sys
+import zlib
+
+# Colours of the default skin (red, green, blue).
+TITLE_MID = (48, 96, 160)
+TITLE_EDGE = (36, 74, 128)
+TITLE_HIGHLIGHT = (92, 140, 204)
+TITLE_TEXT = (255, 255, 255)
+SYS_NORMAL = TITLE_MID
+SYS_HOVER = (84, 136, 206)
+SYS_PRESSED = (28, 58, 104)
+CLOSE_HOVER = (216, 56, 56)
+CLOSE_PRESSED = (150, 28, 28)
+GLYPH = (255, 255, 255)
+BORDER = (40, 80, 140)
+BACKGROUND = (246, 248, 252)
+BUTTON_ROWS = [(226, 232, 242), (198, 220, 250), (150, 186, 236), (214, 214, 214)]
+BUTTON_EDGE = (120, 140, 170)
+CHECK_BORDER = (110, 130, 160)
+CHECK_HOVER_BORDER = (60, 120, 210)
+CHECK_FILL = (255, 255, 255)
+CHECK_PRESSED_FILL = (200, 214, 236)
+CHECK_DISABLED_FILL = (226, 226, 226)
+CHECK_MARK = (24, 64, 140)
+WHITE = (255, 255, 255)
+
+TITLE_HEIGHT = 30
+TITLE_LEFT, TITLE_MIDW, TITLE_RIGHT = 8, 4, 8
+CELL = 22
+SIDE = 3
+BOTTOM = 3
+BUTTON_ROW = 24
+BUTTON_LEFT, BUTTON_MIDW, BUTTON_RIGHT = 4, 2, 4
+CHECK_CELL = 13
+
+
+class Image:
+    """RGBA pixels, rows top to bottom."""
+
+    def __init__(self, w, h, fill=(0, 0, 0, 255)):
+        self.w, self.h = w, h
+        if len(fill) == 3:
+            fill = fill + (255,)
+        self.px = [list(fill) for _ in range(w * h)]
+
+    def set(self, x, y, c):
+        if 0 <= x < self.w and 0 <= y < self.h:
+            self.px[y * self.w + x] = list(c) + ([255] if len(c) == 3 else [])
+
+    def get(self, x, y):
+        return tuple(self.px[y * self.w + x])
+
+    def rect(self, x, y, w, h, c):
+        for yy in range(y, y + h):
+            for xx in range(x, x + w):
+                self.set(xx, yy, c)
+
+    def frame(self, x, y, w, h, c):
+        for xx in range(x, x + w):
+            self.set(xx, y, c)
+            self.set(xx, y + h - 1, c)
+        for yy in range(y, y + h):
+            self.set(x, yy, c)
+            self.set(x + w - 1, yy, c)
+
+    def disc(self, cx, cy, r, c):
+        for yy in range(int(cy - r) - 1, int(cy + r) + 2):
+            for xx in range(int(cx - r) - 1, int(cx + r) + 2):
+                if (xx + 0.5 - cx) ** 2 + (yy + 0.5 - cy) ** 2 <= r * r:
+                    self.set(xx, yy, c)
+
+
+# ---------------------------------------------------------------- writers
+
+def write_bmp(path, img):
+    """24 bits per pixel, bottom-up, rows padded to 4 bytes."""
+    stride = (img.w * 3 + 3) & ~3
+    rows = []
+    for y in range(img.h - 1, -1, -1):
+        row = bytearray()
+        for x in range(img.w):
+            r, g, b, _ = img.get(x, y)
+            row += bytes((b, g, r))
+        row += b"\0" * (stride - len(row))
+        rows.append(bytes(row))
+    pixels = b"".join(rows)
+    header = struct.pack("<2sIHHI", b"BM", 14 + 40 + len(pixels), 0, 0, 14 + 40)
+    info = struct.pack("<IiiHHIIiiII", 40, img.w, img.h, 1, 24, 0, len(pixels), 3780, 3780, 0, 0)
+    write_file(path, header + info + pixels)
+
+
+def write_png(path, img):
+    """RGBA, 8 bits per channel, no filtering."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    raw = bytearray()
+    for y in range(img.h):
+        raw.append(0)
+        for x in range(img.w):
+            raw += bytes(img.get(x, y))
+    data = b"\x89PNG\r\n\x1a\n"
+    data += chunk(b"IHDR", struct.pack(">IIBBBBB", img.w, img.h, 8, 6, 0, 0, 0))
+    data += chunk(b"IDAT", zlib.compress(bytes(raw), 9))
+    data += chunk(b"IEND", b"")
+    write_file(path, data)
+
+
+def lzw_encode(indices, min_code_size):
+    """GIF's variable-length LZW, least significant bit first."""
+    clear = 1 << min_code_size
+    end = clear + 1
+    out = bytearray()
+    bits = 0
+    nbits = 0
+    code_size = min_code_size + 1
+
+    def emit(code):
+        nonlocal bits, nbits
+        bits |= code << nbits
+        nbits += code_size
+        while nbits >= 8:
+            out.append(bits & 0xFF)
+            bits >>= 8
+            nbits -= 8
+
+    table = {(i,): i for i in range(clear)}
+    next_code = end + 1
+    emit(clear)
+    prefix = ()
+    for index in indices:
+        candidate = prefix + (index,)
+        if candidate in table:
+            prefix = candidate
+            continue
+        emit(table[prefix])
+        if next_code < 4096:
+            table[candidate] = next_code
+            next_code += 1
+            if next_code > (1 << code_size) and code_size < 12:
+                code_size += 1
+        else:
+            emit(clear)
+            table = {(i,): i for i in range(clear)}
+            next_code = end + 1
+            code_size = min_code_size + 1
+        prefix = (index,)
+    if prefix:
+        emit(table[prefix])
+    emit(end)
+    if nbits:
+        out.append(bits & 0xFF)
+    return bytes(out)
+
+
+def sub_blocks(data):
+    out = bytearray()
+    for i in range(0, len(data), 255):
+        piece = data[i:i + 255]
+        out.append(len(piece))
+        out += piece
+    out.append(0)
+    return bytes(out)
+
+
+def write_gif(path, width, height, palette, background_index, frames, loop=True):
+    """palette: up to 256 (r, g, b); frames: dicts with left, top, w, h,
+    indices (row-major), delay (hundredths), disposal, transparent (index or None)."""
+    size_bits = 1
+    while (1 << size_bits) < len(palette):
+        size_bits += 1
+    entries = 1 << size_bits
+    table = bytearray()
+    for r, g, b in palette + [(0, 0, 0)] * (entries - len(palette)):
+        table += bytes((r, g, b))
+    data = bytearray(b"GIF89a")
+    data += struct.pack("<HHBBB", width, height, 0x80 | 0x70 | (size_bits - 1), background_index, 0)
+    data += table
+    if loop:
+        data += b"\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00"
+    for f in frames:
+        transparent = f.get("transparent")
+        packed = (f["disposal"] & 7) << 2 | (1 if transparent is not None else 0)
+        data += struct.pack("<BBBBHBB", 0x21, 0xF9, 4, packed, f["delay"], transparent or 0, 0)
+        data += struct.pack("<BHHHHB", 0x2C, f["left"], f["top"], f["w"], f["h"], 0)
+        min_code = max(2, size_bits)
+        data.append(min_code)
+        data += sub_blocks(lzw_encode(f["indices"], min_code))
+    data += b";"
+    write_file(path, bytes(data))
+
+
+def write_file(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    tmp = path + ".tmp"
+    with open(tmp, "wb") as f:
+        f.write(data)
+    os.replace(tmp, path)
+
+
+# ---------------------------------------------------------------- the skin
+
+def title_bitmap():
+    w = TITLE_LEFT + TITLE_MIDW + TITLE_RIGHT
+    img = Image(w, TITLE_HEIGHT, TITLE_MID)
+    for x in range(w):
+        img.set(x, 0, TITLE_HIGHLIGHT)
+    for y in range(TITLE_HEIGHT):
+        for x in range(TITLE_LEFT):
+            if x < 2:
+                img.set(x, y, TITLE_EDGE)
+        for x in range(w - TITLE_RIGHT, w):
+            if x >= w - 2:
+                img.set(x, y, TITLE_EDGE)
+    return img
+
+
+def sysbutton_bitmap():
+    img = Image(4 * CELL, 3 * CELL, SYS_NORMAL)
+    for col in range(4):
+        for row in range(3):
+            x0, y0 = col * CELL, row * CELL
+            if col == 3:
+                bg = (SYS_NORMAL, CLOSE_HOVER, CLOSE_PRESSED)[row]
+            else:
+                bg = (SYS_NORMAL, SYS_HOVER, SYS_PRESSED)[row]
+            img.rect(x0, y0, CELL, CELL, bg)
+            if col == 0:  # minimize: a bar
+                img.rect(x0 + 6, y0 + 14, 10, 2, GLYPH)
+            elif col == 1:  # maximize: a box
+                img.frame(x0 + 6, y0 + 6, 10, 10, GLYPH)
+                img.rect(x0 + 6, y0 + 7, 10, 1, GLYPH)
+            elif col == 2:  # restore: two boxes
+                img.frame(x0 + 8, y0 + 5, 8, 8, GLYPH)
+                img.rect(x0 + 5, y0 + 8, 8, 8, bg)
+                img.frame(x0 + 5, y0 + 8, 8, 8, GLYPH)
+            else:  # close: a cross
+                for i in range(10):
+                    img.set(x0 + 6 + i, y0 + 6 + i, GLYPH)
+                    img.set(x0 + 7 + i, y0 + 6 + i, GLYPH)
+                    img.set(x0 + 15 - i, y0 + 6 + i, GLYPH)
+                    img.set(x0 + 16 - i, y0 + 6 + i, GLYPH)
+    return img
+
+
+def button_bitmap():
+    w = BUTTON_LEFT + BUTTON_MIDW + BUTTON_RIGHT
+    img = Image(w, 4 * BUTTON_ROW, WHITE)
+    for row, colour in enumerate(BUTTON_ROWS):
+        y0 = row * BUTTON_ROW
+        img.rect(0, y0, w, BUTTON_ROW, colour)
+        for x in range(w):
+            img.set(x, y0, BUTTON_EDGE)
+            img.set(x, y0 + BUTTON_ROW - 1, BUTTON_EDGE)
+        for y in range(y0, y0 + BUTTON_ROW):
+            img.set(0, y, BUTTON_EDGE)
+            img.set(w - 1, y, BUTTON_EDGE)
+    return img
+
+
+def checkbox_bitmap():
+    img = Image(8 * CHECK_CELL, CHECK_CELL, WHITE)
+    for cell in range(8):
+        x0 = cell * CHECK_CELL
+        state = cell % 4  # 0 normal, 1 hover, 2 pressed, 3 disabled
+        fill = (CHECK_FILL, CHECK_FILL, CHECK_PRESSED_FILL, CHECK_DISABLED_FILL)[state]
+        border = CHECK_HOVER_BORDER if state == 1 else CHECK_BORDER
+        img.rect(x0, 0, CHECK_CELL, CHECK_CELL, fill)
+        img.frame(x0, 0, CHECK_CELL, CHECK_CELL, border)
+        if cell >= 4:
+            mark = (150, 150, 150) if state == 3 else CHECK_MARK
+            for i, (dx, dy) in enumerate([(3, 6), (4, 7), (5, 8), (6, 7), (7, 6), (8, 5), (9, 4)]):
+                img.set(x0 + dx, dy, mark)
+                img.set(x0 + dx, dy + 1, mark)
+    return img
+
+
+def res_ini():
+    def colour(c):
+        return "%d,%d,%d" % c
+
+    return "\n".join([
+        "[dialog]",
+        "title_left_width=%d" % TITLE_LEFT,
+        "title_mid_width=%d" % TITLE_MIDW,
+        "title_right_width=%d" % TITLE_RIGHT,
+        "corner_width=8",
+        "system_button_top=%d" % ((TITLE_HEIGHT - CELL) // 2),
+        "title_text_top=8",
+        "title_text_color=" + colour(TITLE_TEXT),
+        "background_color=" + colour(BACKGROUND),
+        "",
+        "[button]",
+        "button_left_width=%d" % BUTTON_LEFT,
+        "button_mid_width=%d" % BUTTON_MIDW,
+        "button_right_width=%d" % BUTTON_RIGHT,
+        "button_center_text=1",
+        "button_normal_color=0,0,0",
+        "button_active_color=0,60,160",
+        "button_push_color=0,0,0",
+        "button_disabled_color=140,140,140",
+        "",
+        "[checkbox]",
+        "checkbox_text_color=30,30,30",
+        "",
+        "[edit]",
+        "edit_up_color=240,189,136",
+        "edit_mid_color=243,204,163",
+        "edit_down_color=250,229,207",
+        "edit_hover_up_color=250,147,147",
+        "edit_hover_mid_color=252,184,184",
+        "edit_hover_down_color=252,215,215",
+        "edit_background_normal_color=255,255,255",
+        "edit_background_hover_color=252,239,226",
+        "edit_background_disable_color=233,233,233",
+        "",
+    ])
+
+
+def make_skin(folder):
+    write_bmp(os.path.join(folder, "dialog-title.bmp"), title_bitmap())
+    write_bmp(os.path.join(folder, "dialog-sysbutton.bmp"), sysbutton_bitmap())
+    side = Image(2 * SIDE, 2, BORDER)
+    write_bmp(os.path.join(folder, "left-right-border.bmp"), side)
+    bottom = Image(2 * SIDE + 1, BOTTOM, BORDER)
+    write_bmp(os.path.join(folder, "bottom-border.bmp"), bottom)
+    write_bmp(os.path.join(folder, "button.bmp"), button_bitmap())
+    write_bmp(os.path.join(folder, "checkbox.bmp"), checkbox_bitmap())
+    write_file(os.path.join(folder, "res.ini"), res_ini().encode("utf-8"))
+
+
+# ---------------------------------------------------------------- pictures
+
+def ring_frames(size, dots, dot_radius, ring_radius, delay):
+    """A ring of grey dots with one dark dot walking round it: the first
+    frame draws the whole ring; each later frame draws one dot and is
+    disposed of by restoring what was under it (3) or, every third frame, by
+    clearing to the background (2)."""
+    import math
+    palette = [WHITE, (200, 200, 200), (24, 64, 140), (0, 0, 0)]
+    transparent = 3
+    base = Image(size, size, WHITE)
+    centres = []
+    for i in range(dots):
+        a = 2 * math.pi * i / dots
+        cx = size / 2 + ring_radius * math.cos(a)
+        cy = size / 2 + ring_radius * math.sin(a)
+        centres.append((cx, cy))
+        base.disc(cx, cy, dot_radius, palette[1])
+    frames = [{
+        "left": 0, "top": 0, "w": size, "h": size, "delay": delay, "disposal": 1, "transparent": None,
+        "indices": [palette.index(tuple(base.get(x, y)[:3])) for y in range(size) for x in range(size)],
+    }]
+    box = int(2 * dot_radius + 2)
+    for i, (cx, cy) in enumerate(centres):
+        left, top = int(cx - box / 2), int(cy - box / 2)
+        left = max(0, min(size - box, left))
+        top = max(0, min(size - box, top))
+        dot = Image(box, box, (0, 0, 0))
+        dot.disc(cx - left, cy - top, dot_radius, palette[2])
+        indices = []
+        for y in range(box):
+            for x in range(box):
+                c = dot.get(x, y)[:3]
+                indices.append(2 if c == palette[2] else transparent)
+        frames.append({
+            "left": left, "top": top, "w": box, "h": box, "delay": delay,
+            "disposal": 2 if i % 3 == 2 else 3, "transparent": transparent, "indices": indices,
+        })
+    return palette, frames
+
+
+def make_pictures(res):
+    palette, frames = ring_frames(48, 8, 4.5, 16, 10)
+    write_gif(os.path.join(res, "gif", "225.gif"), 48, 48, palette, 0, frames)
+    palette, frames = ring_frames(16, 4, 2.0, 5, 12)
+    write_gif(os.path.join(res, "gif", "160.gif"), 16, 16, palette, 0, frames)
+    palette, frames = ring_frames(32, 6, 3.5, 10, 8)
+    write_gif(os.path.join(res, "gif", "146.gif"), 32, 32, palette, 0, frames)
+
+    banner = Image(300, 60, WHITE)
+    for y in range(60):
+        for x in range(300):
+            banner.set(x, y, (40 + x * 60 // 300, 90 + y, 170 + y))
+    for x in range(20, 280):
+        banner.set(x, 44, WHITE)
+    write_bmp(os.path.join(res, "bitmap", "243.bmp"), banner)
+
+    clear = (0, 0, 0, 0)
+    plus = Image(16, 16, clear)
+    plus.disc(8, 8, 7.5, (40, 150, 60, 255))
+    plus.rect(4, 7, 8, 2, (255, 255, 255, 255))
+    plus.rect(7, 4, 2, 8, (255, 255, 255, 255))
+    write_png(os.path.join(res, "icon", "149.png"), plus)
+    grey = Image(16, 16, clear)
+    grey.disc(8, 8, 7.5, (150, 150, 150, 255))
+    grey.rect(4, 7, 8, 2, (235, 235, 235, 255))
+    grey.rect(7, 4, 2, 8, (235, 235, 235, 255))
+    write_png(os.path.join(res, "icon", "150.png"), grey)
+    test = Image(16, 16, clear)
+    test.disc(8, 8, 7.5, (30, 100, 200, 255))
+    test.disc(8, 8, 4.5, (255, 255, 255, 255))
+    test.disc(8, 8, 2.5, (30, 100, 200, 255))
+    write_png(os.path.join(res, "icon", "159.png"), test)
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.stderr.write(__doc__)
+        return 2
+    program = sys.argv[1]
+    make_skin(os.path.join(program, "skins", "default"))
+    make_pictures(os.path.join(program, "res"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
