@@ -288,8 +288,13 @@ bool CS45CLient::Socks5Handshake(int s, int command, uint32_t* boundAddress, uin
         return false;
     }
     if (head[0] != 0x05 || head[1] != 0x00) {
+        // The reply table's rows are kept as they are; the other texts are translated.
         const char* text = head[0] == 0x05 && head[1] <= 8 ? GetSocksReplyText(head[1]) : nullptr;
-        SetUpstreamText(text ? text : kTextProxyFailed);
+        if (text) {
+            upstreamText_ = text;
+        } else {
+            SetUpstreamText(kTextProxyFailed);
+        }
         return false;
     }
     unsigned char rest[258];

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "foundation/private_heap.h"
+#include "foundation/translate.h"
 #include "nodes/node_mgr.h"
 #include "proxy/local_proxy_settings.h"
 #include "proxy/service_stop.h"
@@ -58,7 +59,7 @@ void CSocksClient::SetTestTargets(const std::wstring& testHost, const std::wstri
 }
 
 void CSocksClient::SetUpstreamText(const char* message) {
-    upstreamText_ = message;
+    upstreamText_ = Translate(message);
 }
 
 void CSocksClient::CountReceived(int bytes) {
