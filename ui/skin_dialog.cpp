@@ -71,6 +71,7 @@ CSkinDialog::CSkinDialog(wxWindow* parent, wxWindowID id, const wxString& title,
         Bind(wxEVT_LEFT_UP, &CSkinDialog::OnLeftUp, this);
         Bind(wxEVT_LEFT_DCLICK, &CSkinDialog::OnLeftDClick, this);
         Bind(wxEVT_MOTION, &CSkinDialog::OnMotion, this);
+        Bind(wxEVT_ENTER_WINDOW, &CSkinDialog::OnMotion, this);
         Bind(wxEVT_LEAVE_WINDOW, &CSkinDialog::OnLeave, this);
         Bind(wxEVT_MOUSE_CAPTURE_LOST, &CSkinDialog::OnCaptureLost, this);
     }

@@ -3,6 +3,8 @@
 // unskinned dialog.
 #include <wx/panel.h>
 
+#include <memory>
+
 #include "tests/e2e/gallery/program/gallery.h"
 #include "ui/button_vorn.h"
 #include "ui/dialog_loading_page.h"
@@ -45,7 +47,7 @@ GALLERY_SCENE(skinned) {
     auto* button = new CSkinButton(p, wxID_ANY, "Connect", wxPoint(10, 10), wxSize(90, 26));
     auto* disabled = new CSkinButton(p, wxID_ANY, "Disabled", wxPoint(110, 10), wxSize(90, 26));
     disabled->Enable(false);
-    auto* clicks = new int(0);
+    auto clicks = std::make_shared<int>(0);
     button->Bind(wxEVT_BUTTON, [clicks](wxCommandEvent&) { ++*clicks; });
     registry.Add("button.normal", button, [button, clicks] {
         return Flag("hover", button->IsHovered()) + " " + Flag("pushed", button->IsPushed()) +

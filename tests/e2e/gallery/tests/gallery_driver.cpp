@@ -103,11 +103,7 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
 }
 
 Gallery::Gallery(const std::vector<std::string>& scenes) {
-    const char* built = std::getenv("CENDROW_PROGRAM_DIR");
-    if (!built) {
-        ADD_FAILURE() << "CENDROW_PROGRAM_DIR is not set";
-        return;
-    }
+    const char* built = GALLERY_PROGRAM_DIR;
     for (const char* folder : {"skins", "res"}) {
         std::filesystem::copy(std::filesystem::path(built) / folder, program_.path() / folder,
                               std::filesystem::copy_options::recursive);
@@ -127,6 +123,12 @@ Gallery::Gallery(const std::vector<std::string>& scenes) {
     }
     pid_ = fork();
     if (pid_ == 0) {
+        // A fixed theme, language and font setting, so that pixels are the
+        // same on every machine; no accessibility bus on the virtual display.
+        setenv("GTK_THEME", "Adwaita", 1);
+        setenv("LANG", "C.UTF-8", 1);
+        setenv("NO_AT_BRIDGE", "1", 1);
+        setenv("LSAN_OPTIONS", "suppressions=" GALLERY_LSAN_SUPPRESSIONS ":print_suppressions=0", 1);
         dup2(toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
         std::vector<char*> argv;
