@@ -160,6 +160,16 @@ int CIni::WriteBool(const wchar_t* section, const wchar_t* key, int flag) const 
     return WriteString(section, key, flag ? L"1" : L"0");
 }
 
+int CIni::WriteSectionFile(const wchar_t* section,
+                           const std::vector<std::pair<std::wstring, std::wstring>>& values) const {
+    if (!section || path_.empty()) return 0;
+    std::vector<std::pair<std::string, std::string>> narrow;
+    narrow.reserve(values.size());
+    for (const auto& [key, value] : values)
+        narrow.emplace_back(WideToUtf8String(key), WideToUtf8String(value));
+    return IniWriteSectionFile(path_, WideToUtf8String(section), narrow) ? 1 : 0;
+}
+
 CIniNembril::CIniNembril(const std::filesystem::path& programFolder, const std::filesystem::path& fileName) {
     if (!programFolder.empty() && !fileName.empty()) SetPathName(programFolder / "config" / fileName);
 }

@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 // A default that no stored value equals: reading it back means the key is missing.
 inline constexpr const wchar_t* kIniSentinel = L"{63788286-AE30-4D6B-95DF-3B451C1C79F9}";
@@ -52,6 +54,11 @@ public:
     int WriteInt(const wchar_t* section, const wchar_t* key, int value, int base = 10) const;
     int WriteUInt(const wchar_t* section, const wchar_t* key, unsigned int value, int base = 10) const;
     int WriteBool(const wchar_t* section, const wchar_t* key, int flag) const;
+    // Saving by rewriting: replaces the whole file, in one atomic write, by
+    // one holding `section` with `values` as its keys in order. 1, or 0 when
+    // the file could not be written (it is then left as it was).
+    int WriteSectionFile(const wchar_t* section,
+                         const std::vector<std::pair<std::wstring, std::wstring>>& values) const;
 
 private:
     std::filesystem::path path_;

@@ -11,7 +11,6 @@
 #include "foundation/ini.h"
 #include "foundation/text_convert.h"
 #include "platform/atomic_file.h"
-#include "platform/ini_file.h"
 
 namespace {
 
@@ -23,12 +22,12 @@ std::wstring NumberedKey(const wchar_t* name, int n) {
 }
 
 // UTF-8 text as the file keeps it (ill-formed sequences become U+FFFD).
-std::string FileText(const std::string& utf8) {
-    return WideToUtf8String(Utf8ToWideString(utf8));
+std::wstring FileText(const std::string& utf8) {
+    return Utf8ToWideString(utf8);
 }
 
-std::string EncodedText(const std::string& bytes) {
-    return Base64Encode(bytes.data(), bytes.size());
+std::wstring EncodedText(const std::string& bytes) {
+    return Utf8ToWideString(Base64Encode(bytes.data(), bytes.size()));
 }
 
 void CopyUpdateProxy(SubscriptionGroup& group, const CNodeInfo* node) {
@@ -104,25 +103,27 @@ bool ReadRecord(const CIni& ini, int n, SubscriptionGroup& g) {
     return true;
 }
 
-void AppendRecord(std::vector<std::pair<std::string, std::string>>& out, const SubscriptionGroup& g, int n) {
-    auto put = [&](const char* name, std::string value) {
-        out.emplace_back(name + std::to_string(n), std::move(value));
+void AppendRecord(std::vector<std::pair<std::wstring, std::wstring>>& out, const SubscriptionGroup& g,
+                  int n) {
+    auto put = [&](const wchar_t* name, std::wstring value) {
+        out.emplace_back(NumberedKey(name, n), std::move(value));
     };
-    put("groupname", WideToUtf8String(g.groupName));
-    put("url", WideToUtf8String(g.url));
-    put("recently_updated", std::to_string(static_cast<uint32_t>(g.recentlyUpdated)));
-    put("frequency", std::to_string(g.frequency));
-    put("default_params_of_obfs", WideToUtf8String(g.defaultObfsParams));
-    put("p_type", std::to_string(g.proxyType));
-    put("p_server", FileText(g.proxyServer));
-    put("p_server_port", std::to_string(g.proxyPort));
-    put("p_username", FileText(g.proxyUser));
-    put("p_password", EncodedText(g.proxyPassword));
-    put("p_protocol", FileText(g.proxyProtocol));
-    put("p_protocolparam", EncodedText(g.proxyProtocolParam));
-    put("p_obfs", FileText(g.proxyObfs));
-    put("p_obfsparam", EncodedText(g.proxyObfsParam));
-    put("p_method", FileText(g.proxyMethod));
+    auto number = [](auto value) { return std::to_wstring(value); };
+    put(L"groupname", g.groupName);
+    put(L"url", g.url);
+    put(L"recently_updated", number(static_cast<uint32_t>(g.recentlyUpdated)));
+    put(L"frequency", number(g.frequency));
+    put(L"default_params_of_obfs", g.defaultObfsParams);
+    put(L"p_type", number(g.proxyType));
+    put(L"p_server", FileText(g.proxyServer));
+    put(L"p_server_port", number(g.proxyPort));
+    put(L"p_username", FileText(g.proxyUser));
+    put(L"p_password", EncodedText(g.proxyPassword));
+    put(L"p_protocol", FileText(g.proxyProtocol));
+    put(L"p_protocolparam", EncodedText(g.proxyProtocolParam));
+    put(L"p_obfs", FileText(g.proxyObfs));
+    put(L"p_obfsparam", EncodedText(g.proxyObfsParam));
+    put(L"p_method", FileText(g.proxyMethod));
 }
 
 }  // namespace
@@ -183,10 +184,10 @@ int CSubscriptionStore::Save() {
         std::filesystem::remove(file, ec);
         written = !ec;
     } else {
-        std::vector<std::pair<std::string, std::string>> values;
+        std::vector<std::pair<std::wstring, std::wstring>> values;
         int n = 0;
         for (const auto& g : groups_) AppendRecord(values, *g, ++n);
-        written = IniWriteSectionFile(file, WideToUtf8String(kSection), values);
+        written = CIni(file).WriteSectionFile(kSection, values) == 1;
     }
     if (!written) return 0;
     syncedFile_ = file;

@@ -185,6 +185,7 @@ bool ParseLink(const nlmsghdr* nlh, RtnlLink* link) {
     *link = RtnlLink{};
     link->index = static_cast<uint32_t>(ifi->ifi_index);
     link->flags = ifi->ifi_flags;
+    link->type = ifi->ifi_type;
     ForEachMessageAttr(nlh, sizeof(ifinfomsg), [link](const nlattr* attr) {
         switch (mnl_attr_get_type(attr)) {
             case IFLA_IFNAME:

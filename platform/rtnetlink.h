@@ -58,6 +58,7 @@ struct RtnlLink {
     uint32_t flags = 0;     // IFF_*
     uint8_t operstate = 0;  // IF_OPER_*
     uint32_t mtu = 0;
+    uint16_t type = 0;  // ARPHRD_* (1 Ethernet, 65534 none as on TUN devices)
 };
 
 // The outcome of one request: 0 or a positive errno, and the kernel's text.

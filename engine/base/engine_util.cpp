@@ -1,6 +1,5 @@
 #include "engine/base/engine_util.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,9 +66,4 @@ uint8_t* Engine_ReadPasswordFile(const char* path, size_t* out_len) {
     std::fclose(f);
     std::free(buf);
     return nullptr;
-}
-
-int UdpGw_PacketMtu(int udp_mtu) {
-    if (udp_mtu < 0 || udp_mtu > INT_MAX - 21) return -1;
-    return udp_mtu + 21;
 }

@@ -5,7 +5,6 @@
 #include <new>
 
 #include "engine/base/blog.h"
-#include "engine/base/engine_util.h"
 
 #define BLOG_CURRENT_CHANNEL BLOG_CHANNEL_UdpGwClient
 

@@ -1,6 +1,13 @@
 #include "engine/socksclient/udpgw_proto.h"
 
+#include <climits>
 #include <cstring>
+
+int UdpGw_PacketMtu(int udp_mtu) {
+    constexpr int kOverhead = UDPGW_HEADER_LEN + UDPGW_IPV6_ADDR_LEN;
+    if (udp_mtu < 0 || udp_mtu > INT_MAX - kOverhead) return -1;
+    return udp_mtu + kOverhead;
+}
 
 int UdpGw_WriteHeader(uint8_t* out, uint8_t flags, uint16_t conid, const BAddr* addr) {
     bool v6 = addr->type == BADDR_TYPE_IPV6;

@@ -21,6 +21,10 @@ enum {
 #define UDPGW_IPV4_ADDR_LEN 6  // address and port
 #define UDPGW_IPV6_ADDR_LEN 18
 
+// Largest udpgw packet for a UDP MTU: the MTU behind the header and an IPv6
+// address with port (21 bytes); -1 for a negative MTU or on overflow.
+int UdpGw_PacketMtu(int udp_mtu);
+
 struct UdpGwHeader {
     uint8_t flags;
     uint16_t conid;  // host order once parsed

@@ -170,7 +170,7 @@ pbuf* ip_reassemble(pbuf* p) {
         }
         std::memset(ipr, 0, sizeof(*ipr));
         std::memcpy(&ipr->iphdr, fraghdr, IP_HLEN);
-        ipr->timer = 3;
+        ipr->timer = IP_REASS_MAXAGE;
         ipr->next = reassdatagrams;
         reassdatagrams = ipr;
     } else if (start == 0 && (ntohs(ipr->iphdr._offset) & IP_OFFMASK) != 0) {

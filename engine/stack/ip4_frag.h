@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "engine/stack/ip4.h"
+#include "engine/stack/opt.h"
 
-#define IP_REASS_MAX_PBUFS 10
 #define IP_REASS_FLAG_LASTFRAG 0x01
 
 // One datagram being reassembled.

@@ -93,7 +93,7 @@ pbuf* ip6_reass(pbuf* p, uint16_t hdr_off, uint16_t nexth_off) {
         ipr->src = src;
         ipr->dest = dest;
         ipr->identification = id;
-        ipr->timer = 3;
+        ipr->timer = IP_REASS_MAXAGE;
         ipr->next = reassdatagrams;
         reassdatagrams = ipr;
     }

@@ -4,9 +4,8 @@
 #include <cstdint>
 
 #include "engine/stack/ip_addr.h"
+#include "engine/stack/opt.h"
 #include "engine/stack/pbuf.h"
-
-#define IP6_REASS_MAX_PBUFS 10
 
 struct ip6_reass_frag {
     pbuf* p;         // payload at the fragment's IPv6 header

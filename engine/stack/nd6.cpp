@@ -259,154 +259,186 @@ void CountDown(nd6_neighbor_cache_entry& e, uint8_t then) {
     }
 }
 
+// A neighbour advertisement: the neighbour's link-layer address and its
+// reachability; packets queued for it leave now. One sent to a multicast
+// address for an address of ours means another node uses it.
+void NaInput(netif* inp, const uint8_t* m, uint16_t len) {
+    if (len < 24) return;
+    const ip6_addr_t dest = ip_data.current_iphdr_dest.ip6;
+    ip6_addr_t target = ReadAddr(m + 8);
+    if (ip6_addr_ismulticast(&dest)) {
+        int a = netif_ip6_addr_index(inp, &target, false);
+        if (a >= 0) {
+            inp->ip6_addr_state[a] = IP6_ADDR_INVALID;  // someone else uses it
+            return;
+        }
+    }
+    int i = FindNeighbor(&target);
+    if (i < 0) return;
+    const uint8_t* ll = LinkLayerOption(m, len, 24, ND6_OPT_TLLA);
+    if (ll != nullptr && (m[4] & (ND6_FLAG_SOLICITED | ND6_FLAG_OVERRIDE))) {
+        std::memcpy(neighbor_cache[i].lladdr, ll, 6);
+    }
+    neighbor_cache[i].state = ND6_REACHABLE;
+    neighbor_cache[i].counter = reachable_time;
+    SendQueued(i);
+}
+
+// A neighbour solicitation for one of our addresses: answered with an
+// advertisement, and the asker enters the cache. One from the unspecified
+// address is another node's duplicate-address detection.
+void NsInput(netif* inp, const uint8_t* m, uint16_t len) {
+    if (len < 24) return;
+    const ip6_addr_t src = ip_data.current_iphdr_src.ip6;
+    ip6_addr_t target = ReadAddr(m + 8);
+    int a = -1;
+    for (int k = 0; k < LWIP_IPV6_NUM_ADDRESSES; ++k) {
+        uint8_t st = inp->ip6_addr_state[k];
+        if ((ip6_addr_isvalid(st) || (ip6_addr_istentative(st) && ip6_addr_isany(&src))) &&
+            ip6_addr_cmp(&inp->ip6_addr[k], &target)) {
+            a = k;
+            break;
+        }
+    }
+    if (a < 0) {
+        // Another node claims our tentative address.
+        int t = netif_ip6_addr_index(inp, &target, false);
+        if (t >= 0 && ip6_addr_istentative(inp->ip6_addr_state[t])) inp->ip6_addr_state[t] = IP6_ADDR_INVALID;
+        return;
+    }
+    if (ip6_addr_isany(&src)) {
+        // Duplicate-address detection by another node: it must not use the address.
+        ip6_addr_t all = ip6_addr_make(0xff020000U, 0, 0, 1);
+        SendNa(inp, &inp->ip6_addr[a], ND6_FLAG_OVERRIDE, &all);
+        if (ip6_addr_istentative(inp->ip6_addr_state[a])) inp->ip6_addr_state[a] = IP6_ADDR_INVALID;
+        return;
+    }
+    int i = FindOrAddNeighbor(&src, inp, ND6_DELAY, 0);
+    if (i < 0) return;
+    const uint8_t* ll = LinkLayerOption(m, len, 24, ND6_OPT_SLLA);
+    if (ll != nullptr) std::memcpy(neighbor_cache[i].lladdr, ll, 6);
+    neighbor_cache[i].state = ND6_DELAY;
+    neighbor_cache[i].counter = LWIP_ND6_DELAY_FIRST_PROBE_TIME;
+    ip6_addr_t answer = target;
+    SendNa(inp, &answer, ND6_FLAG_SOLICITED | ND6_FLAG_OVERRIDE, &src);
+}
+
+// A prefix option of a router advertisement: the on-link prefix is kept (or
+// refreshed) with its valid lifetime.
+void RaPrefixOption(netif* inp, const uint8_t* o) {
+    ip6_addr_t prefix = ReadAddr(o + 16);
+    uint32_t valid = Read32(o + 4);
+    int slot = -1;
+    for (int k = 0; k < LWIP_ND6_NUM_PREFIXES; ++k) {
+        if (prefix_list[k].netif == inp && ip6_addr_netcmp(&prefix_list[k].prefix, &prefix)) slot = k;
+    }
+    for (int k = 0; k < LWIP_ND6_NUM_PREFIXES && slot < 0; ++k) {
+        if (prefix_list[k].netif == nullptr) slot = k;
+    }
+    if (slot >= 0) {
+        prefix_list[slot].prefix = prefix;
+        prefix_list[slot].netif = inp;
+        prefix_list[slot].invalidation_timer = valid;
+    }
+}
+
+// A router advertisement: the router (added when new), its lifetime and
+// flags, the link's timers, then its options: its link-layer address, on-link
+// prefixes and the link MTU.
+void RaInput(netif* inp, const uint8_t* m, uint16_t len) {
+    if (len < 16) return;
+    const ip6_addr_t src = ip_data.current_iphdr_src.ip6;
+    int r = FindRouter(&src);
+    if (r < 0) {
+        int i = FindOrAddNeighbor(&src, inp, ND6_INCOMPLETE, 0);
+        if (i < 0) return;
+        for (int k = 0; k < LWIP_ND6_NUM_ROUTERS && r < 0; ++k) {
+            if (default_router_list[k].neighbor_entry == nullptr) r = k;
+        }
+        if (r < 0) return;
+        default_router_list[r].neighbor_entry = &neighbor_cache[i];
+        neighbor_cache[i].isrouter = 1;
+    }
+    default_router_list[r].invalidation_timer = static_cast<uint32_t>((m[6] << 8) | m[7]);
+    default_router_list[r].flags = m[5];
+    // Zero leaves the link's timer as it is.
+    if (Read32(m + 8) != 0) reachable_time = Read32(m + 8);
+    if (Read32(m + 12) != 0) retrans_timer = Read32(m + 12);
+    nd6_neighbor_cache_entry* ne = default_router_list[r].neighbor_entry;
+    ForEachOption(m, len, 16, [&](uint8_t type, const uint8_t* o, uint16_t olen) {
+        if (type == ND6_OPT_SLLA) {
+            std::memcpy(ne->lladdr, o + 2, 6);
+            if (ne->state == ND6_INCOMPLETE) {
+                ne->state = ND6_REACHABLE;
+                ne->counter = reachable_time;
+                SendQueued(static_cast<int>(ne - neighbor_cache));
+            }
+        } else if (type == ND6_OPT_PREFIX && olen >= 32 && (o[3] & ND6_RA_FLAG_ONLINK)) {
+            RaPrefixOption(inp, o);
+        } else if (type == ND6_OPT_MTU && olen >= 8) {
+            uint32_t mtu = Read32(o + 4);
+            if (mtu >= IP6_MIN_MTU && mtu <= 0xffff) inp->mtu = static_cast<uint16_t>(mtu);
+        }
+    });
+}
+
+// A redirect: traffic for the destination goes to the target from now on;
+// with the target's link-layer address the target enters the cache.
+void RedirectInput(netif* inp, const uint8_t* m, uint16_t len) {
+    if (len < 40) return;
+    ip6_addr_t target = ReadAddr(m + 8), destination = ReadAddr(m + 24);
+    int d = FindDestination(&destination);
+    if (d < 0) return;
+    destination_cache[d].next_hop_addr = target;
+    const uint8_t* ll = LinkLayerOption(m, len, 40, ND6_OPT_TLLA);
+    if (ll == nullptr) return;
+    int i = FindOrAddNeighbor(&target, inp, ND6_STALE, 0);
+    if (i < 0) return;
+    std::memcpy(neighbor_cache[i].lladdr, ll, 6);
+    if (neighbor_cache[i].state == ND6_INCOMPLETE) {
+        neighbor_cache[i].state = ND6_STALE;
+        neighbor_cache[i].counter = 0;
+        SendQueued(i);
+    }
+}
+
+// A packet-too-big report: the path MTU toward the quoted packet's destination.
+void PacketTooBigInput(const uint8_t* m, uint16_t len) {
+    if (len < 8 + IP6_HLEN) return;
+    ip6_addr_t target = ReadAddr(m + 8 + 24);
+    int d = FindDestination(&target);
+    if (d < 0) return;
+    // IPv6 links carry at least 1280 bytes; a smaller report is not believed.
+    uint32_t mtu = Read32(m + 4);
+    if (mtu < IP6_MIN_MTU) mtu = IP6_MIN_MTU;
+    destination_cache[d].pmtu = static_cast<uint16_t>(mtu > 0xffff ? 0xffff : mtu);
+}
+
 }  // namespace
 
 void nd6_input(pbuf* p, netif* inp) {
     uint8_t m[ND6_MSG_MAX];
     uint16_t len = pbuf_copy_partial(p, m, sizeof(m), 0);
     pbuf_free(p);
-    const ip6_addr_t src = ip_data.current_iphdr_src.ip6;
-    const ip6_addr_t dest = ip_data.current_iphdr_dest.ip6;
     switch (m[0]) {
-        case ICMP6_TYPE_NA: {
-            if (len < 24) return;
-            ip6_addr_t target = ReadAddr(m + 8);
-            if (ip6_addr_ismulticast(&dest)) {
-                int a = netif_ip6_addr_index(inp, &target, false);
-                if (a >= 0) {
-                    inp->ip6_addr_state[a] = IP6_ADDR_INVALID;  // someone else uses it
-                    return;
-                }
-            }
-            int i = FindNeighbor(&target);
-            if (i < 0) return;
-            const uint8_t* ll = LinkLayerOption(m, len, 24, ND6_OPT_TLLA);
-            if (ll != nullptr && (m[4] & (ND6_FLAG_SOLICITED | ND6_FLAG_OVERRIDE))) {
-                std::memcpy(neighbor_cache[i].lladdr, ll, 6);
-            }
-            neighbor_cache[i].state = ND6_REACHABLE;
-            neighbor_cache[i].counter = reachable_time;
-            SendQueued(i);
+        case ICMP6_TYPE_NA:
+            NaInput(inp, m, len);
             return;
-        }
-        case ICMP6_TYPE_NS: {
-            if (len < 24) return;
-            ip6_addr_t target = ReadAddr(m + 8);
-            int a = -1;
-            for (int k = 0; k < LWIP_IPV6_NUM_ADDRESSES; ++k) {
-                uint8_t st = inp->ip6_addr_state[k];
-                if ((ip6_addr_isvalid(st) || (ip6_addr_istentative(st) && ip6_addr_isany(&src))) &&
-                    ip6_addr_cmp(&inp->ip6_addr[k], &target)) {
-                    a = k;
-                    break;
-                }
-            }
-            if (a < 0) {
-                // Another node claims our tentative address.
-                int t = netif_ip6_addr_index(inp, &target, false);
-                if (t >= 0 && ip6_addr_istentative(inp->ip6_addr_state[t]))
-                    inp->ip6_addr_state[t] = IP6_ADDR_INVALID;
-                return;
-            }
-            if (ip6_addr_isany(&src)) {
-                // Duplicate-address detection by another node: it must not use the address.
-                ip6_addr_t all = ip6_addr_make(0xff020000U, 0, 0, 1);
-                SendNa(inp, &inp->ip6_addr[a], ND6_FLAG_OVERRIDE, &all);
-                if (ip6_addr_istentative(inp->ip6_addr_state[a])) inp->ip6_addr_state[a] = IP6_ADDR_INVALID;
-                return;
-            }
-            int i = FindOrAddNeighbor(&src, inp, ND6_DELAY, 0);
-            if (i < 0) return;
-            const uint8_t* ll = LinkLayerOption(m, len, 24, ND6_OPT_SLLA);
-            if (ll != nullptr) std::memcpy(neighbor_cache[i].lladdr, ll, 6);
-            neighbor_cache[i].state = ND6_DELAY;
-            neighbor_cache[i].counter = LWIP_ND6_DELAY_FIRST_PROBE_TIME;
-            ip6_addr_t answer = target;
-            SendNa(inp, &answer, ND6_FLAG_SOLICITED | ND6_FLAG_OVERRIDE, &src);
+        case ICMP6_TYPE_NS:
+            NsInput(inp, m, len);
             return;
-        }
-        case ICMP6_TYPE_RA: {
-            if (len < 16) return;
-            int r = FindRouter(&src);
-            if (r < 0) {
-                int i = FindOrAddNeighbor(&src, inp, ND6_INCOMPLETE, 0);
-                if (i < 0) return;
-                for (int k = 0; k < LWIP_ND6_NUM_ROUTERS && r < 0; ++k) {
-                    if (default_router_list[k].neighbor_entry == nullptr) r = k;
-                }
-                if (r < 0) return;
-                default_router_list[r].neighbor_entry = &neighbor_cache[i];
-                neighbor_cache[i].isrouter = 1;
-            }
-            default_router_list[r].invalidation_timer = static_cast<uint32_t>((m[6] << 8) | m[7]);
-            default_router_list[r].flags = m[5];
-            if (Read32(m + 8) != 0) reachable_time = Read32(m + 8);
-            if (Read32(m + 12) != 0) retrans_timer = Read32(m + 12);
-            nd6_neighbor_cache_entry* ne = default_router_list[r].neighbor_entry;
-            ForEachOption(m, len, 16, [&](uint8_t type, const uint8_t* o, uint16_t olen) {
-                if (type == ND6_OPT_SLLA) {
-                    std::memcpy(ne->lladdr, o + 2, 6);
-                    if (ne->state == ND6_INCOMPLETE) {
-                        ne->state = ND6_REACHABLE;
-                        ne->counter = reachable_time;
-                        SendQueued(static_cast<int>(ne - neighbor_cache));
-                    }
-                } else if (type == ND6_OPT_PREFIX && olen >= 32 && (o[3] & ND6_RA_FLAG_ONLINK)) {
-                    ip6_addr_t prefix = ReadAddr(o + 16);
-                    uint32_t valid = Read32(o + 4);
-                    int slot = -1;
-                    for (int k = 0; k < LWIP_ND6_NUM_PREFIXES; ++k) {
-                        if (prefix_list[k].netif == inp && ip6_addr_netcmp(&prefix_list[k].prefix, &prefix))
-                            slot = k;
-                    }
-                    for (int k = 0; k < LWIP_ND6_NUM_PREFIXES && slot < 0; ++k) {
-                        if (prefix_list[k].netif == nullptr) slot = k;
-                    }
-                    if (slot >= 0) {
-                        prefix_list[slot].prefix = prefix;
-                        prefix_list[slot].netif = inp;
-                        prefix_list[slot].invalidation_timer = valid;
-                    }
-                } else if (type == ND6_OPT_MTU && olen >= 8) {
-                    uint32_t mtu = Read32(o + 4);
-                    if (mtu >= IP6_MIN_MTU && mtu <= 0xffff) inp->mtu = static_cast<uint16_t>(mtu);
-                }
-            });
+        case ICMP6_TYPE_RA:
+            RaInput(inp, m, len);
             return;
-        }
-        case ICMP6_TYPE_RD: {
-            if (len < 40) return;
-            ip6_addr_t target = ReadAddr(m + 8), destination = ReadAddr(m + 24);
-            int d = FindDestination(&destination);
-            if (d < 0) return;
-            destination_cache[d].next_hop_addr = target;
-            const uint8_t* ll = LinkLayerOption(m, len, 40, ND6_OPT_TLLA);
-            if (ll == nullptr) return;
-            int i = FindOrAddNeighbor(&target, inp, ND6_STALE, 0);
-            if (i < 0) return;
-            std::memcpy(neighbor_cache[i].lladdr, ll, 6);
-            if (neighbor_cache[i].state == ND6_INCOMPLETE) {
-                neighbor_cache[i].state = ND6_STALE;
-                neighbor_cache[i].counter = 0;
-                SendQueued(i);
-            }
+        case ICMP6_TYPE_RD:
+            RedirectInput(inp, m, len);
             return;
-        }
-        case ICMP6_TYPE_PTB: {
-            if (len < 8 + IP6_HLEN) return;
-            ip6_addr_t target = ReadAddr(m + 8 + 24);
-            int d = FindDestination(&target);
-            if (d < 0) return;
-            // IPv6 links carry at least 1280 bytes; a smaller report is not believed.
-            uint32_t mtu = Read32(m + 4);
-            if (mtu < IP6_MIN_MTU) mtu = IP6_MIN_MTU;
-            destination_cache[d].pmtu = static_cast<uint16_t>(mtu > 0xffff ? 0xffff : mtu);
+        case ICMP6_TYPE_PTB:
+            PacketTooBigInput(m, len);
             return;
-        }
         default:
             return;
     }
-    (void)src;
 }
 
 void nd6_tmr() {

@@ -6,18 +6,8 @@
 
 #include "engine/stack/ip_addr.h"
 #include "engine/stack/netif.h"
+#include "engine/stack/opt.h"
 #include "engine/stack/pbuf.h"
-
-#define LWIP_ND6_NUM_NEIGHBORS 10
-#define LWIP_ND6_NUM_DESTINATIONS 10
-#define LWIP_ND6_NUM_ROUTERS 3
-#define LWIP_ND6_NUM_PREFIXES 5
-#define LWIP_ND6_MAX_MULTICAST_SOLICIT 3
-#define LWIP_ND6_MAX_UNICAST_SOLICIT 3
-#define LWIP_ND6_REACHABLE_TIME 30000
-#define LWIP_ND6_RETRANS_TIMER 1000
-#define LWIP_ND6_DELAY_FIRST_PROBE_TIME 5000
-#define ND6_TMR_INTERVAL 1000
 
 enum nd6_state : uint8_t {
     ND6_NO_ENTRY = 0,

@@ -296,9 +296,10 @@ tcp_pcb* tcp_alloc(uint8_t prio) {
     pcb->tos = 0;
     pcb->ttl = TCP_TTL;
     pcb->mss = TCP_DEFAULT_MSS;
-    pcb->rto = 6;
+    // No round trip measured yet: the estimate (mean 0, deviation) gives the initial timeout.
+    pcb->rto = TCP_INITIAL_RTO_TICKS;
     pcb->sa = 0;
-    pcb->sv = 6;
+    pcb->sv = TCP_INITIAL_RTO_TICKS;
     pcb->rtime = -1;
     pcb->cwnd = 1;
     uint32_t iss = tcp_next_iss();

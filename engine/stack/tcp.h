@@ -5,6 +5,7 @@
 
 #include "engine/stack/err.h"
 #include "engine/stack/ip_addr.h"
+#include "engine/stack/opt.h"
 #include "engine/stack/pbuf.h"
 
 enum tcp_state : uint8_t {
@@ -22,26 +23,6 @@ enum tcp_state : uint8_t {
 };
 
 const char* tcp_state_str(tcp_state s);
-
-// Fixed parameters.
-#define TCP_MSS 1460
-#define TCP_DEFAULT_MSS 536
-#define TCP_WND 5840
-#define TCP_WND_UPDATE_THRESHOLD 1460
-#define TCP_SND_BUF 16384
-#define TCP_SND_QUEUELEN 44
-#define TCP_TTL 255
-#define TCP_PRIO_NORMAL 64
-#define TCP_MAXRTX 12
-#define TCP_SYNMAXRTX 6
-#define TCP_MSL_TICKS 120  // 60 s in 500 ms ticks
-#define TCP_FIN_WAIT_TIMEOUT_TICKS 40
-#define TCP_SYN_RCVD_TIMEOUT_TICKS 40
-#define TCP_KEEPIDLE_DEFAULT 7200000U
-#define TCP_KEEPINTVL_DEFAULT 75000U
-#define TCP_KEEPCNT_DEFAULT 9U
-#define TCP_SLOW_INTERVAL 500
-#define TCP_FAST_INTERVAL 250
 
 // Control-block flags.
 #define TF_ACK_DELAY 0x01U

@@ -52,81 +52,174 @@ static err_t DeliverRecv(tcp_pcb* pcb, pbuf* p) {
     return ERR_OK;
 }
 
-void tcp_input(pbuf* p, netif* inp) {
+// Checks the segment and takes its header off, fields in host order; false
+// when it must be dropped.
+static bool TakeHeader(pbuf* p, netif* inp) {
     const bool isipv6 = ip_data.current_ip_isipv6;
     if (p->len < TCP_HLEN || DestIsBroadcastOrMulticast(inp) ||
         ipX_chksum_pseudo(isipv6, p, IP_PROTO_TCP, p->tot_len, &ip_data.current_iphdr_src,
                           &ip_data.current_iphdr_dest) != 0) {
-        pbuf_free(p);
-        return;
+        return false;
     }
     tcphdr = static_cast<tcp_hdr*>(p->payload);
     uint16_t hdrlen = static_cast<uint16_t>(TCPH_HDRLEN(tcphdr) * 4);
     // A data offset below 5 words would read the header from the data.
-    if (hdrlen < TCP_HLEN || pbuf_header(p, static_cast<int16_t>(-hdrlen))) {
-        pbuf_free(p);
-        return;
-    }
+    if (hdrlen < TCP_HLEN || pbuf_header(p, static_cast<int16_t>(-hdrlen))) return false;
     tcphdr->src = ntohs(tcphdr->src);
     tcphdr->dest = ntohs(tcphdr->dest);
     seqno = tcphdr->seqno = ntohl(tcphdr->seqno);
     ackno = tcphdr->ackno = ntohl(tcphdr->ackno);
     tcphdr->wnd = ntohs(tcphdr->wnd);
     flags = TCPH_FLAGS(tcphdr);
+    // SYN and FIN each take a sequence number of their own.
     tcplen = static_cast<uint16_t>(p->tot_len + ((flags & (TCP_FIN | TCP_SYN)) ? 1 : 0));
+    return true;
+}
 
+// The listener for a segment of no connection: one bound to its local
+// address and port first, else the first one bound to the interface. The
+// one found moves to the front of the list, where the next lookup starts.
+static tcp_pcb_listen* FindListener(netif* inp) {
+    const bool isipv6 = ip_data.current_ip_isipv6;
     const ipX_addr_t* local = &ip_data.current_iphdr_dest;
-    const ipX_addr_t* remote = &ip_data.current_iphdr_src;
-    tcp_pcb* pcb = tcp_lookup_active(isipv6, local, remote, tcphdr->dest, tcphdr->src);
-    if (pcb != nullptr) {
-        tcp_move_to_front(pcb);
-    } else {
-        tcp_pcb* tw = tcp_lookup_tw(isipv6, local, remote, tcphdr->dest, tcphdr->src);
-        if (tw != nullptr) {
-            tcp_timewait_input(tw);
-            pbuf_free(p);
-            return;
-        }
-        char ifname[3];
-        netif_full_name(inp, ifname);
-        tcp_pcb_listen* lpcb = nullptr;
-        tcp_pcb_listen* lpcb_prev = nullptr;
-        tcp_pcb_listen* by_if = nullptr;
-        tcp_pcb_listen* by_if_prev = nullptr;
-        for (tcp_pcb_listen *l = tcp_listen_pcbs, *prev = nullptr; l != nullptr; prev = l, l = l->next) {
-            if (!l->bound_to_netif) {
-                if (l->local_port == tcphdr->dest &&
-                    (l->accept_any_ip_version ||
-                     (l->isipv6 == isipv6 &&
-                      (ipX_addr_cmp(&l->local_ip, local) || ipX_addr_isany(isipv6, &l->local_ip))))) {
-                    lpcb = l;
-                    lpcb_prev = prev;
-                    break;
-                }
-            } else if (by_if == nullptr && l->isipv6 == isipv6 &&
-                       std::memcmp(l->local_netif, ifname, 3) == 0) {
-                by_if = l;
-                by_if_prev = prev;
+    char ifname[3];
+    netif_full_name(inp, ifname);
+    tcp_pcb_listen* lpcb = nullptr;
+    tcp_pcb_listen* lpcb_prev = nullptr;
+    tcp_pcb_listen* by_if = nullptr;
+    tcp_pcb_listen* by_if_prev = nullptr;
+    for (tcp_pcb_listen *l = tcp_listen_pcbs, *prev = nullptr; l != nullptr; prev = l, l = l->next) {
+        if (!l->bound_to_netif) {
+            if (l->local_port == tcphdr->dest &&
+                (l->accept_any_ip_version ||
+                 (l->isipv6 == isipv6 &&
+                  (ipX_addr_cmp(&l->local_ip, local) || ipX_addr_isany(isipv6, &l->local_ip))))) {
+                lpcb = l;
+                lpcb_prev = prev;
+                break;
             }
+        } else if (by_if == nullptr && l->isipv6 == isipv6 && std::memcmp(l->local_netif, ifname, 3) == 0) {
+            by_if = l;
+            by_if_prev = prev;
         }
-        if (lpcb == nullptr) {
-            lpcb = by_if;
-            lpcb_prev = by_if_prev;
+    }
+    if (lpcb == nullptr) {
+        lpcb = by_if;
+        lpcb_prev = by_if_prev;
+    }
+    if (lpcb != nullptr && lpcb_prev != nullptr) {
+        lpcb_prev->next = lpcb->next;
+        lpcb->next = tcp_listen_pcbs;
+        tcp_listen_pcbs = lpcb;
+    }
+    return lpcb;
+}
+
+// A segment for no open connection: a block in TIME_WAIT, a listener, or
+// else a reset in answer (never to a reset). Frees the segment.
+static void InputWithoutConnection(pbuf* p, netif* inp) {
+    const bool isipv6 = ip_data.current_ip_isipv6;
+    tcp_pcb* tw = tcp_lookup_tw(isipv6, &ip_data.current_iphdr_dest, &ip_data.current_iphdr_src, tcphdr->dest,
+                                tcphdr->src);
+    if (tw != nullptr) {
+        tcp_timewait_input(tw);
+    } else if (tcp_pcb_listen* lpcb = FindListener(inp)) {
+        tcp_listen_input(lpcb);
+    } else if (!(flags & TCP_RST)) {
+        RstReply();
+    }
+    pbuf_free(p);
+}
+
+// Tells the application what the segment brought: acknowledged bytes, data
+// and the peer's FIN, in that order. True when the application's close
+// released the block while a callback ran (the caller then frees it).
+static bool TellApplication(tcp_pcb* pcb) {
+    if (pcb->acked > 0 && pcb->sent != nullptr) {
+        err_t err = pcb->sent(pcb->callback_arg, pcb, pcb->acked);
+        // A close inside the callback left the release to us, whatever it returned.
+        if (tcp_cb_pcb_released) return true;
+        if (err == ERR_ABRT) return false;
+    }
+    if (recv_data != nullptr) {
+        if (pcb->flags & TF_RXCLOSED) {
+            // The application closed receiving; data it can never read ends the connection.
+            pbuf_free(recv_data);
+            recv_data = nullptr;
+            tcp_abort(pcb);
+            return false;
         }
-        if (lpcb != nullptr) {
-            if (lpcb_prev != nullptr) {
-                lpcb_prev->next = lpcb->next;
-                lpcb->next = tcp_listen_pcbs;
-                tcp_listen_pcbs = lpcb;
-            }
-            tcp_listen_input(lpcb);
-            pbuf_free(p);
-            return;
+        pbuf* data = recv_data;
+        recv_data = nullptr;
+        err_t err = DeliverRecv(pcb, data);
+        if (tcp_cb_pcb_released) {
+            if (err != ERR_OK && err != ERR_ABRT) pbuf_free(data);
+            return true;
         }
-        if (!(flags & TCP_RST)) RstReply();
+        if (err == ERR_ABRT) return false;
+        // Refused data is offered again before the next segment is processed.
+        if (err != ERR_OK) pcb->refused_data = data;
+    }
+    if (recv_flags & TF_GOT_FIN) {
+        if (pcb->refused_data != nullptr) {
+            // The FIN waits behind the refused data and is told with it.
+            pcb->refused_data->flags |= PBUF_FLAG_TCP_FIN;
+        } else {
+            // The FIN took a sequence number but no room in the window: give it back.
+            if (pcb->rcv_wnd != TCP_WND) ++pcb->rcv_wnd;
+            err_t err = ERR_OK;
+            if (pcb->recv != nullptr) err = pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK);
+            if (tcp_cb_pcb_released) return true;
+            if (err == ERR_ABRT) return false;
+        }
+    }
+    tcp_input_pcb = nullptr;
+    tcp_output(pcb);
+    return false;
+}
+
+// The segment on its connection: refused data first, then the state
+// machine, then a reset or close, or else the application is told. True
+// when the block was released under a callback.
+static bool InputOnConnection(tcp_pcb* pcb) {
+    if (pcb->refused_data != nullptr) {
+        // While the application still refuses earlier data, a segment that
+        // carries anything is dropped (the peer sends it again).
+        if (tcp_process_refused_data(pcb) == ERR_ABRT || (pcb->refused_data != nullptr && tcplen > 0)) {
+            return false;
+        }
+    }
+    tcp_input_pcb = pcb;
+    tcp_cb_pcb = pcb;
+    tcp_cb_pcb_released = false;
+    if (tcp_process(pcb) == ERR_ABRT) return false;
+    if (recv_flags & TF_RESET) {
+        if (pcb->errf != nullptr) pcb->errf(pcb->callback_arg, ERR_RST);
+        tcp_pcb_remove(pcb);
+        tcp_free(pcb);
+        return false;
+    }
+    if (recv_flags & TF_CLOSED) {
+        if (!(pcb->flags & TF_RXCLOSED) && pcb->errf != nullptr) pcb->errf(pcb->callback_arg, ERR_CLSD);
+        tcp_pcb_remove(pcb);
+        tcp_free(pcb);
+        return false;
+    }
+    return TellApplication(pcb);
+}
+
+void tcp_input(pbuf* p, netif* inp) {
+    if (!TakeHeader(p, inp)) {
         pbuf_free(p);
         return;
     }
+    tcp_pcb* pcb = tcp_lookup_active(ip_data.current_ip_isipv6, &ip_data.current_iphdr_dest,
+                                     &ip_data.current_iphdr_src, tcphdr->dest, tcphdr->src);
+    if (pcb == nullptr) {
+        InputWithoutConnection(p, inp);
+        return;
+    }
+    tcp_move_to_front(pcb);
 
     inseg.next = nullptr;
     inseg.len = p->tot_len;
@@ -139,71 +232,11 @@ void tcp_input(pbuf* p, netif* inp) {
     pcb->acked = 0;
     if (flags & TCP_PSH) p->flags |= PBUF_FLAG_PUSH;
 
-    if (pcb->refused_data != nullptr) {
-        if (tcp_process_refused_data(pcb) == ERR_ABRT || (pcb->refused_data != nullptr && tcplen > 0)) {
-            goto aborted;
-        }
-    }
-    tcp_input_pcb = pcb;
-    tcp_cb_pcb = pcb;
-    tcp_cb_pcb_released = false;
-    {
-        err_t err = tcp_process(pcb);
-        if (err == ERR_ABRT) goto aborted;
-    }
-    if (recv_flags & TF_RESET) {
-        if (pcb->errf != nullptr) pcb->errf(pcb->callback_arg, ERR_RST);
-        tcp_pcb_remove(pcb);
+    if (InputOnConnection(pcb)) {
+        // The application's close released the block while its callback ran.
+        tcp_cb_pcb_released = false;
         tcp_free(pcb);
-    } else if (recv_flags & TF_CLOSED) {
-        if (!(pcb->flags & TF_RXCLOSED) && pcb->errf != nullptr) pcb->errf(pcb->callback_arg, ERR_CLSD);
-        tcp_pcb_remove(pcb);
-        tcp_free(pcb);
-    } else {
-        if (pcb->acked > 0 && pcb->sent != nullptr) {
-            err_t err = pcb->sent(pcb->callback_arg, pcb, pcb->acked);
-            // A close inside the callback left the release to us, whatever it returned.
-            if (tcp_cb_pcb_released) goto released;
-            if (err == ERR_ABRT) goto aborted;
-        }
-        if (recv_data != nullptr) {
-            if (pcb->flags & TF_RXCLOSED) {
-                // The application closed receiving; data it can never read ends the connection.
-                pbuf_free(recv_data);
-                recv_data = nullptr;
-                tcp_abort(pcb);
-                goto aborted;
-            }
-            pbuf* data = recv_data;
-            recv_data = nullptr;
-            err_t err = DeliverRecv(pcb, data);
-            if (tcp_cb_pcb_released) {
-                if (err != ERR_OK && err != ERR_ABRT) pbuf_free(data);
-                goto released;
-            }
-            if (err == ERR_ABRT) goto aborted;
-            if (err != ERR_OK) pcb->refused_data = data;
-        }
-        if (recv_flags & TF_GOT_FIN) {
-            if (pcb->refused_data != nullptr) {
-                pcb->refused_data->flags |= PBUF_FLAG_TCP_FIN;
-            } else {
-                if (pcb->rcv_wnd != TCP_WND) ++pcb->rcv_wnd;
-                err_t err = ERR_OK;
-                if (pcb->recv != nullptr) err = pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK);
-                if (tcp_cb_pcb_released) goto released;
-                if (err == ERR_ABRT) goto aborted;
-            }
-        }
-        tcp_input_pcb = nullptr;
-        tcp_output(pcb);
     }
-    goto aborted;
-released:
-    // The application's close released the block while its callback ran.
-    tcp_cb_pcb_released = false;
-    tcp_free(pcb);
-aborted:
     tcp_input_pcb = nullptr;
     tcp_cb_pcb = nullptr;
     if (recv_data != nullptr) {
@@ -280,87 +313,105 @@ static void EnterTimeWait(tcp_pcb* pcb) {
     tcp_reg_tw(pcb);
 }
 
-static err_t tcp_process(tcp_pcb* pcb) {
-    if (flags & TCP_RST) {
-        bool acceptable = pcb->state == SYN_SENT
-                              ? ackno == pcb->snd_nxt
-                              : TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd);
-        if (acceptable) {
-            recv_flags |= TF_RESET;
-            pcb->flags &= static_cast<uint8_t>(~TF_ACK_DELAY);
-            return ERR_RST;
-        }
+// A reset counts only inside the receive window (in SYN_SENT: when it
+// acknowledges our SYN), so a blind reset cannot end the connection.
+static err_t AcceptReset(tcp_pcb* pcb) {
+    bool acceptable = pcb->state == SYN_SENT
+                          ? ackno == pcb->snd_nxt
+                          : TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd);
+    if (!acceptable) return ERR_OK;
+    recv_flags |= TF_RESET;
+    pcb->flags &= static_cast<uint8_t>(~TF_ACK_DELAY);
+    return ERR_RST;
+}
+
+// Our SYN is answered: the connection is established.
+static err_t SynSentInput(tcp_pcb* pcb) {
+    if (!((flags & TCP_ACK) && (flags & TCP_SYN) && pcb->unacked != nullptr &&
+          ackno == ntohl(pcb->unacked->tcphdr->seqno) + 1)) {
+        if (flags & TCP_ACK) RstReply();
         return ERR_OK;
     }
+    // The SYN took a place in the send buffer's count; it is acknowledged now.
+    pcb->snd_buf++;
+    pcb->rcv_nxt = seqno + 1;
+    pcb->rcv_ann_right_edge = pcb->rcv_nxt;
+    pcb->lastack = ackno;
+    pcb->snd_wnd = tcphdr->wnd;
+    pcb->snd_wnd_max = tcphdr->wnd;
+    pcb->snd_wl1 = seqno - 1;
+    pcb->state = ESTABLISHED;
+    pcb->mss = tcp_eff_send_mss(pcb->mss, pcb->isipv6, &pcb->local_ip, &pcb->remote_ip);
+    pcb->ssthresh = static_cast<uint16_t>(pcb->mss * 10);
+    pcb->cwnd = static_cast<uint16_t>(pcb->cwnd == 1 ? pcb->mss * 2 : pcb->mss);
+    LWIP_ASSERT("pcb->snd_queuelen > 0", pcb->snd_queuelen > 0);
+    --pcb->snd_queuelen;
+    tcp_seg* rseg = pcb->unacked;
+    pcb->unacked = rseg->next;
+    tcp_seg_free(rseg);
+    if (pcb->unacked == nullptr) {
+        pcb->rtime = -1;
+    } else {
+        pcb->rtime = 0;
+        pcb->nrtx = 0;
+    }
+    if (pcb->connected != nullptr && pcb->connected(pcb->callback_arg, pcb, ERR_OK) == ERR_ABRT)
+        return ERR_ABRT;
+    tcp_ack_now(pcb);
+    return ERR_OK;
+}
+
+// The handshake's last acknowledgement: the application accepts the
+// connection, then the segment is received like any other.
+static err_t SynRcvdInput(tcp_pcb* pcb) {
+    if (!(flags & TCP_ACK)) {
+        // Our SYN-ACK was lost: the peer sends its SYN again.
+        if ((flags & TCP_SYN) && seqno == pcb->rcv_nxt - 1) tcp_rexmit(pcb);
+        return ERR_OK;
+    }
+    if (!TCP_SEQ_BETWEEN(ackno, pcb->lastack + 1, pcb->snd_nxt)) {
+        RstReply();
+        return ERR_OK;
+    }
+    pcb->state = ESTABLISHED;
+    LWIP_ASSERT("pcb->accept != NULL", pcb->accept != nullptr);
+    err_t err = pcb->accept(pcb->callback_arg, pcb, ERR_OK);
+    if (err != ERR_OK) {
+        if (err != ERR_ABRT) tcp_abort(pcb);
+        return ERR_ABRT;
+    }
+    uint16_t old_cwnd = pcb->cwnd;
+    tcp_receive(pcb);
+    // The acknowledged SYN is no data the application sent.
+    if (pcb->acked != 0) --pcb->acked;
+    pcb->cwnd = static_cast<uint16_t>(old_cwnd == 1 ? pcb->mss * 2 : pcb->mss);
+    if (recv_flags & TF_GOT_FIN) {
+        tcp_ack_now(pcb);
+        // The accept callback may have closed already: our FIN is
+        // queued (FIN_WAIT_1) and both sides are now closing.
+        pcb->state = pcb->state == FIN_WAIT_1 ? CLOSING : CLOSE_WAIT;
+    }
+    return ERR_OK;
+}
+
+// The state machine for one segment on a connection.
+static err_t tcp_process(tcp_pcb* pcb) {
+    if (flags & TCP_RST) return AcceptReset(pcb);
     if ((flags & TCP_SYN) && pcb->state != SYN_SENT && pcb->state != SYN_RCVD) {
+        // A SYN inside an established connection is answered with an acknowledgement only.
         tcp_ack_now(pcb);
         return ERR_OK;
     }
+    // Activity restarts the idle and keepalive timers (not once receiving is closed).
     if (!(pcb->flags & TF_RXCLOSED)) pcb->tmr = tcp_ticks;
     pcb->keep_cnt_sent = 0;
     tcp_parse_opt(pcb);
 
     switch (pcb->state) {
         case SYN_SENT:
-            if ((flags & TCP_ACK) && (flags & TCP_SYN) && pcb->unacked != nullptr &&
-                ackno == ntohl(pcb->unacked->tcphdr->seqno) + 1) {
-                pcb->snd_buf++;
-                pcb->rcv_nxt = seqno + 1;
-                pcb->rcv_ann_right_edge = pcb->rcv_nxt;
-                pcb->lastack = ackno;
-                pcb->snd_wnd = tcphdr->wnd;
-                pcb->snd_wnd_max = tcphdr->wnd;
-                pcb->snd_wl1 = seqno - 1;
-                pcb->state = ESTABLISHED;
-                pcb->mss = tcp_eff_send_mss(pcb->mss, pcb->isipv6, &pcb->local_ip, &pcb->remote_ip);
-                pcb->ssthresh = static_cast<uint16_t>(pcb->mss * 10);
-                pcb->cwnd = static_cast<uint16_t>(pcb->cwnd == 1 ? pcb->mss * 2 : pcb->mss);
-                LWIP_ASSERT("pcb->snd_queuelen > 0", pcb->snd_queuelen > 0);
-                --pcb->snd_queuelen;
-                tcp_seg* rseg = pcb->unacked;
-                pcb->unacked = rseg->next;
-                tcp_seg_free(rseg);
-                if (pcb->unacked == nullptr) {
-                    pcb->rtime = -1;
-                } else {
-                    pcb->rtime = 0;
-                    pcb->nrtx = 0;
-                }
-                if (pcb->connected != nullptr && pcb->connected(pcb->callback_arg, pcb, ERR_OK) == ERR_ABRT) {
-                    return ERR_ABRT;
-                }
-                tcp_ack_now(pcb);
-            } else if (flags & TCP_ACK) {
-                RstReply();
-            }
-            break;
+            return SynSentInput(pcb);
         case SYN_RCVD:
-            if (flags & TCP_ACK) {
-                if (TCP_SEQ_BETWEEN(ackno, pcb->lastack + 1, pcb->snd_nxt)) {
-                    pcb->state = ESTABLISHED;
-                    LWIP_ASSERT("pcb->accept != NULL", pcb->accept != nullptr);
-                    err_t err = pcb->accept(pcb->callback_arg, pcb, ERR_OK);
-                    if (err != ERR_OK) {
-                        if (err != ERR_ABRT) tcp_abort(pcb);
-                        return ERR_ABRT;
-                    }
-                    uint16_t old_cwnd = pcb->cwnd;
-                    tcp_receive(pcb);
-                    if (pcb->acked != 0) --pcb->acked;
-                    pcb->cwnd = static_cast<uint16_t>(old_cwnd == 1 ? pcb->mss * 2 : pcb->mss);
-                    if (recv_flags & TF_GOT_FIN) {
-                        tcp_ack_now(pcb);
-                        // The accept callback may have closed already: our FIN is
-                        // queued (FIN_WAIT_1) and both sides are now closing.
-                        pcb->state = pcb->state == FIN_WAIT_1 ? CLOSING : CLOSE_WAIT;
-                    }
-                } else {
-                    RstReply();
-                }
-            } else if ((flags & TCP_SYN) && seqno == pcb->rcv_nxt - 1) {
-                tcp_rexmit(pcb);
-            }
-            break;
+            return SynRcvdInput(pcb);
         case CLOSE_WAIT:
         case ESTABLISHED:
             tcp_receive(pcb);
@@ -504,198 +555,263 @@ static void QueueOutOfOrder(tcp_pcb* pcb) {
     }
 }
 
-static void tcp_receive(tcp_pcb* pcb) {
-    LWIP_ASSERT("tcp_receive: wrong state", pcb->state >= ESTABLISHED);
-    if (flags & TCP_ACK) {
-        uint32_t right_wnd_edge = pcb->snd_wnd + pcb->snd_wl2;
-        if (TCP_SEQ_LT(pcb->snd_wl1, seqno) || (pcb->snd_wl1 == seqno && TCP_SEQ_LT(pcb->snd_wl2, ackno)) ||
-            (pcb->snd_wl2 == ackno && tcphdr->wnd > pcb->snd_wnd)) {
-            pcb->snd_wnd = tcphdr->wnd;
-            if (pcb->snd_wnd_max < tcphdr->wnd) pcb->snd_wnd_max = tcphdr->wnd;
-            pcb->snd_wl1 = seqno;
-            pcb->snd_wl2 = ackno;
-            if (pcb->snd_wnd == 0) {
-                if (pcb->persist_backoff == 0) {
-                    pcb->persist_cnt = 0;
-                    pcb->persist_backoff = 1;
-                }
-            } else if (pcb->persist_backoff > 0) {
-                pcb->persist_backoff = 0;
-            }
+// ---- acknowledgement processing -------------------------------------------------
+
+// Takes the peer's window from the newest segment (by sequence, then by
+// acknowledgement). A window of zero starts the persist timer, which probes
+// until the window opens again.
+static void UpdateSendWindow(tcp_pcb* pcb) {
+    if (!(TCP_SEQ_LT(pcb->snd_wl1, seqno) || (pcb->snd_wl1 == seqno && TCP_SEQ_LT(pcb->snd_wl2, ackno)) ||
+          (pcb->snd_wl2 == ackno && tcphdr->wnd > pcb->snd_wnd))) {
+        return;
+    }
+    pcb->snd_wnd = tcphdr->wnd;
+    if (pcb->snd_wnd_max < tcphdr->wnd) pcb->snd_wnd_max = tcphdr->wnd;
+    pcb->snd_wl1 = seqno;
+    pcb->snd_wl2 = ackno;
+    if (pcb->snd_wnd == 0) {
+        if (pcb->persist_backoff == 0) {
+            pcb->persist_cnt = 0;
+            pcb->persist_backoff = 1;
         }
-        if (TCP_SEQ_LEQ(ackno, pcb->lastack)) {
-            pcb->acked = 0;
-            if (tcplen == 0 && pcb->snd_wl2 + pcb->snd_wnd == right_wnd_edge && pcb->rtime >= 0 &&
-                pcb->lastack == ackno) {
-                if (pcb->dupacks < 0xff) ++pcb->dupacks;
-                if (pcb->dupacks > 3) {
-                    if (static_cast<uint16_t>(pcb->cwnd + pcb->mss) > pcb->cwnd) pcb->cwnd += pcb->mss;
-                } else if (pcb->dupacks == 3) {
-                    tcp_rexmit_fast(pcb);
-                }
-            } else {
-                pcb->dupacks = 0;
-            }
-        } else if (TCP_SEQ_BETWEEN(ackno, pcb->lastack + 1, pcb->snd_nxt)) {
-            if (pcb->flags & TF_INFR) {
-                pcb->flags &= static_cast<uint8_t>(~TF_INFR);
-                pcb->cwnd = pcb->ssthresh;
-            }
-            pcb->nrtx = 0;
-            pcb->rto = static_cast<int16_t>((pcb->sa >> 3) + pcb->sv);
-            pcb->acked = static_cast<uint16_t>(ackno - pcb->lastack);
-            pcb->snd_buf = static_cast<uint16_t>(pcb->snd_buf + pcb->acked);
-            pcb->dupacks = 0;
-            pcb->lastack = ackno;
-            if (pcb->state >= ESTABLISHED) {
-                if (pcb->cwnd < pcb->ssthresh) {
-                    if (static_cast<uint16_t>(pcb->cwnd + pcb->mss) > pcb->cwnd) pcb->cwnd += pcb->mss;
-                } else {
-                    auto new_cwnd = static_cast<uint16_t>(pcb->cwnd + pcb->mss * pcb->mss / pcb->cwnd);
-                    if (new_cwnd > pcb->cwnd) pcb->cwnd = new_cwnd;
-                }
-            }
-            while (pcb->unacked != nullptr &&
-                   TCP_SEQ_LEQ(ntohl(pcb->unacked->tcphdr->seqno) + TCP_TCPLEN(pcb->unacked), ackno)) {
-                tcp_seg* next = pcb->unacked;
-                pcb->unacked = next->next;
-                if (pcb->acked != 0 && (TCPH_FLAGS(next->tcphdr) & TCP_FIN)) --pcb->acked;
-                pcb->snd_queuelen = static_cast<uint16_t>(pcb->snd_queuelen - pbuf_clen(next->p));
-                tcp_seg_free(next);
-            }
-            pcb->rtime = pcb->unacked == nullptr ? -1 : 0;
-            pcb->polltmr = 0;
-            if (pcb->isipv6) nd6_reachability_hint(&pcb->remote_ip.ip6);
+    } else if (pcb->persist_backoff > 0) {
+        pcb->persist_backoff = 0;
+    }
+}
+
+// An acknowledgement of nothing new. Counted as a duplicate only when it
+// carries nothing else (no data, no window change) while data is out: the
+// third one resends at once, later ones inflate the congestion window for
+// the segments that left the network meanwhile.
+static void CountDuplicateAck(tcp_pcb* pcb, uint32_t right_wnd_edge) {
+    pcb->acked = 0;
+    if (tcplen == 0 && pcb->snd_wl2 + pcb->snd_wnd == right_wnd_edge && pcb->rtime >= 0 &&
+        pcb->lastack == ackno) {
+        if (pcb->dupacks < 0xff) ++pcb->dupacks;
+        if (pcb->dupacks > 3) {
+            if (static_cast<uint16_t>(pcb->cwnd + pcb->mss) > pcb->cwnd) pcb->cwnd += pcb->mss;
+        } else if (pcb->dupacks == 3) {
+            tcp_rexmit_fast(pcb);
+        }
+    } else {
+        pcb->dupacks = 0;
+    }
+}
+
+// Frees the segments an acknowledgement covers from `*queue`; a FIN among
+// them is no byte of the application's, so it leaves the acknowledged count.
+static void FreeAckedSegment(tcp_pcb* pcb, tcp_seg** queue) {
+    tcp_seg* next = *queue;
+    *queue = next->next;
+    if (pcb->acked != 0 && (TCPH_FLAGS(next->tcphdr) & TCP_FIN)) --pcb->acked;
+    pcb->snd_queuelen = static_cast<uint16_t>(pcb->snd_queuelen - pbuf_clen(next->p));
+    tcp_seg_free(next);
+}
+
+// An acknowledgement of new data: leaves fast recovery, grows the congestion
+// window (by a segment per acknowledgement in slow start, by about a segment
+// per window after) and frees what was acknowledged.
+static void AcceptNewAck(tcp_pcb* pcb) {
+    if (pcb->flags & TF_INFR) {
+        pcb->flags &= static_cast<uint8_t>(~TF_INFR);
+        pcb->cwnd = pcb->ssthresh;
+    }
+    pcb->nrtx = 0;
+    pcb->rto = static_cast<int16_t>((pcb->sa >> 3) + pcb->sv);
+    pcb->acked = static_cast<uint16_t>(ackno - pcb->lastack);
+    pcb->snd_buf = static_cast<uint16_t>(pcb->snd_buf + pcb->acked);
+    pcb->dupacks = 0;
+    pcb->lastack = ackno;
+    if (pcb->state >= ESTABLISHED) {
+        if (pcb->cwnd < pcb->ssthresh) {
+            if (static_cast<uint16_t>(pcb->cwnd + pcb->mss) > pcb->cwnd) pcb->cwnd += pcb->mss;
         } else {
-            pcb->acked = 0;
-        }
-        while (pcb->unsent != nullptr &&
-               TCP_SEQ_BETWEEN(ackno, ntohl(pcb->unsent->tcphdr->seqno) + TCP_TCPLEN(pcb->unsent),
-                               pcb->snd_nxt)) {
-            tcp_seg* next = pcb->unsent;
-            pcb->unsent = next->next;
-            if (pcb->unsent == nullptr) pcb->unsent_oversize = 0;
-            if (pcb->acked != 0 && (TCPH_FLAGS(next->tcphdr) & TCP_FIN)) --pcb->acked;
-            pcb->snd_queuelen = static_cast<uint16_t>(pcb->snd_queuelen - pbuf_clen(next->p));
-            tcp_seg_free(next);
-        }
-        if (pcb->rttest != 0 && TCP_SEQ_LT(pcb->rtseq, ackno)) {
-            auto m = static_cast<int16_t>(tcp_ticks - pcb->rttest);
-            m = static_cast<int16_t>(m - (pcb->sa >> 3));
-            pcb->sa = static_cast<int16_t>(pcb->sa + m);
-            if (m < 0) m = static_cast<int16_t>(-m);
-            m = static_cast<int16_t>(m - (pcb->sv >> 2));
-            pcb->sv = static_cast<int16_t>(pcb->sv + m);
-            pcb->rto = static_cast<int16_t>((pcb->sa >> 3) + pcb->sv);
-            pcb->rttest = 0;
+            auto new_cwnd = static_cast<uint16_t>(pcb->cwnd + pcb->mss * pcb->mss / pcb->cwnd);
+            if (new_cwnd > pcb->cwnd) pcb->cwnd = new_cwnd;
         }
     }
+    while (pcb->unacked != nullptr &&
+           TCP_SEQ_LEQ(ntohl(pcb->unacked->tcphdr->seqno) + TCP_TCPLEN(pcb->unacked), ackno)) {
+        FreeAckedSegment(pcb, &pcb->unacked);
+    }
+    pcb->rtime = pcb->unacked == nullptr ? -1 : 0;
+    pcb->polltmr = 0;
+    if (pcb->isipv6) nd6_reachability_hint(&pcb->remote_ip.ip6);
+}
 
-    if (tcplen > 0 && pcb->state < CLOSE_WAIT) {
-        // Cut off what was already received.
-        if (TCP_SEQ_BETWEEN(pcb->rcv_nxt, seqno + 1, seqno + tcplen - 1)) {
-            uint32_t off = pcb->rcv_nxt - seqno;
-            if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) {
-                // The SYN takes the segment's first sequence number, not a data byte.
-                TCPH_UNSET_FLAG(inseg.tcphdr, TCP_SYN);
-                --off;
-            }
-            pbuf* p = inseg.p;
-            if (off > p->tot_len) off = p->tot_len;
-            const auto cut = static_cast<uint16_t>(off);
-            if (p->len < off) {
-                auto new_tot_len = static_cast<uint16_t>(p->tot_len - off);
-                while (p->len < off) {
-                    off -= p->len;
-                    p->tot_len = new_tot_len;
-                    p->len = 0;
-                    p = p->next;
-                }
-            }
-            pbuf_header(p, static_cast<int16_t>(-static_cast<int32_t>(off)));
-            inseg.len = static_cast<uint16_t>(inseg.len - cut);
-            inseg.tcphdr->seqno = seqno = pcb->rcv_nxt;
-        } else if (TCP_SEQ_LT(seqno, pcb->rcv_nxt)) {
-            tcp_ack_now(pcb);
+// The round-trip estimate (Jacobson's smoothed mean and mean deviation, in
+// slow-timer ticks) from the segment being timed, once it is acknowledged.
+static void UpdateRoundTrip(tcp_pcb* pcb) {
+    if (pcb->rttest == 0 || !TCP_SEQ_LT(pcb->rtseq, ackno)) return;
+    auto m = static_cast<int16_t>(tcp_ticks - pcb->rttest);
+    m = static_cast<int16_t>(m - (pcb->sa >> 3));
+    pcb->sa = static_cast<int16_t>(pcb->sa + m);
+    if (m < 0) m = static_cast<int16_t>(-m);
+    m = static_cast<int16_t>(m - (pcb->sv >> 2));
+    pcb->sv = static_cast<int16_t>(pcb->sv + m);
+    pcb->rto = static_cast<int16_t>((pcb->sa >> 3) + pcb->sv);
+    pcb->rttest = 0;
+}
+
+static void ProcessAck(tcp_pcb* pcb) {
+    // The window's right edge before this segment: a duplicate leaves it alone.
+    uint32_t right_wnd_edge = pcb->snd_wnd + pcb->snd_wl2;
+    UpdateSendWindow(pcb);
+    if (TCP_SEQ_LEQ(ackno, pcb->lastack)) {
+        CountDuplicateAck(pcb, right_wnd_edge);
+    } else if (TCP_SEQ_BETWEEN(ackno, pcb->lastack + 1, pcb->snd_nxt)) {
+        AcceptNewAck(pcb);
+    } else {
+        pcb->acked = 0;  // acknowledges what was never sent
+    }
+    // Segments a retransmission put back on the unsent queue may be covered too.
+    while (
+        pcb->unsent != nullptr &&
+        TCP_SEQ_BETWEEN(ackno, ntohl(pcb->unsent->tcphdr->seqno) + TCP_TCPLEN(pcb->unsent), pcb->snd_nxt)) {
+        FreeAckedSegment(pcb, &pcb->unsent);
+        if (pcb->unsent == nullptr) pcb->unsent_oversize = 0;
+    }
+    UpdateRoundTrip(pcb);
+}
+
+// ---- data ---------------------------------------------------------------------------
+
+// Cuts off the start of the segment that was received already, so that it
+// begins at the next expected byte.
+static void TrimAlreadyReceived(tcp_pcb* pcb) {
+    uint32_t off = pcb->rcv_nxt - seqno;
+    if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) {
+        // The SYN takes the segment's first sequence number, not a data byte.
+        TCPH_UNSET_FLAG(inseg.tcphdr, TCP_SYN);
+        --off;
+    }
+    pbuf* p = inseg.p;
+    if (off > p->tot_len) off = p->tot_len;
+    const auto cut = static_cast<uint16_t>(off);
+    if (p->len < off) {
+        // Whole buffers at the front are emptied rather than freed: the chain stays one packet.
+        auto new_tot_len = static_cast<uint16_t>(p->tot_len - off);
+        while (p->len < off) {
+            off -= p->len;
+            p->tot_len = new_tot_len;
+            p->len = 0;
+            p = p->next;
         }
+    }
+    pbuf_header(p, static_cast<int16_t>(-static_cast<int32_t>(off)));
+    inseg.len = static_cast<uint16_t>(inseg.len - cut);
+    inseg.tcphdr->seqno = seqno = pcb->rcv_nxt;
+}
 
-        if (TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd - 1)) {
-            if (pcb->rcv_nxt == seqno) {
-                tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
-                if (tcplen > pcb->rcv_wnd) {
-                    if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) TCPH_UNSET_FLAG(inseg.tcphdr, TCP_FIN);
-                    inseg.len = pcb->rcv_wnd;
-                    if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) --inseg.len;
-                    pbuf_realloc(inseg.p, inseg.len);
-                    tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
-                }
-                if (pcb->ooseq != nullptr) {
-                    if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) {
-                        tcp_segs_free(pcb->ooseq);
-                        pcb->ooseq = nullptr;
-                    } else {
-                        tcp_seg* next = pcb->ooseq;
-                        while (next != nullptr && TCP_SEQ_GEQ(seqno + tcplen, SegSeq(next) + next->len)) {
-                            // The FIN is taken over only while it still fits the window:
-                            // data already filling it would put the FIN one byte beyond.
-                            if ((TCPH_FLAGS(next->tcphdr) & TCP_FIN) &&
-                                !(TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) && tcplen < pcb->rcv_wnd) {
-                                TCPH_SET_FLAG(inseg.tcphdr, TCP_FIN);
-                                tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
-                            }
-                            tcp_seg* prev = next;
-                            next = next->next;
-                            tcp_seg_free(prev);
-                        }
-                        if (next != nullptr && TCP_SEQ_GT(seqno + tcplen, SegSeq(next))) {
-                            inseg.len = static_cast<uint16_t>(SegSeq(next) - seqno);
-                            if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) --inseg.len;
-                            TCPH_UNSET_FLAG(inseg.tcphdr, TCP_FIN);
-                            pbuf_realloc(inseg.p, inseg.len);
-                            tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
-                        }
-                        pcb->ooseq = next;
-                    }
-                }
-                pcb->rcv_nxt = seqno + tcplen;
-                pcb->rcv_wnd = static_cast<uint16_t>(pcb->rcv_wnd - tcplen);
-                tcp_update_rcv_ann_wnd(pcb);
-                if (inseg.p->tot_len > 0) {
-                    recv_data = inseg.p;
-                    inseg.p = nullptr;
-                }
-                if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) recv_flags |= TF_GOT_FIN;
-                while (pcb->ooseq != nullptr && SegSeq(pcb->ooseq) == pcb->rcv_nxt) {
-                    tcp_seg* cseg = pcb->ooseq;
-                    uint16_t clen = TCP_TCPLEN_HOSTHDR(cseg, TCPH_FLAGS(cseg->tcphdr));
-                    if (clen > pcb->rcv_wnd) break;  // cannot happen: queued data lies inside the window
-                    seqno = SegSeq(cseg);
-                    pcb->rcv_nxt += clen;
-                    pcb->rcv_wnd = static_cast<uint16_t>(pcb->rcv_wnd - clen);
-                    tcp_update_rcv_ann_wnd(pcb);
-                    if (cseg->p->tot_len > 0) {
-                        if (recv_data != nullptr) {
-                            pbuf_cat(recv_data, cseg->p);
-                        } else {
-                            recv_data = cseg->p;
-                        }
-                        cseg->p = nullptr;
-                    }
-                    if (TCPH_FLAGS(cseg->tcphdr) & TCP_FIN) {
-                        recv_flags |= TF_GOT_FIN;
-                        if (pcb->state == ESTABLISHED) pcb->state = CLOSE_WAIT;
-                    }
-                    pcb->ooseq = cseg->next;
-                    tcp_seg_free(cseg);
-                }
-                tcp_ack(pcb);
-                if (pcb->isipv6) nd6_reachability_hint(&pcb->remote_ip.ip6);
+// An in-order segment longer than the window keeps only what fits (and
+// loses its FIN, which would lie beyond).
+static void FitToWindow(tcp_pcb* pcb) {
+    tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
+    if (tcplen <= pcb->rcv_wnd) return;
+    if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) TCPH_UNSET_FLAG(inseg.tcphdr, TCP_FIN);
+    inseg.len = pcb->rcv_wnd;
+    if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) --inseg.len;
+    pbuf_realloc(inseg.p, inseg.len);
+    tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
+}
+
+// The in-order segment against the out-of-order queue: queued segments it
+// covers go (a FIN among them passes to it), and it is cut where the next
+// queued one begins. A FIN of its own ends the stream: nothing queued can follow.
+static void MergeWithOutOfOrder(tcp_pcb* pcb) {
+    if (pcb->ooseq == nullptr) return;
+    if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) {
+        tcp_segs_free(pcb->ooseq);
+        pcb->ooseq = nullptr;
+        return;
+    }
+    tcp_seg* next = pcb->ooseq;
+    while (next != nullptr && TCP_SEQ_GEQ(seqno + tcplen, SegSeq(next) + next->len)) {
+        // The FIN is taken over only while it still fits the window:
+        // data already filling it would put the FIN one byte beyond.
+        if ((TCPH_FLAGS(next->tcphdr) & TCP_FIN) && !(TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) &&
+            tcplen < pcb->rcv_wnd) {
+            TCPH_SET_FLAG(inseg.tcphdr, TCP_FIN);
+            tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
+        }
+        tcp_seg* prev = next;
+        next = next->next;
+        tcp_seg_free(prev);
+    }
+    if (next != nullptr && TCP_SEQ_GT(seqno + tcplen, SegSeq(next))) {
+        inseg.len = static_cast<uint16_t>(SegSeq(next) - seqno);
+        if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) --inseg.len;
+        TCPH_UNSET_FLAG(inseg.tcphdr, TCP_FIN);
+        pbuf_realloc(inseg.p, inseg.len);
+        tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
+    }
+    pcb->ooseq = next;
+}
+
+// Queued segments that are in order now follow the data to the application.
+static void TakeQueuedInOrder(tcp_pcb* pcb) {
+    while (pcb->ooseq != nullptr && SegSeq(pcb->ooseq) == pcb->rcv_nxt) {
+        tcp_seg* cseg = pcb->ooseq;
+        uint16_t clen = TCP_TCPLEN_HOSTHDR(cseg, TCPH_FLAGS(cseg->tcphdr));
+        if (clen > pcb->rcv_wnd) break;  // cannot happen: queued data lies inside the window
+        seqno = SegSeq(cseg);
+        pcb->rcv_nxt += clen;
+        pcb->rcv_wnd = static_cast<uint16_t>(pcb->rcv_wnd - clen);
+        tcp_update_rcv_ann_wnd(pcb);
+        if (cseg->p->tot_len > 0) {
+            if (recv_data != nullptr) {
+                pbuf_cat(recv_data, cseg->p);
             } else {
-                tcp_send_empty_ack(pcb);
-                QueueOutOfOrder(pcb);
+                recv_data = cseg->p;
             }
-        } else {
+            cseg->p = nullptr;
+        }
+        if (TCPH_FLAGS(cseg->tcphdr) & TCP_FIN) {
+            recv_flags |= TF_GOT_FIN;
+            if (pcb->state == ESTABLISHED) pcb->state = CLOSE_WAIT;
+        }
+        pcb->ooseq = cseg->next;
+        tcp_seg_free(cseg);
+    }
+}
+
+// The segment begins at the next expected byte: its data (and whatever of
+// the queue follows it) is handed on and acknowledged.
+static void ReceiveInOrder(tcp_pcb* pcb) {
+    FitToWindow(pcb);
+    MergeWithOutOfOrder(pcb);
+    pcb->rcv_nxt = seqno + tcplen;
+    pcb->rcv_wnd = static_cast<uint16_t>(pcb->rcv_wnd - tcplen);
+    tcp_update_rcv_ann_wnd(pcb);
+    if (inseg.p->tot_len > 0) {
+        recv_data = inseg.p;
+        inseg.p = nullptr;
+    }
+    if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) recv_flags |= TF_GOT_FIN;
+    TakeQueuedInOrder(pcb);
+    tcp_ack(pcb);
+    if (pcb->isipv6) nd6_reachability_hint(&pcb->remote_ip.ip6);
+}
+
+static void tcp_receive(tcp_pcb* pcb) {
+    LWIP_ASSERT("tcp_receive: wrong state", pcb->state >= ESTABLISHED);
+    if (flags & TCP_ACK) ProcessAck(pcb);
+
+    // After the peer's FIN (CLOSE_WAIT and on) its data is ignored.
+    if (tcplen > 0 && pcb->state < CLOSE_WAIT) {
+        if (TCP_SEQ_BETWEEN(pcb->rcv_nxt, seqno + 1, seqno + tcplen - 1)) {
+            TrimAlreadyReceived(pcb);
+        } else if (TCP_SEQ_LT(seqno, pcb->rcv_nxt)) {
+            tcp_ack_now(pcb);  // all of it seen before: the peer missed our acknowledgement
+        }
+        if (!TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd - 1)) {
             tcp_send_empty_ack(pcb);
+        } else if (pcb->rcv_nxt == seqno) {
+            ReceiveInOrder(pcb);
+        } else {
+            // Our duplicate acknowledgement lets the peer resend the gap at once.
+            tcp_send_empty_ack(pcb);
+            QueueOutOfOrder(pcb);
         }
     } else if (!TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd - 1)) {
         tcp_ack_now(pcb);

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr btime_t kTcpTimerMs = 250;
+constexpr btime_t kTcpTimerMs = TCP_FAST_INTERVAL;
 
 EngineCore& core = g_engine.core;
 

@@ -3,7 +3,7 @@
 #include <arpa/inet.h>
 
 #include "engine/base/blog.h"
-#include "engine/base/engine_util.h"
+#include "engine/socksclient/udpgw_proto.h"
 #include "engine/tun2socks/core.h"
 #include "engine/tun2socks/tun2socks_state.h"
 #include "engine/tun2socks/udp_packet.h"

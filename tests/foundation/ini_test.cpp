@@ -191,6 +191,18 @@ TEST_F(IniTest, FailedWriteIsReported) {
     EXPECT_EQ(nowhere.GetString(L"s", L"k", L"def"), L"def");
 }
 
+TEST_F(IniTest, SectionFileReplacesTheWholeFile) {
+    ASSERT_EQ(ini.WriteString(L"old", L"stale1", L"x"), 1);
+    ASSERT_EQ(
+        ini.WriteSectionFile(L"basic", {{L"name1", L"Zo\u00EB"}, {L"url1", L"a\r\nb"}, {L"name2", L""}}), 1);
+    EXPECT_EQ(ReadFile(ini.GetPathName()), "[basic]\nname1=Zo\xC3\xAB\nurl1=a  b\nname2=\n");
+    EXPECT_EQ(ini.IsKeyExist(L"old", L"stale1"), 0);
+    EXPECT_EQ(ini.WriteSectionFile(nullptr, {{L"k", L"v"}}), 0);
+    EXPECT_EQ(CIni(dir / "missing" / "list.ini").WriteSectionFile(L"basic", {{L"k", L"v"}}), 0);
+    EXPECT_EQ(ini.GetString(L"basic", L"name1", nullptr), L"Zo\u00EB")
+        << "a failed write left the file alone";
+}
+
 TEST(Ini, PathSettingAndProgramFolderFiles) {
     CIni ini;
     EXPECT_TRUE(ini.GetPathName().empty());

@@ -7,7 +7,7 @@
 
 #include "engine/stack/inet_chksum.h"
 #include "engine/stack/memp.h"
-#include "tests/engine/stack_harness.h"
+#include "tests/engine/stack/stack_harness.h"
 
 namespace {
 

@@ -1,28 +1,11 @@
+#include "engine/base/engine_util.h"
+
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdlib>
 #include <string>
 
-#include "engine/base/btime.h"
-#include "engine/base/engine_util.h"
 #include "tests/support/temp_dir.h"
-
-TEST(BTime, StartsNearZeroAndNeverDecreases) {
-    BTime_Start();
-    btime_t first = BTime_NowMs();
-    EXPECT_GE(first, 0);
-    BTime_Start();  // later starts keep the origin
-    btime_t prev = BTime_NowMs();
-    EXPECT_GE(prev, first);
-    for (int i = 0; i < 10000; ++i) {
-        btime_t now = BTime_NowMs();
-        ASSERT_GE(now, prev);
-        prev = now;
-    }
-    EXPECT_EQ(BTime_AddSaturating(BTIME_MAX - 5, 10), BTIME_MAX);
-    EXPECT_EQ(BTime_AddSaturating(5, 10), 15);
-}
 
 TEST(EngineUtil, StrDupAndJoin) {
     EXPECT_EQ(Engine_StrDup(nullptr), nullptr);
@@ -56,12 +39,4 @@ TEST(EngineUtil, ReadPasswordFileGrowsBuffer) {
     }
     size_t len;
     EXPECT_EQ(Engine_ReadPasswordFile((dir / "missing").c_str(), &len), nullptr);
-}
-
-TEST(EngineUtil, UdpGwPacketMtu) {
-    EXPECT_EQ(UdpGw_PacketMtu(1472), 1493);
-    EXPECT_EQ(UdpGw_PacketMtu(0), 21);
-    EXPECT_EQ(UdpGw_PacketMtu(-1), -1);
-    EXPECT_EQ(UdpGw_PacketMtu(INT_MAX - 21), INT_MAX);
-    EXPECT_EQ(UdpGw_PacketMtu(INT_MAX - 20), -1);
 }

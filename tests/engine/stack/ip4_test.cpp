@@ -5,7 +5,7 @@
 
 #include "engine/stack/icmp.h"
 #include "engine/stack/ip4_frag.h"
-#include "tests/engine/stack_harness.h"
+#include "tests/engine/stack/stack_harness.h"
 
 namespace {
 

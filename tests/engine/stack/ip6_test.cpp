@@ -6,7 +6,7 @@
 #include "engine/stack/ip6_frag.h"
 #include "engine/stack/nd6.h"
 #include "engine/stack/tcp_priv.h"
-#include "tests/engine/stack_harness.h"
+#include "tests/engine/stack/stack_harness.h"
 
 namespace {
 

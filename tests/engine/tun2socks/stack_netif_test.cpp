@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/engine/stack_harness.h"
+#include "tests/engine/stack/stack_harness.h"
 
 namespace {
 

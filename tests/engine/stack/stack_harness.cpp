@@ -1,4 +1,4 @@
-#include "tests/engine/stack_harness.h"
+#include "tests/engine/stack/stack_harness.h"
 
 #include "engine/stack/init.h"
 #include "engine/stack/memp.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/stack_harness.h"
+#include "tests/engine/stack/stack_harness.h"
 #include "tests/support/blog_capture.h"
 #include "tests/support/flow_harness.h"
 #include "tests/support/loopback_peer.h"

@@ -1,0 +1,48 @@
+#pragma once
+// The stack's tunable parameters in one place: window and buffer sizes,
+// retransmission and timeout limits, and the sizes of the reassembly and
+// neighbour-discovery tables. Everything else follows from these.
+
+// ---- TCP -----------------------------------------------------------------------
+
+#define TCP_MSS 1460                   // the largest segment we send, and the one we announce
+#define TCP_DEFAULT_MSS 536            // until the peer's SYN announces its own
+#define TCP_WND 5840                   // receive window of every connection
+#define TCP_WND_UPDATE_THRESHOLD 1460  // window growth that is worth a window update of its own
+#define TCP_SND_BUF 16384              // bytes a connection may hold for sending
+#define TCP_SND_QUEUELEN 44            // buffers a connection may hold for sending
+#define TCP_TTL 255
+#define TCP_PRIO_NORMAL 64
+#define TCP_MAXRTX 12      // retransmissions of data before the connection is given up
+#define TCP_SYNMAXRTX 6    // retransmissions of a SYN
+#define TCP_MSL_TICKS 120  // 60 s in 500 ms ticks
+#define TCP_FIN_WAIT_TIMEOUT_TICKS 40
+#define TCP_SYN_RCVD_TIMEOUT_TICKS 40
+#define TCP_INITIAL_RTO_TICKS 6  // 3 s, until a round trip has been measured
+#define TCP_KEEPIDLE_DEFAULT 7200000U
+#define TCP_KEEPINTVL_DEFAULT 75000U
+#define TCP_KEEPCNT_DEFAULT 9U
+// The two TCP timers, in ms; the engine drives them.
+#define TCP_SLOW_INTERVAL 500
+#define TCP_FAST_INTERVAL 250
+
+// ---- IPv4 and IPv6 reassembly --------------------------------------------------
+
+#define IP_REASS_MAX_PBUFS 10  // fragments held at once, over all datagrams
+#define IP6_REASS_MAX_PBUFS 10
+// The age a datagram in reassembly starts with. No reassembly timer runs in
+// the engine: the limit on held fragments is what bounds them.
+#define IP_REASS_MAXAGE 3
+
+// ---- IPv6 neighbour discovery ----------------------------------------------------
+
+#define LWIP_ND6_NUM_NEIGHBORS 10
+#define LWIP_ND6_NUM_DESTINATIONS 10
+#define LWIP_ND6_NUM_ROUTERS 3
+#define LWIP_ND6_NUM_PREFIXES 5
+#define LWIP_ND6_MAX_MULTICAST_SOLICIT 3
+#define LWIP_ND6_MAX_UNICAST_SOLICIT 3
+#define LWIP_ND6_REACHABLE_TIME 30000
+#define LWIP_ND6_RETRANS_TIMER 1000
+#define LWIP_ND6_DELAY_FIRST_PROBE_TIME 5000
+#define ND6_TMR_INTERVAL 1000
