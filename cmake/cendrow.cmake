@@ -34,6 +34,8 @@ function(cendrow_test_suite name)
   endif()
   add_executable(${name} ${srcs})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} test_support GTest::gtest GTest::gmock GTest::gtest_main)
+  # The program folder the build lays out (catalogues, CA bundle): see tests/support/program_dir.h.
+  target_compile_definitions(${name} PRIVATE CENDROW_BUILT_PROGRAM_DIR="${CENDROW_PROGRAM_DIR}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}

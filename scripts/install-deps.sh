@@ -11,7 +11,9 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # libraries the program links
   libcrypto++-dev libsodium-dev libcurl4-openssl-dev libssh2-1-dev
-  libjsoncpp-dev libmnl-dev gettext
+  libjsoncpp-dev libmnl-dev gettext ca-certificates
+  # the tests' HTTPS server and gzip bodies
+  libssl-dev zlib1g-dev
   # the user interface (wxWidgets on GTK 3), its fonts, and the link opener
   libwxgtk3.2-dev xdg-utils fonts-wqy-microhei fonts-dejavu-core fonts-liberation2
   # the program's run-time helpers
