@@ -25,10 +25,10 @@ void PictureAnimation::Clear() {
     background_ = 0xFFFFFFFFu;
 }
 
-void PictureAnimation::SetBackground(uint32_t argb) {
+void PictureAnimation::SetBackground(uint32_t argb, bool fill) {
     std::lock_guard lock(mutex_);
     background_ = argb;
-    screen_.Fill(argb);
+    if (fill) screen_.Fill(argb);
 }
 
 bool PictureAnimation::Start(std::function<void()> requestRepaint) {

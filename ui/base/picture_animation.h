@@ -43,9 +43,9 @@ public:
     void Stop();
     bool IsPlaying() const { return playing_.load(); }
 
-    // Fills the whole picture with `argb` and makes it the background that
-    // disposal 2 and the end of each round restore.
-    void SetBackground(uint32_t argb);
+    // Makes `argb` the background that disposal 2 and the end of each round
+    // restore; with `fill` the whole picture is filled with it now.
+    void SetBackground(uint32_t argb, bool fill = true);
 
     // The lock that guards the picture; hold it while reading `screen()`.
     std::mutex& mutex() { return mutex_; }

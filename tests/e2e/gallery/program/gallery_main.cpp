@@ -1,0 +1,161 @@
+// The gallery program: loads the default skin of a program folder, builds
+// the scenes and answers the test's commands (see gallery.h).
+#include <poll.h>
+#include <unistd.h>
+#include <wx/app.h>
+#include <wx/cmdline.h>
+#include <wx/eventfilter.h>
+#include <wx/timer.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "foundation/app_paths.h"
+#include "tests/e2e/gallery/program/gallery.h"
+#include "ui/base/skin_settings.h"
+#include "ui/message_box_sink.h"
+
+namespace gallery {
+
+void Registry::Add(const std::string& name, wxWindow* window, std::function<std::string()> state) {
+    entries_.push_back({name, window, nullptr, std::move(state)});
+}
+
+void Registry::AddRect(const std::string& name, std::function<wxRect()> rect) {
+    entries_.push_back({name, nullptr, std::move(rect), nullptr});
+}
+
+void Registry::PrintRects() const {
+    for (const Entry& e : entries_) {
+        const wxRect r = e.window ? e.window->GetScreenRect() : e.rect();
+        std::printf("RECT %s %d %d %d %d\n", e.name.c_str(), r.x, r.y, r.width, r.height);
+    }
+}
+
+void Registry::PrintPaints(const std::map<const wxObject*, int>& paints) const {
+    for (const Entry& e : entries_) {
+        if (!e.window) continue;
+        const auto it = paints.find(e.window);
+        std::printf("PAINTS %s %d\n", e.name.c_str(), it == paints.end() ? 0 : it->second);
+    }
+}
+
+void Registry::PrintState(const std::string& name) const {
+    for (const Entry& e : entries_) {
+        if (e.name == name) {
+            std::printf("STATE %s %s\n", name.c_str(), e.state ? e.state().c_str() : "");
+            return;
+        }
+    }
+    std::printf("STATE %s unknown\n", name.c_str());
+}
+
+std::map<std::string, SceneFn>& SceneTable() {
+    static std::map<std::string, SceneFn> scenes;
+    return scenes;
+}
+
+bool RegisterScene(const char* name, SceneFn build) {
+    SceneTable()[name] = build;
+    return true;
+}
+
+const std::map<std::string, SceneFn>& Scenes() {
+    return SceneTable();
+}
+
+// Counts paint events per window, for the repaint figures.
+class PaintCounter : public wxEventFilter {
+public:
+    int FilterEvent(wxEvent& event) override {
+        if (event.GetEventType() == wxEVT_PAINT) ++counts[event.GetEventObject()];
+        return Event_Skip;
+    }
+    std::map<const wxObject*, int> counts;
+};
+
+class GalleryApp : public wxApp {
+public:
+    bool OnInit() override {
+        wxCmdLineParser cmd(argc, argv);
+        cmd.AddOption("", "program", "program folder with skins/ and res/", wxCMD_LINE_VAL_STRING,
+                      wxCMD_LINE_OPTION_MANDATORY);
+        cmd.AddOption("", "scene", "build only this scene", wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_MULTIPLE);
+        if (cmd.Parse() != 0) return false;
+        wxString program, scene;
+        cmd.Found("program", &program);
+        InitAppPaths(std::filesystem::path(program.ToStdString()) / "gallery");
+        SetSkinDirectory((GetAppDir() / "skins").wstring().c_str());
+        LoadSkin(L"default");
+        InstallWxMessageBoxSink();
+
+        AddFilter(&counter_);
+        std::vector<std::string> only;
+        for (size_t i = 0; i < cmd.GetParamCount(); ++i) only.push_back(cmd.GetParam(i).ToStdString());
+        if (cmd.Found("scene", &scene)) only.push_back(scene.ToStdString());
+        for (const auto& [name, build] : Scenes()) {
+            if (only.empty() || std::find(only.begin(), only.end(), name) != only.end()) build(registry_);
+        }
+        // Let the windows map and lay out before their places are reported.
+        CallAfter([this] {
+            wxYield();
+            registry_.PrintRects();
+            std::printf("READY\n");
+            std::fflush(stdout);
+            poll_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { PollCommands(); });
+            poll_.Start(20);
+        });
+        return true;
+    }
+
+    int OnExit() override {
+        RemoveFilter(&counter_);
+        UninstallWxMessageBoxSink();
+        return 0;
+    }
+
+private:
+    void PollCommands() {
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        while (poll(&p, 1, 0) > 0) {
+            char buf[512];
+            const ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+            if (n <= 0) {
+                Quit();
+                return;
+            }
+            input_.append(buf, static_cast<size_t>(n));
+        }
+        for (size_t nl; (nl = input_.find('\n')) != std::string::npos;) {
+            const std::string line = input_.substr(0, nl);
+            input_.erase(0, nl + 1);
+            if (line == "rects") {
+                registry_.PrintRects();
+            } else if (line == "paints") {
+                registry_.PrintPaints(counter_.counts);
+            } else if (line.rfind("state ", 0) == 0) {
+                registry_.PrintState(line.substr(6));
+            } else if (line == "quit") {
+                Quit();
+                return;
+            }
+            std::printf("END\n");
+            std::fflush(stdout);
+        }
+    }
+
+    void Quit() {
+        poll_.Stop();
+        for (wxWindow* w : wxTopLevelWindows) w->Destroy();
+        ExitMainLoop();
+    }
+
+    Registry registry_;
+    PaintCounter counter_;
+    wxTimer poll_;
+    std::string input_;
+};
+
+}  // namespace gallery
+
+wxIMPLEMENT_APP(gallery::GalleryApp);

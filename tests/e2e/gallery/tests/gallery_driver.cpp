@@ -1,0 +1,269 @@
+#include "tests/e2e/gallery/tests/gallery_driver.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/process.h"
+
+namespace gallerytest {
+
+std::string ToString(const Rgb& c) {
+    return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
+}
+
+bool Near(const Rgb& a, const Rgb& b, int tolerance) {
+    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
+           std::abs(a.b - b.b) <= tolerance;
+}
+
+Rgb Screenshot::At(int x, int y) const {
+    if (x < 0 || y < 0 || x >= w_ || y >= h_) return {-1, -1, -1};
+    const size_t i = (static_cast<size_t>(y) * w_ + x) * 3;
+    return {static_cast<unsigned char>(rgb_[i]), static_cast<unsigned char>(rgb_[i + 1]),
+            static_cast<unsigned char>(rgb_[i + 2])};
+}
+
+std::vector<std::pair<int, int>> Screenshot::Differences(const Screenshot& other, int tolerance) const {
+    std::vector<std::pair<int, int>> out;
+    if (other.w_ != w_ || other.h_ != h_) return out;
+    for (int y = 0; y < h_; ++y) {
+        for (int x = 0; x < w_; ++x) {
+            if (!Near(At(x, y), other.At(x, y), tolerance)) out.emplace_back(x, y);
+        }
+    }
+    return out;
+}
+
+int Screenshot::Count(const Rect& r, const Rgb& c, int tolerance) const {
+    int n = 0;
+    for (int y = r.y; y < r.y + r.h; ++y) {
+        for (int x = r.x; x < r.x + r.w; ++x) n += Near(At(x, y), c, tolerance);
+    }
+    return n;
+}
+
+Screenshot TakeScreenshot() {
+    Screenshot s;
+    std::string ppm;
+    const int rc = testsupport::RunCommand({"import", "-window", "root", "-depth", "8", "ppm:-"}, &ppm);
+    EXPECT_EQ(rc, 0) << "import failed";
+    // P6\n<w> <h>\n255\n<rgb>
+    std::istringstream head(ppm);
+    std::string magic;
+    int maxval = 0;
+    head >> magic >> s.w_ >> s.h_ >> maxval;
+    if (magic != "P6" || maxval != 255 || s.w_ <= 0 || s.h_ <= 0) {
+        ADD_FAILURE() << "not a PPM screenshot";
+        return Screenshot{};
+    }
+    const size_t start = static_cast<size_t>(head.tellg()) + 1;
+    const size_t bytes = static_cast<size_t>(s.w_) * s.h_ * 3;
+    if (ppm.size() < start + bytes) {
+        ADD_FAILURE() << "short screenshot";
+        return Screenshot{};
+    }
+    s.rgb_ = ppm.substr(start, bytes);
+    return s;
+}
+
+bool Xdo(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return testsupport::RunCommand(argv) == 0;
+}
+
+bool MoveTo(int x, int y) {
+    return Xdo({"mousemove", std::to_string(x), std::to_string(y)});
+}
+
+bool DragTo(int fromX, int fromY, int toX, int toY) {
+    constexpr int kSteps = 8;
+    for (int i = 1; i <= kSteps; ++i) {
+        if (!MoveTo(fromX + (toX - fromX) * i / kSteps, fromY + (toY - fromY) * i / kSteps)) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    return true;
+}
+
+bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    return true;
+}
+
+Gallery::Gallery(const std::vector<std::string>& scenes) {
+    const char* built = GALLERY_PROGRAM_DIR;
+    for (const char* folder : {"skins", "res"}) {
+        std::filesystem::copy(std::filesystem::path(built) / folder, program_.path() / folder,
+                              std::filesystem::copy_options::recursive);
+    }
+    // The pointer starts away from every window.
+    MoveTo(1270, 1010);
+
+    int toChild[2], fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe";
+        return;
+    }
+    std::vector<std::string> args = {GALLERY_EXE, "--program", program_.path().string()};
+    for (const auto& s : scenes) {
+        args.push_back("--scene");
+        args.push_back(s);
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+        // A fixed theme, language and font setting, so that pixels are the
+        // same on every machine; no accessibility bus on the virtual display.
+        setenv("GTK_THEME", "Adwaita", 1);
+        setenv("LANG", "C.UTF-8", 1);
+        setenv("NO_AT_BRIDGE", "1", 1);
+        setenv("LSAN_OPTIONS", "suppressions=" GALLERY_LSAN_SUPPRESSIONS ":print_suppressions=0", 1);
+        dup2(toChild[0], STDIN_FILENO);
+        dup2(fromChild[1], STDOUT_FILENO);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    in_ = toChild[1];
+    out_ = fromChild[0];
+    if (pid_ < 0) {
+        ADD_FAILURE() << "fork";
+        return;
+    }
+    for (;;) {
+        const std::string line = ReadLine();
+        if (line == "READY") break;
+        if (line.empty() && !running()) {
+            ADD_FAILURE() << "the gallery ended before it was ready";
+            return;
+        }
+        ParseRect(line);
+    }
+}
+
+Gallery::~Gallery() {
+    if (in_ >= 0) {
+        const std::string quit = "quit\n";
+        (void)!write(in_, quit.data(), quit.size());
+        close(in_);
+    }
+    if (pid_ > 0) {
+        int status = 0;
+        bool ended = false;
+        for (int i = 0; i < 200 && !ended; ++i) {
+            ended = waitpid(pid_, &status, WNOHANG) == pid_;
+            if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        }
+        if (!ended) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            ADD_FAILURE() << "the gallery did not quit";
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                << "the gallery ended with status " << status << " (a sanitizer report?)";
+        }
+    }
+    if (out_ >= 0) close(out_);
+}
+
+std::string Gallery::ReadLine() {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (;;) {
+        const size_t nl = buffered_.find('\n');
+        if (nl != std::string::npos) {
+            std::string line = buffered_.substr(0, nl);
+            buffered_.erase(0, nl + 1);
+            return line;
+        }
+        if (std::chrono::steady_clock::now() >= until) {
+            ADD_FAILURE() << "no answer from the gallery";
+            return "";
+        }
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, 100) <= 0) continue;
+        char buf[4096];
+        const ssize_t n = read(out_, buf, sizeof buf);
+        if (n <= 0) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+            return "";
+        }
+        buffered_.append(buf, static_cast<size_t>(n));
+    }
+}
+
+void Gallery::ParseRect(const std::string& line) {
+    std::istringstream in(line);
+    std::string word, name;
+    Rect r;
+    if (in >> word >> name >> r.x >> r.y >> r.w >> r.h && word == "RECT") rects_[name] = r;
+}
+
+std::vector<std::string> Gallery::Command(const std::string& command) {
+    std::vector<std::string> lines;
+    const std::string text = command + "\n";
+    if (write(in_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        ADD_FAILURE() << "cannot write to the gallery";
+        return lines;
+    }
+    for (;;) {
+        std::string line = ReadLine();
+        if (line == "END") break;
+        if (line.empty() && !running()) break;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+const Rect& Gallery::rect(const std::string& name) const {
+    static const Rect none;
+    const auto it = rects_.find(name);
+    if (it == rects_.end()) {
+        ADD_FAILURE() << "no rectangle " << name;
+        return none;
+    }
+    return it->second;
+}
+
+void Gallery::RefreshRects() {
+    for (const auto& line : Command("rects")) ParseRect(line);
+}
+
+std::string Gallery::State(const std::string& name) {
+    const auto lines = Command("state " + name);
+    const std::string prefix = "STATE " + name + " ";
+    return lines.empty() || lines[0].rfind(prefix, 0) != 0 ? "" : lines[0].substr(prefix.size());
+}
+
+bool Gallery::StateHas(const std::string& name, const std::string& word) {
+    const std::string s = " " + State(name) + " ";
+    return s.find(" " + word + " ") != std::string::npos;
+}
+
+std::map<std::string, int> Gallery::Paints() {
+    std::map<std::string, int> out;
+    for (const auto& line : Command("paints")) {
+        std::istringstream in(line);
+        std::string word, name;
+        int n = 0;
+        if (in >> word >> name >> n && word == "PAINTS") out[name] = n;
+    }
+    return out;
+}
+
+}  // namespace gallerytest

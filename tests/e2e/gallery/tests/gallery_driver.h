@@ -1,0 +1,94 @@
+#pragma once
+// Drives the control gallery on the virtual display: starts it in a
+// temporary program folder holding the build's skin and pictures, reads the
+// rectangles it reports, moves and clicks the pointer with xdotool, and
+// takes screenshots of the whole display with ImageMagick's import.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace gallerytest {
+
+struct Rect {
+    int x = 0, y = 0, w = 0, h = 0;
+    int cx() const { return x + w / 2; }
+    int cy() const { return y + h / 2; }
+    bool Contains(int px, int py) const { return px >= x && py >= y && px < x + w && py < y + h; }
+};
+
+struct Rgb {
+    int r = 0, g = 0, b = 0;
+};
+std::string ToString(const Rgb& c);
+// Each component within `tolerance`.
+bool Near(const Rgb& a, const Rgb& b, int tolerance = 10);
+
+class Screenshot {
+public:
+    int width() const { return w_; }
+    int height() const { return h_; }
+    Rgb At(int x, int y) const;
+    // Pixels that differ by more than `tolerance` in some component.
+    std::vector<std::pair<int, int>> Differences(const Screenshot& other, int tolerance = 0) const;
+    // How many pixels of the rectangle are near `c`.
+    int Count(const Rect& r, const Rgb& c, int tolerance = 10) const;
+
+private:
+    friend Screenshot TakeScreenshot();
+    int w_ = 0, h_ = 0;
+    std::string rgb_;
+};
+
+// The whole display; fails the test when import does not answer.
+Screenshot TakeScreenshot();
+
+// xdotool with the given arguments; false when it fails.
+bool Xdo(const std::vector<std::string>& args);
+bool MoveTo(int x, int y);
+// Moves in small steps, as a hand does, so that every window sees the motion.
+bool DragTo(int fromX, int fromY, int toX, int toY);
+
+// Waits (up to `limit`) until `ready` holds; returns whether it did.
+bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+class Gallery {
+public:
+    // Starts the gallery with only these scenes (all when empty) and waits
+    // for READY.
+    explicit Gallery(const std::vector<std::string>& scenes = {});
+    ~Gallery();
+    Gallery(const Gallery&) = delete;
+    Gallery& operator=(const Gallery&) = delete;
+
+    // Sends a command and returns the lines before "END".
+    std::vector<std::string> Command(const std::string& command);
+    // Rectangles as reported at start (Refresh() asks again).
+    const Rect& rect(const std::string& name) const;
+    void RefreshRects();
+    // The scene's state words for a control, e.g. "hover=1 pushed=0".
+    std::string State(const std::string& name);
+    bool StateHas(const std::string& name, const std::string& word);
+    std::map<std::string, int> Paints();
+    bool running() const { return pid_ > 0; }
+
+private:
+    std::string ReadLine();
+    void ParseRect(const std::string& line);
+
+    testsupport::TempDir program_{"cendrow-gallery"};
+    pid_t pid_ = -1;
+    int in_ = -1;   // to the gallery's standard input
+    int out_ = -1;  // from its standard output
+    std::string buffered_;
+    std::map<std::string, Rect> rects_;
+};
+
+}  // namespace gallerytest

@@ -1,0 +1,10 @@
+#pragma once
+// Gives a control its own native window on the display. A control that
+// repaints often (an animation) then repaints alone: without it, the
+// toolkit draws every window from the top-level one down, and each frame
+// would repaint the dialog and the panel under the control as well.
+
+#include <wx/window.h>
+
+// Does nothing until the control is realized; returns whether it is native now.
+bool EnsureNativeWindow(wxWindow* window);
