@@ -58,6 +58,28 @@ bool WaitTcp(const NetNamespace& ns, int port) {
         std::chrono::seconds(15));
 }
 
+bool WaitUdpEcho(const NetNamespace& ns, int port) {
+    int s;
+    {
+        NetNamespace::Scope scope(ns);
+        s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool answered = proxytest::WaitUntil(
+        [&] {
+            sendto(s, "?", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+            pollfd p{s, POLLIN, 0};
+            char c;
+            return poll(&p, 1, 100) == 1 && recv(s, &c, 1, 0) == 1;
+        },
+        std::chrono::seconds(15));
+    close(s);
+    return answered;
+}
+
 class UdpRelayPeers : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -121,6 +143,7 @@ protected:
         for (const auto& server : kSsServers) {
             if (!WaitTcp(*ns_, server.second)) throw std::runtime_error("ss-server does not listen");
         }
+        if (!WaitUdpEcho(*ns_, kEchoPort)) throw std::runtime_error("the UDP echo does not answer");
         NetNamespace::Scope scope(*ns_);
         echo6_ = std::make_unique<std::thread>(Echo6);
         if (StartLocalProxy("", "", 0) != 1) throw std::runtime_error("the local proxy did not start");
@@ -286,9 +309,11 @@ TEST_F(UdpRelayPeers, DnsOverTcpAtUnbound) {
     int tries = 2;
     client.ResolveA(&text, L"127.0.0.1", L"web.test", &list, &tries);
     EXPECT_EQ(list, std::vector<std::wstring>{L"10.20.30.40"});
+    // unbound answers a local CNAME without its target: no address, the
+    // record's text.
     tries = 2;
     client.ResolveA(&text, L"127.0.0.1", L"alias.test", &list, &tries);
-    EXPECT_EQ(list, std::vector<std::wstring>{L"10.20.30.40"});
+    EXPECT_TRUE(list.empty());
     EXPECT_NE(text.find(L"CName=web.test"), std::wstring::npos);
     client.ResolveMX(&text, L"127.0.0.1", L"mail.test", &list);
     ASSERT_FALSE(list.empty());
@@ -322,7 +347,7 @@ TEST_F(UdpRelayPeers, DnsThroughDantedAndSsServer) {
         ss.SetProxy("127.0.0.1", static_cast<uint16_t>(port));
         ss.SetCipher(cryptor.get(), nullptr, nullptr);
         tries = 2;
-        ss.ResolveA(&text, L"127.0.0.1", L"alias.test", &list, &tries);
+        ss.ResolveA(&text, L"127.0.0.1", L"web.test", &list, &tries);
         EXPECT_EQ(list, std::vector<std::wstring>{L"10.20.30.40"}) << method;
     }
 }
