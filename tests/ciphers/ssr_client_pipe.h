@@ -136,4 +136,25 @@ private:
     bool headSet_ = false;
 };
 
+// One ClientEncode on a copy of `in`: what it yields ("" for nothing).
+inline std::string EncodeOnce(CObfs& obfs, const std::string& in, int* result = nullptr) {
+    unsigned char* buf = ClientPipe::Copy(in);
+    int out = -1;
+    const int ok = obfs.ClientEncode(&buf, static_cast<int>(in.size()), static_cast<int>(in.size()), &out);
+    if (result) *result = ok;
+    std::string s(reinterpret_cast<const char*>(buf), ok && out > 0 ? static_cast<size_t>(out) : 0);
+    PrivateHeapFree(buf);
+    return s;
+}
+
+// One ClientDecode on a copy of `in`: its result; the bytes are appended to `got`.
+inline int DecodeOnce(CObfs& obfs, const std::string& in, std::string* got, int* sendBack) {
+    unsigned char* buf = ClientPipe::Copy(in);
+    int out = -1;
+    const int ok = obfs.ClientDecode(&buf, static_cast<int>(in.size()), static_cast<int>(in.size()), &out, sendBack);
+    if (ok && out > 0) got->append(reinterpret_cast<const char*>(buf), static_cast<size_t>(out));
+    PrivateHeapFree(buf);
+    return ok;
+}
+
 }  // namespace ssrtest
