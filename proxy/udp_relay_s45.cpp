@@ -8,8 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "proxy/node_connect.h"
-#include "proxy/s45_client.h"
+#include "proxy/socks5_association.h"
 #include "proxy/socket_base.h"
 
 namespace {
@@ -35,30 +34,14 @@ int CS45TCPUDPMainLoop::SessionJob(UdpSession* session, const std::shared_ptr<Ud
 }
 
 bool CS45TCPUDPMainLoop::Associate(UdpSession* session, UdpSessionStart* start) {
-    if (node_) node_->CountConnectAttempt();
-    sockaddr_in server{};
-    int control = -1;
-    if (ResolveSockAddrCached(fields_.port, &server, fields_.GetConnectAddress().c_str())) {
-        control = ConnectSocketTo(server, false, true, nullptr);
-    }
-    if (control < 0) {
-        if (node_) node_->CountFailedAttempt();
-        return false;
-    }
+    sockaddr_in relay{};
+    uint32_t bound = 0;
+    int control = OpenSocks5Association(fields_, node_, &relay, &bound);
+    if (control < 0) return false;
     // From here the start owns the connection: a reset shuts it down.
     start->controlSocket.store(control);
-    if (!session->IsCurrent(start->generation)) return false;
-    uint32_t boundAddress = 0;
-    uint16_t boundPort = 0;
-    std::string failText;
-    if (!CS45CLient::Socks5Exchange(control, fields_, 3, 1, std::string(), 0, &boundAddress, &boundPort, &failText)) {
-        return false;
-    }
-    // The node's own address with the port it names: the address in its
-    // answer may be 0.0.0.0 or one this machine cannot reach.
-    sockaddr_in relay = server;
-    relay.sin_port = htons(boundPort);
-    return connect(start->udpSocket, reinterpret_cast<sockaddr*>(&relay), sizeof relay) == 0;
+    return session->IsCurrent(start->generation) &&
+           connect(start->udpSocket, reinterpret_cast<sockaddr*>(&relay), sizeof relay) == 0;
 }
 
 void CS45TCPUDPMainLoop::Serve(UdpSession* session, UdpSessionStart* start) {

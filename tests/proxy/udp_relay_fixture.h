@@ -153,6 +153,7 @@ protected:
         stop_ = true;
         if (udpThread_.joinable()) udpThread_.join();
         if (udp_ >= 0) close(udp_);
+        udp_ = -1;
     }
     // The plain datagram (ATYP, address, port, data) of a received one, and
     // back; empty when it cannot be read.

@@ -22,6 +22,7 @@
 #include "proxy/udp_relay_clock.h"
 #include "proxy/udp_relay_s45.h"
 #include "proxy/udp_relay_ssr.h"
+#include "tests/ciphers/ssr_server_double.h"
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/proxy/udp_relay_fixture.h"
 
@@ -354,6 +355,76 @@ TEST(SsrUdpRelayLoop, EveryDatagramHasItsOwnIvAndRepliesComeBack) {
         EXPECT_NE(ivs[0], ivs[1]) << method;
         EXPECT_NE(ivs[1], ivs[2]) << method;
         EXPECT_EQ(ss.sourcePorts().size(), 1u);
+    }
+}
+
+// A ShadowsocksR node: the cipher, then the protocol's UDP form, checked by
+// the plug-in tests' server double.
+class SsrUdpNode : public udptest::SsUdpNode {
+public:
+    explicit SsrUdpNode(const ssrtest::ServerConfig& config)
+        : SsUdpNode(config.method, config.password), server_(config) {}
+    // The receiving thread uses the double: it ends first.
+    ~SsrUdpNode() override { StopUdp(); }
+    std::string error() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return server_.Error();
+    }
+
+protected:
+    std::string Unwrap(const std::string& wire) override {
+        std::string plain = SsUdpNode::Unwrap(wire);
+        std::string got;
+        std::lock_guard<std::mutex> lock(mutex_);
+        return server_.UdpReceive(plain, &got) ? got : std::string();
+    }
+    std::string Wrap(const std::string& plain) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return Crypt(server_.UdpSend(plain), true);
+    }
+
+private:
+    std::mutex mutex_;
+    ssrtest::ServerDouble server_;
+};
+
+TEST(SsrUdpRelayLoop, ProtocolPluginsCarryEveryDatagram) {
+    SetRelayRunningFlag(true);
+    struct Case {
+        const char* protocol;
+        const char* param;
+        bool user;
+    } cases[] = {
+        {"auth_aes128_sha1", "", false},
+        {"auth_aes128_sha1", "1024:correct horse", true},
+        {"auth_chain_a", "", false},
+        {"auth_chain_a", "1024:correct horse", true},
+    };
+    for (const auto& c : cases) {
+        ssrtest::ServerConfig config;
+        config.method = "aes-256-cfb";
+        config.password = "ssr-pw";
+        config.protocol = c.protocol;
+        config.obfs = "tls1.2_ticket_auth";  // takes no part in UDP
+        if (c.user) config.users = {{1024, "correct horse"}};
+        SsrUdpNode ssr(config);
+        CNodeInfo node;
+        node.type = NodeTypeSSR;
+        node.host = "127.0.0.1";
+        node.port = static_cast<uint16_t>(ssr.udpPort());
+        node.password = config.password;
+        node.method = config.method;
+        node.protocol = c.protocol;
+        node.protocolParam = c.param;
+        node.obfs = config.obfs;
+        Stream<CSSRTCPUDPMainLoop> s(&node);
+        ReplyFrame f;
+        for (size_t size : {size_t{1}, size_t{1400}}) {
+            std::string data(size, 'q');
+            ASSERT_TRUE(s.Send(Frame(size == 1 ? 0x02 : 0, 4, "192.0.2.1", 53, data)));
+            ASSERT_TRUE(s.Next(&f)) << c.protocol << " " << c.user << ": " << ssr.error();
+            EXPECT_EQ(f.data, "echo:" + data) << c.protocol;
+        }
     }
 }
 
