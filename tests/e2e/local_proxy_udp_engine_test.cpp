@@ -163,8 +163,12 @@ TEST_F(UdpThroughEngine, NamesResolveThroughTheTunnel) {
 
 TEST_F(UdpThroughEngine, OversizedReplyIsDroppedAlone) {
     EXPECT_EQ(Exchange(kBigReplyPort, "big", 2000), "");
-    EXPECT_EQ(Exchange(kBigReplyPort, "small"), "small");
-    EXPECT_EQ(Exchange(EngineTopology::kUdpEchoPort, "still"), "still");
+    // The stream goes on: later flows are answered (a loaded machine may
+    // need more than one try for a flow's association).
+    EXPECT_TRUE(proxytest::WaitUntil([] { return Exchange(kBigReplyPort, "small", 3000) == "small"; },
+                                     std::chrono::seconds(40)));
+    EXPECT_TRUE(proxytest::WaitUntil([] { return Exchange(EngineTopology::kUdpEchoPort, "still", 3000) == "still"; },
+                                     std::chrono::seconds(40)));
 }
 
 TEST_F(UdpThroughEngine, WorksAgainAfterTheRelaysStopAndStart) {
