@@ -4,10 +4,6 @@
 // namespace, and UDP through a udpgw peer of the test's own behind the same
 // SOCKS server.
 #include <arpa/inet.h>
-#include <cryptopp/files.h>
-#include <cryptopp/filters.h>
-#include <cryptopp/hex.h>
-#include <cryptopp/sha.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -29,6 +25,7 @@
 
 #include "engine/stack/memp.h"
 #include "engine/tun2socks/tun2socks.h"
+#include "tests/support/digests.h"
 #include "tests/support/engine_topology.h"
 #include "tests/support/net.h"
 #include "tests/support/process.h"
@@ -37,6 +34,9 @@
 
 namespace {
 
+using testsupport::HexSha256;
+using testsupport::HexSha256File;
+using testsupport::Blob;
 using testsupport::EngineTopology;
 using testsupport::NetNamespace;
 using testsupport::UdpGwPeer;
@@ -73,37 +73,7 @@ std::vector<std::string> LogAtLeast(int level, size_t from) {
 
 // ---- helpers -------------------------------------------------------------------------
 
-std::string HexSha256(const std::string& data) {
-    std::string out;
-    CryptoPP::SHA256 sha;
-    CryptoPP::StringSource(
-        data, true,
-        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
-    return out;
-}
-
-std::string HexSha256File(const std::string& path) {
-    std::string out;
-    CryptoPP::SHA256 sha;
-    CryptoPP::FileSource(
-        path.c_str(), true,
-        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
-    return out;
-}
-
 // Bytes no compressor or cache could shortcut; different per seed.
-std::string Blob(size_t size, uint64_t seed) {
-    std::string s(size, '\0');
-    uint64_t x = seed * 0x9E3779B97F4A7C15ULL + 1;
-    for (size_t i = 0; i < size; i += 8) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        std::memcpy(&s[i], &x, std::min<size_t>(8, size - i));
-    }
-    return s;
-}
-
 int CountOpenFds() {
     int n = 0;
     DIR* d = opendir("/proc/self/fd");

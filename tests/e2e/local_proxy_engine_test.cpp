@@ -3,10 +3,6 @@
 // which relays it through a real SOCKS 5 node (danted in the proxy
 // namespace) to the servers of the server namespace.
 #include <arpa/inet.h>
-#include <cryptopp/files.h>
-#include <cryptopp/filters.h>
-#include <cryptopp/hex.h>
-#include <cryptopp/sha.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -22,47 +18,21 @@
 #include "proxy/local_proxy_settings.h"
 #include "proxy/proxy_service.h"
 #include "tests/proxy/proxy_test_util.h"
+#include "tests/support/digests.h"
 #include "tests/support/engine_topology.h"
 #include "tests/support/net.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using testsupport::HexSha256;
+using testsupport::HexSha256File;
+using testsupport::Blob;
 using testsupport::EngineTopology;
 using testsupport::NetNamespace;
 
 constexpr size_t kBig = 64u << 20;
 constexpr size_t kMedium = 8u << 20;
-
-std::string HexSha256(const std::string& data) {
-    std::string out;
-    CryptoPP::SHA256 sha;
-    CryptoPP::StringSource(
-        data, true,
-        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
-    return out;
-}
-
-std::string HexSha256File(const std::string& path) {
-    std::string out;
-    CryptoPP::SHA256 sha;
-    CryptoPP::FileSource(
-        path.c_str(), true,
-        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
-    return out;
-}
-
-std::string Blob(size_t size, uint64_t seed) {
-    std::string s(size, '\0');
-    uint64_t x = seed * 0x9E3779B97F4A7C15ULL + 1;
-    for (size_t i = 0; i < size; i += 8) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        std::memcpy(&s[i], &x, std::min<size_t>(8, size - i));
-    }
-    return s;
-}
 
 // A TCP connection made inside a namespace, with a receive deadline.
 int ConnectIn(const NetNamespace& ns, const char* ip, int port) {
