@@ -3,6 +3,10 @@
 // which relays it through a real SOCKS 5 node (danted in the proxy
 // namespace) to the servers of the server namespace.
 #include <arpa/inet.h>
+#include <cryptopp/files.h>
+#include <cryptopp/filters.h>
+#include <cryptopp/hex.h>
+#include <cryptopp/sha.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -18,38 +22,23 @@
 #include "proxy/local_proxy_settings.h"
 #include "proxy/proxy_service.h"
 #include "tests/proxy/proxy_test_util.h"
-#include "tests/support/digests.h"
+#include "tests/support/e2e_transfer.h"
 #include "tests/support/engine_topology.h"
 #include "tests/support/net.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using testsupport::Blob;
+using testsupport::ConnectIn;
 using testsupport::HexSha256;
 using testsupport::HexSha256File;
-using testsupport::Blob;
+
 using testsupport::EngineTopology;
 using testsupport::NetNamespace;
 
 constexpr size_t kBig = 64u << 20;
 constexpr size_t kMedium = 8u << 20;
-
-// A TCP connection made inside a namespace, with a receive deadline.
-int ConnectIn(const NetNamespace& ns, const char* ip, int port) {
-    NetNamespace::Scope scope(ns);
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval tv{20, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, ip, &sa.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 class EngineThroughLocalProxy : public ::testing::Test {
 protected:
@@ -146,7 +135,7 @@ TEST_F(EngineThroughLocalProxy, AnswerAfterTheApplicationsFinArrivesWhole) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, EngineTopology::kHttpPort);
+        int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, EngineTopology::kHttpPort, 0, 20);
         ASSERT_GE(fd, 0);
         EXPECT_TRUE(proxytest::SendText(fd, c.request));
         shutdown(fd, SHUT_WR);
@@ -165,7 +154,7 @@ TEST_F(EngineThroughLocalProxy, AnswerAfterTheApplicationsFinArrivesWhole) {
 // The node cannot reach the destination: the application's connection is
 // reset rather than closed as if the server had answered nothing.
 TEST_F(EngineThroughLocalProxy, RefusedDestinationResetsTheApplication) {
-    int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, 9);
+    int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, 9, 0, 20);
     ASSERT_GE(fd, 0);  // the engine's stack completes the handshake first
     char c;
     errno = 0;

@@ -29,7 +29,7 @@
 #include "proxy/socket_client.h"
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/proxy/scripted_node.h"
-#include "tests/support/digests.h"
+#include "tests/support/e2e_transfer.h"
 #include "tests/support/net.h"
 #include "tests/support/nginx_conf.h"
 #include "tests/support/process.h"

@@ -25,7 +25,7 @@
 #include "proxy/local_proxy_settings.h"
 #include "proxy/proxy_service.h"
 #include "tests/proxy/proxy_test_util.h"
-#include "tests/support/digests.h"
+#include "tests/support/e2e_transfer.h"
 #include "tests/support/echo_servers.h"
 #include "tests/support/net.h"
 #include "tests/support/nginx_conf.h"

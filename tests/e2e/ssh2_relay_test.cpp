@@ -24,7 +24,7 @@
 #include "proxy/ssh2_serve.h"
 #include "proxy/ssh_session.h"
 #include "tests/proxy/proxy_test_util.h"
-#include "tests/support/digests.h"
+#include "tests/support/e2e_transfer.h"
 #include "tests/support/echo_servers.h"
 #include "tests/support/net.h"
 #include "tests/support/process.h"
