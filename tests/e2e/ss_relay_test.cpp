@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <deque>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
