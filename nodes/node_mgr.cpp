@@ -220,3 +220,15 @@ void CNodeMgr::GetTrafficText(std::wstring& out) {
     int64_t total = std::max<int64_t>(GetTotalBytes(), 0);
     out = FormatByteSize(ToInt64(static_cast<double>(total) * 1.5));
 }
+
+void CNodeMgr::TrimNodeHost(CNodeInfo* node) {
+    if (!node) return;
+    CNamedLockGuard guard(&lock_);
+    TrimString(node->host, " ");
+}
+
+void CNodeMgr::SetResolvedAddress(CNodeInfo* node, const std::string& address) {
+    if (!node) return;
+    CNamedLockGuard guard(&lock_);
+    node->resolvedAddress = address;
+}

@@ -62,6 +62,11 @@ public:
     // in the list.
     NodeFields CopyNodeFields(const CNodeInfo& node);
 
+    // The connect routine's writes to a node that connections may be reading:
+    // spaces trimmed from both ends of the host, and the resolved address.
+    void TrimNodeHost(CNodeInfo* node);
+    void SetResolvedAddress(CNodeInfo* node, const std::string& address);
+
     // Clears latency, byte totals and attempt counters of the node.
     CNodeInfo* ResetNodeStatistics(CNodeInfo* node);
     void ResetAllStatistics();
