@@ -70,6 +70,8 @@ public:
     virtual int SetAdapterDnsServers(const std::wstring& connection, const std::wstring& primary,
                                      const std::wstring& secondary) = 0;
     virtual void RestoreDns() = 0;
+    // Removes the TUN device's address and sets it down (the kernel drops
+    // every route through it).
     virtual void SetTunDown(const std::wstring& connection) = 0;
     virtual void FlushDnsCache() = 0;
 

@@ -128,6 +128,20 @@ int SetLinkDown(const std::string& name) {
     return ok;
 }
 
+int ResetTunDevice(const std::string& name) {
+    RtnlLink link;
+    RtnlSocket s;
+    std::vector<RtnlAddress> addresses;
+    if (FindLink(name, &link) && s.Open() == 0 && s.DumpAddresses(&addresses) == 0) {
+        in_addr ours{};
+        inet_pton(AF_INET, "10.198.75.60", &ours);
+        for (const RtnlAddress& a : addresses)
+            if (a.ifindex == link.index && a.address == ours.s_addr)
+                AddressRequest(s, RTM_DELADDR, 0, link.index, a.address, a.prefixLength);
+    }
+    return SetLinkDown(name);
+}
+
 CLinuxConnectSystem::CLinuxConnectSystem() : http_(std::make_unique<CHttpFrontProxy>()) {}
 
 CLinuxConnectSystem::~CLinuxConnectSystem() = default;
@@ -350,7 +364,7 @@ void CLinuxConnectSystem::RestoreDns() {
 }
 
 void CLinuxConnectSystem::SetTunDown(const std::wstring& connection) {
-    SetLinkDown(WideToUtf8String(connection));
+    ResetTunDevice(WideToUtf8String(connection));
 }
 
 void CLinuxConnectSystem::FlushDnsCache() {

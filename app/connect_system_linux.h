@@ -4,6 +4,7 @@
 // device of the calling thread's network namespace.
 
 #include <memory>
+#include <string>
 
 #include "app/connect_system.h"
 
@@ -76,3 +77,5 @@ private:
 
 // Sets the link of that name down (its routes go with it); 1 when it is down afterwards.
 int SetLinkDown(const std::string& name);
+// The TUN device as connect found it: without our address, and down.
+int ResetTunDevice(const std::string& name);

@@ -22,5 +22,5 @@ void RecoverFromCrash(const std::filesystem::path& programFolder) {
     }
     if (CUnboundController::EndLeftoverResolver(programFolder / "unbound"))
         AppendToProgramLog("start-up: ended the resolver a crashed run left");
-    SetLinkDown(kTunDeviceName);
+    ResetTunDevice(kTunDeviceName);
 }

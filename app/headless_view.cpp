@@ -15,6 +15,7 @@ void CHeadlessView::SetStatusText(const std::wstring& text) {
 
 void CHeadlessView::ShowMainWindow() {
     AppendToProgramLog("show the main window");
+    std::fprintf(stderr, "show the main window\n");
 }
 
 void CHeadlessView::FillNodes(int nodeId) {
