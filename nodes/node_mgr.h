@@ -61,6 +61,9 @@ public:
     // lock, which EditNode holds while it rewrites them. The node need not be
     // in the list.
     NodeFields CopyNodeFields(const CNodeInfo& node);
+    // Trims spaces from the node's host in place, under the same lock, so
+    // that connections copying the node never see it half rewritten.
+    void TrimNodeHost(CNodeInfo& node);
 
     // The connect routine's writes to a node that connections may be reading:
     // spaces trimmed from both ends of the host, and the resolved address.
