@@ -261,7 +261,7 @@ int DialogOstrelBase::ConnectTunnel() {
     }
     CNodeInfo* node = CheckModeAndNode(mode);
     if (!node) return 0;
-    nodes->TrimNodeHost(node);
+    nodes->TrimNodeHost(*node);
     // A node without a test client or one the service refuses fails here,
     // before the machine changes.
     if (!system_->HasTestClient(*node) || !system_->SetCurrentNode(node)) {

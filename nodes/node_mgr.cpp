@@ -226,12 +226,6 @@ void CNodeMgr::GetTrafficText(std::wstring& out) {
     out = FormatByteSize(ToInt64(static_cast<double>(total) * 1.5));
 }
 
-void CNodeMgr::TrimNodeHost(CNodeInfo* node) {
-    if (!node) return;
-    CNamedLockGuard guard(&lock_);
-    TrimString(node->host, " ");
-}
-
 void CNodeMgr::SetResolvedAddress(CNodeInfo* node, const std::string& address) {
     if (!node) return;
     CNamedLockGuard guard(&lock_);

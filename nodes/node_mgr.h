@@ -65,9 +65,7 @@ public:
     // that connections copying the node never see it half rewritten.
     void TrimNodeHost(CNodeInfo& node);
 
-    // The connect routine's writes to a node that connections may be reading:
-    // spaces trimmed from both ends of the host, and the resolved address.
-    void TrimNodeHost(CNodeInfo* node);
+    // The resolved address, written under the same lock for the same reason.
     void SetResolvedAddress(CNodeInfo* node, const std::string& address);
 
     // Clears latency, byte totals and attempt counters of the node.
