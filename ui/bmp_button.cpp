@@ -6,26 +6,10 @@
 
 CBmpButton::CBmpButton(wxWindow* parent, wxWindowID id, const wxString& label, const wxPoint& pos,
                        const wxSize& size, long style)
-    : wxControl(parent, id, pos, size, style | wxBORDER_NONE), hover_timer_(this, kHoverTimerId) {
-    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    : CHoverButton(parent, id, label, pos, size, style) {
     SetFont(GuiFont());
-    wxControl::SetLabel(label);
     SetInitialSize(size);
-    SetCursor(wxCursor(wxCURSOR_HAND));
     Bind(wxEVT_PAINT, &CBmpButton::OnPaint, this);
-    Bind(wxEVT_MOTION, &CBmpButton::OnMotion, this);
-    Bind(wxEVT_ENTER_WINDOW, &CBmpButton::OnMotion, this);
-    Bind(wxEVT_TIMER, &CBmpButton::OnTimer, this, kHoverTimerId);
-    Bind(wxEVT_LEFT_DOWN, &CBmpButton::OnLeftDown, this);
-    Bind(wxEVT_LEFT_DCLICK, &CBmpButton::OnLeftDown, this);
-    Bind(wxEVT_LEFT_UP, &CBmpButton::OnLeftUp, this);
-    Bind(wxEVT_MOUSE_CAPTURE_LOST, &CBmpButton::OnCaptureLost, this);
-    Bind(wxEVT_KILL_FOCUS, &CBmpButton::OnKillFocus, this);
-}
-
-CBmpButton::~CBmpButton() {
-    hover_timer_.Stop();
-    if (HasCapture()) ReleaseMouse();
 }
 
 bool CBmpButton::SetBitmap(int bitmapId, bool resize) {
@@ -43,7 +27,7 @@ bool CBmpButton::SetBitmap(int bitmapId, bool resize) {
 
 int CBmpButton::ShownRow() const {
     const wxSize size = GetClientSize();
-    return BmpButtonLookFor(options_, size.x, size.y, !IsEnabled(), hover_, pressed_).row;
+    return BmpButtonLookFor(options_, size.x, size.y, !IsEnabled(), IsHovered(), IsPushed()).row;
 }
 
 bool CBmpButton::Enable(bool enable) {
@@ -57,68 +41,11 @@ void CBmpButton::SetLabel(const wxString& label) {
     Refresh(false);
 }
 
-bool CBmpButton::PointerInside() const {
-    return GetScreenRect().Contains(wxGetMousePosition());
-}
-
-void CBmpButton::OnMotion(wxMouseEvent& event) {
-    const bool inside = PointerInside();
-    hover_ = inside;
-    if (inside != last_inside_) {
-        last_inside_ = inside;
-        Refresh(false);
-    }
-    if (!hover_timer_.IsRunning()) hover_timer_.Start(10);
-    event.Skip();
-}
-
-void CBmpButton::OnTimer(wxTimerEvent&) {
-    if (PointerInside()) return;
-    last_inside_ = false;
-    hover_ = false;
-    if (!HasCapture()) pressed_ = false;
-    hover_timer_.Stop();
-    Refresh(false);
-}
-
-void CBmpButton::OnLeftDown(wxMouseEvent& event) {
-    if (!IsEnabled()) return;
-    pressed_ = true;
-    hover_ = PointerInside();
-    if (!HasCapture()) CaptureMouse();
-    if (!hover_timer_.IsRunning()) hover_timer_.Start(10);
-    Refresh(false);
-    event.Skip(false);
-}
-
-void CBmpButton::OnLeftUp(wxMouseEvent&) {
-    if (HasCapture()) ReleaseMouse();
-    const bool wasPressed = pressed_;
-    pressed_ = false;
-    Refresh(false);
-    if (wasPressed && IsEnabled() && PointerInside()) {
-        wxCommandEvent click(wxEVT_BUTTON, GetId());
-        click.SetEventObject(this);
-        ProcessWindowEvent(click);
-    }
-}
-
-void CBmpButton::OnCaptureLost(wxMouseCaptureLostEvent&) {
-    pressed_ = false;
-    Refresh(false);
-}
-
-void CBmpButton::OnKillFocus(wxFocusEvent& event) {
-    hover_ = false;
-    Refresh(false);
-    event.Skip();
-}
-
 void CBmpButton::OnPaint(wxPaintEvent&) {
     wxAutoBufferedPaintDC dc(this);
     const wxSize size = GetClientSize();
     const bool disabled = !IsEnabled();
-    const BmpButtonLook look = BmpButtonLookFor(options_, size.x, size.y, disabled, hover_, pressed_);
+    const BmpButtonLook look = BmpButtonLookFor(options_, size.x, size.y, disabled, IsHovered(), IsPushed());
     Pixmap canvas(size.x, size.y, ArgbOf(fill_));
     if (!canvas.IsOk()) return;
     // The state image is stretched over the whole button.

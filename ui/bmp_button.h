@@ -5,19 +5,13 @@
 // while it is over the button, so the button returns to normal even when
 // the pointer leaves without another event. A click raises wxEVT_BUTTON.
 
-#include <wx/control.h>
-#include <wx/timer.h>
-
 #include "ui/base/bmp_button_look.h"
+#include "ui/hover_button.h"
 
-class CBmpButton : public wxControl {
+class CBmpButton : public CHoverButton {
 public:
-    static constexpr int kHoverTimerId = 251;
-
     CBmpButton(wxWindow* parent, wxWindowID id, const wxString& label = wxEmptyString,
                const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxDefaultSize, long style = 0);
-    ~CBmpButton() override;
-
     // Loads the strip "res/bitmap/<id>.bmp" (the one before is released);
     // with `resize` the button takes one state's size. False when the
     // bitmap does not load (the button then fills with its fill colour).
@@ -29,26 +23,13 @@ public:
     bool AcceptsFocus() const override { return true; }
     bool Enable(bool enable = true) override;
     void SetLabel(const wxString& label) override;
-    bool IsHovered() const { return hover_; }
-    bool IsPressed() const { return pressed_; }
 
 private:
     void OnPaint(wxPaintEvent& event);
-    void OnMotion(wxMouseEvent& event);
-    void OnTimer(wxTimerEvent& event);
-    void OnLeftDown(wxMouseEvent& event);
-    void OnLeftUp(wxMouseEvent& event);
-    void OnCaptureLost(wxMouseCaptureLostEvent& event);
-    void OnKillFocus(wxFocusEvent& event);
-    bool PointerInside() const;
 
-    wxTimer hover_timer_;
     Pixmap strip_;
     int state_width_ = 0, state_height_ = 0;
     BmpButtonOptions options_;
     COLORREF fill_ = RGB(233, 239, 250);
     bool center_text_ = false;
-    bool hover_ = false;
-    bool pressed_ = false;
-    bool last_inside_ = false;
 };

@@ -337,6 +337,7 @@ void QeltMenu::CancelTracking() {
 int QeltMenu::TrackPopupMenu(unsigned flags, int x, int y, wxWindow* owner) {
     if (popup_ || items_.empty()) return 0;
     wxWindow* parent = owner ? owner : wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
+    if (!parent) return 0;  // a popup needs a window to belong to
     wxGUIEventLoop loop;
     auto* popup = new QeltMenuPopup(parent, this, &loop);
     popup_ = popup;

@@ -8,12 +8,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+
+// Tests skip themselves without a display (ctest starts Xvfb for them).
+#define REQUIRE_DISPLAY() \
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY: run through ctest, which starts Xvfb"
 
 namespace gallerytest {
 

@@ -31,9 +31,6 @@ const Rgb kMenuSelectionFill{216, 234, 249}, kMenuSelectionFrame{0, 120, 215};
 const Rgb kMenuBar{243, 243, 243}, kMenuDisabledText{167, 167, 167}, kMenuIcon{30, 100, 200};
 const Rgb kTrayOrange{240, 120, 20};
 
-#define REQUIRE_DISPLAY() \
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY: run through ctest, which starts Xvfb"
-
 Rect Row(const Rect& list, int top, int height) {
     return {list.x, list.y + top, list.w, height};
 }

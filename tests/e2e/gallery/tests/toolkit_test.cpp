@@ -42,14 +42,6 @@ const Rgb kRingGrey{200, 200, 200};
 // The scenes these tests look at (the gallery has others).
 const std::vector<std::string> kScenes = {"skinned", "unskinned"};
 
-bool Skip() {
-    if (!std::getenv("DISPLAY")) return true;
-    return false;
-}
-
-#define REQUIRE_DISPLAY() \
-    if (Skip()) GTEST_SKIP() << "no DISPLAY: run through ctest, which starts Xvfb"
-
 // The pixel a button row shows: inside the stretched middle, above the text.
 Rgb ButtonFace(const Screenshot& s, const Rect& r) {
     return s.At(r.x + 6, r.y + 3);

@@ -21,9 +21,6 @@ using gallerytest::ToString;
 using gallerytest::WaitFor;
 using gallerytest::Xdo;
 
-#define REQUIRE_DISPLAY() \
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY: run through ctest, which starts Xvfb"
-
 const Rgb kPage{30, 160, 90}, kWhite{255, 255, 255};
 
 const char* const kPageHtml = R"html(<!doctype html>
