@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "ciphers/crypto_env.h"
+#include "ciphers/xorshift_state.h"
 
 namespace {
 
 std::mutex g_xorshiftLock;
-uint64_t g_xorshiftS0 = 0x10000000;
-uint64_t g_xorshiftS1 = 0xFFFFFFFF;
+XorShift128PlusState g_xorshift{0x10000000, 0xFFFFFFFF};
 
 template <class Mac>
 void ComputeMac(const unsigned char* key, size_t keyLen, const unsigned char* data, size_t len,
@@ -50,12 +50,7 @@ int GetHeadSize(const unsigned char* data, size_t len) {
 
 uint64_t XorShift128Plus() {
     std::lock_guard<std::mutex> guard(g_xorshiftLock);
-    uint64_t x = g_xorshiftS0;
-    const uint64_t y = g_xorshiftS1;
-    g_xorshiftS0 = y;
-    x ^= x << 23;
-    g_xorshiftS1 = x ^ y ^ (x >> 17) ^ (y >> 26);
-    return g_xorshiftS1 + y;
+    return g_xorshift.Next();
 }
 
 void Md5Digest(const unsigned char* data, size_t len, unsigned char out[16]) {
