@@ -4,35 +4,57 @@
 # and, in the same run, the same transfers straight to the SOCKS server with
 # curl --socks5 and no engine (the ceiling the engine can approach); the
 # engine's CPU seconds per GiB moved, from /proc/<pid>/stat of the engine
-# process; and, for uploads, the bound that the stack's fixed 5840-byte receive
-# window sets: window / round-trip time through the engine (ping of 10.198.75.61).
+# process; single downloads with netem on the TUN device (1% loss, 5%
+# reordering) and 5% loss both ways; the round trip through the engine
+# (ping of 10.198.75.61); and the engine's RSS with 500 connections held open.
 #
-# usage (as root): bench/engine_throughput.sh [RUNNER]
+# Several engine builds can be measured side by side in one run: every round
+# runs each of them and the direct path in turn, on the same topology.
+#
+# usage (as root): bench/engine_throughput.sh [NAME=RUNNER ...]
 #   RUNNER defaults to build/release/bench/tun2socks_runner (an optimised build:
-#   cmake -S . -B build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+#   cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release &&
 #   cmake --build build/release --target tun2socks_runner).
 # Sizes in MiB through the environment: DOWN_MIB (512), UP_MIB (256),
-# DOWN_EACH_MIB (128) and UP_EACH_MIB (64) for the 8-stream rows; ROUNDS (3)
-# runs of each, of which the medians are shown.
+# DOWN_EACH_MIB (128) and UP_EACH_MIB (64) for the 8-stream rows, LOSS_MIB (64)
+# for the rows under netem; ROUNDS (3) runs of each, of which the medians are
+# shown.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-runner=${1:-$root/build/release/bench/tun2socks_runner}
 down_mib=${DOWN_MIB:-512}
 up_mib=${UP_MIB:-256}
 down_each_mib=${DOWN_EACH_MIB:-128}
 up_each_mib=${UP_EACH_MIB:-64}
+loss_mib=${LOSS_MIB:-64}
 rounds=${ROUNDS:-3}
 streams=8
-window=5840
+
+names=()
+runners=()
+if [ $# -eq 0 ]; then
+  set -- "engine=$root/build/release/bench/tun2socks_runner"
+fi
+for arg in "$@"; do
+  if [[ "$arg" == *=* ]]; then
+    names+=("${arg%%=*}")
+    runners+=("${arg#*=}")
+  else
+    names+=("engine")
+    runners+=("$arg")
+  fi
+done
 
 [ "$(id -u)" -eq 0 ] || { echo "needs root (network namespaces)" >&2; exit 1; }
-[ -x "$runner" ] || { echo "no engine runner at $runner" >&2; exit 1; }
+for r in "${runners[@]}"; do
+  [ -x "$r" ] || { echo "no engine runner at $r" >&2; exit 1; }
+done
 
 topology="$root/scripts/engine-topology.sh"
 tag=bench$$
 app=cdr-app-$tag
 dir=$(mktemp -d /tmp/cdr-bench.XXXXXX)
+engine=""
 cleanup() {
   bash "$topology" delete "$tag" || true  # ends the engine and the servers too
   rm -rf "$dir"
@@ -45,83 +67,145 @@ head -c "${down_mib}M" /dev/urandom > "$dir/www/down"
 head -c "${up_mib}M" /dev/urandom > "$dir/www/up"
 head -c "${down_each_mib}M" /dev/urandom > "$dir/www/down-each"
 head -c "${up_each_mib}M" /dev/urandom > "$dir/www/up-each"
+head -c "${loss_mib}M" /dev/urandom > "$dir/www/loss"
 
-ip netns exec "$app" "$runner" tap0901:ctun0:10.198.75.60:10.198.75.0:255.255.255.0 \
-  10.198.75.61 255.255.255.0 10.198.76.2:1080 > "$dir/runner.log" 2>&1 &
-engine=$!
-disown "$engine"  # ended with the topology; no job notice
-for _ in $(seq 100); do
-  grep -q running "$dir/runner.log" && break
-  kill -0 "$engine" 2>/dev/null || { cat "$dir/runner.log" >&2; exit 1; }
-  sleep 0.05
-done
-grep -q running "$dir/runner.log" || { echo "the engine did not start" >&2; exit 1; }
-bash "$topology" routes "$tag"
+stop_engine() {
+  if [ -n "$engine" ]; then
+    kill "$engine" 2>/dev/null || true
+    for _ in $(seq 100); do kill -0 "$engine" 2>/dev/null || break; sleep 0.05; done
+    kill -9 "$engine" 2>/dev/null || true
+    engine=""
+  fi
+}
+
+# start_engine RUNNER: the engine on ctun0, routes through it.
+start_engine() {
+  stop_engine
+  : > "$dir/runner.log"
+  ip netns exec "$app" "$1" tap0901:ctun0:10.198.75.60:10.198.75.0:255.255.255.0 \
+    10.198.75.61 255.255.255.0 10.198.76.2:1080 > "$dir/runner.log" 2>&1 &
+  engine=$!
+  disown "$engine"  # ended with the topology; no job notice
+  for _ in $(seq 200); do
+    grep -q running "$dir/runner.log" && break
+    kill -0 "$engine" 2>/dev/null || { cat "$dir/runner.log" >&2; exit 1; }
+    sleep 0.05
+  done
+  grep -q running "$dir/runner.log" || { echo "the engine did not start" >&2; exit 1; }
+  bash "$topology" routes "$tag"
+}
 
 ticks_per_second=$(getconf CLK_TCK)
 engine_ticks() { awk '{print $14 + $15}' "/proc/$engine/stat"; }
 now_ns() { date +%s%N; }
 
 # transfer MODE DIRECTION STREAMS FILE MIB: runs the transfers at once and
-# prints "<MB/s> <CPU seconds per GiB>" (the CPU figure only through the engine).
+# prints "<MB/s> <CPU seconds per GiB>" (the CPU figure only through the
+# engine); "fail -" when a transfer failed.
 transfer() {
   local mode=$1 direction=$2 n=$3 file=$4 mib=$5
-  local proxy=() pids=() i t0 t1 c0 c1
+  local proxy=() pids=() i t0 t1 c0=0 c1=0 failed=0
   [ "$mode" = direct ] && proxy=(--socks5 10.198.76.2:1080)
-  c0=$(engine_ticks)
+  [ "$mode" = engine ] && c0=$(engine_ticks)
   t0=$(now_ns)
   for i in $(seq "$n"); do
     if [ "$direction" = down ]; then
-      ip netns exec "$app" curl -sS "${proxy[@]}" -o /dev/null "http://10.198.77.2/$file" &
+      ip netns exec "$app" curl -sS --max-time 300 "${proxy[@]}" -o /dev/null "http://10.198.77.2/$file" &
     else
-      ip netns exec "$app" curl -sS "${proxy[@]}" -H 'Expect:' -o /dev/null -T "$dir/www/$file" \
-        "http://10.198.77.2:8080/up" &
+      ip netns exec "$app" curl -sS --max-time 300 "${proxy[@]}" -H 'Expect:' -o /dev/null \
+        -T "$dir/www/$file" "http://10.198.77.2:8080/up" &
     fi
     pids+=($!)
   done
   for i in "${pids[@]}"; do
-    wait "$i" || { echo "a $mode $direction transfer failed" >&2; exit 1; }
+    wait "$i" || failed=1
   done
   t1=$(now_ns)
-  c1=$(engine_ticks)
+  [ "$mode" = engine ] && c1=$(engine_ticks)
+  if [ "$failed" = 1 ]; then
+    echo "fail -"
+    return
+  fi
   awk -v mib="$mib" -v n="$n" -v ns=$((t1 - t0)) -v ticks=$((c1 - c0)) -v hz="$ticks_per_second" -v mode="$mode" \
     'BEGIN { bytes = mib * n * 1048576; printf "%.1f %s\n", bytes / (ns / 1e9) / 1e6,
              mode == "engine" ? sprintf("%.2f", (ticks / hz) / (bytes / 1073741824)) : "-" }'
 }
 
-rtt_ms=$(ip netns exec "$app" ping -q -c 50 -i 0.01 10.198.75.61 | awk -F/ '/^rtt/ {print $5}')
-bound=$(awk -v w="$window" -v rtt="$rtt_ms" 'BEGIN { printf "%.1f", w / (rtt / 1000) / 1e6 }')
+median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{ v[NR] = $1 } END { print (NR ? v[int((NR + 1) / 2)] : "fail") }'; }
 
-median() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+declare -A results  # [name,row] = "rate cpu"
 
-printf '| transfer | streams | through engine MB/s | direct SOCKS MB/s | engine / direct | engine / window bound | engine CPU s per GiB |\n'
-printf '|---|---|---|---|---|---|---|\n'
-# One row: the medians of ROUNDS runs, engine and direct taking turns.
+# One row: ROUNDS runs, each engine and the direct path taking turns; the
+# medians. With a netem argument the condition applies on ctun0 meanwhile.
 row() {
-  local direction=$1 n=$2 file=$3 mib=$4
-  local rates=() cpus=() directs=() r e_rate e_cpu d_rate
+  local label=$1 direction=$2 n=$3 file=$4 mib=$5
+  shift 5
+  local netem=("$@")
+  local r i rate cpu
+  declare -A rates cpus
+  local directs=()
   for r in $(seq "$rounds"); do
-    read -r e_rate e_cpu < <(transfer engine "$direction" "$n" "$file" "$mib")
-    read -r d_rate _ < <(transfer direct "$direction" "$n" "$file" "$mib")
-    rates+=("$e_rate")
-    cpus+=("$e_cpu")
-    directs+=("$d_rate")
+    for i in "${!runners[@]}"; do
+      start_engine "${runners[$i]}"
+      [ ${#netem[@]} -gt 0 ] && ip netns exec "$app" tc qdisc replace dev ctun0 root netem "${netem[@]}"
+      read -r rate cpu < <(transfer engine "$direction" "$n" "$file" "$mib")
+      [ ${#netem[@]} -gt 0 ] && ip netns exec "$app" tc qdisc del dev ctun0 root
+      rates[$i]="${rates[$i]:-} $rate"
+      cpus[$i]="${cpus[$i]:-} $cpu"
+    done
+    if [ ${#netem[@]} -eq 0 ]; then
+      read -r rate _ < <(transfer direct "$direction" "$n" "$file" "$mib")
+      directs+=("$rate")
+    fi
   done
-  e_rate=$(echo "${rates[*]}" | median)
-  e_cpu=$(echo "${cpus[*]}" | median)
-  d_rate=$(echo "${directs[*]}" | median)
-  local ratio bound_ratio="-"
-  ratio=$(awk -v e="$e_rate" -v d="$d_rate" 'BEGIN { printf "%.0f%%", 100 * e / d }')
-  if [ "$direction" = up ]; then
-    # Each stream is bounded on its own.
-    bound_ratio=$(awk -v e="$e_rate" -v b="$bound" -v n="$n" 'BEGIN { printf "%.0f%% of %.1f", 100 * e / (b * n), b * n }')
-  fi
-  printf '| %s %s MiB | %s | %s | %s | %s | %s | %s |\n' "$direction" "$mib" "$n" "$e_rate" "$d_rate" "$ratio" \
-    "$bound_ratio" "$e_cpu"
+  local d_rate="-"
+  [ ${#directs[@]} -gt 0 ] && d_rate=$(echo "${directs[*]}" | median)
+  for i in "${!runners[@]}"; do
+    local e_rate e_cpu ratio="-"
+    e_rate=$(echo "${rates[$i]}" | median)
+    e_cpu=$(echo "${cpus[$i]}" | median)
+    if [ "$d_rate" != "-" ] && [ "$e_rate" != fail ]; then
+      ratio=$(awk -v e="$e_rate" -v d="$d_rate" 'BEGIN { printf "%.0f%%", 100 * e / d }')
+    fi
+    printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$label" "${names[$i]}" "$n" "$e_rate" "$d_rate" "$ratio" "$e_cpu"
+  done
 }
-row down 1 down "$down_mib"
-row down "$streams" down-each "$down_each_mib"
-row up 1 up "$up_mib"
-row up "$streams" up-each "$up_each_mib"
-printf '\nmedians of %s runs; round trip through the engine (ping 10.198.75.61): %s ms; upload bound per stream %s / RTT = %s MB/s\n' \
-  "$rounds" "$rtt_ms" "$window" "$bound"
+
+printf '| transfer | engine | streams | through engine MB/s | direct SOCKS MB/s | engine / direct | engine CPU s per GiB |\n'
+printf '|---|---|---|---|---|---|---|\n'
+row "down $down_mib MiB" down 1 down "$down_mib"
+row "down $down_each_mib MiB each" down "$streams" down-each "$down_each_mib"
+row "up $up_mib MiB" up 1 up "$up_mib"
+row "up $up_each_mib MiB each" up "$streams" up-each "$up_each_mib"
+row "down $loss_mib MiB, 1% loss" down 1 loss "$loss_mib" loss 1%
+row "down $loss_mib MiB, 5% reordering" down 1 loss "$loss_mib" delay 1ms reorder 5% 50%
+row "down $loss_mib MiB, 5% loss" down 1 loss "$loss_mib" loss 5%
+row "up $loss_mib MiB, 5% loss" up 1 loss "$loss_mib" loss 5%
+
+# The round trip through the engine, and its RSS with 500 connections open.
+printf '\n| engine | round trip ms (ping 10.198.75.61) | RSS idle KiB | RSS with 500 connections KiB |\n|---|---|---|---|\n'
+for i in "${!runners[@]}"; do
+  start_engine "${runners[$i]}"
+  rtt_ms=$(ip netns exec "$app" ping -q -c 50 -i 0.01 10.198.75.61 | awk -F/ '/^rtt/ {print $5}')
+  rss_idle=$(awk '/^VmRSS/ {print $2}' "/proc/$engine/status")
+  ip netns exec "$app" python3 - "$dir/held" <<'END' &
+import socket, sys, time
+conns = []
+for i in range(500):
+    s = socket.create_connection(("10.198.77.2", 80), timeout=30)
+    s.sendall(b"GET /down HTTP/1.1\r\nHost: x\r\n\r\n")
+    conns.append(s)
+open(sys.argv[1], "w").write("held")
+time.sleep(30)
+END
+  holder=$!
+  for _ in $(seq 600); do [ -s "$dir/held" ] && break; sleep 0.1; done
+  sleep 2  # every connection's window fills
+  rss_held=$(awk '/^VmRSS/ {print $2}' "/proc/$engine/status")
+  kill "$holder" 2>/dev/null || true
+  wait "$holder" 2>/dev/null || true
+  rm -f "$dir/held"
+  printf '| %s | %s | %s | %s |\n' "${names[$i]}" "$rtt_ms" "$rss_idle" "$rss_held"
+done
+stop_engine
+printf '\nmedians of %s runs\n' "$rounds"

@@ -126,6 +126,22 @@ constexpr uint8_t kGsoTcpV4 = 1;       // VIRTIO_NET_HDR_GSO_TCPV4
 
 }  // namespace
 
+int TunDevice_EnableTcpOffload(int fd) {
+    return ioctl(fd, TUNSETOFFLOAD, TUN_F_CSUM | TUN_F_TSO4) == 0;
+}
+
+TunReadInfo TunDevice_ReadHeader(const uint8_t* header) {
+    VirtioNetHeader h;
+    std::memcpy(&h, header, sizeof h);
+    TunReadInfo info;
+    if (h.flags & kNeedsChecksum) {
+        info.checksum_partial = true;
+        info.checksum_start = h.csum_start;
+        info.checksum_offset = h.csum_offset;
+    }
+    return info;
+}
+
 void TunDevice_PlainHeader(uint8_t* out) {
     std::memset(out, 0, kTunPacketHeaderSize);
 }

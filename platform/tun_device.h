@@ -36,6 +36,20 @@ void TunDevice_PlainHeader(uint8_t* out);
 // kernel completes the checksum of each segment.
 void TunDevice_TcpSegmentsHeader(uint8_t* out, int ip_header_len, int headers_len, int segment_size);
 
+// Asks the kernel to hand over IPv4 TCP bursts as one packet (TSO4) and
+// packets with the transport checksum left to us (CSUM): such a packet's
+// header says so (TunDevice_ReadHeader). 1, or 0 with errno set when the
+// kernel refuses; the device then stays as TunDevice_Open left it.
+int TunDevice_EnableTcpOffload(int fd);
+
+// What the header in front of a packet read from the device asks of us.
+struct TunReadInfo {
+    bool checksum_partial = false;  // the transport checksum is not filled in
+    int checksum_start = 0;         // from here to the end of the packet ...
+    int checksum_offset = 0;        // ... sums into the field at this offset from the start
+};
+TunReadInfo TunDevice_ReadHeader(const uint8_t* header);
+
 // The interface's MTU, or -1.
 int TunDevice_GetMtu(const std::string& name);
 

@@ -21,7 +21,7 @@ PACKAGES=(
   # real peers and tools used by the tests and benchmarks
   openssl gzip coreutils curl iputils-ping python3 procps
   shadowsocks-libev microsocks dante-server tinyproxy openssh-server
-  nginx-light iperf3
+  nginx-light iperf3 nftables
   # windows drawn on a virtual display, driven and photographed by the tests
   xvfb xauth xdotool imagemagick trayer
 )

@@ -301,6 +301,11 @@ void BSocksClient_Free(BSocksClient* o) {
     o->buffer = nullptr;
 }
 
+void BSocksClient_Abort(BSocksClient* o) {
+    if (o->have_connection) BConnection_ResetOnClose(&o->con);
+    BSocksClient_Free(o);
+}
+
 StreamSink* BSocksClient_GetSendInterface(BSocksClient* o) {
     return BConnection_SendStream_GetIf(&o->con);
 }

@@ -76,6 +76,9 @@ int BSocksClient_Init(BSocksClient* o, BAddr server_addr, const BSocksClient_aut
                       BReactor* reactor);
 // Allowed in any state, also from the handler's error event.
 void BSocksClient_Free(BSocksClient* o);
+// The same, but the server's connection is reset rather than ended: for a
+// stream that was cut short.
+void BSocksClient_Abort(BSocksClient* o);
 // In state up: the connection's streams, driven by the user directly.
 StreamSink* BSocksClient_GetSendInterface(BSocksClient* o);
 StreamSource* BSocksClient_GetRecvInterface(BSocksClient* o);

@@ -7,10 +7,13 @@
 
 #define TCP_MSS 1460                   // the largest segment we send, and the one we announce
 #define TCP_DEFAULT_MSS 536            // until the peer's SYN announces its own
-#define TCP_WND 5840                   // receive window of every connection
-#define TCP_WND_UPDATE_THRESHOLD 1460  // window growth that is worth a window update of its own
-#define TCP_SND_BUF 16384              // bytes a connection may hold for sending
-#define TCP_SND_QUEUELEN 44            // buffers a connection may hold for sending
+// The window and the send buffer are the largest that need no window
+// scaling: a connection's rate is window / round trip, and the round trip
+// through the engine is a fraction of a millisecond.
+#define TCP_WND 65528                              // receive window of every connection
+#define TCP_WND_UPDATE_THRESHOLD (TCP_WND / 4)     // window growth that is worth a window update of its own
+#define TCP_SND_BUF 65528                          // bytes a connection may hold for sending
+#define TCP_SND_QUEUELEN (4 * TCP_SND_BUF / TCP_MSS)  // buffers a connection may hold for sending
 #define TCP_TTL 255
 #define TCP_PRIO_NORMAL 64
 #define TCP_MAXRTX 12      // retransmissions of data before the connection is given up
@@ -18,13 +21,24 @@
 #define TCP_MSL_TICKS 120  // 60 s in 500 ms ticks
 #define TCP_FIN_WAIT_TIMEOUT_TICKS 40
 #define TCP_SYN_RCVD_TIMEOUT_TICKS 40
-#define TCP_INITIAL_RTO_TICKS 6  // 3 s, until a round trip has been measured
+// Retransmission timeout: from the measured round trip in ms, never below
+// the floor (as Linux) nor above the ceiling; the initial one holds until a
+// round trip has been measured.
+#define TCP_INITIAL_RTO_MS 3000
+#define TCP_RTO_MIN_MS 200
+#define TCP_RTO_MAX_MS 60000
+// A tail-loss probe resends the last segment of a flight that has gone this
+// long (at least) without an acknowledgement, so that a lost final
+// acknowledgement costs milliseconds instead of a timeout.
+#define TCP_TLP_MIN_MS 10
 #define TCP_KEEPIDLE_DEFAULT 7200000U
 #define TCP_KEEPINTVL_DEFAULT 75000U
 #define TCP_KEEPCNT_DEFAULT 9U
-// The two TCP timers, in ms; the engine drives them.
+// The TCP timers, in ms; the engine drives them. The retransmission timer
+// runs only while some connection has data in flight.
 #define TCP_SLOW_INTERVAL 500
 #define TCP_FAST_INTERVAL 250
+#define TCP_REXMIT_INTERVAL 5
 
 // ---- IPv4 and IPv6 reassembly --------------------------------------------------
 

@@ -34,6 +34,9 @@ enum pbuf_type : uint8_t {
 #define PBUF_FLAG_PUSH 0x01U
 #define PBUF_FLAG_IS_CUSTOM 0x02U
 #define PBUF_FLAG_TCP_FIN 0x20U
+// A packet the device's kernel made itself (a TCP burst joined into one
+// segment): its checksum field is left unfilled and is not checked.
+#define PBUF_FLAG_CHECKSUM_TRUSTED 0x40U
 
 struct pbuf {
     pbuf* next;

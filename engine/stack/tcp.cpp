@@ -1,5 +1,6 @@
 // TCP control blocks: allocation, lists and their 4-tuple tables, the
 // application interface, close and abort, and the two timers.
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -297,10 +298,10 @@ tcp_pcb* tcp_alloc(uint8_t prio) {
     pcb->ttl = TCP_TTL;
     pcb->mss = TCP_DEFAULT_MSS;
     // No round trip measured yet: the estimate (mean 0, deviation) gives the initial timeout.
-    pcb->rto = TCP_INITIAL_RTO_TICKS;
+    pcb->rto = TCP_INITIAL_RTO_MS;
     pcb->sa = 0;
-    pcb->sv = TCP_INITIAL_RTO_TICKS;
-    pcb->rtime = -1;
+    pcb->sv = TCP_INITIAL_RTO_MS;
+    tcp_rtx_stop(pcb);
     pcb->cwnd = 1;
     uint32_t iss = tcp_next_iss();
     pcb->snd_wl2 = iss;
@@ -499,7 +500,7 @@ void tcp_pcb_purge(tcp_pcb* pcb) {
     }
     tcp_segs_free(pcb->ooseq);
     pcb->ooseq = nullptr;
-    pcb->rtime = -1;
+    tcp_rtx_stop(pcb);
     tcp_segs_free(pcb->unsent);
     tcp_segs_free(pcb->unacked);
     pcb->unsent = pcb->unacked = nullptr;
@@ -644,6 +645,7 @@ restart:
 }
 
 void tcp_fasttmr() {
+    tcp_rexmit_tmr();
     ++tcp_timer_ctr;
     WalkActiveOnce([](tcp_pcb* pcb, tcp_pcb** next) {
         if (pcb->flags & TF_ACK_DELAY) {
@@ -675,20 +677,6 @@ static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
             if (pcb->persist_backoff < sizeof(tcp_persist_backoff)) ++pcb->persist_backoff;
             tcp_zero_window_probe(pcb);
         }
-    } else {
-        if (pcb->rtime >= 0) ++pcb->rtime;
-        if (pcb->unacked != nullptr && pcb->rtime >= pcb->rto) {
-            if (pcb->state != SYN_SENT) {
-                int rto = ((pcb->sa >> 3) + pcb->sv) << tcp_backoff[pcb->nrtx < 12 ? pcb->nrtx : 12];
-                pcb->rto = static_cast<int16_t>(rto > 0x7fff ? 0x7fff : rto);
-            }
-            pcb->rtime = 0;
-            uint16_t eff_wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
-            pcb->ssthresh = static_cast<uint16_t>(eff_wnd >> 1);
-            if (pcb->ssthresh < (pcb->mss << 1)) pcb->ssthresh = static_cast<uint16_t>(pcb->mss << 1);
-            pcb->cwnd = pcb->mss;
-            tcp_rexmit_rto(pcb);
-        }
     }
     if (pcb->state == FIN_WAIT_2 && (pcb->flags & TF_RXCLOSED) &&
         tcp_ticks - pcb->tmr > TCP_FIN_WAIT_TIMEOUT_TICKS) {
@@ -704,7 +692,8 @@ static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
             ++pcb->keep_cnt_sent;
         }
     }
-    if (pcb->ooseq != nullptr && tcp_ticks - pcb->tmr >= static_cast<uint32_t>(pcb->rto) * 6) {
+    if (pcb->ooseq != nullptr &&
+        uint64_t(tcp_ticks - pcb->tmr) * TCP_SLOW_INTERVAL >= static_cast<uint64_t>(pcb->rto) * 6) {
         tcp_segs_free(pcb->ooseq);
         pcb->ooseq = nullptr;
     }
@@ -738,6 +727,56 @@ static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
     return false;
 }
 
+// The retransmission timeout: everything in flight goes again, from the
+// first unacknowledged segment, with the timeout backed off.
+static void RetransmissionTimeout(tcp_pcb* pcb) {
+    if (pcb->state != SYN_SENT) {
+        int64_t rto = int64_t(tcp_rto_estimate(pcb)) << tcp_backoff[pcb->nrtx < 12 ? pcb->nrtx : 12];
+        pcb->rto = static_cast<int32_t>(rto > TCP_RTO_MAX_MS ? TCP_RTO_MAX_MS : rto);
+    }
+    tcp_rtx_restart(pcb);
+    uint16_t eff_wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
+    pcb->ssthresh = static_cast<uint16_t>(eff_wnd >> 1);
+    if (pcb->ssthresh < (pcb->mss << 1)) pcb->ssthresh = static_cast<uint16_t>(pcb->mss << 1);
+    pcb->cwnd = pcb->mss;
+    tcp_rexmit_rto(pcb);
+}
+
+// How long a flight may go unacknowledged before its last segment is
+// probed: two round trips, at least the floor. A single segment in flight
+// is left to the timeout: the peer may be delaying its acknowledgement.
+static bool TailLossProbeDue(const tcp_pcb* pcb, uint32_t elapsed) {
+    if (pcb->tlp_sent || pcb->nrtx != 0 || pcb->state < ESTABLISHED || pcb->unacked->next == nullptr) {
+        return false;
+    }
+    uint32_t pto = pcb->rtt_valid ? static_cast<uint32_t>(pcb->sa >> 2) : TCP_INITIAL_RTO_MS;
+    if (pto < TCP_TLP_MIN_MS) pto = TCP_TLP_MIN_MS;
+    return elapsed >= pto && elapsed < static_cast<uint32_t>(pcb->rto);
+}
+
+bool tcp_rexmit_tmr() {
+    bool running = false;
+    ++tcp_timer_ctr;
+    WalkActiveOnce([&running](tcp_pcb* pcb, tcp_pcb** next) {
+        *next = pcb->next;
+        // A zero window is the persist timer's (slow timer).
+        if (!pcb->rtx_on || pcb->unacked == nullptr || pcb->persist_backoff > 0) return false;
+        uint32_t elapsed = tcp_now() - pcb->rtx_start;
+        tcp_active_pcbs_changed = 0;
+        if (elapsed >= static_cast<uint32_t>(pcb->rto)) {
+            RetransmissionTimeout(pcb);
+        } else if (TailLossProbeDue(pcb, elapsed)) {
+            pcb->tlp_sent = 1;
+            tcp_send_tail_probe(pcb);
+        }
+        if (tcp_active_pcbs_changed) return true;
+        *next = pcb->next;
+        if (pcb->rtx_on) running = true;
+        return false;
+    });
+    return running;
+}
+
 void tcp_slowtmr() {
     ++tcp_ticks;
     ++tcp_timer_ctr;
@@ -757,6 +796,24 @@ void tcp_tmr() {
     tcp_fasttmr();
     if (tcp_timer++ & 1) return;
     tcp_slowtmr();
+}
+
+// ---------------------------------------------------------------------------
+// Clock.
+
+static uint32_t SteadyMs() {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+static uint32_t (*clock_fn)() = SteadyMs;
+
+uint32_t tcp_now() {
+    return clock_fn();
+}
+
+void tcp_set_clock(uint32_t (*now_ms)()) {
+    clock_fn = now_ms != nullptr ? now_ms : SteadyMs;
 }
 
 // ---------------------------------------------------------------------------

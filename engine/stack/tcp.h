@@ -101,13 +101,17 @@ struct tcp_pcb : tcp_pcb_common {
     uint16_t rcv_ann_wnd;
     uint32_t rcv_ann_right_edge;
 
-    int16_t rtime;
+    // Retransmission timer and round-trip estimate, in ms of tcp_now().
+    uint8_t rtx_on;      // the timer runs (data or SYN/FIN in flight)
+    uint8_t rtt_valid;   // a round trip has been measured
+    uint8_t tlp_sent;    // this flight's tail-loss probe went out
+    uint32_t rtx_start;  // when the timer was last restarted
     uint16_t mss;
-    uint32_t rttest;
+    uint32_t rttest;  // when the timed segment was sent; 0: none is timed
     uint32_t rtseq;
-    int16_t sa;
-    int16_t sv;
-    int16_t rto;
+    int32_t sa;   // smoothed round trip, times 8
+    int32_t sv;   // mean deviation, times 4
+    int32_t rto;  // current timeout, backoff included
     uint8_t nrtx;
     uint8_t dupacks;
     uint32_t lastack;
@@ -178,6 +182,15 @@ void tcp_abandon(tcp_pcb* pcb, int reset);
 // Timers, driven every 250 ms (fast) and every 500 ms (slow).
 void tcp_fasttmr();
 void tcp_slowtmr();
+// Retransmission timeouts and tail-loss probes, due by tcp_now(); the fast
+// timer runs it too. Whether some connection still has its timer running
+// (the caller keeps calling it every TCP_REXMIT_INTERVAL ms while it has).
+bool tcp_rexmit_tmr();
+
+// The stack's clock in ms (monotonic). Tests may put their own in its place
+// (nullptr restores the real one).
+uint32_t tcp_now();
+void tcp_set_clock(uint32_t (*now_ms)());
 // The engine's 250 ms tick: the fast timer every time, the slow one every second time.
 void tcp_tmr();
 

@@ -56,7 +56,8 @@ static err_t DeliverRecv(tcp_pcb* pcb, pbuf* p) {
 // when it must be dropped.
 static bool TakeHeader(pbuf* p, netif* inp) {
     const bool isipv6 = ip_data.current_ip_isipv6;
-    if (p->len < TCP_HLEN || DestIsBroadcastOrMulticast(inp) ||
+    if (p->len < TCP_HLEN || DestIsBroadcastOrMulticast(inp)) return false;
+    if (!(p->flags & PBUF_FLAG_CHECKSUM_TRUSTED) &&
         ipX_chksum_pseudo(isipv6, p, IP_PROTO_TCP, p->tot_len, &ip_data.current_iphdr_src,
                           &ip_data.current_iphdr_dest) != 0) {
         return false;
@@ -115,12 +116,25 @@ static tcp_pcb_listen* FindListener(netif* inp) {
     return lpcb;
 }
 
+// A SYN (and nothing else of note) beyond everything the old connection
+// received, as kernel stacks take it: the peer closed and reuses the port.
+static bool NewConnectionInTimeWait(const tcp_pcb* tw) {
+    return (flags & (TCP_SYN | TCP_RST | TCP_ACK | TCP_FIN)) == TCP_SYN && TCP_SEQ_GT(seqno, tw->rcv_nxt);
+}
+
 // A segment for no open connection: a block in TIME_WAIT, a listener, or
 // else a reset in answer (never to a reset). Frees the segment.
 static void InputWithoutConnection(pbuf* p, netif* inp) {
     const bool isipv6 = ip_data.current_ip_isipv6;
     tcp_pcb* tw = tcp_lookup_tw(isipv6, &ip_data.current_iphdr_dest, &ip_data.current_iphdr_src, tcphdr->dest,
                                 tcphdr->src);
+    if (tw != nullptr && NewConnectionInTimeWait(tw)) {
+        // The application's side reused the port: the old connection ends
+        // here and the SYN opens a new one.
+        tcp_unlink(tw);
+        tcp_free(tw);
+        tw = nullptr;
+    }
     if (tw != nullptr) {
         tcp_timewait_input(tw);
     } else if (tcp_pcb_listen* lpcb = FindListener(inp)) {
@@ -350,9 +364,9 @@ static err_t SynSentInput(tcp_pcb* pcb) {
     pcb->unacked = rseg->next;
     tcp_seg_free(rseg);
     if (pcb->unacked == nullptr) {
-        pcb->rtime = -1;
+        tcp_rtx_stop(pcb);
     } else {
-        pcb->rtime = 0;
+        tcp_rtx_restart(pcb);
         pcb->nrtx = 0;
     }
     if (pcb->connected != nullptr && pcb->connected(pcb->callback_arg, pcb, ERR_OK) == ERR_ABRT)
@@ -585,7 +599,7 @@ static void UpdateSendWindow(tcp_pcb* pcb) {
 // the segments that left the network meanwhile.
 static void CountDuplicateAck(tcp_pcb* pcb, uint32_t right_wnd_edge) {
     pcb->acked = 0;
-    if (tcplen == 0 && pcb->snd_wl2 + pcb->snd_wnd == right_wnd_edge && pcb->rtime >= 0 &&
+    if (tcplen == 0 && pcb->snd_wl2 + pcb->snd_wnd == right_wnd_edge && pcb->rtx_on &&
         pcb->lastack == ackno) {
         if (pcb->dupacks < 0xff) ++pcb->dupacks;
         if (pcb->dupacks > 3) {
@@ -617,7 +631,7 @@ static void AcceptNewAck(tcp_pcb* pcb) {
         pcb->cwnd = pcb->ssthresh;
     }
     pcb->nrtx = 0;
-    pcb->rto = static_cast<int16_t>((pcb->sa >> 3) + pcb->sv);
+    pcb->rto = tcp_rto_estimate(pcb);
     pcb->acked = static_cast<uint16_t>(ackno - pcb->lastack);
     pcb->snd_buf = static_cast<uint16_t>(pcb->snd_buf + pcb->acked);
     pcb->dupacks = 0;
@@ -634,22 +648,34 @@ static void AcceptNewAck(tcp_pcb* pcb) {
            TCP_SEQ_LEQ(ntohl(pcb->unacked->tcphdr->seqno) + TCP_TCPLEN(pcb->unacked), ackno)) {
         FreeAckedSegment(pcb, &pcb->unacked);
     }
-    pcb->rtime = pcb->unacked == nullptr ? -1 : 0;
+    if (pcb->unacked == nullptr) {
+        tcp_rtx_stop(pcb);
+    } else {
+        tcp_rtx_restart(pcb);
+    }
     pcb->polltmr = 0;
     if (pcb->isipv6) nd6_reachability_hint(&pcb->remote_ip.ip6);
 }
 
 // The round-trip estimate (Jacobson's smoothed mean and mean deviation, in
-// slow-timer ticks) from the segment being timed, once it is acknowledged.
+// ms) from the segment being timed, once it is acknowledged; the first
+// measurement sets it outright.
 static void UpdateRoundTrip(tcp_pcb* pcb) {
     if (pcb->rttest == 0 || !TCP_SEQ_LT(pcb->rtseq, ackno)) return;
-    auto m = static_cast<int16_t>(tcp_ticks - pcb->rttest);
-    m = static_cast<int16_t>(m - (pcb->sa >> 3));
-    pcb->sa = static_cast<int16_t>(pcb->sa + m);
-    if (m < 0) m = static_cast<int16_t>(-m);
-    m = static_cast<int16_t>(m - (pcb->sv >> 2));
-    pcb->sv = static_cast<int16_t>(pcb->sv + m);
-    pcb->rto = static_cast<int16_t>((pcb->sa >> 3) + pcb->sv);
+    uint32_t sample = tcp_now() - pcb->rttest;
+    auto m = static_cast<int32_t>(sample > uint32_t(TCP_RTO_MAX_MS) ? TCP_RTO_MAX_MS : sample);
+    if (!pcb->rtt_valid) {
+        pcb->rtt_valid = 1;
+        pcb->sa = m << 3;
+        pcb->sv = m << 1;
+    } else {
+        m -= pcb->sa >> 3;
+        pcb->sa += m;
+        if (m < 0) m = -m;
+        m -= pcb->sv >> 2;
+        pcb->sv += m;
+    }
+    pcb->rto = tcp_rto_estimate(pcb);
     pcb->rttest = 0;
 }
 
@@ -788,8 +814,15 @@ static void ReceiveInOrder(tcp_pcb* pcb) {
         inseg.p = nullptr;
     }
     if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) recv_flags |= TF_GOT_FIN;
+    bool filled_gap = pcb->ooseq != nullptr;
     TakeQueuedInOrder(pcb);
-    tcp_ack(pcb);
+    if (filled_gap || tcplen > TCP_MSS) {
+        // A filled gap, or a segment the kernel joined from several: the
+        // sender waits for this acknowledgement, no delaying it.
+        tcp_ack_now(pcb);
+    } else {
+        tcp_ack(pcb);
+    }
     if (pcb->isipv6) nd6_reachability_hint(&pcb->remote_ip.ip6);
 }
 

@@ -276,10 +276,11 @@ static void tcp_output_segment(tcp_seg* seg, tcp_pcb* pcb) {
         uint32_t opt = htonl(0x02040000U | mss);
         std::memcpy(reinterpret_cast<uint8_t*>(seg->tcphdr) + TCP_HLEN, &opt, 4);
     }
-    if (pcb->rtime == -1) pcb->rtime = 0;
+    if (!pcb->rtx_on) tcp_rtx_restart(pcb);
     if (!LocalAddressReady(pcb)) return;
     if (pcb->rttest == 0) {
-        pcb->rttest = tcp_ticks;
+        uint32_t now = tcp_now();
+        pcb->rttest = now != 0 ? now : 1;
         pcb->rtseq = SegSeqOut(seg);
     }
     auto hdr_off = static_cast<uint16_t>(reinterpret_cast<uint8_t*>(seg->tcphdr) -
@@ -398,6 +399,15 @@ void tcp_rexmit_fast(tcp_pcb* pcb) {
     if (pcb->ssthresh < 2 * pcb->mss) pcb->ssthresh = static_cast<uint16_t>(2 * pcb->mss);
     pcb->cwnd = static_cast<uint16_t>(pcb->ssthresh + 3 * pcb->mss);
     pcb->flags |= TF_INFR;
+}
+
+void tcp_send_tail_probe(tcp_pcb* pcb) {
+    tcp_seg* last = pcb->unacked;
+    if (last == nullptr) return;
+    while (last->next != nullptr) last = last->next;
+    tcp_output_segment(last, pcb);
+    // An acknowledgement may answer either copy: no round trip from it.
+    pcb->rttest = 0;
 }
 
 void tcp_keepalive(tcp_pcb* pcb) {

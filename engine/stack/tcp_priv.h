@@ -85,6 +85,23 @@ inline void tcp_ack(tcp_pcb* pcb) {
     }
 }
 
+// The retransmission timer counts from now; a new flight may be probed again.
+inline void tcp_rtx_restart(tcp_pcb* pcb) {
+    pcb->rtx_on = 1;
+    pcb->rtx_start = tcp_now();
+    pcb->tlp_sent = 0;
+}
+inline void tcp_rtx_stop(tcp_pcb* pcb) {
+    pcb->rtx_on = 0;
+    pcb->tlp_sent = 0;
+}
+// The timeout the round-trip estimate gives, between the floor and the ceiling.
+inline int32_t tcp_rto_estimate(const tcp_pcb* pcb) {
+    int32_t rto = (pcb->sa >> 3) + pcb->sv;
+    if (rto < TCP_RTO_MIN_MS) return TCP_RTO_MIN_MS;
+    return rto > TCP_RTO_MAX_MS ? TCP_RTO_MAX_MS : rto;
+}
+
 // Which list a connected block is on.
 enum : uint8_t { TCP_ON_NONE = 0, TCP_ON_BOUND, TCP_ON_ACTIVE, TCP_ON_TW };
 
@@ -131,5 +148,7 @@ void tcp_rst(uint32_t seqno, uint32_t ackno, const ipX_addr_t* local_ip, const i
 void tcp_rexmit_rto(tcp_pcb* pcb);
 void tcp_rexmit(tcp_pcb* pcb);
 void tcp_rexmit_fast(tcp_pcb* pcb);
+// Sends the last unacknowledged segment once more, leaving the queues as they are.
+void tcp_send_tail_probe(tcp_pcb* pcb);
 void tcp_keepalive(tcp_pcb* pcb);
 void tcp_zero_window_probe(tcp_pcb* pcb);

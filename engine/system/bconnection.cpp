@@ -259,6 +259,14 @@ void BConnection_Free(BConnection* o) {
     o->closed = 1;
 }
 
+int BConnection_ResetOnClose(BConnection* o) {
+    if (o->closed || o->fd < 0) return 0;
+    linger l{};
+    l.l_onoff = 1;
+    l.l_linger = 0;
+    return setsockopt(o->fd, SOL_SOCKET, SO_LINGER, &l, sizeof l) == 0;
+}
+
 void BConnection_SendStream_Init(BConnection* o) {
     StreamSink_Init(&o->send_iface, SendHandler, o, BReactor_JobStack(o->reactor));
     o->send_active = 1;

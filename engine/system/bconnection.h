@@ -65,6 +65,10 @@ int BConnection_Init(BConnection* o, BConnector* connector, BReactor* reactor, v
                      BConnection_handler handler);
 void BConnection_Free(BConnection* o);
 
+// Makes the close that BConnection_Free does a reset (SO_LINGER 0), so that
+// the peer learns the stream was cut, not ended. 1 or 0.
+int BConnection_ResetOnClose(BConnection* o);
+
 void BConnection_SendStream_Init(BConnection* o);
 void BConnection_SendStream_Free(BConnection* o);
 StreamSink* BConnection_SendStream_GetIf(BConnection* o);

@@ -65,6 +65,10 @@ void device_write_packet(const uint8_t* data, int len) {
 err_t common_netif_output(netif*, pbuf* p) {
     BLog(BLOG_DEBUG, "device write: send packet");
     if (g_engine.quitting) return ERR_OK;
+    // Whatever the stack sends may start a retransmission timer.
+    if (core.have_tcp_timer && !BReactorTimer_IsRunning(&core.rexmit_timer)) {
+        BReactor_StartTimer(&g_engine.reactor, &core.rexmit_timer, TCP_REXMIT_INTERVAL);
+    }
     int mtu = BTap_GetFrameMtu(&core.device);
     if (p->next == nullptr) {
         if (p->len > mtu) {
@@ -103,7 +107,7 @@ int core_init_device(void) {
     if (!BTap_Init(&core.device, &g_engine.reactor, g_engine.options.tundev, device_error_handler, nullptr)) {
         return 0;
     }
-    DeviceInput_Init(&core.device_input, BReactor_JobStack(&g_engine.reactor), core_device_mtu(),
+    DeviceInput_Init(&core.device_input, BReactor_JobStack(&g_engine.reactor), BTap_GetReadMtu(&core.device),
                      device_read_handler_send, nullptr);
     core.have_device = 1;
     return 1;
@@ -179,12 +183,14 @@ void core_init_tcp_timer(void) {
     BReactorTimer_Init(&core.tcp_timer, kTcpTimerMs, tcp_timer_handler, nullptr);
     BReactor_RestartTimer(&g_engine.reactor, &core.tcp_timer);
     core.tcp_timer_ticks = 0;
+    BReactorTimer_Init(&core.rexmit_timer, TCP_REXMIT_INTERVAL, rexmit_timer_handler, nullptr);
     core.have_tcp_timer = 1;
 }
 
 void core_free_tcp_timer(void) {
     if (!core.have_tcp_timer) return;
     BReactor_StopTimer(&g_engine.reactor, &core.tcp_timer);
+    BReactor_StopTimer(&g_engine.reactor, &core.rexmit_timer);
     core.have_tcp_timer = 0;
 }
 
@@ -227,6 +233,7 @@ void device_read_handler_send(void*, uint8_t* data, int data_len) {
         return;
     }
     pbuf_take(p, data, static_cast<uint16_t>(data_len));
+    if (BTap_ReadChecksumTrusted(&core.device)) p->flags |= PBUF_FLAG_CHECKSUM_TRUSTED;
     if (core.the_netif.input(p, &core.the_netif) != ERR_OK) {
         BLog(BLOG_WARNING, "device read: input failed");
         pbuf_free(p);
@@ -263,4 +270,8 @@ void tcp_timer_handler(void*) {
     tcp_fasttmr();
     // Every second tick, from the first on: the slow timer runs every 500 ms.
     if (++core.tcp_timer_ticks & 1) tcp_slowtmr();
+}
+
+void rexmit_timer_handler(void*) {
+    if (tcp_rexmit_tmr()) BReactor_RestartTimer(&g_engine.reactor, &core.rexmit_timer);
 }

@@ -60,6 +60,7 @@ void client_free_socks(tcp_client* client);
 err_t client_recv_func(void* arg, tcp_pcb* pcb, pbuf* p, err_t err);
 err_t client_sent_func(void* arg, tcp_pcb* pcb, uint16_t len);
 void client_err_func(void* arg, err_t err);
+void client_reset_socks(tcp_client* client);
 void client_push_timer_handler(void* user);
 
 void client_release(tcp_client* client) {
@@ -262,6 +263,14 @@ err_t client_sent_func(void* arg, tcp_pcb*, uint16_t len) {
 void client_err_func(void* arg, err_t err) {
     auto* client = static_cast<tcp_client*>(arg);
     ClientLog(client, BLOG_INFO, "client error (%d)", err);
+    if (err == ERR_RST || err == ERR_ABRT) {
+        // The application's connection was reset or given up: the server
+        // must not take what it got so far for the whole stream.
+        signal_marker(client);
+        client->client_closed = 1;
+        client_reset_socks(client);
+        return;
+    }
     client_handle_freed_client(client);  // the stack already freed the block
 }
 
@@ -292,12 +301,32 @@ void client_free_socks(tcp_client* client) {
     }
 }
 
+// The stream was cut on one side: both sides end at once with a reset and
+// whatever is still buffered either way is dropped, so that neither end
+// takes a truncated stream for a complete one.
+void client_reset_socks(tcp_client* client) {
+    if (!client->socks_closed) {
+        BSocksClient_Abort(&client->socks_client);
+        client->socks_closed = 1;
+    }
+    BReactor_StopTimer(client->relay->reactor, &client->push_timer);
+    if (client->client_closed) {
+        client_release(client);
+    } else {
+        client_abort_stack_side(client);
+    }
+}
+
 void client_socks_handler(void* user, int event) {
     auto* client = static_cast<tcp_client*>(user);
     switch (event) {
         case BSOCKSCLIENT_EVENT_ERROR:
             ClientLog(client, BLOG_INFO, "SOCKS error");
-            client_free_socks(client);
+            if (client->socks_up) {
+                client_reset_socks(client);
+            } else {
+                client_free_socks(client);
+            }
             return;
         case BSOCKSCLIENT_EVENT_ERROR_CLOSED:
             ClientLog(client, BLOG_INFO, "SOCKS closed");

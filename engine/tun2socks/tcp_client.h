@@ -16,7 +16,7 @@
 #include "engine/stack/tcp.h"
 #include "engine/system/breactor.h"
 
-#define CLIENT_SOCKS_RECV_BUF_SIZE 8192
+#define CLIENT_SOCKS_RECV_BUF_SIZE 65536
 
 // The relay's context: where each connection's SOCKS client goes, the
 // listeners that accept connections, and the clients relaying.

@@ -6,7 +6,9 @@
 // the TUN configuration block, which is parsed and logged but not applied
 // (addresses belong to the network configuration). The device is a packet
 // source (reads through the reactor) and a packet sink (BTap_WritePacket,
-// complete when it returns).
+// complete when it returns). Unless the environment sets
+// CENDROW_TUN_OFFLOAD=0, the kernel is asked to hand over IPv4 TCP bursts as
+// one packet; where it refuses, packets come one by one (logged once).
 
 #include <cstdint>
 
@@ -30,6 +32,9 @@ struct BTap {
     BTap_handler_error handler_error;
     void* handler_error_user;
     int frame_mtu;
+    int read_mtu;  // the frame MTU, or with the TCP offload the largest IPv4 packet
+    int offload;   // the kernel hands over TCP bursts whole
+    int read_checksum_trusted;  // the packet being handled: the kernel vouches for its TCP checksum
     int fd;
     BReactorFd rfd;
     BReactorOp write_op;
@@ -46,6 +51,12 @@ struct BTap {
 int BTap_Init(BTap* o, BReactor* reactor, const char* devspec, BTap_handler_error handler_error, void* user);
 void BTap_Free(BTap* o);
 int BTap_GetFrameMtu(const BTap* o);
+// The largest packet a read can deliver.
+int BTap_GetReadMtu(const BTap* o);
+// Whether the packet just read (valid while it is handled) is an IPv4 TCP
+// packet whose checksum the kernel left unfilled because it made the packet
+// itself: a burst of segments joined into one, or one segment of its own.
+int BTap_ReadChecksumTrusted(const BTap* o);
 PacketSource* BTap_GetOutput(BTap* o);
 // Writes one packet; errors are logged and the packet dropped.
 void BTap_WritePacket(BTap* o, const uint8_t* data, int len);

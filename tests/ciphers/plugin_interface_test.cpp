@@ -263,3 +263,39 @@ TEST(PluginSendIv, IsTheStreamIvOrTheAeadSaltThatOpensTheWire) {
         }
     }
 }
+
+TEST(PluginFactory, EveryNameBuildsItsPluginWithItsOwnOverhead) {
+    struct Row {
+        const char* asGiven;
+        const char* stored;
+        int overhead;
+    } rows[] = {
+        {"origin", "origin", 0},
+        {"AUTH_SHA1_V4", "auth_sha1_v4", 9},
+        {"auth_aes128_md5", "auth_aes128_md5", 0},
+        {"Auth_AES128_SHA1", "auth_aes128_sha1", 0},
+        {"auth_chain_a", "auth_chain_a", 4},
+        {"auth_chain_B", "auth_chain_b", 4},
+        {"plain", "plain", 0},
+        {"HTTP_SIMPLE", "http_simple", 0},
+        {"http_post", "http_post", 0},
+        {"random_head", "random_head", 0},
+        {"TLS1.2_TICKET_AUTH", "tls1.2_ticket_auth", 5},
+        {"tls1.2_ticket_fastauth", "tls1.2_ticket_fastauth", 5},
+    };
+    for (const Row& r : rows) {
+        auto p = CreateObfs(r.asGiven, "param");
+        ASSERT_NE(p, nullptr) << r.asGiven;
+        EXPECT_STREQ(p->GetName(), r.stored);
+        EXPECT_EQ(p->GetOwnOverhead(), r.overhead) << r.asGiven;
+        // A reset keeps the overheads that the protocols set again.
+        p->SetIvKey(nullptr, 0, nullptr, 0);
+        const int afterReset = std::string(r.stored) == "auth_sha1_v4" ? 0 : r.overhead;
+        EXPECT_EQ(p->GetOwnOverhead(), afterReset) << r.asGiven;
+    }
+    // What the protocol sees is the sum of both plug-ins' own overheads.
+    EXPECT_EQ(CreateObfs("tls1.2_ticket_auth", "")->GetOwnOverhead() + CreateObfs("auth_chain_a", "")->GetOwnOverhead(),
+              9);
+    EXPECT_EQ(CreateObfs("plain", "")->GetOwnOverhead() + CreateObfs("auth_sha1_v4", "")->GetOwnOverhead(), 9);
+    EXPECT_EQ(CreateObfs("http_simple", "")->GetOwnOverhead() + CreateObfs("origin", "")->GetOwnOverhead(), 0);
+}

@@ -29,6 +29,7 @@
 
 #include "engine/stack/memp.h"
 #include "engine/tun2socks/tun2socks.h"
+#include "tests/support/e2e_transfer.h"
 #include "tests/support/engine_topology.h"
 #include "tests/support/net.h"
 #include "tests/support/process.h"
@@ -37,10 +38,18 @@
 
 namespace {
 
+using testsupport::Blob;
+using testsupport::ConnectIn;
+using testsupport::CountOpenFds;
+using testsupport::Endpoint;
+using testsupport::HexSha256;
+using testsupport::HexSha256File;
+using testsupport::SendAll;
+using testsupport::WaitFor;
+
 using testsupport::EngineTopology;
 using testsupport::NetNamespace;
 using testsupport::UdpGwPeer;
-using Clock = std::chrono::steady_clock;
 
 constexpr size_t kBig = 64u << 20;
 constexpr size_t kSmall = 1u << 20;
@@ -72,87 +81,6 @@ std::vector<std::string> LogAtLeast(int level, size_t from) {
 }
 
 // ---- helpers -------------------------------------------------------------------------
-
-std::string HexSha256(const std::string& data) {
-    std::string out;
-    CryptoPP::SHA256 sha;
-    CryptoPP::StringSource(
-        data, true,
-        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
-    return out;
-}
-
-std::string HexSha256File(const std::string& path) {
-    std::string out;
-    CryptoPP::SHA256 sha;
-    CryptoPP::FileSource(
-        path.c_str(), true,
-        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
-    return out;
-}
-
-// Bytes no compressor or cache could shortcut; different per seed.
-std::string Blob(size_t size, uint64_t seed) {
-    std::string s(size, '\0');
-    uint64_t x = seed * 0x9E3779B97F4A7C15ULL + 1;
-    for (size_t i = 0; i < size; i += 8) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        std::memcpy(&s[i], &x, std::min<size_t>(8, size - i));
-    }
-    return s;
-}
-
-int CountOpenFds() {
-    int n = 0;
-    DIR* d = opendir("/proc/self/fd");
-    if (d == nullptr) return -1;
-    while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-    return n - 1;  // the listing's own descriptor
-}
-
-bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds deadline) {
-    auto until = Clock::now() + deadline;
-    while (!condition()) {
-        if (Clock::now() >= until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-sockaddr_in Endpoint(const char* ip, int port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, ip, &sa.sin_addr);
-    return sa;
-}
-
-// A TCP connection made inside a namespace, with a receive deadline.
-int ConnectIn(const NetNamespace& ns, const char* ip, int port) {
-    NetNamespace::Scope scope(ns);
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval tv{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    sockaddr_in sa = Endpoint(ip, port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-bool SendAll(int fd, const std::string& data) {
-    for (size_t sent = 0; sent < data.size();) {
-        ssize_t n = send(fd, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // Everything until the end of the stream; false on an error (reset, timeout).
 bool ReadToEnd(int fd, std::string* out) {

@@ -22,64 +22,23 @@
 #include "proxy/local_proxy_settings.h"
 #include "proxy/proxy_service.h"
 #include "tests/proxy/proxy_test_util.h"
+#include "tests/support/e2e_transfer.h"
 #include "tests/support/engine_topology.h"
 #include "tests/support/net.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
+using testsupport::Blob;
+using testsupport::ConnectIn;
+using testsupport::HexSha256;
+using testsupport::HexSha256File;
+
 using testsupport::EngineTopology;
 using testsupport::NetNamespace;
 
 constexpr size_t kBig = 64u << 20;
 constexpr size_t kMedium = 8u << 20;
-
-std::string HexSha256(const std::string& data) {
-    std::string out;
-    CryptoPP::SHA256 sha;
-    CryptoPP::StringSource(
-        data, true,
-        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
-    return out;
-}
-
-std::string HexSha256File(const std::string& path) {
-    std::string out;
-    CryptoPP::SHA256 sha;
-    CryptoPP::FileSource(
-        path.c_str(), true,
-        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
-    return out;
-}
-
-std::string Blob(size_t size, uint64_t seed) {
-    std::string s(size, '\0');
-    uint64_t x = seed * 0x9E3779B97F4A7C15ULL + 1;
-    for (size_t i = 0; i < size; i += 8) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        std::memcpy(&s[i], &x, std::min<size_t>(8, size - i));
-    }
-    return s;
-}
-
-// A TCP connection made inside a namespace, with a receive deadline.
-int ConnectIn(const NetNamespace& ns, const char* ip, int port) {
-    NetNamespace::Scope scope(ns);
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval tv{20, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, ip, &sa.sin_addr);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
 
 class EngineThroughLocalProxy : public ::testing::Test {
 protected:
@@ -176,7 +135,7 @@ TEST_F(EngineThroughLocalProxy, AnswerAfterTheApplicationsFinArrivesWhole) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, EngineTopology::kHttpPort);
+        int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, EngineTopology::kHttpPort, 0, 20);
         ASSERT_GE(fd, 0);
         EXPECT_TRUE(proxytest::SendText(fd, c.request));
         shutdown(fd, SHUT_WR);
@@ -195,7 +154,7 @@ TEST_F(EngineThroughLocalProxy, AnswerAfterTheApplicationsFinArrivesWhole) {
 // The node cannot reach the destination: the application's connection is
 // reset rather than closed as if the server had answered nothing.
 TEST_F(EngineThroughLocalProxy, RefusedDestinationResetsTheApplication) {
-    int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, 9);
+    int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, 9, 0, 20);
     ASSERT_GE(fd, 0);  // the engine's stack completes the handshake first
     char c;
     errno = 0;

@@ -33,11 +33,14 @@
 #include "proxy/socket_client.h"
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/proxy/scripted_node.h"
+#include "tests/support/e2e_transfer.h"
 #include "tests/support/net.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
+
+using testsupport::HexSha256File;
 
 using proxytest::Bytes;
 using testsupport::ChildProcess;
@@ -57,15 +60,6 @@ constexpr const char* kPassword = "pw-of-cdrtest";
 constexpr const char* kInsideAddress = "10.199.1.1";
 constexpr size_t kFileSize = 8u << 20;
 constexpr size_t kBigSize = 256u << 20;
-
-std::string HexSha256File(const std::string& path) {
-    std::string out;
-    CryptoPP::SHA256 sha;
-    CryptoPP::FileSource(
-        path.c_str(), true,
-        new CryptoPP::HashFilter(sha, new CryptoPP::HexEncoder(new CryptoPP::StringSink(out), false)));
-    return out;
-}
 
 void WriteBlob(const std::string& path, size_t size, uint64_t seed) {
     std::ofstream out(path, std::ios::binary);

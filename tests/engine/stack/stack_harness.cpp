@@ -7,6 +7,11 @@
 namespace {
 
 StackHarness* current = nullptr;
+uint32_t clock_ms = 1000;
+
+uint32_t FakeClock() {
+    return clock_ms;
+}
 
 void Capture(pbuf* p) {
     craft::Bytes b(p->tot_len);
@@ -71,6 +76,8 @@ err_t OnAccept(void* arg, tcp_pcb* pcb, err_t) {
 
 StackHarness::StackHarness(bool listen, bool ipv6) {
     current = this;
+    clock_ms = 1000;
+    tcp_set_clock(FakeClock);
     stacktest::InterfaceUp(&nif, nullptr, Output4, Output6, ipv6);
     if (listen) listener = StackNetif_Listen(&nif, 0, OnAccept, this);
     if (listen && ipv6) listener6 = StackNetif_Listen(&nif, 1, OnAccept, this);
@@ -78,15 +85,30 @@ StackHarness::StackHarness(bool listen, bool ipv6) {
 
 StackHarness::~StackHarness() {
     lwip_deinit();
+    tcp_set_clock(nullptr);
     current = nullptr;
 }
 
-void StackHarness::Input(const craft::Bytes& packet) {
+void StackHarness::Input(const craft::Bytes& packet, bool checksum_trusted) {
     current = this;
+    ASSERT_LE(packet.size(), 65535u);
     pbuf* p = pbuf_alloc(PBUF_RAW, static_cast<uint16_t>(packet.size()), PBUF_POOL);
     ASSERT_NE(p, nullptr);
     pbuf_take(p, packet.data(), static_cast<uint16_t>(packet.size()));
+    if (checksum_trusted) p->flags |= PBUF_FLAG_CHECKSUM_TRUSTED;
     nif.input(p, &nif);
+}
+
+uint32_t StackHarness::Now() {
+    return clock_ms;
+}
+
+void StackHarness::Advance(uint32_t ms) {
+    current = this;
+    for (uint32_t done = 0; done < ms; done += TCP_REXMIT_INTERVAL) {
+        clock_ms += TCP_REXMIT_INTERVAL;
+        tcp_rexmit_tmr();
+    }
 }
 
 std::vector<craft::Packet> StackHarness::Take() {
@@ -98,7 +120,10 @@ std::vector<craft::Packet> StackHarness::Take() {
 
 void StackHarness::Tick(int n) {
     current = this;
-    for (int i = 0; i < n; ++i) tcp_tmr();
+    for (int i = 0; i < n; ++i) {
+        clock_ms += TCP_FAST_INTERVAL;
+        tcp_tmr();
+    }
 }
 
 craft::Bytes MssOption(uint16_t mss) {

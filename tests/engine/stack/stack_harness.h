@@ -21,11 +21,18 @@ public:
     explicit StackHarness(bool listen = true, bool ipv6 = false);
     ~StackHarness();
 
-    void Input(const craft::Bytes& packet);
+    // With `checksum_trusted` the packet is marked as the device marks one
+    // the kernel made itself (its TCP checksum is not checked).
+    void Input(const craft::Bytes& packet, bool checksum_trusted = false);
     // Captured output since the last call.
     std::vector<craft::Packet> Take();
-    // The engine's 250 ms timer, n times.
+    // The engine's 250 ms timer, n times; the stack's clock moves with it.
     void Tick(int n = 1);
+    // Moves the stack's clock on by `ms`, running the retransmission timer
+    // every TCP_REXMIT_INTERVAL ms as the engine does.
+    void Advance(uint32_t ms);
+    // The stack's clock (starts at 1000 ms).
+    static uint32_t Now();
 
     netif nif{};
     tcp_pcb_listen* listener = nullptr;
