@@ -11,9 +11,11 @@
 
 #include "foundation/base64.h"
 #include "foundation/private_heap.h"
+#include "foundation/translate.h"
 #include "proxy/local_proxy_settings.h"
 #include "proxy/node_connect.h"
 #include "proxy/service_stop.h"
+#include "proxy/udp_relay_s45.h"
 
 namespace {
 
@@ -221,23 +223,34 @@ bool CS45CLient::Socks4Handshake(int s) {
 }
 
 bool CS45CLient::Socks5Handshake(int s, int command, uint32_t* boundAddress, uint16_t* boundPort) {
+    std::string failText;
+    bool ok = Socks5Exchange(s, nodeFields_, command, addressType_, destHost_, destPort_, boundAddress, boundPort,
+                             &failText);
+    if (!ok && !failText.empty()) upstreamText_ = failText;
+    return ok;
+}
+
+bool CS45CLient::Socks5Exchange(int s, const NodeFields& node, int command, int addressType,
+                                const std::string& destHost, uint16_t destPort, uint32_t* boundAddress,
+                                uint16_t* boundPort, std::string* failText) {
     *boundAddress = 0;
     *boundPort = 0;
-    const std::string& user = nodeFields_.user;
-    const std::string& password = nodeFields_.password;
-    // Lengths travel in one byte each: longer credentials cannot be sent.
-    if (user.size() > 255 || password.size() > 255) {
-        SetUpstreamText(kTextAuthFailed);
+    auto fail = [&](const char* message) {
+        *failText = Translate(message);
         return false;
-    }
+    };
+    const std::string& user = node.user;
+    const std::string& password = node.password;
+    // Lengths travel in one byte each: longer credentials cannot be sent.
+    if (user.size() > 255 || password.size() > 255) return fail(kTextAuthFailed);
     auto authFailed = [&] {
-        if (command == 1) SetUpstreamText(kTextAuthFailed);
+        if (command == 1) return fail(kTextAuthFailed);
         return false;
     };
     bool hasUser = !user.empty();
     unsigned char hello[3] = {0x05, 0x01, static_cast<unsigned char>(hasUser ? 0x02 : 0x00)};
     unsigned char choice[2];
-    if (SendVia(s, hello, 3, kNodeTimeout) != 3 || TimedRecvExact(s, choice, 2, kNodeTimeout) != 2 ||
+    if (TimedSendAll(s, hello, 3, kNodeTimeout) != 3 || TimedRecvExact(s, choice, 2, kNodeTimeout) != 2 ||
         choice[0] != 0x05 || choice[1] == 0xff) {
         return authFailed();
     }
@@ -249,7 +262,7 @@ bool CS45CLient::Socks5Handshake(int s, int command, uint32_t* boundAddress, uin
         auth.push_back(static_cast<char>(password.size()));
         auth += password;
         unsigned char status[2];
-        if (SendVia(s, auth.data(), static_cast<int>(auth.size()), kNodeTimeout) !=
+        if (TimedSendAll(s, auth.data(), static_cast<int>(auth.size()), kNodeTimeout) !=
                 static_cast<int>(auth.size()) ||
             TimedRecvExact(s, status, 2, kNodeTimeout) != 2 || status[0] != 0x01 || status[1] != 0x00) {
             return authFailed();
@@ -260,42 +273,37 @@ bool CS45CLient::Socks5Handshake(int s, int command, uint32_t* boundAddress, uin
     request.push_back(0x05);
     request.push_back(static_cast<char>(command));
     request.push_back(0x00);
-    if (command == 1 && addressType_ == 3) {
+    if (command == 1 && addressType == 3) {
         request.push_back(0x03);
-        request.push_back(static_cast<char>(destHost_.size()));
-        request += destHost_;
-        request.push_back(static_cast<char>(destPort_ >> 8));
-        request.push_back(static_cast<char>(destPort_ & 0xff));
+        request.push_back(static_cast<char>(destHost.size()));
+        request += destHost;
+        request.push_back(static_cast<char>(destPort >> 8));
+        request.push_back(static_cast<char>(destPort & 0xff));
     } else if (command == 1) {
         in_addr address{};
-        inet_pton(AF_INET, destHost_.c_str(), &address);
+        inet_pton(AF_INET, destHost.c_str(), &address);
         request.push_back(0x01);
         request.append(reinterpret_cast<const char*>(&address.s_addr), 4);
-        request.push_back(static_cast<char>(destPort_ >> 8));
-        request.push_back(static_cast<char>(destPort_ & 0xff));
+        request.push_back(static_cast<char>(destPort >> 8));
+        request.push_back(static_cast<char>(destPort & 0xff));
     } else {
         request.append("\x01\x00\x00\x00\x00\x00\x00", 7);
     }
-    if (SendVia(s, request.data(), static_cast<int>(request.size()), kNodeTimeout) !=
+    if (TimedSendAll(s, request.data(), static_cast<int>(request.size()), kNodeTimeout) !=
         static_cast<int>(request.size())) {
-        SetUpstreamText(kTextProxyFailed);
-        return false;
+        return fail(kTextProxyFailed);
     }
 
     unsigned char head[4];
-    if (TimedRecvExact(s, head, 4, kNodeTimeout) != 4) {
-        SetUpstreamText(kTextProxyFailed);
-        return false;
-    }
+    if (TimedRecvExact(s, head, 4, kNodeTimeout) != 4) return fail(kTextProxyFailed);
     if (head[0] != 0x05 || head[1] != 0x00) {
         // The reply table's rows are kept as they are; the other texts are translated.
         const char* text = head[0] == 0x05 && head[1] <= 8 ? GetSocksReplyText(head[1]) : nullptr;
         if (text) {
-            upstreamText_ = text;
-        } else {
-            SetUpstreamText(kTextProxyFailed);
+            *failText = text;
+            return false;
         }
-        return false;
+        return fail(kTextProxyFailed);
     }
     unsigned char rest[258];
     switch (head[3]) {
@@ -313,13 +321,11 @@ bool CS45CLient::Socks5Handshake(int s, int command, uint32_t* boundAddress, uin
         }
         case 0x04:
             TimedRecvExact(s, rest, 18, kNodeTimeout);
-            SetUpstreamText(kTextProxyIpv6);
-            return false;
+            return fail(kTextProxyIpv6);
         default:
             return true;
     }
-    SetUpstreamText(kTextProxyFailed);
-    return false;
+    return fail(kTextProxyFailed);
 }
 
 // ---- CONNECT --------------------------------------------------------------------------------
@@ -369,8 +375,9 @@ int CS45CLient::RelayTcp() {
 }
 
 int CS45CLient::RunUdpGwLoop() {
-    // The engine's UDP stream is not relayed by this client: it ends after the reply.
-    return 0;
+    if (node_ == nullptr) return 0;
+    CS45TCPUDPMainLoop loop(this);
+    return loop.Run();
 }
 
 // ---- UDP ASSOCIATE --------------------------------------------------------------------------

@@ -48,6 +48,17 @@ protected:
     // the out values (address in network order, port in host order).
     bool Socks5Handshake(int s, int command, uint32_t* boundAddress, uint16_t* boundPort);
 
+public:
+    // The same exchange for any caller, on any thread: the node's greeting,
+    // credentials and request; on failure the text for the user goes to
+    // *failText (left empty where the request never got that far for a UDP
+    // association).
+    static bool Socks5Exchange(int s, const NodeFields& node, int command, int addressType,
+                               const std::string& destHost, uint16_t destPort, uint32_t* boundAddress,
+                               uint16_t* boundPort, std::string* failText);
+
+protected:
+
     int controlSocket_ = -1;
     // Bytes of the node's answer that followed its HTTP header: the start of
     // the relayed data, handed to the local client after the reply.

@@ -40,6 +40,11 @@ public:
     int GetCommand() const { return command_; }
     int GetAddressType() const { return addressType_; }
     int GetSocksVersion() const { return socksVersion_; }
+    // The accepted connection (for the engine's UDP stream, the udpgw stream).
+    int GetLocalSocket() const { return localSocket_; }
+    // The node's server endpoint as the client resolved it for this
+    // connection (family 0 until then).
+    const sockaddr_in& GetNodeServerAddress() const { return nodeServerAddr_; }
 
     // Node tests (the upstream clients answer 1).
     virtual bool RunTest(CNodeInfo* node, int testKind) = 0;
