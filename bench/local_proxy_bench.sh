@@ -108,8 +108,11 @@ wait_port 1080
 wait_port 8080
 wait_port 8081
 
-# The local proxy (ip netns exec becomes the runner: the pid is its own).
-in_ns "$runner" 16666 socks5 127.0.0.1 1080 > "$dir/runner.log" 2>&1 &
+# The local proxy. Started by ip netns exec itself, not through the in_ns
+# function: ip netns exec becomes the runner, so $! is the runner's own pid
+# (a function would leave a subshell in between, which the signals below
+# would end and whose CPU time would be read instead).
+ip netns exec "$ns" "$runner" 16666 socks5 127.0.0.1 1080 > "$dir/runner.log" 2>&1 &
 proxy=$!
 for _ in $(seq 100); do grep -q running "$dir/runner.log" && break; sleep 0.05; done
 grep -q running "$dir/runner.log" || { cat "$dir/runner.log" >&2; exit 1; }

@@ -152,6 +152,11 @@ NodeFields CNodeMgr::CopyNodeFields(const CNodeInfo& node) {
     return f;
 }
 
+void CNodeMgr::TrimNodeHost(CNodeInfo& node) {
+    CNamedLockGuard guard(&lock_);
+    TrimString(node.host, " ");
+}
+
 int CNodeMgr::RemoveNode(int32_t id) {
     CNamedLockGuard guard(&lock_);
     auto it = std::find_if(nodes_.begin(), nodes_.end(), [id](const auto& n) { return n && n->id == id; });

@@ -61,6 +61,9 @@ public:
     // lock, which EditNode holds while it rewrites them. The node need not be
     // in the list.
     NodeFields CopyNodeFields(const CNodeInfo& node);
+    // Trims spaces from the node's host in place, under the same lock, so
+    // that connections copying the node never see it half rewritten.
+    void TrimNodeHost(CNodeInfo& node);
 
     // Clears latency, byte totals and attempt counters of the node.
     CNodeInfo* ResetNodeStatistics(CNodeInfo* node);

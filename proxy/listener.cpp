@@ -13,6 +13,8 @@
 #include "proxy/client_factory.h"
 #include "proxy/local_proxy_settings.h"
 #include "proxy/service_stop.h"
+#include "proxy/ssh2_serve.h"
+#include "proxy/ssh_session.h"
 
 namespace {
 
@@ -42,8 +44,15 @@ void* ConnectionThreadMain(void* param) {
         IncrementActiveConnections();
         std::string user, password;
         GetLocalSocksCredentials(&user, &password);
-        std::unique_ptr<CSocksClient> client =
-            CreateUpstreamClient(node->type, s, user.c_str(), password.c_str());
+        std::unique_ptr<CSocksClient> client;
+        if (node->type == NodeTypeSSH2) {
+            if (ServeSsh2Connection(record.listener->GetSshSession(), s, node, record.peerAddress,
+                                    record.peerPort, user.c_str(), password.c_str())) {
+                s = -1;  // the client closed it
+            }
+        } else {
+            client = CreateUpstreamClient(node->type, s, user.c_str(), password.c_str());
+        }
         if (client) {
             s = -1;  // the client closes it
             client->SetLocalSocksPort(GetLocalProxySettings().localSocksPort.load());
@@ -67,6 +76,22 @@ bool IsResourceShortage(int error) {
 
 CListener::~CListener() {
     Stop();
+    SetSshSession(nullptr, -1);
+}
+
+void CListener::SetSshSession(LIBSSH2_SESSION* session, int socket) {
+    if (sshSession_) {
+        LIBSSH2_SESSION* old = sshSession_->session();
+        sshSession_.reset();
+        libssh2_session_set_blocking(old, 1);
+        libssh2_session_disconnect(old, "closing");
+        libssh2_session_free(old);
+    }
+    CloseSocket(sshSessionSocket_);
+    if (session != nullptr && socket >= 0) {
+        sshSession_ = std::make_unique<CSshSession>(session, socket);
+        sshSessionSocket_ = socket;
+    }
 }
 
 int CListener::Start() {

@@ -14,10 +14,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "foundation/named_lock.h"
 #include "proxy/socket_base.h"
+
+class CSshSession;
+typedef struct _LIBSSH2_SESSION LIBSSH2_SESSION;
 
 class CListener : public CSocketBase {
 public:
@@ -47,8 +51,13 @@ public:
     int GetLastError() const { return lastError_.load(); }
     void SetRetryOnBindFailure(bool retry) { retryOnBindFailure_ = retry; }
     void SetPortTries(int tries) { portTries_ = tries; }
-    // The SSH session behind SSH2 nodes and its socket; nothing sets them yet.
-    void* GetSshSession() const { return sshSession_; }
+    // The SSH session behind SSH2 nodes (null while there is none). The
+    // program never opens one; tests hand over an authenticated session and
+    // its socket, which the listener then owns: a later call (null and -1
+    // to drop it) disconnects and frees the old session and closes its
+    // socket. Only while no SSH2 connection runs.
+    void SetSshSession(LIBSSH2_SESSION* session, int socket);
+    CSshSession* GetSshSession() const { return sshSession_.get(); }
     int GetSshSessionSocket() const { return sshSessionSocket_; }
 
     void RegisterConnectionThread(uint32_t id, pthread_t thread);
@@ -68,7 +77,7 @@ private:
     std::atomic<int> lastError_{0};
     int portTries_ = 100;
     int sshSessionSocket_ = -1;
-    void* sshSession_ = nullptr;
+    std::unique_ptr<CSshSession> sshSession_;
 
     std::thread acceptThread_;
     std::atomic<bool> stopping_{false};

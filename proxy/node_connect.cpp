@@ -10,13 +10,7 @@
 #include "proxy/service_stop.h"
 #include "proxy/socket_base.h"
 
-namespace {
-
-constexpr int kConnectWaitSeconds = 10;
-
-}  // namespace
-
-int ConnectSocketTo(const sockaddr_in& to, bool udp, bool nonBlocking, int* elapsedMs) {
+int ConnectSocketTo(const sockaddr_in& to, bool udp, bool nonBlocking, int* elapsedMs, int waitSeconds) {
     int s = socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
     if (s < 0) return -1;
     if (nonBlocking && !SetSocketBlocking(s, false)) {
@@ -31,7 +25,7 @@ int ConnectSocketTo(const sockaddr_in& to, bool udp, bool nonBlocking, int* elap
     }
     auto start = std::chrono::steady_clock::now();
     if (connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-        if (!(errno == EINPROGRESS && nonBlocking && WaitSocketReady(s, kConnectWaitSeconds) == 0)) {
+        if (!(errno == EINPROGRESS && nonBlocking && WaitSocketReady(s, waitSeconds) == 0)) {
             CloseSocket(s);
             return -1;
         }

@@ -9,7 +9,8 @@
 // whose connect waits at most 10 s when `nonBlocking` is set. On success the
 // socket is blocking again (TCP without Nagle) and *elapsedMs holds the time
 // the connect took; -1 on failure.
-int ConnectSocketTo(const sockaddr_in& to, bool udp, bool nonBlocking, int* elapsedMs);
+int ConnectSocketTo(const sockaddr_in& to, bool udp, bool nonBlocking, int* elapsedMs,
+                    int waitSeconds = 10);
 
 // Connects to the node's server (its resolved address when known, else its
 // host), trying again as often as the service's node connect attempts say

@@ -412,14 +412,9 @@ bool CS45CLient::OnUdpAssociate() {
     nodeServerAddr_.sin_port = htons(boundPort);
 
     // The local client's socket, on loopback only: no other host may use the node.
-    int local = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in bound{};
-    bound.sin_family = AF_INET;
-    bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t boundLen = sizeof bound;
-    if (local < 0 || bind(local, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0 ||
-        getsockname(local, reinterpret_cast<sockaddr*>(&bound), &boundLen) != 0) {
-        CloseSocket(local);
+    int local = OpenLoopbackUdp(&bound);
+    if (local < 0) {
         SendSocks5Reply(0x01, 0, 0);
         return false;
     }

@@ -188,6 +188,20 @@ int WaitSocketReady(int s, int seconds) {
     return 0;
 }
 
+int OpenLoopbackUdp(sockaddr_in* bound) {
+    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    *bound = sockaddr_in{};
+    bound->sin_family = AF_INET;
+    bound->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof *bound;
+    if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(bound), sizeof *bound) != 0 ||
+        getsockname(s, reinterpret_cast<sockaddr*>(bound), &len) != 0) {
+        CloseSocket(s);
+        return -1;
+    }
+    return s;
+}
+
 void CloseSocket(int& s) {
     if (s >= 0) close(s);
     s = -1;

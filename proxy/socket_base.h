@@ -44,6 +44,10 @@ int WaitSocketReady(int s, int seconds);
 // not resolve.
 int ResolveSockAddrCached(uint16_t port, sockaddr_in* out, const char* host);
 
+// A UDP socket bound to 127.0.0.1 at a port the system picks, its endpoint
+// in *bound; -1 on failure.
+int OpenLoopbackUdp(sockaddr_in* bound);
+
 // Closes the socket when open and sets it to -1.
 void CloseSocket(int& s);
 // Switches O_NONBLOCK; 1 on success.

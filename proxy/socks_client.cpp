@@ -342,14 +342,9 @@ int CSocksClient::Relay() {
 }
 
 bool CSocksClient::OnUdpAssociate() {
-    int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in bound{};
-    bound.sin_family = AF_INET;
-    bound.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof bound;
-    if (s < 0 || bind(s, reinterpret_cast<sockaddr*>(&bound), sizeof bound) != 0 ||
-        getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) != 0) {
-        CloseSocket(s);
+    int s = OpenLoopbackUdp(&bound);
+    if (s < 0) {
         SendSocks5Reply(0x01, 0, 0);
         return false;
     }

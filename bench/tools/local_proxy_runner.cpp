@@ -1,7 +1,9 @@
 // Runs the local proxy service as a process of its own, for whole-process
 // figures (CPU time, threads, descriptors and memory from /proc):
 //   local_proxy_runner PORT TYPE HOST NODE_PORT [USER PASSWORD]
-// TYPE is http, socks4 or socks5. It starts the listener on 127.0.0.1:PORT
+//   local_proxy_runner PORT ss HOST NODE_PORT METHOD PASSWORD [PROTOCOL OBFS]
+// TYPE is http, socks4, socks5 or ss (Shadowsocks; protocol "origin" and
+// obfuscation "plain" unless given). It starts the listener on 127.0.0.1:PORT
 // with that node as the current node and prints "running PORT". SIGUSR1
 // prints one line of figures ("stats threads=.. fds=.. rss_kib=..
 // connections=.. active=.."); SIGINT or SIGTERM stops the service, prints
@@ -18,6 +20,8 @@
 #include <fstream>
 #include <string>
 
+#include "ciphers/cryptor.h"
+#include "ciphers/plugins/auth_data.h"
 #include "nodes/node_info.h"
 #include "proxy/listener.h"
 #include "proxy/proxy_service.h"
@@ -53,19 +57,32 @@ void PrintStats() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5 && argc != 7) {
-        std::fprintf(stderr, "usage: %s PORT http|socks4|socks5 HOST NODE_PORT [USER PASSWORD]\n", argv[0]);
+    std::string type = argc > 2 ? argv[2] : "";
+    if (!(argc == 5 || argc == 7 || (type == "ss" && (argc == 7 || argc == 9)))) {
+        std::fprintf(stderr,
+                     "usage: %s PORT http|socks4|socks5 HOST NODE_PORT [USER PASSWORD]\n"
+                     "       %s PORT ss HOST NODE_PORT METHOD PASSWORD [PROTOCOL OBFS]\n",
+                     argv[0], argv[0]);
         return 2;
     }
     static CNodeInfo node;  // outlives every connection thread
-    std::string type = argv[2];
-    node.type = type == "http" ? NodeTypeHttp : type == "socks4" ? NodeTypeSocks4 : NodeTypeSocks5;
+    node.type = type == "http"     ? NodeTypeHttp
+                : type == "socks4" ? NodeTypeSocks4
+                : type == "ss"     ? NodeTypeSSR
+                                   : NodeTypeSocks5;
     node.host = argv[3];
     node.port = static_cast<uint16_t>(std::atoi(argv[4]));
-    if (argc == 7) {
+    if (type == "ss") {
+        node.method = argv[5];
+        node.password = argv[6];
+        node.protocol = argc == 9 ? argv[7] : "origin";
+        node.obfs = argc == 9 ? argv[8] : "plain";
+    } else if (argc == 7) {
         node.user = argv[5];
         node.password = argv[6];
     }
+    InitCipherLibrary();
+    CAuthData::GetInstance();  // the ShadowsocksR protocols' shared connection data
 
     sigset_t signals;
     sigemptyset(&signals);

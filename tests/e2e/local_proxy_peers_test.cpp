@@ -5,10 +5,6 @@
 // makes, with a veth link to a second namespace standing for another host
 // on the network, which must reach nothing of the service.
 #include <arpa/inet.h>
-#include <cryptopp/files.h>
-#include <cryptopp/filters.h>
-#include <cryptopp/hex.h>
-#include <cryptopp/sha.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -35,13 +31,13 @@
 #include "tests/proxy/scripted_node.h"
 #include "tests/support/e2e_transfer.h"
 #include "tests/support/net.h"
+#include "tests/support/nginx_conf.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
 
 using testsupport::HexSha256File;
-
 using proxytest::Bytes;
 using testsupport::ChildProcess;
 using testsupport::NetNamespace;
@@ -60,21 +56,6 @@ constexpr const char* kPassword = "pw-of-cdrtest";
 constexpr const char* kInsideAddress = "10.199.1.1";
 constexpr size_t kFileSize = 8u << 20;
 constexpr size_t kBigSize = 256u << 20;
-
-void WriteBlob(const std::string& path, size_t size, uint64_t seed) {
-    std::ofstream out(path, std::ios::binary);
-    std::string chunk(1 << 20, '\0');
-    uint64_t x = seed * 0x9E3779B97F4A7C15ULL + 1;
-    for (size_t done = 0; done < size; done += chunk.size()) {
-        for (size_t i = 0; i < chunk.size(); i += 8) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            std::memcpy(&chunk[i], &x, 8);
-        }
-        out.write(chunk.data(), static_cast<std::streamsize>(std::min(chunk.size(), size - done)));
-    }
-}
 
 // A TCP connection from inside the namespace to 127.0.0.1:port.
 int ConnectInside(const NetNamespace& ns, int port) {
@@ -163,8 +144,8 @@ protected:
 
         std::filesystem::create_directories(d + "/www");
         std::filesystem::create_directories(d + "/tmp");
-        WriteBlob(d + "/www/file", kFileSize, 1);
-        WriteBlob(d + "/www/big", kBigSize, 2);
+        testsupport::WriteBlobFile(d + "/www/file", kFileSize, 1);
+        testsupport::WriteBlobFile(d + "/www/big", kBigSize, 2);
 
         for (auto [port, method] : {std::pair{kDantePort, "none"}, std::pair{kDanteUserPort, "username"}}) {
             std::string conf = d + "/danted-" + std::to_string(port) + ".conf";
@@ -199,17 +180,7 @@ protected:
                                              d + "/tinyproxy-" + std::to_string(port) + ".log\"\n" + auth);
             peers_.push_back(ns_->Spawn({"tinyproxy", "-d", "-c", conf}));
         }
-        testsupport::WriteFile(d + "/nginx.conf",
-                               "user root;\nworker_processes 2;\npid " + d + "/nginx.pid;\nerror_log " + d +
-                                   "/nginx-error.log;\nevents { worker_connections 1024; }\nhttp {\n"
-                                   "  access_log off;\n  sendfile on;\n  default_type application/octet-stream;\n"
-                                   "  client_body_temp_path " +
-                                   d + "/tmp/body;\n  proxy_temp_path " + d + "/tmp/proxy;\n  fastcgi_temp_path " + d +
-                                   "/tmp/fastcgi;\n  uwsgi_temp_path " + d + "/tmp/uwsgi;\n  scgi_temp_path " + d +
-                                   "/tmp/scgi;\n  server {\n    listen 127.0.0.1:" + std::to_string(kNginxPort) +
-                                   ";\n    root " + d + "/www;\n  }\n}\n");
-        peers_.push_back(ns_->Spawn({"nginx", "-c", d + "/nginx.conf", "-e", d + "/nginx-error.log", "-g",
-                                     "daemon off;"}));
+        peers_.push_back(ns_->Spawn(testsupport::NginxCommand(d, "127.0.0.1:" + std::to_string(kNginxPort))));
         const char* source = std::getenv("CENDROW_SOURCE_DIR");
         std::string script = std::string(source ? source : ".") + "/tests/support/server_peers.py";
         peers_.push_back(

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 namespace testsupport {
@@ -44,6 +45,21 @@ std::string Blob(size_t size, uint64_t seed) {
         std::memcpy(&s[i], &x, std::min<size_t>(8, size - i));
     }
     return s;
+}
+
+void WriteBlobFile(const std::string& path, size_t size, uint64_t seed) {
+    std::ofstream out(path, std::ios::binary);
+    std::string chunk(1 << 20, '\0');
+    uint64_t x = seed * 0x9E3779B97F4A7C15ULL + 1;
+    for (size_t done = 0; done < size; done += chunk.size()) {
+        for (size_t i = 0; i < chunk.size(); i += 8) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            std::memcpy(&chunk[i], &x, 8);
+        }
+        out.write(chunk.data(), static_cast<std::streamsize>(std::min(chunk.size(), size - done)));
+    }
 }
 
 int CountOpenFds() {

@@ -20,6 +20,8 @@ std::string HexSha256File(const std::string& path);
 
 // Bytes no compressor or cache could shortcut; different per seed.
 std::string Blob(size_t size, uint64_t seed);
+// A file of `size` such bytes, written a mebibyte at a time.
+void WriteBlobFile(const std::string& path, size_t size, uint64_t seed);
 
 // The calling process's open descriptors.
 int CountOpenFds();

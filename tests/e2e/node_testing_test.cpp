@@ -1,0 +1,334 @@
+// Node tests in the engine topology: danted, microsocks, tinyproxy and
+// ss-server in the proxy namespace, nginx in the server namespace answering
+// the four test sites' names, which the peers read from the proxy
+// namespace's hosts file. The tests run in the app namespace; each row
+// gives the node and the report it must produce, line by line with levels.
+// Also the exit address through a proxy program on the same machine.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "foundation/text_convert.h"
+#include "netconfig/host_cache.h"
+#include "nodes/node_info.h"
+#include "proxy/node_testing.h"
+#include "tests/proxy/proxy_test_util.h"
+#include "tests/support/engine_topology.h"
+#include "tests/support/http_server.h"
+#include "tests/support/net.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using testsupport::ChildProcess;
+using testsupport::NetNamespace;
+
+constexpr const char* kNodeHost = "10.198.76.2";
+constexpr int kDantePort = 1080;  // the topology's own
+constexpr int kMicrosocksPort = 1082;
+constexpr int kTinyproxyPort = 3128;
+constexpr int kSsPort = 8388;
+constexpr int kLocalMicrosocksPort = 1083;
+constexpr const char* kSsPassword = "node test p4ss";
+constexpr const char* kSeparator = "//////////////////////////////////////////////";
+
+using Line = std::pair<int, std::string>;  // level, text ("#" stands for a number above 0)
+
+struct Report {
+    std::vector<Line> lines;
+    static void Collect(void* user, const wchar_t* text, int level) {
+        static_cast<Report*>(user)->lines.emplace_back(level, WideToUtf8String(text));
+    }
+};
+
+std::string Show(const std::vector<Line>& lines) {
+    std::string out;
+    for (const auto& [level, text] : lines) out += std::to_string(level) + " " + text + "\n";
+    return out;
+}
+
+bool Matches(const std::string& got, const std::string& pattern) {
+    size_t hole = pattern.find('#');
+    if (hole == std::string::npos) return got == pattern;
+    const std::string head = pattern.substr(0, hole), tail = pattern.substr(hole + 1);
+    if (got.size() <= head.size() + tail.size() || got.compare(0, head.size(), head) != 0 ||
+        got.compare(got.size() - tail.size(), tail.size(), tail) != 0) {
+        return false;
+    }
+    const std::string number = got.substr(head.size(), got.size() - head.size() - tail.size());
+    return number[0] >= '1' && number[0] <= '9' &&
+           number.find_first_not_of("0123456789") == std::string::npos;
+}
+
+void ExpectReport(const std::vector<Line>& got, const std::vector<Line>& expected) {
+    bool same = got.size() == expected.size();
+    for (size_t i = 0; same && i < got.size(); ++i) {
+        same = got[i].first == expected[i].first && Matches(got[i].second, expected[i].second);
+    }
+    EXPECT_TRUE(same) << "got:\n" << Show(got) << "expected:\n" << Show(expected);
+}
+
+class NodeTesting : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!testsupport::CanUseNetns()) return;
+        for (const char* program : {"danted", "microsocks", "tinyproxy", "ss-server", "nginx", "python3", "iperf3"}) {
+            if (!testsupport::HaveProgram(program)) return;
+        }
+        try {
+            Build();
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what();
+            TearDownTestSuite();
+        }
+    }
+
+    static void Build() {
+        dir_ = std::make_unique<testsupport::TempDir>("cendrow-node-tests");
+        const std::string d = dir_->path().string();
+        // The test sites' names lead to nginx for every peer of the proxy
+        // namespace; the file must be there before they start.
+        etc_ = "/etc/netns/cdr-proxy-" + std::to_string(getpid());
+        std::filesystem::create_directories(etc_);
+        std::string hosts = "127.0.0.1 localhost\n";
+        for (const char* name : kTcpTestUrls) hosts += std::string("10.198.77.2 ") + name + "\n";
+        testsupport::WriteFile(etc_ + "/hosts", hosts);
+        std::filesystem::create_directories(d + "/www");
+        testsupport::WriteFile(d + "/www/index.html", "<html>test site</html>\n");
+        topology_ = std::make_unique<testsupport::EngineTopology>(d);
+        const NetNamespace& proxy = topology_->proxy();
+
+        peers_.push_back(proxy.Spawn({"microsocks", "-i", kNodeHost, "-p", std::to_string(kMicrosocksPort)}));
+        testsupport::WriteFile(d + "/tinyproxy.conf", "Port " + std::to_string(kTinyproxyPort) + "\nListen " +
+                                                          kNodeHost +
+                                                          "\nTimeout 60\nAllow 10.198.76.0/24\n"
+                                                          "DisableViaHeader Yes\nLogLevel Warning\nLogFile \"" +
+                                                          d + "/tinyproxy.log\"\n");
+        peers_.push_back(proxy.Spawn({"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}));
+        peers_.push_back(proxy.Spawn({"ss-server", "-s", kNodeHost, "-p", std::to_string(kSsPort), "-k",
+                                      kSsPassword, "-m", "aes-256-gcm", "-u", "-t", "30"},
+                                     d + "/ss-server.log"));
+        peers_.push_back(topology_->app().Spawn(
+            {"microsocks", "-i", "127.0.0.1", "-p", std::to_string(kLocalMicrosocksPort)}));
+        for (auto [ns, host, port] :
+             {std::tuple{&proxy, kNodeHost, kMicrosocksPort}, std::tuple{&proxy, kNodeHost, kTinyproxyPort},
+              std::tuple{&proxy, kNodeHost, kSsPort},
+              std::tuple{&topology_->app(), "127.0.0.1", kLocalMicrosocksPort}}) {
+            bool up = proxytest::WaitUntil(
+                [&] { return ns->Exec({"bash", "-c", "exec 3<>/dev/tcp/" + std::string(host) + "/" +
+                                                         std::to_string(port)}) == 0; },
+                std::chrono::seconds(10));
+            if (!up) throw std::runtime_error("nothing listens on " + std::to_string(port));
+        }
+        // SOCKS 4 nodes take addresses: this process finds the test sites
+        // in its host-name cache and never asks a resolver.
+        for (const char* name : kTcpTestUrls) HostCacheStore(name, "10.198.77.2");
+    }
+
+    static void TearDownTestSuite() {
+        for (auto& p : peers_) p.Stop();
+        peers_.clear();
+        topology_.reset();
+        if (!etc_.empty()) std::filesystem::remove_all(etc_);
+        etc_.clear();
+        dir_.reset();
+    }
+
+    void SetUp() override {
+        if (!topology_) GTEST_SKIP() << "needs root, iproute2, danted, microsocks, tinyproxy, ss-server, nginx";
+    }
+
+    static std::shared_ptr<CNodeInfo> Node(int type, int port) {
+        auto node = std::make_shared<CNodeInfo>();
+        node->type = type;
+        node->host = std::string(" ") + kNodeHost + " ";  // the test trims it
+        node->port = static_cast<uint16_t>(port);
+        if (type == NodeTypeSSR) {
+            node->password = kSsPassword;
+            node->method = "aes-256-gcm";
+            node->protocol = "origin";
+            node->obfs = "plain";
+        }
+        return node;
+    }
+
+    // Runs one test in the app namespace; the report and the result.
+    static std::pair<bool, std::vector<Line>> Run(CNodeInfo* node, int option, int udp) {
+        NetNamespace::Scope scope(topology_->app());
+        Report report;
+        bool result;
+        if (node->type == NodeTypeSSR) {
+            CSSRClientTesting test(&Report::Collect, &report, option);
+            result = test.RunTest(node, udp);
+        } else {
+            CS45ClientTesting test(&Report::Collect, &report, option);
+            result = test.RunTest(node, udp);
+        }
+        return {result, report.lines};
+    }
+
+    static std::unique_ptr<testsupport::TempDir> dir_;
+    static std::unique_ptr<testsupport::EngineTopology> topology_;
+    static std::vector<ChildProcess> peers_;
+    static std::string etc_;
+};
+
+std::unique_ptr<testsupport::TempDir> NodeTesting::dir_;
+std::unique_ptr<testsupport::EngineTopology> NodeTesting::topology_;
+std::vector<ChildProcess> NodeTesting::peers_;
+std::string NodeTesting::etc_;
+
+TEST_F(NodeTesting, ReportsOfEachNodeKind) {
+    const std::vector<Line> ssHeader = {{1, "Server IP: ***"},
+                                        {1, "Server Port: 0"},
+                                        {1, "Password: ***"},
+                                        {1, "Encryption: *** / *** / ***"}};
+    auto s45Header = [](const char* type) {
+        return std::vector<Line>{{1, "Server IP: ***"},       {1, "Server Port: 0"},
+                                 {1, std::string("Type: ") + type}, {1, "Username: ***"},
+                                 {1, "Password: ***"}};
+    };
+    const std::vector<Line> s45Passed = {{1, "Now testing TCP transmission..."},
+                                         {1, "Connecting to SS node..."},
+                                         {2, "Connected to SS node."},
+                                         {2, "TCP transmission...Passed!"},
+                                         {2, "Latency : # ms"},
+                                         {1, "Testing is done!"},
+                                         {1, kSeparator}};
+    auto join = [](std::vector<std::vector<Line>> parts) {
+        std::vector<Line> all;
+        for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+        return all;
+    };
+    const std::vector<Line> ssPassed = {{1, "Testing TCP transmission..."},
+                                        {2, "TCP transmission...Passed!"},
+                                        {2, "Latency : # ms"},
+                                        {1, "Testing is done!"},
+                                        {1, kSeparator}};
+
+    struct Case {
+        const char* name;
+        std::shared_ptr<CNodeInfo> node;
+        int option;
+        int udp;
+        bool result;
+        std::vector<Line> lines;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"ss-server with the header", Node(NodeTypeSSR, kSsPort), 0, 0, true,
+                     join({{{1, "Testing started."}}, ssHeader, ssPassed})});
+    cases.push_back({"ss-server without", Node(NodeTypeSSR, kSsPort), 1, 0, true,
+                     join({{{1, "Testing started."}}, ssPassed})});
+    {
+        auto n = Node(NodeTypeSSR, kSsPort);
+        n->password.clear();
+        cases.push_back({"empty password", n, 0, 0, false,
+                         {{1, "Testing started."}, {3, "Shadowsocks server node invalid."}}});
+    }
+    {
+        auto n = Node(NodeTypeSSR, kSsPort);
+        n->method = "rot13-cfb";
+        cases.push_back({"unknown method", n, 0, 0, false,
+                         {{1, "Testing started."}, {3, "Unsupported encryption: rot13-cfb."}}});
+    }
+    cases.push_back({"ss-server UDP", Node(NodeTypeSSR, kSsPort), 1, 1, false,
+                     {{1, "Testing started."},
+                      {1, "Testing UDP relay..."},
+                      {3, "UDP relay...Unpassed!"},
+                      {1, "Testing is done!"},
+                      {1, kSeparator}}});
+    cases.push_back({"danted with the header", Node(NodeTypeSocks5, kDantePort), 0, 0, true,
+                     join({{{1, "TCP Testing started."}}, s45Header("SOCKS 5"), s45Passed})});
+    cases.push_back({"microsocks", Node(NodeTypeSocks5, kMicrosocksPort), 1, 0, true,
+                     join({{{1, "TCP Testing started."}}, s45Passed})});
+    cases.push_back({"tinyproxy", Node(NodeTypeHttp, kTinyproxyPort), 0, 0, true,
+                     join({{{1, "TCP Testing started."}}, s45Header("HTTP"), s45Passed})});
+    cases.push_back({"danted as SOCKS 4", Node(NodeTypeSocks4, kDantePort), 1, 0, true,
+                     join({{{1, "TCP Testing started."}}, s45Passed})});
+    {
+        auto n = Node(NodeTypeSocks5, kDantePort);
+        n->port = 0;
+        cases.push_back({"no port", n, 0, 0, false,
+                         {{1, "TCP Testing started."}, {3, "Proxy server node invalid."}}});
+    }
+    cases.push_back({"danted UDP", Node(NodeTypeSocks5, kDantePort), 1, 1, false,
+                     {{1, "UDP Testing started."},
+                      {3, "UDP relay...Unpassed!"},
+                      {1, "Testing is done!"},
+                      {1, kSeparator}}});
+
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto [result, lines] = Run(c.node.get(), c.option, c.udp);
+        EXPECT_EQ(result, c.result);
+        ExpectReport(lines, c.lines);
+        EXPECT_EQ(c.node->lastTestResult.load(), c.lines.size() > 2 ? (c.result ? 1 : 0) : -1);
+        if (c.lines.size() > 2) {
+            EXPECT_EQ(c.node->host, kNodeHost);
+        }
+        if (c.result) {
+            EXPECT_GT(c.node->latency.load(), 0u);
+        }
+    }
+}
+
+// With a wrong password ss-server answers none of the four sites: the test
+// fails after trying each.
+TEST_F(NodeTesting, WrongShadowsocksPasswordFailsAfterEverySite) {
+    auto node = Node(NodeTypeSSR, kSsPort);
+    node->password = "not the password";
+    auto [result, lines] = Run(node.get(), 1, 0);
+    EXPECT_FALSE(result);
+    ASSERT_GE(lines.size(), 4u) << Show(lines);
+    EXPECT_EQ(lines[1], Line(1, "Testing TCP transmission..."));
+    EXPECT_EQ(lines[lines.size() - 3], Line(3, "TCP transmission...UnPassed!"));
+    EXPECT_EQ(node->connectAttempts.load(), 4);
+    EXPECT_EQ(node->lastTestResult.load(), 0);
+}
+
+// The exit address through a proxy program on this machine, from a page
+// that answers with it.
+TEST_F(NodeTesting, ExitAddressThroughALocalNode) {
+    NetNamespace::Scope scope(topology_->app());
+    testsupport::HttpTestServer web;
+    web.Handle("GET", "/ip", [](const testsupport::HttpRequest&, testsupport::HttpResponse& r) { r.body = "10.1.2.3"; });
+    web.Handle("GET", "/other",
+               [](const testsupport::HttpRequest&, testsupport::HttpResponse& r) { r.body = "10.1.2.3.4"; });
+    CNodeInfo local;
+    local.type = NodeTypeSocks5;
+    local.host = "127.0.0.1";
+    local.port = kLocalMicrosocksPort;
+    struct Case {
+        const char* path;
+        bool ok;
+        std::string address;
+    } cases[] = {{"/ip", true, "10.1.2.3"}, {"/other", false, "unchanged"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        Report report;
+        CS45ClientTesting test(&Report::Collect, &report, 1);
+        std::string address = "unchanged";
+        EXPECT_EQ(test.FetchExitAddress(&local, Utf8ToWideString(web.Url(c.path)), &address), c.ok)
+            << Show(report.lines);
+        EXPECT_EQ(address, c.address);
+    }
+    // A node elsewhere is never contacted.
+    CNodeInfo remote;
+    remote.type = NodeTypeSocks5;
+    remote.host = "192.0.2.10";
+    remote.port = 1080;
+    CS45ClientTesting test(nullptr, nullptr, 1);
+    std::string address = "unchanged";
+    EXPECT_FALSE(test.FetchExitAddress(&remote, Utf8ToWideString(web.Url("/ip")), &address));
+    EXPECT_EQ(remote.connectAttempts.load(), 0);
+    EXPECT_EQ(address, "unchanged");
+}
+
+}  // namespace
