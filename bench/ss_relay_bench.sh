@@ -118,11 +118,12 @@ printf '|---|---|---|---|---|---|---|---|---|---|\n'
 port=8388
 for method in aes-256-gcm chacha20-ietf-poly1305 aes-256-cfb; do
   port=$((port + 1))
-  in_ns ss-server -s 127.0.0.1 -p "$port" -k "$password" -m "$method" -t 60 > "$dir/ss-server-$method.log" 2>&1 &
+  # Started by ip netns exec itself (no subshell), so $! is the server's own pid.
+  ip netns exec "$ns" ss-server -s 127.0.0.1 -p "$port" -k "$password" -m "$method" -t 60 > "$dir/ss-server-$method.log" 2>&1 &
   server=$!
-  in_ns ss-local -s 127.0.0.1 -p "$port" -b 127.0.0.1 -l 1081 -k "$password" -m "$method" -t 60 > "$dir/ss-local-$method.log" 2>&1 &
+  ip netns exec "$ns" ss-local -s 127.0.0.1 -p "$port" -b 127.0.0.1 -l 1081 -k "$password" -m "$method" -t 60 > "$dir/ss-local-$method.log" 2>&1 &
   sslocal=$!
-  in_ns "$runner" 16666 ss 127.0.0.1 "$port" "$method" "$password" > "$dir/runner-$method.log" 2>&1 &
+  ip netns exec "$ns" "$runner" 16666 ss 127.0.0.1 "$port" "$method" "$password" > "$dir/runner-$method.log" 2>&1 &
   ours=$!
   wait_port "$port"
   wait_port 1081

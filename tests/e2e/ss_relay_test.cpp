@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
