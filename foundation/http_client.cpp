@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -94,6 +95,17 @@ void CHttpClient::SetOption(CURLoption option, long value) {
     if (handle_) curl_easy_setopt(handle_, option, value);
 }
 
+void CHttpClient::SetOption(CURLoption option, const std::string& value) {
+    if (handle_) curl_easy_setopt(handle_, option, value.c_str());
+}
+
+void CHttpClient::SetMaxBodySize(size_t bytes) {
+    maxBodySize_ = bytes;
+    // libcurl refuses an announced length past the limit before any body
+    // byte arrives; the write callback catches everything else.
+    if (handle_) curl_easy_setopt(handle_, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(bytes));
+}
+
 long CHttpClient::GetResponseCode() const {
     long code = 0;
     if (!handle_ || curl_easy_getinfo(handle_, CURLINFO_RESPONSE_CODE, &code) != CURLE_OK) return -1;
@@ -134,6 +146,7 @@ void CHttpClient::Prepare() {
     responseHeaders_.clear();
     body_.clear();
     headerText_.clear();
+    bodyTooLarge_ = false;
     errorBuffer_[0] = '\0';
     if (!handle_) return;
     curl_easy_setopt(handle_, CURLOPT_USERAGENT, kUserAgent);
@@ -154,6 +167,13 @@ bool CHttpClient::Perform() {
         std::strncpy(errorBuffer_, curl_easy_strerror(lastResult_), sizeof errorBuffer_ - 1);
     } else {
         lastResult_ = curl_easy_perform(handle_);
+        if (lastResult_ == CURLE_FILESIZE_EXCEEDED) bodyTooLarge_ = true;
+        if (bodyTooLarge_) {
+            if (lastResult_ == CURLE_OK) lastResult_ = CURLE_WRITE_ERROR;
+            std::snprintf(errorBuffer_, sizeof errorBuffer_, "The reply was too large (more than %zu bytes).",
+                          maxBodySize_);
+            body_.clear();
+        }
         if (lastResult_ != CURLE_OK && errorBuffer_[0] == '\0')
             std::strncpy(errorBuffer_, curl_easy_strerror(lastResult_), sizeof errorBuffer_ - 1);
     }
@@ -178,7 +198,14 @@ size_t CHttpClient::WriteCallback(char* data, size_t size, size_t count, void* c
     auto* ctx = static_cast<CallbackContext*>(context);
     if (!ctx || !ctx->client) return 0;
     size_t bytes = size * count;
-    (ctx->isHeader ? ctx->client->headerText_ : ctx->client->body_).append(data, bytes);
+    CHttpClient& client = *ctx->client;
+    std::string& target = ctx->isHeader ? client.headerText_ : client.body_;
+    if (client.maxBodySize_ && (bytes > client.maxBodySize_ || target.size() > client.maxBodySize_ - bytes)) {
+        // Returning less than was handed over makes libcurl end the transfer.
+        client.bodyTooLarge_ = true;
+        return 0;
+    }
+    target.append(data, bytes);
     return bytes;
 }
 

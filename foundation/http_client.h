@@ -40,6 +40,17 @@ public:
     // Passes a numeric option to the handle; it stays for later requests
     // (callers shorten the timeout or switch certificate checks off).
     void SetOption(CURLoption option, long value);
+    // The same for a text option (a CA file, the protocols a redirect may
+    // lead to); libcurl copies the text.
+    void SetOption(CURLoption option, const std::string& value);
+
+    // The most bytes a response body (and, separately, its header text) may
+    // hold; 0, the default, sets no limit. A reply that grows past it fails
+    // the transfer, whether or not it announced its length, with an error
+    // text that says the reply was too large. Stays for later requests.
+    void SetMaxBodySize(size_t bytes);
+    // True when the last transfer failed because the reply passed that limit.
+    bool WasBodyTooLarge() const { return bodyTooLarge_; }
 
     // The HTTP status of the last transfer: 0 when no response arrived, -1
     // when libcurl has no figure.
@@ -52,6 +63,10 @@ public:
     // libcurl's text for the last failure; empty after a success.
     std::string GetErrorText() const { return errorBuffer_; }
     CURLcode GetLastResult() const { return lastResult_; }
+
+    // The CA bundle of the program folder that HTTPS is verified against
+    // unless a caller names another file.
+    const std::string& GetDefaultCaBundle() const { return caBundle_; }
 
     // libcurl's percent-encoding of every byte that needs it; empty on failure.
     std::string PercentEncode(const std::string& text) const;
@@ -92,6 +107,8 @@ private:
     std::string body_;
     std::string headerText_;
     std::string caBundle_;
+    size_t maxBodySize_ = 0;
+    bool bodyTooLarge_ = false;
     char errorBuffer_[CURL_ERROR_SIZE] = {0};
     curl_slist* headerList_ = nullptr;
 };

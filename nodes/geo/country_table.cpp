@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "foundation/text_convert.h"
+#include "foundation/translate.h"
+
 namespace {
 
 struct CountryRow {
@@ -48,6 +51,11 @@ const char* GetCountryCode(int index) {
 
 const char* GetCountryEnglishName(int index) {
     return index >= 0 && index < GetCountryCount() ? kCountryTable[index].name : nullptr;
+}
+
+std::wstring GetCountryName(int index) {
+    const char* name = GetCountryEnglishName(index);
+    return Utf8ToWideString(Translate(name ? name : "Unkown Country"));
 }
 
 int GetCountryIndexByCode(std::string_view code) {

@@ -334,3 +334,51 @@ TEST(HttpClient, PercentEncode) {
     EXPECT_EQ(client.PercentEncode(std::string("\0x", 2)), "%00x");
     EXPECT_EQ(client.PercentEncode(""), "");
 }
+
+TEST(HttpClient, BodyCapEndsRepliesThatGrowPastIt) {
+    const size_t cap = 64 * 1024;
+    std::string block(4096, 'b');
+    std::string text;
+    for (int i = 0; i < 4000; ++i) text += "row " + std::to_string(i) + "\n";  // ~30 KB, compresses well
+    HttpTestServer server;
+    server.Handle("GET", "/exact", [&](const HttpRequest&, HttpResponse& resp) { resp.body = std::string(cap, 'e'); });
+    server.Handle("GET", "/announced", [&](const HttpRequest&, HttpResponse& resp) {
+        resp.body = block;
+        resp.repeat = 1000;  // 4 MB with a Content-Length
+    });
+    server.Handle("GET", "/chunked", [&](const HttpRequest&, HttpResponse& resp) {
+        resp.body = block;
+        resp.repeat = 1000;
+        resp.chunked = true;  // no length announced
+    });
+    server.Handle("GET", "/inflates", [&](const HttpRequest&, HttpResponse& resp) {
+        resp.body = text + text + text;  // small on the wire, past the cap once decoded
+        resp.gzip = true;
+    });
+    server.Handle("GET", "/headers", [&](const HttpRequest&, HttpResponse& resp) {
+        for (int i = 0; i < 40; ++i) resp.SetHeader("X-Filler-" + std::to_string(i), std::string(4000, 'h'));
+    });
+    server.Handle("GET", "/ok", Echo);
+
+    CHttpClient client;
+    client.SetMaxBodySize(cap);
+    ASSERT_TRUE(client.Get(server.Url("/exact"))) << client.GetErrorText();
+    EXPECT_EQ(client.GetResponseBody().size(), cap);
+    EXPECT_FALSE(client.WasBodyTooLarge());
+
+    for (const char* path : {"/announced", "/chunked", "/inflates", "/headers"}) {
+        EXPECT_FALSE(client.Get(server.Url(path))) << path;
+        EXPECT_TRUE(client.WasBodyTooLarge()) << path;
+        EXPECT_NE(client.GetErrorText().find("too large"), std::string::npos) << path << ": " << client.GetErrorText();
+        EXPECT_TRUE(client.GetResponseBody().empty()) << path;
+        // The limit stays, and the client is usable at once.
+        ASSERT_TRUE(client.Get(server.Url("/ok"))) << client.GetErrorText();
+        EXPECT_FALSE(client.WasBodyTooLarge());
+        EXPECT_EQ(client.GetErrorText(), "");
+    }
+
+    // Without a cap the same replies arrive whole.
+    CHttpClient unlimited;
+    ASSERT_TRUE(unlimited.Get(server.Url("/chunked"))) << unlimited.GetErrorText();
+    EXPECT_EQ(unlimited.GetResponseBody().size(), block.size() * 1000);
+}

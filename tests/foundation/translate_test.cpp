@@ -1,8 +1,6 @@
 #include "foundation/translate.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "foundation/system_helpers.h"
 #include "foundation/text_convert.h"
 #include "foundation/thread_locale.h"
+#include "tests/support/in_child.h"
 #include "tests/support/program_dir.h"
 #include "tests/support/temp_dir.h"
 
@@ -35,30 +34,8 @@ struct ProgramFolder {
 
 // gettext keeps what it looked up and the language comes from the
 // environment: every language choice runs in a child process of its own.
-// The child's failures come back as its exit code and its message on stderr.
-void InChild(const std::function<std::string()>& body) {
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        std::string failure = body();
-        if (!failure.empty()) std::fprintf(stderr, "child: %s\n", failure.c_str());
-        std::fflush(nullptr);
-        _exit(failure.empty() ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "see the child's message above";
-}
-
-// Sets the environment of a fresh start: no LANGUAGE, the given LANG.
-void FreshEnvironment(const char* lang) {
-    unsetenv("LANGUAGE");
-    unsetenv("LC_ALL");
-    unsetenv("LC_MESSAGES");
-    setenv("LANG", lang, 1);
-}
+using testsupport::FreshLanguageEnvironment;
+using testsupport::InChild;
 
 std::string Expect(const char* what, const std::string& got, const std::string& want) {
     return got == want ? std::string() : std::string(what) + ": got \"" + got + "\", want \"" + want + "\"";
@@ -153,7 +130,7 @@ TEST(Translations, ChosenLanguageTranslates) {
         ASSERT_TRUE(FileExists(folder.path() / "lang" / "zh_CN" / "LC_MESSAGES" / "vokt.mo"))
             << "the build lays the catalogues into the program folder";
         InChild([&] {
-            FreshEnvironment("C");
+            FreshLanguageEnvironment("C");
             InitTranslations(folder.path(), kTextDomain);
             std::string failure = Expect("Ready!", Translate("Ready!"), c.ready);
             if (GetThreadLocale() != c.locale) failure += " locale " + std::to_string(GetThreadLocale());
@@ -185,7 +162,7 @@ TEST(Translations, AutomaticChoiceFollowsTheEnvironment) {
     for (const auto& c : cases) {
         ProgramFolder folder(c.file);
         InChild([&] {
-            FreshEnvironment(c.lang);
+            FreshLanguageEnvironment(c.lang);
             InitTranslations(folder.path(), kTextDomain);
             std::string failure = Expect("CONNECT", Translate("CONNECT"), c.connect);
             if (GetThreadLocale() != c.locale) failure += " locale " + std::to_string(GetThreadLocale());
@@ -197,7 +174,7 @@ TEST(Translations, AutomaticChoiceFollowsTheEnvironment) {
 TEST(Translations, MissingCatalogueGivesTheEnglishText) {
     ProgramFolder folder("[basic]\nselected=1\nlang1=Chinese,2052\n", false);
     InChild([&] {
-        FreshEnvironment("zh_CN.UTF-8");
+        FreshLanguageEnvironment("zh_CN.UTF-8");
         InitTranslations(folder.path(), kTextDomain);
         std::string failure = Expect("Ready!", Translate("Ready!"), "Ready!");
         if (GetThreadLocale() != 2052) failure += " locale " + std::to_string(GetThreadLocale());
@@ -208,7 +185,7 @@ TEST(Translations, MissingCatalogueGivesTheEnglishText) {
 TEST(Translations, FormatsAndLanguageNameTranslate) {
     ProgramFolder folder("[basic]\nlang1=Chinese,2052\n");
     InChild([&] {
-        FreshEnvironment("C");
+        FreshLanguageEnvironment("C");
         InitTranslations(folder.path(), kTextDomain);
         char line[100];
         std::snprintf(line, sizeof line, Translate("Proxy: %s-%s:%d"), "SOCKS 5", "1.2.3.4", 1080);

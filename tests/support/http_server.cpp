@@ -279,7 +279,7 @@ bool ReadRequest(Connection& conn, std::string& buffer, HttpRequest& req) {
     return true;
 }
 
-std::string ResponseHead(const HttpResponse& resp, const std::string& body, bool close) {
+std::string ResponseHead(const HttpResponse& resp, size_t bodyLength, bool close) {
     std::string head = "HTTP/1.1 " + std::to_string(resp.status) + " " +
                        (resp.reason.empty() ? ReasonPhrase(resp.status) : resp.reason) + "\r\n";
     for (const auto& [name, value] : resp.headers) head += name + ": " + value + "\r\n";
@@ -287,7 +287,7 @@ std::string ResponseHead(const HttpResponse& resp, const std::string& body, bool
     if (resp.chunked)
         head += "Transfer-Encoding: chunked\r\n";
     else
-        head += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+        head += "Content-Length: " + std::to_string(bodyLength) + "\r\n";
     if (close) head += "Connection: close\r\n";
     return head + "\r\n";
 }
@@ -320,8 +320,21 @@ bool SendResponse(Connection& conn, const HttpResponse& resp, bool clientWantsCl
     }
     bool close = resp.close || clientWantsClose || resp.mode != HttpResponse::Mode::kNormal;
     std::string body = resp.gzip ? GzipForTest(resp.body) : resp.body;
+    if (resp.repeat > 1 && resp.mode == HttpResponse::Mode::kNormal) {
+        if (!conn.Write(ResponseHead(resp, body.size() * resp.repeat, close))) return false;
+        std::string piece = body;
+        if (resp.chunked) {
+            char size[20];
+            std::snprintf(size, sizeof size, "%zx\r\n", body.size());
+            piece = size + body + "\r\n";
+        }
+        for (size_t i = 0; i < resp.repeat; ++i) {
+            if (!conn.Write(piece)) return false;
+        }
+        return (!resp.chunked || conn.Write("0\r\n\r\n")) && !close;
+    }
     std::string wire = resp.chunked ? Chunked(body) : body;
-    if (!conn.Write(ResponseHead(resp, body, close))) return false;
+    if (!conn.Write(ResponseHead(resp, body.size(), close))) return false;
     if (resp.mode == HttpResponse::Mode::kTrickle) {
         for (char c : wire) {
             if (!conn.Write(std::string(1, c)) || !conn.Pause(resp.trickleInterval)) return false;

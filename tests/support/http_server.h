@@ -65,6 +65,9 @@ struct HttpResponse {
     bool close = false;                  // close the connection after this response
     std::chrono::milliseconds delay{0};  // wait before answering
     std::chrono::milliseconds trickleInterval{1000};
+    // The body is sent this many times over (a huge reply without holding it
+    // in memory); with `chunked`, one chunk per copy. Not with gzip.
+    size_t repeat = 1;
 
     void SetHeader(const std::string& name, const std::string& value);
     void Redirect(int code, const std::string& location);
