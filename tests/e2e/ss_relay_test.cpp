@@ -14,7 +14,6 @@
 #include <atomic>
 #include <cstring>
 #include <deque>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
