@@ -115,17 +115,20 @@ void CTestingLogRichedit::AddLog(const wchar_t* text, int level) {
         Flush();
         return;
     }
-    if (ask && wxTheApp) {
-        std::shared_ptr<Shared> shared = shared_;
-        wxTheApp->CallAfter([shared] {
-            CTestingLogRichedit* owner = nullptr;
-            {
-                std::lock_guard<std::mutex> lock(shared->mutex);
-                owner = shared->owner;
-            }
-            if (owner) owner->Flush();
-        });
-    }
+    if (ask) AskForDelivery();
+}
+
+void CTestingLogRichedit::AskForDelivery() {
+    if (!wxTheApp) return;
+    std::shared_ptr<Shared> shared = shared_;
+    wxTheApp->CallAfter([shared] {
+        CTestingLogRichedit* owner = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            owner = shared->owner;
+        }
+        if (owner) owner->Flush();
+    });
 }
 
 void CTestingLogRichedit::AddLogA(const char* text, int level) {
@@ -135,20 +138,38 @@ void CTestingLogRichedit::AddLogA(const char* text, int level) {
 }
 
 void CTestingLogRichedit::Flush() {
-    const std::vector<LogLine> lines = shared_->queue.Take();
+    const std::vector<LogLine> lines = shared_->queue.Take(kBatchLines);
     if (lines.empty()) return;
-    // Neighbouring pieces of one colour go in as one piece.
-    LogLine merged;
+    // A full batch may have left lines behind: they come on the next turn,
+    // after whatever else waits for the window.
+    if (lines.size() == kBatchLines) AskForDelivery();
+    if (!GetHandle() || IsBeingDeleted()) return;
+    // The batch goes in as one text; the pieces that are not black are
+    // coloured afterwards.
+    std::wstring text;
+    struct Run {
+        size_t start, length;
+        COLORREF colour;
+    };
+    std::vector<Run> runs;
     for (const LogLine& line : lines) {
         for (const LogPiece& p : line) {
-            if (!merged.empty() && merged.back().colour == p.colour) {
-                merged.back().text += p.text;
-            } else {
-                merged.push_back(p);
-            }
+            if (p.colour != RGB(0, 0, 0) && !p.text.empty()) runs.push_back({text.size(), p.text.size(), p.colour});
+            text += p.text;
         }
     }
-    AppendPieces(merged);
+    try {
+        const long base = GetLastPosition();
+        SetDefaultStyle(wxTextAttr(*wxBLACK));
+        wxTextCtrl::AppendText(wxString(text));
+        for (const Run& r : runs) {
+            SetStyle(base + static_cast<long>(r.start), base + static_cast<long>(r.start + r.length),
+                     wxTextAttr(WxColour(r.colour)));
+        }
+        ShowPosition(GetLastPosition());
+    } catch (...) {
+        // A log line is never worth the window.
+    }
 }
 
 void CTestingLogRichedit::Clear() {

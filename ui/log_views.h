@@ -66,10 +66,13 @@ public:
     // The pieces of one line as AddLog builds it (`time` in seconds).
     static LogLine BuildLine(const wchar_t* text, int level, bool showTime, int64_t time);
 
-    // Delivers queued lines now (the window's thread).
+    // Delivers queued lines now (the window's thread), a batch at a time
+    // so that the window keeps answering during a flood.
     void Flush();
+    static constexpr size_t kBatchLines = 400;
 
 private:
+    void AskForDelivery();
     struct Shared {
         LogLineQueue queue;
         std::mutex mutex;

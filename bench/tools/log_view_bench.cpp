@@ -75,8 +75,11 @@ private:
     }
 
     void LogDone() {
-        log_->Flush();
-        wxYield();
+        // Until every line is in the text (deliveries come in batches).
+        while (log_->GetNumberOfLines() - 1 < lines_) {
+            log_->Flush();
+            wxYield();
+        }
         const auto took = Clock::now() - start_;
         done_ = true;
         worker_.join();

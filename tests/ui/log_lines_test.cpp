@@ -70,6 +70,19 @@ TEST(LogLines, TwoThreadsDeliverWholeLinesInOrder) {
     queue.Push({{L"x", 0}});
     queue.Clear();
     EXPECT_TRUE(queue.Take().empty());
+
+    // A delivery in batches: the oldest lines first, the rest stay queued
+    // (and a Push then does not ask again: the one who took must).
+    for (int i = 0; i < 5; ++i) queue.Push({{std::to_wstring(i), 0}});
+    const auto first = queue.Take(2);
+    ASSERT_EQ(first.size(), 2u);
+    EXPECT_EQ(first[1][0].text, L"1");
+    EXPECT_FALSE(queue.Push({{L"5", 0}}));
+    const auto rest = queue.Take(10);
+    ASSERT_EQ(rest.size(), 4u);
+    EXPECT_EQ(rest.front()[0].text, L"2");
+    EXPECT_EQ(rest.back()[0].text, L"5");
+    EXPECT_TRUE(queue.Push({{L"6", 0}})) << "emptied: the next line asks";
 }
 
 }  // namespace

@@ -6,10 +6,15 @@ bool LogLineQueue::Push(LogLine line) {
     return lines_.size() == 1;
 }
 
-std::vector<LogLine> LogLineQueue::Take() {
+std::vector<LogLine> LogLineQueue::Take(size_t max) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<LogLine> out;
-    out.swap(lines_);
+    if (lines_.size() <= max) {
+        out.swap(lines_);
+        return out;
+    }
+    out.assign(std::make_move_iterator(lines_.begin()), std::make_move_iterator(lines_.begin() + max));
+    lines_.erase(lines_.begin(), lines_.begin() + max);
     return out;
 }
 

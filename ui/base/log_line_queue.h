@@ -4,6 +4,7 @@
 // the first line that finds the queue empty asks for one delivery on the
 // window's thread, which then takes everything that arrived meanwhile.
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -20,8 +21,9 @@ class LogLineQueue {
 public:
     // True when the caller must ask for a delivery (the queue was empty).
     bool Push(LogLine line);
-    // Everything queued, oldest first; the next Push asks again.
-    std::vector<LogLine> Take();
+    // Up to `max` lines, oldest first; when that empties the queue the next
+    // Push asks again, otherwise the caller must ask for another delivery.
+    std::vector<LogLine> Take(size_t max = SIZE_MAX);
     // Drops what is queued.
     void Clear();
 
