@@ -60,7 +60,9 @@ Lab& TheLab() {
             std::perror("unshare(CLONE_NEWNET) (run as root)");
             return false;
         }
-        bool ok = Run({"ip", "link", "set", "lo", "up"}) && Run({"ip", "link", "add", "up0", "type", "dummy"}) &&
+        bool ok = Run({"ip", "link", "set", "lo", "up"}) && // Where the kernel has no dummy module, an ifb link behaves alike.
+                  (Run({"ip", "link", "add", "up0", "type", "dummy"}) ||
+                   Run({"ip", "link", "add", "up0", "type", "ifb"})) &&
                   Run({"ip", "addr", "add", "192.0.2.2/24", "dev", "up0"}) &&
                   Run({"ip", "link", "set", "up0", "up"}) &&
                   Run({"ip", "route", "add", "default", "via", "192.0.2.1", "dev", "up0", "metric", "100"}) &&
