@@ -59,7 +59,9 @@ public:
         std::vector<std::string> lines;
         std::istringstream in(routes);
         for (std::string line; std::getline(in, line);)
-            if (!line.empty()) lines.push_back(line);
+            // IPv6 link-local rows come and go with the kernel's address set-up,
+            // never with anything the program does.
+            if (!line.empty() && line.find("fe80::") == std::string::npos) lines.push_back(line);
         std::sort(lines.begin(), lines.end());
         std::string out;
         for (auto& l : lines) out += l + "\n";
