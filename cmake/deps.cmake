@@ -15,7 +15,7 @@ add_library(deps::jsoncpp ALIAS PkgConfig::JSONCPP)
 add_library(deps::mnl ALIAS PkgConfig::MNL)
 
 # wxWidgets 3.2 (GTK3): linked only by the user-interface layers (ui, app, dialogs).
-find_package(wxWidgets 3.2 COMPONENTS core base)
+find_package(wxWidgets 3.2 COMPONENTS webview core base)
 if(wxWidgets_FOUND)
   add_library(deps_wx INTERFACE)
   target_include_directories(deps_wx SYSTEM INTERFACE ${wxWidgets_INCLUDE_DIRS})

@@ -184,9 +184,9 @@ bool OwnsLoopbackDnsSocket(pid_t pid) {
     return found;
 }
 
-// One query for "localhost." (A) to 127.0.0.1:53; true on an answer with
-// at least one record.
-bool AnswersLocalhost(int timeoutMs) {
+}  // namespace
+
+bool ResolverAnswersLocalhost(int timeoutMs) {
     int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     sockaddr_in to{};
@@ -245,6 +245,8 @@ bool AnswersLocalhost(int timeoutMs) {
     close(fd);
     return ok;
 }
+
+namespace {
 
 // Ends a process that is not our child: SIGTERM, then SIGKILL; waits until it is gone.
 void EndForeignProcess(const ResolverRecord& r) {
@@ -437,7 +439,7 @@ int CUnboundController::KillAll() {
 
 int CUnboundController::IsRunning() {
     CNamedLockGuard guard(&lock_);
-    return ChildAlive() && OwnsLoopbackDnsSocket(child_) && AnswersLocalhost(1000) ? 1 : 0;
+    return ChildAlive() && OwnsLoopbackDnsSocket(child_) && ResolverAnswersLocalhost(1000) ? 1 : 0;
 }
 
 int CUnboundController::Start() {
@@ -462,7 +464,7 @@ int CUnboundController::Start() {
             Log("the resolver ended at its start");
             return 0;
         }
-        if (OwnsLoopbackDnsSocket(pid) && AnswersLocalhost(200)) return 1;
+        if (OwnsLoopbackDnsSocket(pid) && ResolverAnswersLocalhost(200)) return 1;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     Log("the resolver did not answer on 127.0.0.1:53 in time; it is ended");

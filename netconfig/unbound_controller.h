@@ -24,6 +24,10 @@
 
 inline constexpr const char* kResolverExeName = "unbound";
 
+// One query for "localhost." (A) to 127.0.0.1:53 from the calling thread's
+// namespace; true on an answer with at least one record.
+bool ResolverAnswersLocalhost(int timeoutMs);
+
 class CUnboundController : public CSingleton<CUnboundController> {
 public:
     // The unbound folder becomes "<folder>/unbound" and a left-over service.conf

@@ -225,3 +225,9 @@ void CNodeMgr::GetTrafficText(std::wstring& out) {
     int64_t total = std::max<int64_t>(GetTotalBytes(), 0);
     out = FormatByteSize(ToInt64(static_cast<double>(total) * 1.5));
 }
+
+void CNodeMgr::SetResolvedAddress(CNodeInfo* node, const std::string& address) {
+    if (!node) return;
+    CNamedLockGuard guard(&lock_);
+    node->resolvedAddress = address;
+}

@@ -65,6 +65,9 @@ public:
     // that connections copying the node never see it half rewritten.
     void TrimNodeHost(CNodeInfo& node);
 
+    // The resolved address, written under the same lock for the same reason.
+    void SetResolvedAddress(CNodeInfo* node, const std::string& address);
+
     // Clears latency, byte totals and attempt counters of the node.
     CNodeInfo* ResetNodeStatistics(CNodeInfo* node);
     void ResetAllStatistics();

@@ -58,3 +58,20 @@ bool LoadResourceBytes(const std::filesystem::path& programFolder, std::string_v
     }
     return true;
 }
+
+bool LoadStringResourceUtf8(const std::filesystem::path& programFolder, int id, std::string& out) {
+    out.clear();
+    if (id < 0) return false;
+    std::ifstream in(programFolder / "res" / "strings.txt", std::ios::binary);
+    if (!in) return false;
+    const std::string key = std::to_string(id) + "\t";
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(key, 0) == 0) {
+            out = line.substr(key.size());
+            return true;
+        }
+    }
+    return false;
+}

@@ -17,3 +17,8 @@ std::filesystem::path ResourceFilePath(const std::filesystem::path& programFolde
 // empty or larger than `maxBytes`.
 bool LoadResourceBytes(const std::filesystem::path& programFolder, std::string_view type, int id,
                        std::string& out, size_t maxBytes = 16u << 20);
+
+// A string resource: the line "<id><tab><UTF-8 text>" of the program
+// folder's "res/strings.txt" (lines starting with '#' are comments); false
+// when the file or the id is missing.
+bool LoadStringResourceUtf8(const std::filesystem::path& programFolder, int id, std::string& out);

@@ -466,6 +466,64 @@ std::vector<RtnlResult> RtnlSocket::DeleteRoutes(const std::vector<RtnlRoute>& r
         "deleting a route");
 }
 
+namespace {
+
+ifinfomsg* PutLink(nlmsghdr* nlh, uint32_t index) {
+    auto* ifi = static_cast<ifinfomsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifinfomsg)));
+    ifi->ifi_family = AF_UNSPEC;
+    ifi->ifi_index = static_cast<int>(index);
+    return ifi;
+}
+
+}  // namespace
+
+RtnlResult RtnlSocket::SetLinkAlias(uint32_t index, const std::string& alias) {
+    return Request(
+        RTM_NEWLINK, 0,
+        [&](nlmsghdr* nlh) {
+            PutLink(nlh, index);
+            // The kernel stores the text as given; the terminating zero is not part of it.
+            mnl_attr_put(nlh, IFLA_IFALIAS, alias.size(), alias.data());
+        },
+        "changing a link's alias");
+}
+
+RtnlResult RtnlSocket::SetLinkUp(uint32_t index, bool up) {
+    return Request(
+        RTM_NEWLINK, 0,
+        [&](nlmsghdr* nlh) {
+            ifinfomsg* ifi = PutLink(nlh, index);
+            ifi->ifi_change = IFF_UP;
+            ifi->ifi_flags = up ? IFF_UP : 0;
+        },
+        up ? "setting a link up" : "setting a link down");
+}
+
+namespace {
+
+void PutAddress(nlmsghdr* nlh, const RtnlAddress& address) {
+    auto* ifa = static_cast<ifaddrmsg*>(mnl_nlmsg_put_extra_header(nlh, sizeof(ifaddrmsg)));
+    ifa->ifa_family = AF_INET;
+    ifa->ifa_prefixlen = address.prefixLength;
+    ifa->ifa_scope = RT_SCOPE_UNIVERSE;
+    ifa->ifa_index = address.ifindex;
+    mnl_attr_put(nlh, IFA_LOCAL, sizeof address.address, &address.address);
+    mnl_attr_put(nlh, IFA_ADDRESS, sizeof address.address, &address.address);
+}
+
+}  // namespace
+
+RtnlResult RtnlSocket::AddAddress(const RtnlAddress& address) {
+    return Request(
+        RTM_NEWADDR, NLM_F_CREATE | NLM_F_EXCL, [&](nlmsghdr* nlh) { PutAddress(nlh, address); },
+        "adding an address");
+}
+
+RtnlResult RtnlSocket::DeleteAddress(const RtnlAddress& address) {
+    return Request(
+        RTM_DELADDR, 0, [&](nlmsghdr* nlh) { PutAddress(nlh, address); }, "deleting an address");
+}
+
 RtnlResult RtnlSocket::Request(uint16_t type, uint16_t flags, const MessageBuilder& build, const char* what) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     // A caller's message may be larger than a route request: send it on its own.

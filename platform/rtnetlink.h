@@ -97,6 +97,16 @@ public:
     std::vector<RtnlResult> AddRoutes(const std::vector<RtnlRoute>& routes);
     std::vector<RtnlResult> DeleteRoutes(const std::vector<RtnlRoute>& routes);
 
+    // Link and address changes, each acknowledged.
+    // The link's alias (IFLA_IFALIAS); an empty text clears it.
+    RtnlResult SetLinkAlias(uint32_t index, const std::string& alias);
+    // Sets the link administratively up or down.
+    RtnlResult SetLinkUp(uint32_t index, bool up);
+    // Adds an address that must not exist yet on that link (EEXIST), or
+    // deletes one (EADDRNOTAVAIL when it is not there).
+    RtnlResult AddAddress(const RtnlAddress& address);
+    RtnlResult DeleteAddress(const RtnlAddress& address);
+
     // A change request of the caller's making (links, addresses): `build`
     // appends the family header and attributes to the message, whose type,
     // flags (NLM_F_REQUEST | NLM_F_ACK | `flags`) and sequence are set.

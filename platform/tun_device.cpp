@@ -13,6 +13,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
+
+#include "platform/host_guard.h"
+#include "platform/rtnetlink.h"
 
 namespace {
 
@@ -37,7 +41,21 @@ int IfIoctl(unsigned long request, ifreq* ifr) {
 
 }  // namespace
 
-TunLookup TunDevice_Find(const std::string& name) {
+std::string TunDevice_ResolveName(const std::string& nameOrAlias) {
+    ifreq ifr;
+    if (MakeIfreq(nameOrAlias, &ifr) && IfIoctl(SIOCGIFINDEX, &ifr) == 0) return nameOrAlias;
+    if (nameOrAlias.empty()) return nameOrAlias;
+    RtnlSocket socket;
+    std::vector<RtnlLink> links;
+    if (socket.Open() != 0 || socket.DumpLinks(&links) != 0) return nameOrAlias;
+    for (const RtnlLink& link : links) {
+        if (link.alias == nameOrAlias) return link.name;
+    }
+    return nameOrAlias;
+}
+
+TunLookup TunDevice_Find(const std::string& nameOrAlias) {
+    const std::string name = TunDevice_ResolveName(nameOrAlias);
     ifreq ifr;
     if (!MakeIfreq(name, &ifr) || IfIoctl(SIOCGIFINDEX, &ifr) != 0) return TunLookup::kMissing;
 
@@ -56,7 +74,8 @@ TunLookup TunDevice_Find(const std::string& name) {
     return TunLookup::kFound;
 }
 
-int TunDevice_Open(const std::string& name) {
+int TunDevice_Open(const std::string& nameOrAlias) {
+    const std::string name = TunDevice_ResolveName(nameOrAlias);
     ifreq ifr;
     if (!MakeIfreq(name, &ifr)) {
         errno = EINVAL;
@@ -93,18 +112,31 @@ int TunDevice_Open(const std::string& name) {
     return fd;
 }
 
-int TunDevice_GetMtu(const std::string& name) {
+int TunDevice_GetMtu(const std::string& nameOrAlias) {
     ifreq ifr;
-    if (!MakeIfreq(name, &ifr) || IfIoctl(SIOCGIFMTU, &ifr) != 0) return -1;
+    if (!MakeIfreq(TunDevice_ResolveName(nameOrAlias), &ifr) || IfIoctl(SIOCGIFMTU, &ifr) != 0) return -1;
     return ifr.ifr_mtu;
 }
 
-int TunDevice_SetUp(const std::string& name) {
+namespace {
+
+int SetUpFlag(const std::string& nameOrAlias, bool up) {
     ifreq ifr;
-    if (!MakeIfreq(name, &ifr) || IfIoctl(SIOCGIFFLAGS, &ifr) != 0) return 0;
-    if (ifr.ifr_flags & IFF_UP) return 1;
-    ifr.ifr_flags = static_cast<short>(ifr.ifr_flags | IFF_UP);
+    if (!MakeIfreq(TunDevice_ResolveName(nameOrAlias), &ifr) || IfIoctl(SIOCGIFFLAGS, &ifr) != 0) return 0;
+    if (((ifr.ifr_flags & IFF_UP) != 0) == up) return 1;
+    ifr.ifr_flags = static_cast<short>(up ? (ifr.ifr_flags | IFF_UP) : (ifr.ifr_flags & ~IFF_UP));
     return IfIoctl(SIOCSIFFLAGS, &ifr) == 0;
+}
+
+}  // namespace
+
+int TunDevice_SetUp(const std::string& nameOrAlias) {
+    return SetUpFlag(nameOrAlias, true);
+}
+
+int TunDevice_SetDown(const std::string& nameOrAlias) {
+    if (HostGuard_RefusesHere("setting a link down")) return 0;
+    return SetUpFlag(nameOrAlias, false);
 }
 
 namespace {

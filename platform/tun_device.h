@@ -14,6 +14,14 @@ enum class TunLookup {
     kNotTun,   // the interface exists but is not a TUN-mode tun device
 };
 
+// Every function below takes the interface's name or its alias (the
+// connection name adapter discovery gives the device, "OSTREL 1").
+
+// The interface name of `nameOrAlias`: itself when an interface has that
+// name, else the name of the first link carrying it as alias; unchanged when
+// neither is found.
+std::string TunDevice_ResolveName(const std::string& nameOrAlias);
+
 // Whether `name` is an existing TUN-mode device in this namespace.
 TunLookup TunDevice_Find(const std::string& name);
 
@@ -55,3 +63,6 @@ int TunDevice_GetMtu(const std::string& name);
 
 // Sets the interface up (the link's "media connected"); 1 or 0.
 int TunDevice_SetUp(const std::string& name);
+// Sets it down: it keeps its address and the kernel drops every route
+// through it. 1 or 0; refused under the host guard in the first namespace.
+int TunDevice_SetDown(const std::string& name);

@@ -40,22 +40,11 @@ app=cdr-app-$tag
 proxy=cdr-proxy-$tag
 server=cdr-server-$tag
 
-in_ns() {
-  local ns=$1
-  shift
-  ip netns exec "$ns" "$@"
-}
+# shellcheck source=topology-lib.sh
+source "$(dirname "$0")/topology-lib.sh"
 
 delete() {
-  local ns pid
-  for ns in "$app" "$proxy" "$server"; do
-    ip netns list | awk '{print $1}' | grep -qxF "$ns" || continue
-    # Everything inside was started in this topology; end it by its pid.
-    for pid in $(ip netns pids "$ns" 2>/dev/null); do
-      kill -9 "$pid" 2>/dev/null || true
-    done
-    ip netns del "$ns"
-  done
+  delete_namespaces "$app" "$proxy" "$server"
 }
 
 create() {
@@ -90,59 +79,17 @@ routes() {
   in_ns "$app" ip route replace 128.0.0.0/1 via 10.198.75.61 dev ctun0
 }
 
-# Waits until something listens on the TCP port inside the namespace.
-wait_listening() {
-  local ns=$1 port=$2 i
-  for i in $(seq 200); do
-    in_ns "$ns" ss -Htln "sport = :$port" | grep -q . && return 0
-    sleep 0.05
-  done
-  echo "nothing listens on port $port in $ns" >&2
-  return 1
-}
-
 peers() {
   local dir=${1:?peers needs a folder}
   local here
   here=$(cd "$(dirname "$0")/.." && pwd)
   mkdir -p "$dir/www" "$dir/tmp"
 
-  cat > "$dir/danted.conf" <<END
-logoutput: $dir/danted.log
-internal: 10.198.76.2 port = 1080
-external: to-server
-external: lo
-external.rotation: route
-socksmethod: none
-clientmethod: none
-user.privileged: root
-user.unprivileged: nobody
-client pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }
-socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }
-END
+  write_danted_conf "$dir/danted.conf" "$dir/danted.log" 10.198.76.2 1080 none \
+    "external: to-server" "external: lo" "external.rotation: route"
   in_ns "$proxy" danted -D -f "$dir/danted.conf"
 
-  cat > "$dir/nginx.conf" <<END
-user root;
-worker_processes 2;
-pid $dir/nginx.pid;
-error_log $dir/nginx-error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  sendfile on;
-  default_type application/octet-stream;
-  client_body_temp_path $dir/tmp/body;
-  proxy_temp_path $dir/tmp/proxy;
-  fastcgi_temp_path $dir/tmp/fastcgi;
-  uwsgi_temp_path $dir/tmp/uwsgi;
-  scgi_temp_path $dir/tmp/scgi;
-  server {
-    listen 10.198.77.2:80;
-    root $dir/www;
-  }
-}
-END
+  write_nginx_conf "$dir" 10.198.77.2:80 2
   in_ns "$server" nginx -c "$dir/nginx.conf" -e "$dir/nginx-error.log"
   in_ns "$server" python3 "$here/tests/support/server_peers.py" http 10.198.77.2 8080 "$dir/www" \
     > "$dir/http.log" 2>&1 < /dev/null &

@@ -15,7 +15,7 @@ PACKAGES=(
   # the tests' HTTPS server and gzip bodies
   libssl-dev zlib1g-dev
   # the user interface (wxWidgets on GTK 3), its fonts, and the link opener
-  libwxgtk3.2-dev xdg-utils fonts-wqy-microhei fonts-dejavu-core fonts-liberation2
+  libwxgtk3.2-dev libwxgtk-webview3.2-dev xdg-utils fonts-wqy-microhei fonts-dejavu-core fonts-liberation2
   # the program's run-time helpers
   iproute2 unbound
   # real peers and tools used by the tests and benchmarks
@@ -23,7 +23,7 @@ PACKAGES=(
   shadowsocks-libev microsocks dante-server tinyproxy openssh-server
   nginx-light iperf3 nftables
   # windows drawn on a virtual display, driven and photographed by the tests
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick trayer
 )
 
 missing=()
@@ -47,7 +47,7 @@ if [ ! -e "$policy" ]; then
   chmod 755 "$policy"
   made_policy=1
 fi
-cleanup() { [ "$made_policy" = 1 ] && rm -f "$policy"; }
+cleanup() { if [ "$made_policy" = 1 ]; then rm -f "$policy"; fi; }
 trap cleanup EXIT
 
 export DEBIAN_FRONTEND=noninteractive

@@ -8,28 +8,11 @@
 
 CSkinButton::CSkinButton(wxWindow* parent, wxWindowID id, const wxString& label, const wxPoint& pos,
                          const wxSize& size, long style)
-    : wxControl(parent, id, pos, size, style | wxBORDER_NONE | wxWANTS_CHARS),
-      hover_timer_(this, kHoverTimerId) {
-    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    : CHoverButton(parent, id, label, pos, size, style | wxWANTS_CHARS) {
     SetFont(GuiFont());
-    wxControl::SetLabel(label);
     SetInitialSize(size);
-    SetCursor(wxCursor(wxCURSOR_HAND));
     Bind(wxEVT_PAINT, &CSkinButton::OnPaint, this);
-    Bind(wxEVT_MOTION, &CSkinButton::OnMotion, this);
-    Bind(wxEVT_ENTER_WINDOW, &CSkinButton::OnMotion, this);
-    Bind(wxEVT_TIMER, &CSkinButton::OnTimer, this, kHoverTimerId);
-    Bind(wxEVT_LEFT_DOWN, &CSkinButton::OnLeftDown, this);
-    Bind(wxEVT_LEFT_DCLICK, &CSkinButton::OnLeftDown, this);
-    Bind(wxEVT_LEFT_UP, &CSkinButton::OnLeftUp, this);
-    Bind(wxEVT_MOUSE_CAPTURE_LOST, &CSkinButton::OnCaptureLost, this);
-    Bind(wxEVT_KILL_FOCUS, &CSkinButton::OnKillFocus, this);
     Bind(wxEVT_KEY_DOWN, &CSkinButton::OnKey, this);
-}
-
-CSkinButton::~CSkinButton() {
-    hover_timer_.Stop();
-    if (HasCapture()) ReleaseMouse();
 }
 
 wxSize CSkinButton::DoGetBestSize() const {
@@ -40,10 +23,7 @@ wxSize CSkinButton::DoGetBestSize() const {
 }
 
 bool CSkinButton::Enable(bool enable) {
-    if (!enable) {
-        hover_ = false;
-        pushed_ = false;
-    }
+    if (!enable) ResetPointerState();
     const bool changed = wxControl::Enable(enable);
     Refresh(false);
     return changed;
@@ -54,59 +34,6 @@ void CSkinButton::SetLabel(const wxString& label) {
     Refresh(false);
 }
 
-bool CSkinButton::PointerInside() const {
-    return GetScreenRect().Contains(wxGetMousePosition());
-}
-
-void CSkinButton::OnMotion(wxMouseEvent& event) {
-    const bool inside = PointerInside();
-    hover_ = inside;
-    if (inside != last_inside_) {
-        last_inside_ = inside;
-        Refresh(false);
-    }
-    if (!hover_timer_.IsRunning()) hover_timer_.Start(10);
-    event.Skip();
-}
-
-void CSkinButton::OnTimer(wxTimerEvent&) {
-    if (PointerInside()) return;
-    last_inside_ = false;
-    hover_ = false;
-    hover_timer_.Stop();
-    Refresh(false);
-}
-
-void CSkinButton::OnLeftDown(wxMouseEvent& event) {
-    if (!IsEnabled()) return;
-    SetFocus();
-    pushed_ = true;
-    hover_ = PointerInside();
-    if (!HasCapture()) CaptureMouse();
-    if (!hover_timer_.IsRunning()) hover_timer_.Start(10);
-    Refresh(false);
-    event.Skip(false);
-}
-
-void CSkinButton::OnLeftUp(wxMouseEvent&) {
-    if (HasCapture()) ReleaseMouse();
-    const bool wasPushed = pushed_;
-    pushed_ = false;
-    Refresh(false);
-    if (wasPushed && IsEnabled() && PointerInside()) Click();
-}
-
-void CSkinButton::OnCaptureLost(wxMouseCaptureLostEvent&) {
-    pushed_ = false;
-    Refresh(false);
-}
-
-void CSkinButton::OnKillFocus(wxFocusEvent& event) {
-    hover_ = false;
-    Refresh(false);
-    event.Skip();
-}
-
 void CSkinButton::OnKey(wxKeyEvent& event) {
     const int key = event.GetKeyCode();
     if (key == WXK_SPACE || key == WXK_RETURN || key == WXK_NUMPAD_ENTER) {
@@ -114,12 +41,6 @@ void CSkinButton::OnKey(wxKeyEvent& event) {
         return;
     }
     event.Skip();
-}
-
-void CSkinButton::Click() {
-    wxCommandEvent click(wxEVT_BUTTON, GetId());
-    click.SetEventObject(this);
-    ProcessWindowEvent(click);
 }
 
 void CSkinButton::OnPaint(wxPaintEvent&) {
@@ -132,8 +53,8 @@ void CSkinButton::OnPaint(wxPaintEvent&) {
         dc.Clear();
         int flags = 0;
         if (!IsEnabled()) flags |= wxCONTROL_DISABLED;
-        if (pushed_ && hover_) flags |= wxCONTROL_PRESSED;
-        if (hover_) flags |= wxCONTROL_CURRENT;
+        if (IsPushed() && IsHovered()) flags |= wxCONTROL_PRESSED;
+        if (IsHovered()) flags |= wxCONTROL_CURRENT;
         if (HasFocus()) flags |= wxCONTROL_FOCUSED;
         wxRendererNative::Get().DrawPushButton(this, dc, wxRect(size), flags);
         dc.SetFont(GetFont());
@@ -141,7 +62,7 @@ void CSkinButton::OnPaint(wxPaintEvent&) {
         DrawTextLine(dc, GetLabelText(), wxRect(size).Deflate(4, 0), wxALIGN_CENTRE_HORIZONTAL, true);
         return;
     }
-    const SkinButtonLook look = SkinButtonLookFor(s, size.x, size.y, !IsEnabled(), hover_, pushed_);
+    const SkinButtonLook look = SkinButtonLookFor(s, size.x, size.y, !IsEnabled(), IsHovered(), IsPushed());
     Pixmap canvas(size.x, size.y, ArgbOf(s.background_color));
     if (!canvas.IsOk()) return;
     ComposeSkinButton(canvas, s, look.row);

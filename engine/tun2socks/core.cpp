@@ -121,8 +121,12 @@ void core_free_device(void) {
 }
 
 int core_init_device_reader(void) {
+    core.device_read_more_buf = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(BTap_GetReadMtu(&core.device))));
+    if (core.device_read_more_buf == nullptr) return 0;
     if (!SinglePacketBuffer_Init(&core.device_read_buffer, BTap_GetOutput(&core.device), &core.device_input,
                                  BReactor_JobStack(&g_engine.reactor))) {
+        std::free(core.device_read_more_buf);
+        core.device_read_more_buf = nullptr;
         return 0;
     }
     core.have_device_reader = 1;
@@ -132,6 +136,8 @@ int core_init_device_reader(void) {
 void core_free_device_reader(void) {
     if (!core.have_device_reader) return;
     SinglePacketBuffer_Free(&core.device_read_buffer);
+    std::free(core.device_read_more_buf);
+    core.device_read_more_buf = nullptr;
     core.have_device_reader = 0;
 }
 
@@ -215,13 +221,11 @@ void signal_handler(void*) {
     terminate();
 }
 
-void device_read_handler_send(void*, uint8_t* data, int data_len) {
-    BLog(BLOG_DEBUG, "device: received packet");
-    // Set first so that it runs last: the packet stays valid for every job
-    // set while it is handled (a new udpgw flow sends its first datagram
-    // from a job).
-    DeviceInput_Done(&core.device_input);
+namespace {
 
+constexpr int kDeviceReadsPerPass = 32;
+
+void handle_device_packet(uint8_t* data, int data_len) {
     if (process_device_udp_packet(data, data_len)) return;
     if (data_len > 65535) {
         BLog(BLOG_WARNING, "device read: packet too large");
@@ -237,6 +241,34 @@ void device_read_handler_send(void*, uint8_t* data, int data_len) {
     if (core.the_netif.input(p, &core.the_netif) != ERR_OK) {
         BLog(BLOG_WARNING, "device read: input failed");
         pbuf_free(p);
+    }
+}
+
+}  // namespace
+
+void device_read_handler_send(void*, uint8_t* data, int data_len) {
+    BLog(BLOG_DEBUG, "device: received packet");
+    // Set first so that it runs last: the packet stays valid for every job
+    // set while it is handled (a new udpgw flow sends its first datagram
+    // from a job).
+    DeviceInput_Done(&core.device_input);
+    // What else the device holds now is handled in the same pass (bounded,
+    // so that timers and sockets get their turn). The write of joined
+    // segments is set beneath every packet's jobs: what the stack sends in
+    // answer to the whole pass leaves in one write at its end, while each
+    // packet's own jobs run before the next packet is read.
+    if (core.batching && !BJob_IsSet(&core.tcp_batch_job)) BJob_Set(&core.tcp_batch_job);
+    {
+        BReactorSyncPoint sync(&g_engine.reactor);
+        handle_device_packet(data, data_len);
+        sync.Run();
+    }
+    for (int i = 0; i < kDeviceReadsPerPass && !g_engine.quitting && core.device_read_more_buf != nullptr; ++i) {
+        int len = BTap_ReadNow(&core.device, core.device_read_more_buf);
+        if (len < 0) break;
+        BReactorSyncPoint sync(&g_engine.reactor);
+        handle_device_packet(core.device_read_more_buf, len);
+        sync.Run();
     }
 }
 

@@ -35,6 +35,7 @@ struct EngineCore {
     // replies, and the joining of TCP segments.
     int have_writer;
     uint8_t* device_write_buf;
+    uint8_t* device_read_more_buf;  // packets read in the same pass as the one the reactor delivered
     TcpBatch tcp_batch;
     int batching;        // whether segments are joined at all
     BJob tcp_batch_job;  // writes the batch out once the current burst is over

@@ -97,24 +97,30 @@ bool KernelTcpChecksum(const uint8_t* packet, size_t len, const TunReadInfo& inf
     return ihl >= 20 && len >= ihl + 20 && size_t(info.checksum_start) == ihl && info.checksum_offset == 16;
 }
 
+// One read into `buf` (read_mtu bytes): the packet's length, or -1 with errno.
+ssize_t ReadPacket(BTap* o, uint8_t* buf) {
+    iovec parts[2] = {{o->read_header, sizeof o->read_header}, {buf, static_cast<size_t>(o->read_mtu)}};
+    ssize_t n = readv(o->fd, parts, 2);
+    if (n < 0) return -1;
+    size_t len = n > kTunPacketHeaderSize ? static_cast<size_t>(n - kTunPacketHeaderSize) : 0;
+    o->read_checksum_trusted = 0;
+    TunReadInfo info = TunDevice_ReadHeader(o->read_header);
+    if (info.checksum_partial) {
+        if (KernelTcpChecksum(buf, len, info)) {
+            o->read_checksum_trusted = 1;
+        } else {
+            CompleteChecksum(buf, len, static_cast<size_t>(info.checksum_start),
+                             static_cast<size_t>(info.checksum_offset));
+        }
+    }
+    return static_cast<ssize_t>(len);
+}
+
 int ReadAttempt(void* user, size_t* bytes, int* error) {
     auto* o = static_cast<BTap*>(user);
-    iovec parts[2] = {{o->read_header, sizeof o->read_header},
-                      {o->output_packet, static_cast<size_t>(o->read_mtu)}};
-    ssize_t n = readv(o->fd, parts, 2);
+    ssize_t n = ReadPacket(o, o->output_packet);
     if (n >= 0) {
-        size_t len = n > kTunPacketHeaderSize ? static_cast<size_t>(n - kTunPacketHeaderSize) : 0;
-        o->read_checksum_trusted = 0;
-        TunReadInfo info = TunDevice_ReadHeader(o->read_header);
-        if (info.checksum_partial) {
-            if (KernelTcpChecksum(o->output_packet, len, info)) {
-                o->read_checksum_trusted = 1;
-            } else {
-                CompleteChecksum(o->output_packet, len, static_cast<size_t>(info.checksum_start),
-                                 static_cast<size_t>(info.checksum_offset));
-            }
-        }
-        *bytes = len;
+        *bytes = static_cast<size_t>(n);
         return BREACTOROP_DONE;
     }
     if (errno == EAGAIN || errno == EINTR) return BREACTOROP_AGAIN;
@@ -271,6 +277,12 @@ void BTap_Free(BTap* o) {
 
 int BTap_GetFrameMtu(const BTap* o) {
     return o->frame_mtu;
+}
+
+int BTap_ReadNow(BTap* o, uint8_t* buf) {
+    if (o->output_packet != nullptr) return -1;  // a read through the reactor is in progress
+    ssize_t n = ReadPacket(o, buf);
+    return n < 0 ? -1 : static_cast<int>(n);
 }
 
 int BTap_GetReadMtu(const BTap* o) {

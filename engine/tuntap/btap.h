@@ -53,6 +53,10 @@ void BTap_Free(BTap* o);
 int BTap_GetFrameMtu(const BTap* o);
 // The largest packet a read can deliver.
 int BTap_GetReadMtu(const BTap* o);
+// Reads the next packet into `buf` (BTap_GetReadMtu bytes) at once, outside
+// the reactor, while no read through it is in progress: its length, or -1
+// when none is ready (or that read is in progress).
+int BTap_ReadNow(BTap* o, uint8_t* buf);
 // Whether the packet just read (valid while it is handled) is an IPv4 TCP
 // packet whose checksum the kernel left unfilled because it made the packet
 // itself: a burst of segments joined into one, or one segment of its own.

@@ -418,6 +418,38 @@ def make_pictures(res):
     write_png(os.path.join(res, "icon", "159.png"), test)
 
 
+def make_toolkit_pictures(res):
+    # Bitmap 240: a bitmap button's strip, four 80x24 rows (normal, hover,
+    # pressed, disabled), each a flat face with a darker edge.
+    rows = [(210, 225, 245), (255, 220, 160), (200, 120, 40), (200, 200, 200)]
+    strip = Image(80, 96, WHITE)
+    for i, face in enumerate(rows):
+        strip.rect(0, i * 24, 80, 24, face)
+        strip.frame(0, i * 24, 80, 24, tuple(c * 3 // 4 for c in face))
+    write_bmp(os.path.join(res, "bitmap", "240.bmp"), strip)
+
+    # Bitmap 153: the menus' strip of 16x16 images on a white mask; images
+    # 0, 3, 4, 5, 10 and 11 are drawn, the others stay empty.
+    menu = Image(16 * 12, 16, WHITE)
+    colours = {0: (40, 150, 60), 3: (30, 100, 200), 4: (200, 60, 60),
+               5: (220, 160, 20), 10: (120, 60, 170), 11: (20, 150, 150)}
+    for index, colour in colours.items():
+        x = index * 16
+        menu.rect(x + 2, 2, 12, 12, colour)
+        menu.rect(x + 5, 5, 6, 6, (250, 250, 250))
+    write_bmp(os.path.join(res, "bitmap", "153.bmp"), menu)
+
+    # Icon 128: the tray icon, an orange disc with a white ring.
+    tray = Image(16, 16, (0, 0, 0, 0))
+    tray.disc(8, 8, 7.5, (240, 120, 20, 255))
+    tray.disc(8, 8, 4.5, (255, 255, 255, 255))
+    tray.disc(8, 8, 2.5, (240, 120, 20, 255))
+    write_png(os.path.join(res, "icon", "128.png"), tray)
+
+    # String resources: "<id><tab><text>" per line.
+    write_file(os.path.join(res, "strings.txt"), "128\tCendrow\n".encode("utf-8"))
+
+
 def main():
     if len(sys.argv) != 2:
         sys.stderr.write(__doc__)
@@ -425,6 +457,7 @@ def main():
     program = sys.argv[1]
     make_skin(os.path.join(program, "skins", "default"))
     make_pictures(os.path.join(program, "res"))
+    make_toolkit_pictures(os.path.join(program, "res"))
     return 0
 
 

@@ -32,6 +32,7 @@
 
 using testsupport::ChildProcess;
 using testsupport::NetNamespace;
+using testsupport::ProcessGone;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -70,14 +71,6 @@ std::string SortedHostRoutes() {
     std::string joined;
     for (const auto& l : lines) joined += l + "\n";
     return joined;
-}
-
-bool ProcessGone(pid_t pid) {
-    if (kill(pid, 0) != 0) return errno == ESRCH;
-    // A zombie that its new parent has not reaped yet no longer runs.
-    std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    size_t paren = stat.rfind(')');
-    return paren != std::string::npos && stat.size() > paren + 2 && stat[paren + 2] == 'Z';
 }
 
 bool WaitUntil(const std::function<bool()>& cond, int ms = 5000) {

@@ -15,10 +15,12 @@
 #include <cstdlib>
 #include <thread>
 
+#include "app/route_manager_link.h"
 #include "netconfig/additional_route.h"
 #include "netconfig/proxy_mode.h"
 #include "netconfig/route_table.h"
 #include "netconfig/router_mgr.h"
+#include "proxy/proxy_service.h"
 #include "tests/e2e/route_lab.h"
 #include "tests/support/process.h"
 #include "tests/support/scoped_env.h"
@@ -345,6 +347,26 @@ TEST_F(RouteMgrTest, RulesFileAndAdditionalRoutesGiveExactlyTheExpectedTable) {
     ExpectClean();
     CProxyModeMgr::ReleaseInstance();
     CAdditionalRouteMgr::ReleaseInstance();
+}
+
+// The local proxy service's bypass host routes reach the manager through the
+// link the application registers: through the local gateway, remembered, and
+// none after the disconnect.
+TEST_F(RouteMgrTest, BypassRoutesOfTheProxyServiceGoThroughTheLocalGateway) {
+    COstrelRouteMgr mgr;
+    ASSERT_EQ(InitIn(mgr, LocalGateway(*lab_), TunnelGateway(*lab_)), 1);
+    CRouteManagerLink link(&mgr);
+    SetRouteManager(&link);
+    ClearBypassRouteSet();
+    AddBypassRoute("198.51.100.7", true);
+    EXPECT_TRUE(IsBypassRouted("198.51.100.7"));
+    EXPECT_EQ(Ours(), Lines{"198.51.100.7 via 192.0.2.1 dev up0 metric 101"});
+    EXPECT_EQ(mgr.RemoveAllRoutes(), 1);
+    ClearBypassRouteSet();
+    AddBypassRoute("198.51.100.8", true);
+    EXPECT_FALSE(IsBypassRouted("198.51.100.8")) << "refused after the disconnect, tried again later";
+    SetRouteManager(nullptr);
+    ExpectClean();
 }
 
 // Applies a mode, host and additional routes inside the lab named by

@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <deque>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>

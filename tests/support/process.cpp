@@ -10,6 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/temp_dir.h"
+
 namespace testsupport {
 namespace {
 
@@ -140,6 +142,13 @@ int RunCommand(const std::vector<std::string>& argv, std::string* out) {
         if (errno != EINTR) return -1;
     }
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+bool ProcessGone(pid_t pid) {
+    if (kill(pid, 0) != 0) return errno == ESRCH;
+    std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    size_t paren = stat.rfind(')');
+    return paren != std::string::npos && stat.size() > paren + 2 && stat[paren + 2] == 'Z';
 }
 
 bool HaveProgram(const std::string& name) {

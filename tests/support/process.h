@@ -38,6 +38,10 @@ private:
 // Standard output is appended to `out` when given.
 int RunCommand(const std::vector<std::string>& argv, std::string* out = nullptr);
 
+// True when process `pid` no longer runs: gone, or a zombie that its
+// (new) parent has not reaped yet.
+bool ProcessGone(pid_t pid);
+
 // True when the program can be found in PATH.
 bool HaveProgram(const std::string& name);
 

@@ -23,6 +23,7 @@ constexpr int GetBValue(COLORREF c) {
 enum SysColorIndex : int {
     COLOR_MENU = 4,
     COLOR_WINDOW = 5,
+    COLOR_MENUTEXT = 7,
     COLOR_WINDOWTEXT = 8,
     COLOR_CAPTIONTEXT = 9,
     COLOR_HIGHLIGHT = 13,

@@ -14,6 +14,8 @@
 //   "rects"  the RECT lines again, then "END"
 //   "paints" "PAINTS <name> <count>" (paint events so far), then "END"
 //   "state <name>"  "STATE <name> <key=value>..." as the scene reports it
+//   "act <name>"    runs the scene's action of that name after the reply
+//                   (an action may open a menu or a box and wait in it)
 //   "quit"   ends the program
 
 #include <wx/window.h>
@@ -33,10 +35,14 @@ public:
     // A rectangle that belongs to no single window (a system button, say),
     // computed when asked.
     void AddRect(const std::string& name, std::function<wxRect()> rect);
+    // Something the test asks the scene to do.
+    void AddAction(const std::string& name, std::function<void()> action);
 
     void PrintRects() const;
     void PrintPaints(const std::map<const wxObject*, int>& paints) const;
     void PrintState(const std::string& name) const;
+    // False when there is no such action.
+    bool Act(const std::string& name) const;
 
 private:
     struct Entry {
@@ -46,6 +52,7 @@ private:
         std::function<std::string()> state;
     };
     std::vector<Entry> entries_;
+    std::map<std::string, std::function<void()>> actions_;
 };
 
 using SceneFn = void (*)(Registry&);

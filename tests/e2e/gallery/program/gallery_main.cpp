@@ -50,6 +50,20 @@ void Registry::PrintState(const std::string& name) const {
     std::printf("STATE %s unknown\n", name.c_str());
 }
 
+void Registry::AddAction(const std::string& name, std::function<void()> action) {
+    actions_[name] = std::move(action);
+}
+
+bool Registry::Act(const std::string& name) const {
+    const auto it = actions_.find(name);
+    if (it == actions_.end()) return false;
+    // After the reply, so that an action that waits (a menu) does not hold
+    // the test's command.
+    std::function<void()> action = it->second;
+    wxTheApp->CallAfter([action] { action(); });
+    return true;
+}
+
 std::map<std::string, SceneFn>& SceneTable() {
     static std::map<std::string, SceneFn> scenes;
     return scenes;
@@ -82,7 +96,7 @@ public:
                       wxCMD_LINE_OPTION_MANDATORY);
         cmd.AddOption("", "scene", "build only this scene", wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_MULTIPLE);
         if (cmd.Parse() != 0) return false;
-        wxString program, scene;
+        wxString program;
         cmd.Found("program", &program);
         InitAppPaths(std::filesystem::path(program.ToStdString()) / "gallery");
         SetSkinDirectory((GetAppDir() / "skins").wstring().c_str());
@@ -92,7 +106,11 @@ public:
         AddFilter(&counter_);
         std::vector<std::string> only;
         for (size_t i = 0; i < cmd.GetParamCount(); ++i) only.push_back(cmd.GetParam(i).ToStdString());
-        if (cmd.Found("scene", &scene)) only.push_back(scene.ToStdString());
+        // Every --scene given, not only the last.
+        for (const wxCmdLineArg& arg : cmd.GetArguments()) {
+            if (arg.GetKind() == wxCMD_LINE_OPTION && arg.GetLongName() == "scene")
+                only.push_back(arg.GetStrVal().ToStdString());
+        }
         for (const auto& [name, build] : Scenes()) {
             if (only.empty() || std::find(only.begin(), only.end(), name) != only.end()) build(registry_);
         }
@@ -116,6 +134,15 @@ public:
 
 private:
     void PollCommands() {
+        // A command that waits in a nested loop (a script run in a web page)
+        // must not see the timer read the next command under it.
+        if (polling_) return;
+        polling_ = true;
+        PollOnce();
+        polling_ = false;
+    }
+
+    void PollOnce() {
         pollfd p{STDIN_FILENO, POLLIN, 0};
         while (poll(&p, 1, 0) > 0) {
             char buf[512];
@@ -135,6 +162,8 @@ private:
                 registry_.PrintPaints(counter_.counts);
             } else if (line.rfind("state ", 0) == 0) {
                 registry_.PrintState(line.substr(6));
+            } else if (line.rfind("act ", 0) == 0) {
+                if (!registry_.Act(line.substr(4))) std::printf("NOACTION\n");
             } else if (line == "quit") {
                 Quit();
                 return;
@@ -154,6 +183,7 @@ private:
     PaintCounter counter_;
     wxTimer poll_;
     std::string input_;
+    bool polling_ = false;
 };
 
 }  // namespace gallery

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -102,11 +103,17 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
     return true;
 }
 
-Gallery::Gallery(const std::vector<std::string>& scenes) {
+Gallery::Gallery(const std::vector<std::string>& scenes, const std::map<std::string, std::string>& files) {
     const char* built = GALLERY_PROGRAM_DIR;
     for (const char* folder : {"skins", "res"}) {
         std::filesystem::copy(std::filesystem::path(built) / folder, program_.path() / folder,
                               std::filesystem::copy_options::recursive);
+    }
+    for (const auto& [name, content] : files) {
+        const std::filesystem::path path = program_.path() / name;
+        std::ofstream(path, std::ios::binary) << content;
+        // A script stands in for a program.
+        if (content.rfind("#!", 0) == 0) std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     }
     // The pointer starts away from every window.
     MoveTo(1270, 1010);
@@ -129,6 +136,10 @@ Gallery::Gallery(const std::vector<std::string>& scenes) {
         setenv("LANG", "C.UTF-8", 1);
         setenv("NO_AT_BRIDGE", "1", 1);
         setenv("LSAN_OPTIONS", "suppressions=" GALLERY_LSAN_SUPPRESSIONS ":print_suppressions=0", 1);
+        const char* ubsan = std::getenv("UBSAN_OPTIONS");
+        const std::string ubsanOptions =
+            std::string(ubsan ? ubsan : "") + (ubsan && *ubsan ? ":" : "") + "suppressions=" GALLERY_UBSAN_SUPPRESSIONS;
+        setenv("UBSAN_OPTIONS", ubsanOptions.c_str(), 1);
         dup2(toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
         std::vector<char*> argv;

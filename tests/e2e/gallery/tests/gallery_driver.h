@@ -8,12 +8,17 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "tests/support/temp_dir.h"
+
+// Tests skip themselves without a display (ctest starts Xvfb for them).
+#define REQUIRE_DISPLAY() \
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY: run through ctest, which starts Xvfb"
 
 namespace gallerytest {
 
@@ -63,7 +68,8 @@ class Gallery {
 public:
     // Starts the gallery with only these scenes (all when empty) and waits
     // for READY.
-    explicit Gallery(const std::vector<std::string>& scenes = {});
+    explicit Gallery(const std::vector<std::string>& scenes = {},
+                     const std::map<std::string, std::string>& files = {});
     ~Gallery();
     Gallery(const Gallery&) = delete;
     Gallery& operator=(const Gallery&) = delete;
@@ -78,6 +84,8 @@ public:
     bool StateHas(const std::string& name, const std::string& word);
     std::map<std::string, int> Paints();
     bool running() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
+    const std::filesystem::path& folder() const { return program_.path(); }
 
 private:
     std::string ReadLine();

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# The whole program on the road of a download, in one run, in throwaway
+# namespaces (scripts/app-topology.sh; nothing leaves them):
+#   - curl through the program connected in global mode to danted (the TUN
+#     device, the engine, the local proxy service, the node), 1 and 8 streams;
+#   - beside it, curl --socks5 straight to the same danted (what a SOCKS-aware
+#     application gets without the program);
+#   - CPU seconds per GiB moved of the program's process, and the connect and
+#     disconnect times (command sent until the state says so).
+#
+# usage (as root): bench/app_throughput.sh [BUILD_DIR]
+#   BUILD_DIR defaults to build/release (cmake -S . -B build/release
+#   -DCMAKE_BUILD_TYPE=Release && cmake --build build/release --target cendrow).
+# Sizes through the environment: MIB (512, the single stream), EACH_MIB (128,
+# per stream of the 8-stream rows).
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/release}
+mib=${MIB:-512}
+each_mib=${EACH_MIB:-128}
+client=$root/bench/tools/channel_client.py
+
+[ "$(id -u)" -eq 0 ] || { echo "needs root (network namespaces)" >&2; exit 1; }
+[ -x "$build/program/cendrow" ] || { echo "build cendrow in $build first" >&2; exit 1; }
+
+tag=bench$$
+dir=$(mktemp -d /tmp/cda-bench.XXXXXX)
+app=cda-app-$tag
+pid=
+cleanup() {
+  [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null || true
+  bash "$root/scripts/app-topology.sh" delete "$tag" || true
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+bash "$root/scripts/app-topology.sh" create "$tag" "$dir/peers"
+head -c $((mib << 20)) /dev/urandom > "$dir/peers/www/big"
+head -c $((each_mib << 20)) /dev/urandom > "$dir/peers/www/each"
+cp -r "$build/program" "$dir/program"
+mkdir -m 700 -p "$dir/run" "$dir/data"
+run=$dir/run/cendrow
+
+ip netns exec "$app" env -u CENDROW_HOST_GUARD XDG_RUNTIME_DIR="$dir/run" XDG_DATA_HOME="$dir/data" \
+  "$dir/program/cendrow" > "$dir/program.log" 2>&1 &
+pid=$!
+ask() { python3 "$client" "$run" "$@"; }
+for _ in $(seq 300); do ask 13 >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 300); do ip netns exec "$app" ip link show cendrow >/dev/null 2>&1 && break; sleep 0.1; done
+sleep 1
+
+now() { date +%s.%N; }
+cpu() { awk '{print $14 + $15}' "/proc/$pid/stat"; }
+ticks=$(getconf CLK_TCK)
+state_is() { [ "$(ask 11)" = "$1" ]; }
+
+id=$(ask 10 10.198.78.2 1080 "" "" 5 "" "" "" "" "")
+ask 2 "$id" >/dev/null
+ask 4 0 >/dev/null
+ask 20 1 10.198.79.1/10.198.79.2 >/dev/null
+t0=$(now)
+until state_is connecting || state_is connected; do ask 5 >/dev/null; sleep 0.2; done
+until state_is connected; do sleep 0.05; done
+t1=$(now)
+connect_s=$(echo "$t1 - $t0" | bc -l)
+
+# One curl per stream; prints MiB/s over the whole transfer.
+streams() {
+  local n=$1 file=$2 size=$3 proxy=$4 i s e
+  s=$(now)
+  for i in $(seq "$n"); do
+    ip netns exec "$app" curl -s $proxy -o /dev/null "http://10.198.77.2/$file" &
+  done
+  wait
+  e=$(now)
+  echo "$n * $size / ($e - $s)" | bc -l
+}
+
+c0=$(cpu)
+through1=$(streams 1 big "$mib" "")
+through8=$(streams 8 each "$each_mib" "")
+c1=$(cpu)
+moved_gib=$(echo "($mib + 8 * $each_mib) / 1024" | bc -l)
+cpu_per_gib=$(echo "($c1 - $c0) / $ticks / $moved_gib" | bc -l)
+
+t0=$(now)
+ask 6 >/dev/null
+until state_is disconnected; do sleep 0.05; done
+t1=$(now)
+disconnect_s=$(echo "$t1 - $t0" | bc -l)
+
+direct1=$(streams 1 big "$mib" "--socks5 10.198.78.2:1080")
+direct8=$(streams 8 each "$each_mib" "--socks5 10.198.78.2:1080")
+ask 1 >/dev/null || true
+wait "$pid" 2>/dev/null || true
+pid=
+
+printf '%-40s %10s %10s\n' "download, MiB/s" "1 stream" "8 streams"
+printf '%-40s %10.1f %10.1f\n' "through the program (danted node)" "$through1" "$through8"
+printf '%-40s %10.1f %10.1f\n' "curl --socks5 straight to danted" "$direct1" "$direct8"
+printf '%-40s %10.1f%% %9.1f%%\n' "program / straight" "$(echo "100 * $through1 / $direct1" | bc -l)" \
+  "$(echo "100 * $through8 / $direct8" | bc -l)"
+printf 'program CPU seconds per GiB: %.2f\n' "$cpu_per_gib"
+printf 'connect: %.2f s, disconnect: %.2f s\n' "$connect_s" "$disconnect_s"
