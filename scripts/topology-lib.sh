@@ -51,9 +51,9 @@ END
 }
 
 # nginx serving DIR/www on LISTEN (address:port), its files in DIR:
-# write_nginx_conf DIR LISTEN WORKERS
+# write_nginx_conf DIR LISTEN WORKERS [SERVER-DIRECTIVES]
 write_nginx_conf() {
-  local dir=$1 listen=$2 workers=${3:-2}
+  local dir=$1 listen=$2 workers=${3:-2} extra=${4:-}
   cat > "$dir/nginx.conf" <<END
 user root;
 worker_processes $workers;
@@ -72,6 +72,7 @@ http {
   server {
     listen $listen;
     root $dir/www;
+    $extra
   }
 }
 END
