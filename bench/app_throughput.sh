@@ -40,8 +40,10 @@ bash "$root/scripts/app-topology.sh" create "$tag" "$dir/peers"
 # Uploads go to a server that reads them whole and answers with their hash.
 ip netns exec "cda-server-$tag" python3 "$root/tests/support/server_peers.py" http 10.198.77.2 8080 \
   "$dir/peers/www" > "$dir/uploads.log" 2>&1 < /dev/null &
+disown
 ip netns exec "$app" ss-local -s 10.198.78.2 -p 8388 -k "cda ss pass" -m aes-256-gcm -b 127.0.0.1 -l 1090 \
   > "$dir/ss-local.log" 2>&1 < /dev/null &
+disown
 head -c $((mib << 20)) /dev/urandom > "$dir/peers/www/big"
 head -c $((each_mib << 20)) /dev/urandom > "$dir/peers/www/each"
 cp -r "$build/program" "$dir/program"
