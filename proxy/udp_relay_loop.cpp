@@ -312,7 +312,9 @@ int CTUNTAPProtoBase::WriteReplies() {
         std::lock_guard<std::mutex> guard(tableLock_);
         for (auto& session : sessions_) session->CollectReplies(&out);
     }
-    CheckIdleSessions();
+    // Time-outs are whole seconds: one pass over the table a second is
+    // enough, and a busy writer must not walk it on every wake.
+    if (UdpRelayNow() != lastIdleCheck_) CheckIdleSessions();
     if (out.empty() || !IsRunning()) return 0;
     int sent = TimedSendAll(localSocket_, out.data(), static_cast<int>(out.size()), kWriteTimeout);
     // A frame cut short would break the engine's framing for good.
