@@ -143,18 +143,22 @@ protected:
     }
 
     // Adds the node, chooses it and the mode, and connects.
-    static bool Connect(ProgramRun& run, const std::string& nodeFields, int mode) {
-        return StartConnect(run, nodeFields, mode) && run.WaitState("connected", 90);
+    static constexpr const char* kOwnDns = "1\r\n10.198.79.1/10.198.79.2";
+    static constexpr const char* kSmartDns = "0\r\n8.8.8.8/8.8.4.4/119.29.29.29/119.28.28.28";
+
+    static bool Connect(ProgramRun& run, const std::string& nodeFields, int mode, const char* dns = kOwnDns) {
+        return StartConnect(run, nodeFields, mode, dns) && run.WaitState("connected", 90);
     }
 
     // Adds the node, chooses it and the mode, and asks for the connect until
     // it runs; false when the node was refused.
-    static bool StartConnect(ProgramRun& run, const std::string& nodeFields, int mode) {
+    static bool StartConnect(ProgramRun& run, const std::string& nodeFields, int mode,
+                             const char* dns = kOwnDns) {
         NSReply added = run.Ask(CMD_SET_CURRENT_PROXY, nodeFields);
         if (added.status != 0) return false;
         EXPECT_EQ(run.Ask(NSCMD_SETPROXY, added.text).status, 0);
         EXPECT_EQ(run.Ask(NSCMD_SETCURRENTPROXYMODE, std::to_string(mode)).status, 0);
-        EXPECT_EQ(run.Ask(NSCMD_SETCURDNS, "1\r\n10.198.79.1/10.198.79.2").status, 0);
+        EXPECT_EQ(run.Ask(NSCMD_SETCURDNS, dns).status, 0);
         // The start-up driver job may still hold the worker: ask again.
         for (int i = 0; i < 30; ++i) {
             EXPECT_EQ(run.Ask(NSCMD_CONNECT).status, 0);
@@ -208,6 +212,12 @@ protected:
         run.Ask(NSCMD_QUIT);
         EXPECT_EQ(run.WaitExit(60), 0);
     }
+    // A name only the topology's DNS server knows, as the app namespace resolves it now.
+    static bool ResolvesTestName() {
+        std::string out;
+        topo_->Exec({"getent", "hosts", "www.cendrow.example"}, &out);
+        return out.find(kServer) != std::string::npos;
+    }
     // Whether an unbound process runs in the app namespace.
     static bool ResolverRuns() {
         std::string pids;
@@ -250,6 +260,7 @@ TEST_F(AppConnectTest, EachNodeConnectsRelaysAndDisconnectsLeavingNothing) {
         ASSERT_TRUE(Connect(*run, c.fields, 0)) << run->Log();
         EXPECT_NE(topo_->Snapshot(), before);
         EXPECT_TRUE(topo_->Fetch());
+        EXPECT_TRUE(ResolvesTestName());
         EXPECT_EQ(run->Ask(NSCMD_DISCONNECT).status, 0);
         ASSERT_TRUE(run->WaitState("disconnected", 60));
         EXPECT_EQ(topo_->Snapshot(), before);
@@ -305,6 +316,22 @@ TEST_F(AppConnectTest, LocalNetworkNodeGetsTheExitAddressAHostRoute) {
     EXPECT_TRUE(HasRoute(during, "0.0.0.0/1", "dev cendrow")) << during;
     EXPECT_TRUE(topo_->Fetch());
     DisconnectAndQuit(*run, before);
+}
+
+// Smart DNS: the program's own resolver answers on 127.0.0.1 and forwards to
+// the presets' servers; disconnect ends it and puts resolv.conf back.
+TEST_F(AppConnectTest, SmartDnsRunsTheResolverWhileConnected) {
+    auto run = StartProgram();
+    std::string before = topo_->Snapshot();
+    ASSERT_FALSE(ResolverRuns());
+    ASSERT_TRUE(Connect(*run, Node("1080", "5"), 0, kSmartDns)) << run->Log();
+    EXPECT_TRUE(ResolverRuns());
+    EXPECT_NE(ReadFile(topo_->resolvConf()).find("nameserver 127.0.0.1"), std::string::npos)
+        << ReadFile(topo_->resolvConf());
+    EXPECT_TRUE(ResolvesTestName());
+    EXPECT_TRUE(topo_->Fetch());
+    DisconnectAndQuit(*run, before);
+    EXPECT_FALSE(ResolverRuns());
 }
 
 TEST_F(AppConnectTest, Ssh2NodeFailsAtOnceAndChangesNothing) {
