@@ -22,7 +22,10 @@
 #                          server's address on the tests' own servers
 #                          10.198.79.1 and .2 and on the smart-DNS presets'
 #                          addresses (8.8.8.8, 8.8.4.4, 119.29.29.29,
-#                          119.28.28.28), reached direct or through a node. The four
+#                          119.28.28.28), reached direct or through a node; on
+#                          the node test's UDP servers (8.8.8.8, 114.114.114.114,
+#                          208.67.222.222, 223.5.5.5) it answers that test's
+#                          names too. The four
 #                          node-test sites' names lead to the server in the
 #                          hosts files of the proxy and the app namespace.
 #   server cda-server-TAG  to-proxy 10.198.77.2/24 and connected routes only:
@@ -85,7 +88,8 @@ create() {
   in_ns "$proxy" ip link add nodes type dummy 2>/dev/null || in_ns "$proxy" ip link add nodes type ifb
   in_ns "$proxy" ip addr add 10.198.78.2/32 dev nodes
   in_ns "$proxy" ip link set nodes up
-  local a dns_addresses="10.198.79.1 10.198.79.2 8.8.8.8 8.8.4.4 119.29.29.29 119.28.28.28"
+  local a dns_addresses="10.198.79.1 10.198.79.2 8.8.8.8 8.8.4.4 119.29.29.29 119.28.28.28
+    114.114.114.114 208.67.222.222 223.5.5.5"
   for a in $dns_addresses; do in_ns "$proxy" ip addr add "$a/32" dev lo; done
   in_ns "$server" ip addr add 10.198.77.2/24 dev to-proxy
   in_ns "$server" ip link set to-proxy up
@@ -119,6 +123,9 @@ END
     printf '  so-reuseport: no\n  module-config: "iterator"\n  access-control: 0.0.0.0/0 allow\n  port: 53\n'
     for a in $dns_addresses; do printf '  interface: %s\n' "$a"; done
     printf '  local-zone: "cendrow.example." static\n  local-data: "www.cendrow.example. A 10.198.77.2"\n'
+    for a in www.baidu.com www.google.com www.wikipedia.org www.qq.com; do
+      printf '  local-data: "%s. A 10.198.77.53"\n' "$a"
+    done
   } > "$dir/dns.conf"
   in_ns "$proxy" unbound -c "$dir/dns.conf" > "$dir/dns.out" 2>&1 < /dev/null &
   write_nginx_conf "$dir" 10.198.77.2:80 1 \
