@@ -50,20 +50,23 @@ END
   } > "$file"
 }
 
-# nginx serving DIR/www on LISTEN (address:port), its files in DIR:
-# write_nginx_conf DIR LISTEN WORKERS
+# nginx serving DIR/www on LISTEN (address:port and listen options), its
+# files in DIR; extra directives go into the http block:
+# write_nginx_conf DIR LISTEN [WORKERS [CONNECTIONS [DIRECTIVE...]]]
 write_nginx_conf() {
-  local dir=$1 listen=$2 workers=${3:-2}
+  local dir=$1 listen=$2 workers=${3:-2} connections=${4:-1024} extra="" d
+  shift $(($# < 4 ? $# : 4))
+  for d in "$@"; do extra+="  $d"$'\n'; done
   cat > "$dir/nginx.conf" <<END
 user root;
 worker_processes $workers;
 pid $dir/nginx.pid;
 error_log $dir/nginx-error.log;
-events { worker_connections 1024; }
+events { worker_connections $connections; }
 http {
   access_log off;
   sendfile on;
-  default_type application/octet-stream;
+${extra}  default_type application/octet-stream;
   client_body_temp_path $dir/tmp/body;
   proxy_temp_path $dir/tmp/proxy;
   fastcgi_temp_path $dir/tmp/fastcgi;
