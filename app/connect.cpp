@@ -367,16 +367,17 @@ int DialogOstrelBase::ConnectTunnel() {
     config.tun_netmask = kTunnelMask;
     config.udpgw_host = L"127.0.0.1";
     config.udpgw_port = kUdpGatewayPort;
+    // The TUN device is set down whether or not the engine and the address
+    // took, so that the kernel drops every route through it. Undone after
+    // the engine stops: the engine brings the device up when it opens it.
+    std::wstring tunName = a.tap_connection_name;
+    Did("tun address", [this, tunName] { system_->SetTunDown(tunName); });
     if (!system_->StartTunEngine(config)) {
         Fail("Launch TUN service failed.");
         return 0;
     }
     Did("engine", [this] { system_->StopTunEngine(); });
 
-    std::wstring tunName = a.tap_connection_name;
-    // The TUN device is set down whether or not the address took, so that
-    // the kernel drops every route through it.
-    Did("tun address", [this, tunName] { system_->SetTunDown(tunName); });
     if (!system_->SetStaticAddress(tunName, kTapAddressText, kTunnelMask))
         AppendToProgramLog("connect: the TUN device did not take its address");
 

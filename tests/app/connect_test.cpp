@@ -63,7 +63,7 @@ struct StepCase {
 
 TEST_F(AppCoreTest, AFailedStepUndoesWhatConnectDidInReverse) {
     const Calls relays = {"ResetAuthData", "StopRelaysAndWait"};
-    const Calls afterEngine = {"RestoreDns", "SetTunDown cendrow", "StopTunEngine", "ResetAuthData",
+    const Calls afterEngine = {"RestoreDns", "StopTunEngine", "SetTunDown cendrow", "ResetAuthData",
                                "StopRelaysAndWait"};
     const StepCase cases[] = {
         {"service refuses the node", {"set node"}, NodeTypeSocks5,
@@ -73,7 +73,8 @@ TEST_F(AppCoreTest, AFailedStepUndoesWhatConnectDidInReverse) {
         {"name does not resolve", {"resolve"}, NodeTypeSocks5, "Can not resolve SS server's domain name", relays},
         {"tcp test", {"tcp test"}, NodeTypeSocks5,
          "TCP connection test has failed, please switch a new node and try agian.", relays},
-        {"engine", {"engine"}, NodeTypeSocks5, "Launch TUN service failed.", relays},
+        {"engine", {"engine"}, NodeTypeSocks5, "Launch TUN service failed.",
+         {"SetTunDown cendrow", "ResetAuthData", "StopRelaysAndWait"}},
         {"address never shows", {"address"}, NodeTypeSocks5,
          "TUN virtual network interface status is abnormal, please try agian.", afterEngine},
         {"route manager", {"routes"}, NodeTypeSocks5, "The route manager is failed to initialize.", afterEngine},
@@ -141,8 +142,8 @@ TEST_F(AppCoreTest, GlobalConnectAndDisconnectInOrder) {
     core_->OnConnectButton();
     WaitIdle();
     EXPECT_EQ(GetApp().GetConnectState(), ConnectStateDisconnected);
-    const Calls undo = {"RemoveAllRoutes", "ClearBypassRouteSet", "RestoreDns", "SetTunDown cendrow",
-                        "StopTunEngine",   "ResetAuthData",       "StopRelaysAndWait", "ResetAuthData",
+    const Calls undo = {"RemoveAllRoutes", "ClearBypassRouteSet", "RestoreDns", "StopTunEngine",
+                        "SetTunDown cendrow", "ResetAuthData",       "StopRelaysAndWait", "ResetAuthData",
                         "StopRelaysAndWait", "FlushDnsCache"};
     EXPECT_EQ(system_.log.Calls(), undo);
     EXPECT_TRUE(system_.Routes().empty());
@@ -335,7 +336,7 @@ TEST_F(AppCoreTest, ExitDuringAConnectStopsItAndUndoesBeforeQuitting) {
     EXPECT_EQ(GetApp().GetConnectState(), ConnectStateDisconnected);
     EXPECT_TRUE(loop_.IsQuitting());
     Calls calls = system_.log.Calls();
-    const Calls tail = {"RestoreDns", "SetTunDown cendrow", "StopTunEngine", "ResetAuthData", "StopRelaysAndWait",
+    const Calls tail = {"RestoreDns", "StopTunEngine", "SetTunDown cendrow", "ResetAuthData", "StopRelaysAndWait",
                         "StopLocalProxy"};
     ASSERT_GE(calls.size(), tail.size());
     EXPECT_EQ(Calls(calls.end() - static_cast<long>(tail.size()), calls.end()), tail);
@@ -357,7 +358,7 @@ TEST_F(AppCoreTest, DisconnectDuringAConnectStopsIt) {
     EXPECT_EQ(GetApp().GetConnectState(), ConnectStateDisconnected);
     Calls calls = system_.log.Calls();
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "StopTunEngine"), 1);
-    EXPECT_EQ(After(calls, "StopTunEngine"), (Calls{"ResetAuthData", "StopRelaysAndWait"}));
+    EXPECT_EQ(After(calls, "StopTunEngine"), (Calls{"SetTunDown cendrow", "ResetAuthData", "StopRelaysAndWait"}));
 }
 
 TEST_F(AppCoreTest, LinkWatchDisconnectsATunnelWhoseLinkWentDown) {
