@@ -11,18 +11,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/tun2socks/tun2socks.h"
 #include "nodes/node_info.h"
-#include "proxy/local_proxy_settings.h"
 #include "proxy/proxy_service.h"
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/support/engine_topology.h"
+#include "tests/support/engine_via_local_proxy.h"
 #include "tests/support/net.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -33,10 +31,6 @@ using testsupport::EngineTopology;
 using testsupport::NetNamespace;
 
 constexpr int kBigReplyPort = 9999;
-
-std::wstring Wide(const char* text) {
-    return std::wstring(text, text + std::strlen(text));
-}
 
 class UdpThroughEngine : public ::testing::Test {
 protected:
@@ -67,31 +61,12 @@ protected:
         testsupport::WriteFile(etc_ + "/resolv.conf", "nameserver 10.198.77.2\noptions timeout:3 attempts:3\n");
 
         node_ = std::make_unique<CNodeInfo>();
-        node_->type = NodeTypeSocks5;
-        node_->host = EngineTopology::kSocksHost;
-        node_->port = EngineTopology::kSocksPort;
-        NetNamespace::Scope scope(topology_->app());
-        if (StartLocalProxy(nullptr, nullptr, 0) != 1 || SetCurrentNode(node_.get()) != 1) return;
-        TunEngineConfig config;
-        config.adapter_name = Wide(EngineTopology::kTunName);
-        config.socks_host = L"127.0.0.1";
-        config.socks_port = GetLocalProxyPort();
-        config.relay_udp = 1;
-        config.udpgw_host = L"127.0.0.1";
-        config.udpgw_port = GetLocalProxySettings().udpRelayPort.load();
-        config.tun_address = Wide(EngineTopology::kTunAddress);
-        config.interface_address = Wide(EngineTopology::kEngineAddress);
-        config.tun_network = Wide(EngineTopology::kTunNetwork);
-        config.tun_netmask = Wide(EngineTopology::kNetmask);
-        if (StartTunEngine(config) != 1) return;
-        topology_->RouteThroughEngine();
+        if (!testsupport::StartEngineThroughLocalProxy(*topology_, *node_, true)) return;
         ready_ = true;
     }
 
     static void TearDownTestSuite() {
-        StopTunEngine();
-        StopLocalProxy();
-        StoreCurrentProxyNode(nullptr);
+        testsupport::StopEngineThroughLocalProxy();
         for (auto& p : peers_) p.Stop();
         peers_.clear();
         topology_.reset();

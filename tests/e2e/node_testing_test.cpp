@@ -22,6 +22,7 @@
 #include "tests/support/engine_topology.h"
 #include "tests/support/http_server.h"
 #include "tests/support/net.h"
+#include "tests/support/peers.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -78,16 +79,8 @@ void ExpectReport(const std::vector<Line>& got, const std::vector<Line>& expecte
 class NodeTesting : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!testsupport::CanUseNetns()) return;
-        for (const char* program : {"danted", "microsocks", "tinyproxy", "ss-server", "nginx", "python3", "iperf3"}) {
-            if (!testsupport::HaveProgram(program)) return;
-        }
-        try {
-            Build();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << e.what();
-            TearDownTestSuite();
-        }
+        testsupport::BuildSuitePeers({"danted", "microsocks", "tinyproxy", "ss-server", "nginx", "python3", "iperf3"},
+                                     Build, TearDownTestSuite);
     }
 
     static void Build() {
@@ -121,11 +114,8 @@ protected:
              {std::tuple{&proxy, kNodeHost, kMicrosocksPort}, std::tuple{&proxy, kNodeHost, kTinyproxyPort},
               std::tuple{&proxy, kNodeHost, kSsPort},
               std::tuple{&topology_->app(), "127.0.0.1", kLocalMicrosocksPort}}) {
-            bool up = proxytest::WaitUntil(
-                [&] { return ns->Exec({"bash", "-c", "exec 3<>/dev/tcp/" + std::string(host) + "/" +
-                                                         std::to_string(port)}) == 0; },
-                std::chrono::seconds(10));
-            if (!up) throw std::runtime_error("nothing listens on " + std::to_string(port));
+            if (!testsupport::WaitTcpListening(*ns, port, std::chrono::seconds(10), host))
+                throw std::runtime_error("nothing listens on " + std::to_string(port));
         }
         // SOCKS 4 nodes take addresses: this process finds the test sites
         // in its host-name cache and never asks a resolver.
