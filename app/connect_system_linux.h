@@ -75,7 +75,6 @@ private:
     std::unique_ptr<CHttpFrontProxy> http_;
 };
 
-// Sets the link of that name down (its routes go with it); 1 when it is down afterwards.
-int SetLinkDown(const std::string& name);
-// The TUN device as connect found it: without our address, and down.
-int ResetTunDevice(const std::string& name);
+// The TUN device as connect found it: without our address, and down; 1 when
+// both are done.
+int ResetTunDevice(const std::wstring& connection);

@@ -14,6 +14,7 @@
 #include "netconfig/dns_manager.h"
 #include "netconfig/proxy_mode.h"
 #include "netconfig/unbound_controller.h"
+#include "nodes/account/agent_download_proxy.h"
 #include "nodes/edition/vantor_authorization.h"
 #include "nodes/node_mgr.h"
 #include "proxy/route_manager_link.h"
@@ -64,6 +65,7 @@ DialogOstrelBase::~DialogOstrelBase() {
     system_->SetRouteManager(nullptr);
     CProxyModeMgr::ReleaseInstance();
     CAdditionalRouteMgr::ReleaseInstance();
+    CAgentDownloadProxy::ReleaseInstance();
     CNodeMgr::ReleaseInstance();
     CEventMgr::ReleaseInstance();
     CUnboundController::ReleaseInstance();

@@ -10,6 +10,7 @@
 #include "foundation/icmp_ping.h"
 #include "foundation/settings.h"
 #include "nodes/geo/country_table.h"
+#include "nodes/geo/geo_lookup.h"
 #include "nodes/node_mgr.h"
 
 void DialogOstrelBase::FillNodeList(int nodeId) {
@@ -92,4 +93,16 @@ void DialogOstrelBase::DefaultProbeNode(CNodeInfo* node, const std::atomic<int>&
         std::string ip = ResolveHostToIp(f.host.c_str());
         if (!ip.empty()) nodes->SetResolvedAddress(node, ip);
     }
+    if (node->countryIndex.load() != -1) return;
+    f = nodes->CopyNodeFields(*node);
+    if (f.resolvedAddress.empty()) return;
+    // Each service is asked only while no code is known yet.
+    std::string code, name, region;
+    if (!exiting && code.empty()) LookupCountryJsonA(f.resolvedAddress, code, name, region);
+    if (!exiting && code.empty()) LookupCountryJsonB(f.resolvedAddress, code, name, region);
+    if (!exiting && code.empty()) LookupCountryPlainText(f.resolvedAddress, code);
+    if (!exiting && code.empty()) LookupCountryJsonC(f.resolvedAddress, code, name, region);
+    if (code.empty()) return;
+    int index = GetCountryIndexByCode(code);
+    if (index != -1) node->countryIndex = index;
 }

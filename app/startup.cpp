@@ -6,7 +6,6 @@
 
 #include "app/command_channel.h"
 #include "app/connect_system_linux.h"
-#include "app/crash_recovery.h"
 #include "app/halvern_app.h"
 #include "app/headless_view.h"
 #include "app/main_core.h"
@@ -19,11 +18,14 @@
 #include "foundation/services.h"
 #include "foundation/settings.h"
 #include "foundation/system_helpers.h"
+#include "foundation/text_convert.h"
 #include "foundation/translate.h"
+#include "netconfig/adapter_config.h"
 #include "netconfig/local_host.h"
+#include "netconfig/network_recovery.h"
 #include "nodes/account/agent_config.h"
 #include "nodes/account/service_config.h"
-#include "platform/resolv_conf.h"
+#include "platform/tun_device.h"
 #include "proxy/proxy_service.h"
 
 namespace {
@@ -34,6 +36,30 @@ void AskRunningInstance(int command, const std::string& data) {
     NSReply reply;
     if (!SendChannelRequest(CNS::DefaultFolder(), command, data, &reply))
         AppendToProgramLog("no running instance answered on the command channel");
+}
+
+// What a run that ended without its disconnect (a crash, kill -9) left in
+// the network: our routes, the DNS servers, the resolver, the TUN device up
+// with our address.
+void RecoverFromCrash() {
+    StartUpRecovery r = RecoverNetworkAtStartUp(GetAppDir());
+    if (r.routesRemoved > 0)
+        AppendToProgramLog("start-up: removed " + std::to_string(r.routesRemoved) + " routes a crashed run left");
+    if (r.dns == ResolvConfResult::kOk) AppendToProgramLog("start-up: restored resolv.conf");
+    if (r.dns == ResolvConfResult::kLeftAlone)
+        AppendToProgramLog("start-up: resolv.conf was changed since; left alone");
+    if (r.resolverEnded) AppendToProgramLog("start-up: ended the resolver a crashed run left");
+    if (TunDevice_Find(kTunDeviceName) == TunLookup::kFound) ResetTunDevice(Utf8ToWideString(kTunDeviceName));
+}
+
+// Routes through the tunnel win over those through the local connection.
+void SetInterfaceMetrics() {
+    const AdapterSettings& a = GetSettings()->adapter;
+    for (const auto& [name, metric] : {std::pair{a.tap_connection_name, 1}, {a.local_connection_name, 100}}) {
+        if (name.empty()) continue;
+        SetInterfaceMetricV4(name, metric, -1);
+        SetInterfaceMetricV6(name, metric, -1);
+    }
 }
 
 }  // namespace
@@ -62,7 +88,7 @@ int RunApplication(int argc, char** argv) {
         return 0;
     }
     // Only the instance that holds the lock repairs what a crash left.
-    RecoverFromCrash(GetAppDir());
+    RecoverFromCrash();
 
     RegisterInstallDir(L"Cendrow", GetAppDir());
     SaveWorkDirToProfile(L"Cendrow", GetAppDir());
@@ -73,11 +99,12 @@ int RunApplication(int argc, char** argv) {
     LoadSettings();
     InitProxyService(GetAppDir().wstring());
     SetUdpRelayPort(7300);
-    ResolvConf_SetBackupFile(ResolvConfBackupPath(GetAppDir()));
+    EnsureDhcpServiceRunning();
 
     CMainLoop loop;
     CLinuxConnectSystem system;
     app.SetTapAdapterCount(system.DetectNetworkAdapters());
+    SetInterfaceMetrics();
 
     CHeadlessView view;
     int code = 0;

@@ -5,8 +5,6 @@
 // resolves a name through the node's UDP relay, and the latency is the
 // connect time (Shadowsocks) or an ICMP echo of the server (HTTP and SOCKS).
 // Every step reports a line through the log callback.
-//
-// The UDP test is not carried out yet: it always fails.
 
 #include <netinet/in.h>
 

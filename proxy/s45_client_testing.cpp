@@ -14,6 +14,10 @@
 #include "nodes/node_mgr.h"
 #include "proxy/node_testing.h"
 #include "proxy/node_testing_detail.h"
+#include "proxy/dns_client.h"
+#include "proxy/node_test_udp.h"
+#include "proxy/socket_base.h"
+#include "proxy/socks5_association.h"
 
 namespace {
 
@@ -114,7 +118,38 @@ bool CS45ClientTesting::TestUdp() {
 }
 
 bool CS45ClientTesting::TestUdpTransfer() {
-    // The name lookup through the node's UDP relay is not carried out yet.
+    Log(kTestLogInfo, "Testing UDP relay...");
+    Log(kTestLogInfo, "Requesting UDP relay from proxy server...");
+    for (size_t i = 0; i < sizeof kUdpTestPairs / sizeof kUdpTestPairs[0]; ++i) {
+        // A fresh association for every pair.
+        sockaddr_in relay{};
+        uint32_t bound = 0;
+        CloseSocket(controlSocket_);
+        controlSocket_ = OpenSocks5Association(nodeFields_, node_, &relay, &bound);
+        if (controlSocket_ < 0) {
+            Log(kTestLogError, "Can not connect to proxy.");
+            return false;
+        }
+        char address[16];
+        FormatIPv4(relay.sin_addr.s_addr, address);
+        if (i == 0) {
+            LogFormat(kTestLogPassed, "Server bound on %s:%d.", address, ntohs(relay.sin_port));
+            Log(kTestLogPassed, "Udp tunnel has been built");
+            Log(kTestLogInfo, "Testing data transmission...");
+        }
+        SetTestTargets(kUdpTestPairs[i].name, kUdpTestPairs[i].server);
+        CProxyDNSClient dns;
+        dns.SetProxy(address, ntohs(relay.sin_port));
+        std::wstring text;
+        std::vector<std::wstring> addresses;
+        int tries = 2;
+        dns.ResolveA(&text, testDnsServer_.c_str(), testHost_, &addresses, &tries);
+        if (!addresses.empty()) {
+            CloseSocket(controlSocket_);
+            return true;
+        }
+    }
+    CloseSocket(controlSocket_);
     return false;
 }
 

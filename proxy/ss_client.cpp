@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include "proxy/node_connect.h"
+#include "proxy/udp_relay_ssr.h"
 
 std::string BuildAddressHeader(int addressType, const std::string& host, uint16_t port) {
     std::string header;
@@ -64,8 +65,11 @@ bool CSSCLient::ReplyLocalBound() {
 }
 
 int CSSCLient::RunUdpGwLoop() {
-    // The engine's UDP stream is not relayed by this client: it ends after the reply.
-    return 0;
+    // Every type 6 node gets the ShadowsocksR loop: a flow's own cipher
+    // objects, and its socket connected to the server resolved above.
+    if (node_ == nullptr) return 0;
+    CSSRTCPUDPMainLoop loop(this);
+    return loop.Run();
 }
 
 bool CSSCLient::OnUdpAssociate() {

@@ -4,6 +4,9 @@
 #include "nodes/node_mgr.h"
 #include "proxy/node_testing.h"
 #include "proxy/node_testing_detail.h"
+#include "proxy/dns_client.h"
+#include "proxy/node_test_udp.h"
+#include "proxy/socket_base.h"
 
 namespace {
 
@@ -65,7 +68,25 @@ bool CSSRClientTesting::TestUdp() {
 }
 
 bool CSSRClientTesting::TestUdpTransfer() {
-    // The name lookup through the node's UDP relay is not carried out yet.
+    sockaddr_in server{};
+    if (!ResolveSockAddrCached(nodeFields_.port, &server, nodeFields_.host.c_str())) {
+        Log(kTestLogError, "Can not resolve SS server address.");
+        return false;
+    }
+    char address[16];
+    FormatIPv4(server.sin_addr.s_addr, address);
+    for (const auto& pair : kUdpTestPairs) {
+        SetTestTargets(pair.name, pair.server);
+        ResetPipeline();
+        CSSRDnsClient dns;
+        dns.SetProxy(address, nodeFields_.port);
+        dns.SetCipher(cryptor_.get(), protocol_.get(), obfs_.get());
+        std::wstring text;
+        std::vector<std::wstring> addresses;
+        int tries = 2;
+        dns.ResolveA(&text, testDnsServer_.c_str(), testHost_, &addresses, &tries);
+        if (!addresses.empty()) return true;
+    }
     return false;
 }
 

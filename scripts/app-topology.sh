@@ -14,10 +14,17 @@
 #                            danted     :1082 SOCKS 5 with user "cdw", password "cdw-pass"
 #                            microsocks :1081 SOCKS 5
 #                            tinyproxy  :8888 HTTP CONNECT
+#                            ss-server  :8388 aes-256-gcm, :8389 aes-256-cfb,
+#                                       password "cda ss pass", UDP too
+#                          and one on the veth's own network, which needs no
+#                          host route: microsocks 10.198.76.2:1083. The four
+#                          node-test sites' names lead to the server in the
+#                          hosts files of the proxy and the app namespace.
 #   server cda-server-TAG  to-proxy 10.198.77.2/24 and connected routes only:
 #                          it answers only the proxy namespace, so traffic
 #                          that bypasses the node fails. nginx serves DIR/www
-#                          on 10.198.77.2:80.
+#                          on 10.198.77.2:80, and at /ip/ the caller's
+#                          address.
 #
 # usage: app-topology.sh create TAG DIR | delete TAG
 set -euo pipefail
@@ -41,6 +48,12 @@ create() {
   delete
   mkdir -p "/etc/netns/$app" "/etc/netns/$proxy" "$dir/www" "$dir/tmp"
   printf 'nameserver 10.198.77.2\noptions timeout:1 attempts:1\n' > "/etc/netns/$app/resolv.conf"
+  local site hosts='127.0.0.1 localhost\n'
+  for site in www.google.com www.bing.com www.wikipedia.org www.baidu.com; do
+    hosts+="10.198.77.2 $site\n"
+  done
+  printf "$hosts" > "/etc/netns/$app/hosts"
+  printf "$hosts" > "/etc/netns/$proxy/hosts"
   # The node user exists only for what runs in the proxy namespace.
   printf 'root:x:0:0:root:/root:/bin/sh\nnobody:x:65534:65534:nobody:/nonexistent:/usr/sbin/nologin\ncdw:x:64998:65534::/nonexistent:/usr/sbin/nologin\n' \
     > "/etc/netns/$proxy/passwd"
@@ -76,6 +89,11 @@ create() {
     "external: to-server"
   in_ns "$proxy" danted -D -f "$dir/danted-auth.conf" -p "$dir/danted-auth.pid"
   in_ns "$proxy" microsocks -i 10.198.78.2 -p 1081 > "$dir/microsocks.log" 2>&1 < /dev/null &
+  in_ns "$proxy" microsocks -i 10.198.76.2 -p 1083 > "$dir/microsocks-local.log" 2>&1 < /dev/null &
+  in_ns "$proxy" ss-server -s 10.198.78.2 -p 8388 -k "cda ss pass" -m aes-256-gcm -u -t 30 \
+    -f "$dir/ss-gcm.pid" > "$dir/ss-gcm.log" 2>&1
+  in_ns "$proxy" ss-server -s 10.198.78.2 -p 8389 -k "cda ss pass" -m aes-256-cfb -u -t 30 \
+    -f "$dir/ss-cfb.pid" > "$dir/ss-cfb.log" 2>&1
   cat > "$dir/tinyproxy.conf" <<END
 Port 8888
 Listen 10.198.78.2
@@ -88,12 +106,16 @@ ConnectPort 80
 END
   in_ns "$proxy" tinyproxy -c "$dir/tinyproxy.conf"
 
-  write_nginx_conf "$dir" 10.198.77.2:80 1
+  write_nginx_conf "$dir" 10.198.77.2:80 1 \
+    'location /ip/ { default_type text/plain; return 200 "$remote_addr"; }'
   in_ns "$server" nginx -c "$dir/nginx.conf" -e "$dir/nginx-error.log"
   wait_listening "$proxy" 1080
   wait_listening "$proxy" 1081
   wait_listening "$proxy" 1082
   wait_listening "$proxy" 8888
+  wait_listening "$proxy" 1083
+  wait_listening "$proxy" 8388
+  wait_listening "$proxy" 8389
   wait_listening "$server" 80
 }
 

@@ -51,12 +51,13 @@ END
 }
 
 # nginx serving DIR/www on LISTEN (address:port and listen options), its
-# files in DIR; extra directives go into the http block:
-# write_nginx_conf DIR LISTEN [WORKERS [CONNECTIONS [DIRECTIVE...]]]
+# files in DIR, with directives for the server block, the worker connections
+# (1024) and directives for the http block:
+# write_nginx_conf DIR LISTEN WORKERS [SERVER-DIRECTIVES [CONNECTIONS [HTTP-DIRECTIVE...]]]
 write_nginx_conf() {
-  local dir=$1 listen=$2 workers=${3:-2} connections=${4:-1024} extra="" d
-  shift $(($# < 4 ? $# : 4))
-  for d in "$@"; do extra+="  $d"$'\n'; done
+  local dir=$1 listen=$2 workers=${3:-2} extra=${4:-} connections=${5:-1024} http_extra="" d
+  shift $(($# < 5 ? $# : 5))
+  for d in "$@"; do http_extra+="  $d"$'\n'; done
   cat > "$dir/nginx.conf" <<END
 user root;
 worker_processes $workers;
@@ -66,7 +67,7 @@ events { worker_connections $connections; }
 http {
   access_log off;
   sendfile on;
-${extra}  default_type application/octet-stream;
+${http_extra}  default_type application/octet-stream;
   client_body_temp_path $dir/tmp/body;
   proxy_temp_path $dir/tmp/proxy;
   fastcgi_temp_path $dir/tmp/fastcgi;
@@ -75,6 +76,7 @@ ${extra}  default_type application/octet-stream;
   server {
     listen $listen;
     root $dir/www;
+    $extra
   }
 }
 END

@@ -36,7 +36,7 @@ start_danted() {
 # 127.0.0.1:8080 (downloads) and the Python peer takes uploads on 8081.
 start_web_servers() {
   mkdir -p "$dir/www" "$dir/tmp"
-  write_nginx_conf "$dir" "127.0.0.1:8080 backlog=4096" 4 4096 "$@"
+  write_nginx_conf "$dir" "127.0.0.1:8080 backlog=4096" 4 "" 4096 "$@"
   in_ns "$ns" nginx -c "$dir/nginx.conf" -e "$dir/nginx-error.log"
   in_ns "$ns" python3 "$root/tests/support/server_peers.py" http 127.0.0.1 8081 "$dir/www" > "$dir/http.log" 2>&1 < /dev/null &
   disown $!

@@ -50,6 +50,8 @@ int LoadServiceConfig(const std::filesystem::path& programFolder) {
     ReadUrl(ini, L"geo_json_a_url", config.geoJsonABase);
     ReadUrl(ini, L"geo_json_b_url", config.geoJsonBBase);
     ReadUrl(ini, L"geo_json_c_url", config.geoJsonCBase);
+    ReadUrl(ini, L"exit_ip_a_url", config.exitIpABase);
+    ReadUrl(ini, L"exit_ip_b_url", config.exitIpBBase);
     if (ini.IsKeyExist(kSection, L"ca_file")) {
         std::filesystem::path ca = WideToPath(ini.GetString(kSection, L"ca_file", L""));
         if (!ca.empty() && ca.is_relative()) ca = programFolder / ca;

@@ -9,6 +9,10 @@
 //   geo_text_url                        HTTPS origin of the plain-text service
 //   geo_json_a_url, geo_json_b_url,
 //   geo_json_c_url                      HTTP origins of the three JSON services
+//   exit_ip_a_url, exit_ip_b_url        HTTP origins of two services that answer
+//                                       with the caller's address (paths "/ip/"
+//                                       and "/"), asked through a node on this
+//                                       machine or its network
 //   ca_file                             CA certificates that the account
 //                                       service's certificate must chain to
 //                                       (relative paths are under the program
@@ -26,6 +30,8 @@ struct ServiceConfig {
     std::string geoJsonABase;
     std::string geoJsonBBase;
     std::string geoJsonCBase;
+    std::string exitIpABase;
+    std::string exitIpBBase;
     std::string caFile;
     long accountTimeout = 30;  // seconds per account-service request
     long geoTimeout = 5;       // seconds per geolocation request

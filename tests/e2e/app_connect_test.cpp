@@ -28,6 +28,16 @@ using testsupport::TempDir;
 
 constexpr const char* kServer = "10.198.77.2";
 constexpr const char* kNodeHost = "10.198.78.2";
+constexpr const char* kLocalNetworkNode = "10.198.76.2";  // on the app's own veth network
+constexpr const char* kSsPassword = "cda ss pass";
+
+// The route rows through the TUN device, and whether one starts with `destination`.
+bool HasRoute(const std::string& snapshot, const std::string& destination, const std::string& via) {
+    std::istringstream in(snapshot);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(destination + " ", 0) == 0 && line.find(via) != std::string::npos) return true;
+    return false;
+}
 
 // The topology, built once for the suite and removed at its end.
 class AppTopology {
@@ -117,9 +127,14 @@ protected:
         return out;
     }
 
-    // Starts the program and waits until its TUN device is made.
-    std::unique_ptr<ProgramRun> StartProgram() {
+    // Starts the program and waits until its TUN device is made; `services`
+    // becomes its config/services.ini.
+    std::unique_ptr<ProgramRun> StartProgram(const std::string& services = "") {
         auto run = std::make_unique<ProgramRun>(topo_->app());
+        if (!services.empty()) {
+            std::filesystem::create_directories(run->programDir() / "config");
+            testsupport::WriteFile(run->programDir() / "config" / "services.ini", services);
+        }
         run->Start();
         EXPECT_TRUE(run->WaitChannel()) << run->Log();
         for (int i = 0; i < 300 && topo_->Exec({"ip", "link", "show", "cendrow"}) != 0; ++i)
@@ -129,6 +144,12 @@ protected:
 
     // Adds the node, chooses it and the mode, and connects.
     static bool Connect(ProgramRun& run, const std::string& nodeFields, int mode) {
+        return StartConnect(run, nodeFields, mode) && run.WaitState("connected", 90);
+    }
+
+    // Adds the node, chooses it and the mode, and asks for the connect until
+    // it runs; false when the node was refused.
+    static bool StartConnect(ProgramRun& run, const std::string& nodeFields, int mode) {
         NSReply added = run.Ask(CMD_SET_CURRENT_PROXY, nodeFields);
         if (added.status != 0) return false;
         EXPECT_EQ(run.Ask(NSCMD_SETPROXY, added.text).status, 0);
@@ -140,13 +161,64 @@ protected:
             if (run.Ask(NSCMD_GETSTATE).text != "disconnected") break;
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
         }
-        return run.WaitState("connected", 90);
+        return true;
     }
 
     static std::string Node(const std::string& port, const std::string& type, const std::string& user = "",
-                            const std::string& password = "") {
-        return std::string(kNodeHost) + "\r\n" + port + "\r\n" + user + "\r\n" + password + "\r\n" + type +
+                            const std::string& password = "", const std::string& host = kNodeHost) {
+        return host + "\r\n" + port + "\r\n" + user + "\r\n" + password + "\r\n" + type +
                "\r\n\r\n\r\n\r\n\r\n";
+    }
+    // A Shadowsocks node (type 6) of ss-server, optionally in ShadowsocksR's plain form.
+    static std::string SsNode(const std::string& port, const std::string& method, const std::string& protocol = "",
+                              const std::string& obfs = "") {
+        return std::string(kNodeHost) + "\r\n" + port + "\r\n\r\n" + kSsPassword + "\r\n6\r\n" + method +
+               "\r\n" + protocol + "\r\n\r\n" + obfs + "\r\n";
+    }
+    // A new start on the crashed run's program folder (its backup of
+    // resolv.conf is there) finds the namespace as `before`, the TUN device
+    // without our address and no resolver, and connects again; null when
+    // it did not.
+    std::unique_ptr<ProgramRun> RestartAfterCrash(ProgramRun& crashed, const std::string& before) {
+        auto again = std::make_unique<ProgramRun>(topo_->app());
+        std::filesystem::remove_all(again->programDir());
+        std::filesystem::copy(crashed.programDir(), again->programDir(), std::filesystem::copy_options::recursive);
+        again->Start();
+        if (!again->WaitChannel()) {
+            ADD_FAILURE() << again->Log();
+            return nullptr;
+        }
+        EXPECT_EQ(topo_->Snapshot(), before);
+        std::string addresses;
+        topo_->Exec({"ip", "-4", "addr", "show", "dev", "cendrow"}, &addresses);
+        EXPECT_EQ(addresses.find("10.198.75.60"), std::string::npos) << addresses;
+        EXPECT_FALSE(ResolverRuns());
+        if (!Connect(*again, Node("1080", "5"), 0)) {
+            ADD_FAILURE() << again->Log();
+            return nullptr;
+        }
+        EXPECT_TRUE(topo_->Fetch());
+        return again;
+    }
+    // Disconnects, finds the namespace as `before`, and quits.
+    static void DisconnectAndQuit(ProgramRun& run, const std::string& before) {
+        run.Ask(NSCMD_DISCONNECT);
+        EXPECT_TRUE(run.WaitState("disconnected", 60));
+        EXPECT_EQ(topo_->Snapshot(), before);
+        run.Ask(NSCMD_QUIT);
+        EXPECT_EQ(run.WaitExit(60), 0);
+    }
+    // Whether an unbound process runs in the app namespace.
+    static bool ResolverRuns() {
+        std::string pids;
+        RunCommand({"ip", "netns", "pids", topo_->app()}, &pids);
+        std::istringstream in(pids);
+        for (std::string pid; in >> pid;) {
+            std::error_code ec;
+            auto exe = std::filesystem::read_symlink("/proc/" + pid + "/exe", ec);
+            if (!ec && exe.filename() == "unbound") return true;
+        }
+        return false;
     }
 
     static inline std::unique_ptr<AppTopology> topo_;
@@ -168,6 +240,9 @@ TEST_F(AppConnectTest, EachNodeConnectsRelaysAndDisconnectsLeavingNothing) {
         {"danted SOCKS 5 with a password", Node("1082", "5", "cdw", "cdw-pass")},
         {"microsocks", Node("1081", "5")},
         {"tinyproxy", Node("8888", "3")},
+        {"ss-server aes-256-gcm", SsNode("8388", "aes-256-gcm")},
+        {"ss-server aes-256-cfb", SsNode("8389", "aes-256-cfb")},
+        {"ss-server as ShadowsocksR origin/plain", SsNode("8388", "aes-256-gcm", "origin", "plain")},
     };
     for (const NodeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -190,6 +265,46 @@ TEST_F(AppConnectTest, EachNodeConnectsRelaysAndDisconnectsLeavingNothing) {
         EXPECT_TRUE(std::filesystem::is_directory(run->programDir() / name)) << name;
     EXPECT_NE(ReadFile(run->programDir() / "config" / "config.ini").find("LastUsedNodeId"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(run->channelFolder() / "channel.sock"));
+}
+
+// A rule mode routes only its networks through the tunnel, beside the
+// node's host route; nothing routes everything.
+TEST_F(AppConnectTest, RuleModeRoutesItsNetworksThroughTheTunnel) {
+    auto run = StartProgram();
+    std::filesystem::path rules = run->programDir() / "temp" / "server-net.rules";
+    testsupport::WriteFile(rules, "#Server network,server-net,0,0,1,0,0,0,test\n10.198.77.0/24\n");
+    ASSERT_EQ(run->Ask(NSCMD_LOADPROXYMODE, rules.string()).status, 0);
+    // The list answers "index,name|" per mode.
+    std::string modes = run->Ask(NSCMD_GETPROXYMODES).text;
+    int index = -1;
+    std::istringstream list(modes);
+    for (std::string entry; std::getline(list, entry, '|');)
+        if (entry.size() > 11 && entry.substr(entry.size() - 11) == ",server-net") index = std::stoi(entry);
+    ASSERT_NE(index, -1) << modes;
+    std::string before = topo_->Snapshot();
+    ASSERT_TRUE(Connect(*run, Node("1080", "5"), index)) << run->Log();
+    std::string during = topo_->Snapshot();
+    EXPECT_TRUE(HasRoute(during, "10.198.77.0/24", "dev cendrow")) << during;
+    EXPECT_TRUE(HasRoute(during, kNodeHost, "via 10.198.76.2")) << during;
+    EXPECT_FALSE(HasRoute(during, "0.0.0.0/1", "dev cendrow")) << during;
+    EXPECT_FALSE(HasRoute(during, "128.0.0.0/1", "dev cendrow")) << during;
+    EXPECT_TRUE(topo_->Fetch());
+    DisconnectAndQuit(*run, before);
+}
+
+// A node on the local network needs no host route; the address the world
+// sees is asked of the echo service through the node and gets one instead.
+TEST_F(AppConnectTest, LocalNetworkNodeGetsTheExitAddressAHostRoute) {
+    auto run = StartProgram(std::string("[basic]\nexit_ip_a_url=http://") + kServer + "\n");
+    std::string before = topo_->Snapshot();
+    ASSERT_TRUE(Connect(*run, Node("1083", "5", "", "", kLocalNetworkNode), 0)) << run->Log();
+    std::string during = topo_->Snapshot();
+    EXPECT_NE(run->Log().find("Your actual proxy IP is: 10.198.77.1"), std::string::npos) << run->Log();
+    EXPECT_TRUE(HasRoute(during, "10.198.77.1", "via 10.198.76.2")) << during;
+    EXPECT_FALSE(HasRoute(during, kLocalNetworkNode, "via")) << during;
+    EXPECT_TRUE(HasRoute(during, "0.0.0.0/1", "dev cendrow")) << during;
+    EXPECT_TRUE(topo_->Fetch());
+    DisconnectAndQuit(*run, before);
 }
 
 TEST_F(AppConnectTest, Ssh2NodeFailsAtOnceAndChangesNothing) {
@@ -217,17 +332,33 @@ TEST_F(AppConnectTest, CrashWhileConnectedIsRepairedByTheNextStart) {
     run->Kill9();
     EXPECT_NE(topo_->Snapshot(), before);  // the crash left routes and DNS
 
-    auto again = std::make_unique<ProgramRun>(topo_->app());
-    // The same program folder: its backup of resolv.conf is there.
-    std::filesystem::remove_all(again->programDir());
-    std::filesystem::copy(run->programDir(), again->programDir(), std::filesystem::copy_options::recursive);
-    again->Start();
-    ASSERT_TRUE(again->WaitChannel()) << again->Log();
-    EXPECT_EQ(topo_->Snapshot(), before);
-    ASSERT_TRUE(Connect(*again, Node("1080", "5"), 0)) << again->Log();
-    EXPECT_TRUE(topo_->Fetch());
+    auto again = RestartAfterCrash(*run, before);
+    ASSERT_TRUE(again);
     // SIGTERM disconnects and ends the program.
     kill(again->process().pid(), SIGTERM);
+    EXPECT_EQ(again->WaitExit(60), 0);
+    EXPECT_EQ(topo_->Snapshot(), before);
+}
+
+// Killed once the DNS servers are in place but before the routes: the next
+// start puts resolv.conf back and sets the TUN device down without our address.
+TEST_F(AppConnectTest, CrashMidConnectIsRepairedByTheNextStart) {
+    auto run = StartProgram();
+    std::string before = topo_->Snapshot();
+    std::string resolv = ReadFile(topo_->resolvConf());
+    ASSERT_TRUE(StartConnect(*run, Node("1080", "5"), 0));
+    bool changed = false;
+    for (int i = 0; i < 3000 && !changed; ++i) {
+        changed = ReadFile(topo_->resolvConf()) != resolv;
+        if (!changed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(changed) << run->Log();
+    run->Kill9();
+    EXPECT_NE(topo_->Snapshot(), before);
+
+    auto again = RestartAfterCrash(*run, before);
+    ASSERT_TRUE(again);
+    again->Ask(NSCMD_QUIT);
     EXPECT_EQ(again->WaitExit(60), 0);
     EXPECT_EQ(topo_->Snapshot(), before);
 }

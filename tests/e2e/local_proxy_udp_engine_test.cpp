@@ -1,9 +1,9 @@
 // The machine's UDP through the whole path: the packet engine on the TUN
 // device of the app namespace carries every datagram as a udpgw stream to
-// our local proxy service, whose relay loop sends it through a real SOCKS 5
-// node (danted in the proxy namespace) to the servers of the server
-// namespace: a UDP echo, unbound, and a server whose replies are too large
-// for the engine.
+// our local proxy service, whose relay loop sends it through a real node in
+// the proxy namespace (danted as SOCKS 5 node, then ss-server as Shadowsocks
+// node) to the servers of the server namespace: a UDP echo, unbound, and a
+// server whose replies are too large for the engine.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -31,12 +31,17 @@ using testsupport::EngineTopology;
 using testsupport::NetNamespace;
 
 constexpr int kBigReplyPort = 9999;
+constexpr int kSsPort = 8388;
+constexpr const char* kSsPassword = "udp engine p4ss";
 
-class UdpThroughEngine : public ::testing::Test {
+// Which node carries the machine's UDP.
+enum class Node { kDanted, kSsServer };
+
+class UdpThroughEngine : public ::testing::TestWithParam<Node> {
 protected:
     static void SetUpTestSuite() {
         if (!testsupport::CanUseNetns()) return;
-        for (const char* program : {"danted", "nginx", "python3", "iperf3", "ss", "unbound", "getent"}) {
+        for (const char* program : {"danted", "nginx", "python3", "iperf3", "ss", "unbound", "getent", "ss-server"}) {
             if (!testsupport::HaveProgram(program)) return;
         }
         dir_ = std::make_unique<testsupport::TempDir>("cendrow-udp-engine");
@@ -60,8 +65,25 @@ protected:
         std::filesystem::create_directories(etc_);
         testsupport::WriteFile(etc_ + "/resolv.conf", "nameserver 10.198.77.2\noptions timeout:3 attempts:3\n");
 
-        node_ = std::make_unique<CNodeInfo>();
-        if (!testsupport::StartEngineThroughLocalProxy(*topology_, *node_, true)) return;
+        peers_.push_back(topology_->proxy().Spawn({"ss-server", "-s", EngineTopology::kSocksHost, "-p",
+                                                   std::to_string(kSsPort), "-k", kSsPassword, "-m", "aes-256-gcm",
+                                                   "-u"},
+                                                  d + "/ss-server.log"));
+        // ss-server never fragments its datagrams: the link to the node
+        // carries the largest reply with the cipher's overhead.
+        topology_->app().MustExec({"ip", "link", "set", "to-proxy", "mtu", "1600"});
+        topology_->proxy().MustExec({"ip", "link", "set", "to-app", "mtu", "1600"});
+        danted_ = std::make_unique<CNodeInfo>();
+        ss_ = std::make_unique<CNodeInfo>();
+        ss_->type = NodeTypeSSR;
+        ss_->host = EngineTopology::kSocksHost;
+        ss_->port = kSsPort;
+        ss_->password = kSsPassword;
+        ss_->method = "aes-256-gcm";
+        ss_->protocol = "origin";
+        ss_->obfs = "plain";
+        if (!testsupport::StartEngineThroughLocalProxy(*topology_, *danted_, true)) return;
+        current_ = danted_.get();
         ready_ = true;
     }
 
@@ -75,9 +97,21 @@ protected:
     }
 
     void SetUp() override {
-        if (!topology_) GTEST_SKIP() << "needs root, iproute2, danted, nginx, python3, iperf3, ss, unbound, getent";
+        if (!topology_) {
+            GTEST_SKIP() << "needs root, iproute2, danted, nginx, python3, iperf3, ss, unbound, getent, ss-server";
+        }
         ASSERT_TRUE(ready_) << "the local proxy or the engine did not start";
         SetRelayRunning();
+        node_ = GetParam() == Node::kDanted ? danted_.get() : ss_.get();
+        if (node_ == current_) return;
+        // The engine's stream stays with the node it began with: end it, and
+        // the engine reconnects (after 5 s) to the new node.
+        ASSERT_EQ(SetCurrentNode(node_), 1);
+        current_ = node_;
+        StopRelaysAndWait();
+        SetRelayRunning();
+        ASSERT_TRUE(proxytest::WaitUntil([] { return Exchange(EngineTopology::kUdpEchoPort, "switch", 1000) == "switch"; },
+                                         std::chrono::seconds(40)));
     }
 
     // A datagram from the app namespace and the first answer within `ms`
@@ -108,7 +142,9 @@ protected:
 
     static std::unique_ptr<testsupport::TempDir> dir_;
     static std::unique_ptr<EngineTopology> topology_;
-    static std::unique_ptr<CNodeInfo> node_;
+    static std::unique_ptr<CNodeInfo> danted_, ss_;
+    static CNodeInfo* current_;  // the service's node
+    CNodeInfo* node_ = nullptr;  // this test's
     static std::vector<testsupport::ChildProcess> peers_;
     static std::string etc_;
     static bool ready_;
@@ -116,12 +152,13 @@ protected:
 
 std::unique_ptr<testsupport::TempDir> UdpThroughEngine::dir_;
 std::unique_ptr<EngineTopology> UdpThroughEngine::topology_;
-std::unique_ptr<CNodeInfo> UdpThroughEngine::node_;
+std::unique_ptr<CNodeInfo> UdpThroughEngine::danted_, UdpThroughEngine::ss_;
+CNodeInfo* UdpThroughEngine::current_ = nullptr;
 std::vector<testsupport::ChildProcess> UdpThroughEngine::peers_;
 std::string UdpThroughEngine::etc_;
 bool UdpThroughEngine::ready_ = false;
 
-TEST_F(UdpThroughEngine, EchoOfTheSmallestAndLargestDatagram) {
+TEST_P(UdpThroughEngine, EchoOfTheSmallestAndLargestDatagram) {
     for (size_t size : {size_t{1}, size_t{1472}}) {
         std::string payload(size, 'e');
         for (size_t i = 0; i < size; ++i) payload[i] = static_cast<char>('a' + i % 26);
@@ -130,13 +167,13 @@ TEST_F(UdpThroughEngine, EchoOfTheSmallestAndLargestDatagram) {
     EXPECT_GT(node_->bytesReceived.load(), 0);
 }
 
-TEST_F(UdpThroughEngine, NamesResolveThroughTheTunnel) {
+TEST_P(UdpThroughEngine, NamesResolveThroughTheTunnel) {
     std::string out;
     ASSERT_EQ(topology_->app().Exec({"getent", "ahostsv4", "web.test"}, &out), 0);
     EXPECT_NE(out.find("10.20.30.40"), std::string::npos) << out;
 }
 
-TEST_F(UdpThroughEngine, OversizedReplyIsDroppedAlone) {
+TEST_P(UdpThroughEngine, OversizedReplyIsDroppedAlone) {
     EXPECT_EQ(Exchange(kBigReplyPort, "big", 2000), "");
     // The stream goes on: later flows are answered (a loaded machine may
     // need more than one try for a flow's association).
@@ -146,7 +183,7 @@ TEST_F(UdpThroughEngine, OversizedReplyIsDroppedAlone) {
                                      std::chrono::seconds(40)));
 }
 
-TEST_F(UdpThroughEngine, WorksAgainAfterTheRelaysStopAndStart) {
+TEST_P(UdpThroughEngine, WorksAgainAfterTheRelaysStopAndStart) {
     ASSERT_EQ(Exchange(EngineTopology::kUdpEchoPort, "before"), "before");
     StopRelaysAndWait();
     SetRelayRunning();
@@ -154,5 +191,10 @@ TEST_F(UdpThroughEngine, WorksAgainAfterTheRelaysStopAndStart) {
     EXPECT_TRUE(proxytest::WaitUntil([] { return Exchange(EngineTopology::kUdpEchoPort, "after", 1000) == "after"; },
                                      std::chrono::seconds(30)));
 }
+
+INSTANTIATE_TEST_SUITE_P(Nodes, UdpThroughEngine, ::testing::Values(Node::kDanted, Node::kSsServer),
+                         [](const ::testing::TestParamInfo<Node>& info) {
+                             return info.param == Node::kDanted ? "Danted" : "SsServer";
+                         });
 
 }  // namespace

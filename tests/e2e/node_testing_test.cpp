@@ -1,13 +1,17 @@
 // Node tests in the engine topology: danted, microsocks, tinyproxy and
 // ss-server in the proxy namespace, nginx in the server namespace answering
 // the four test sites' names, which the peers read from the proxy
-// namespace's hosts file. The tests run in the app namespace; each row
-// gives the node and the report it must produce, line by line with levels.
-// Also the exit address through a proxy program on the same machine.
+// namespace's hosts file, and unbound on a link of the server namespace
+// that carries the UDP test's four DNS server addresses, routed to from the
+// proxy namespace. The tests run in the app namespace; each row gives the
+// node and the report it must produce, line by line with levels. Also the
+// exit address through a proxy program on the same machine.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -17,6 +21,7 @@
 #include "foundation/text_convert.h"
 #include "netconfig/host_cache.h"
 #include "nodes/node_info.h"
+#include "proxy/node_test_udp.h"
 #include "proxy/node_testing.h"
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/support/engine_topology.h"
@@ -39,6 +44,7 @@ constexpr int kSsPort = 8388;
 constexpr int kLocalMicrosocksPort = 1083;
 constexpr const char* kSsPassword = "node test p4ss";
 constexpr const char* kSeparator = "//////////////////////////////////////////////";
+constexpr const char* kNamesAddress = "10.198.77.53";  // what unbound answers for the UDP test's names
 
 using Line = std::pair<int, std::string>;  // level, text ("#" stands for a number above 0)
 
@@ -79,8 +85,9 @@ void ExpectReport(const std::vector<Line>& got, const std::vector<Line>& expecte
 class NodeTesting : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        testsupport::BuildSuitePeers({"danted", "microsocks", "tinyproxy", "ss-server", "nginx", "python3", "iperf3"},
-                                     Build, TearDownTestSuite);
+        testsupport::BuildSuitePeers(
+            {"danted", "microsocks", "tinyproxy", "ss-server", "nginx", "python3", "iperf3", "unbound"}, Build,
+            TearDownTestSuite);
     }
 
     static void Build() {
@@ -120,9 +127,37 @@ protected:
         // SOCKS 4 nodes take addresses: this process finds the test sites
         // in its host-name cache and never asks a resolver.
         for (const char* name : kTcpTestUrls) HostCacheStore(name, "10.198.77.2");
+
+        // The UDP test's DNS servers live in the server namespace.
+        const NetNamespace& server = topology_->server();
+        testsupport::AddDummyLink(server, "dns0");
+        std::string unbound = "server:\n  port: 53\n  do-ip6: no\n  do-daemonize: no\n  chroot: \"\"\n"
+                              "  username: \"\"\n  directory: \"" + d + "\"\n  pidfile: \"" + d +
+                              "/unbound.pid\"\n  use-syslog: no\n  access-control: 0.0.0.0/0 allow\n";
+        for (const auto& pair : kUdpTestPairs) {
+            const std::string address = WideToUtf8String(pair.server);
+            server.MustExec({"ip", "addr", "add", address + "/32", "dev", "dns0"});
+            proxy.MustExec({"ip", "route", "add", address + "/32", "via", "10.198.77.2"});
+            unbound += "  interface: " + address + "\n  local-data: \"" + WideToUtf8String(pair.name) +
+                       ". 300 IN A " + kNamesAddress + "\"\n";
+        }
+        server.MustExec({"ip", "link", "set", "dns0", "up"});
+        testsupport::WriteFile(d + "/unbound.conf", unbound + "remote-control:\n  control-enable: no\n");
+        StartUnbound();
+    }
+
+    static void StartUnbound() {
+        const std::string d = dir_->path().string();
+        unbound_ = topology_->server().Spawn({"unbound", "-d", "-c", d + "/unbound.conf"}, d + "/unbound.out");
+        for (const auto& pair : kUdpTestPairs) {
+            const std::string address = WideToUtf8String(pair.server);
+            if (!testsupport::WaitTcpListening(topology_->server(), 53, std::chrono::seconds(10), address))
+                throw std::runtime_error("unbound does not listen on " + address);
+        }
     }
 
     static void TearDownTestSuite() {
+        unbound_.Stop();
         for (auto& p : peers_) p.Stop();
         peers_.clear();
         topology_.reset();
@@ -132,7 +167,7 @@ protected:
     }
 
     void SetUp() override {
-        if (!topology_) GTEST_SKIP() << "needs root, iproute2, danted, microsocks, tinyproxy, ss-server, nginx";
+        if (!topology_) GTEST_SKIP() << "needs root, iproute2, danted, microsocks, tinyproxy, ss-server, nginx, unbound";
     }
 
     static std::shared_ptr<CNodeInfo> Node(int type, int port) {
@@ -167,12 +202,14 @@ protected:
     static std::unique_ptr<testsupport::TempDir> dir_;
     static std::unique_ptr<testsupport::EngineTopology> topology_;
     static std::vector<ChildProcess> peers_;
+    static ChildProcess unbound_;
     static std::string etc_;
 };
 
 std::unique_ptr<testsupport::TempDir> NodeTesting::dir_;
 std::unique_ptr<testsupport::EngineTopology> NodeTesting::topology_;
 std::vector<ChildProcess> NodeTesting::peers_;
+ChildProcess NodeTesting::unbound_;
 std::string NodeTesting::etc_;
 
 TEST_F(NodeTesting, ReportsOfEachNodeKind) {
@@ -197,6 +234,11 @@ TEST_F(NodeTesting, ReportsOfEachNodeKind) {
         for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
         return all;
     };
+    const std::vector<Line> s45UdpStart = {{1, "Testing UDP relay..."},
+                                           {1, "Requesting UDP relay from proxy server..."},
+                                           {2, std::string("Server bound on ") + kNodeHost + ":#."},
+                                           {2, "Udp tunnel has been built"},
+                                           {1, "Testing data transmission..."}};
     const std::vector<Line> ssPassed = {{1, "Testing TCP transmission..."},
                                         {2, "TCP transmission...Passed!"},
                                         {2, "Latency : # ms"},
@@ -228,10 +270,10 @@ TEST_F(NodeTesting, ReportsOfEachNodeKind) {
         cases.push_back({"unknown method", n, 0, 0, false,
                          {{1, "Testing started."}, {3, "Unsupported encryption: rot13-cfb."}}});
     }
-    cases.push_back({"ss-server UDP", Node(NodeTypeSSR, kSsPort), 1, 1, false,
+    cases.push_back({"ss-server UDP", Node(NodeTypeSSR, kSsPort), 1, 1, true,
                      {{1, "Testing started."},
                       {1, "Testing UDP relay..."},
-                      {3, "UDP relay...Unpassed!"},
+                      {2, "UDP relay...Passed!"},
                       {1, "Testing is done!"},
                       {1, kSeparator}}});
     cases.push_back({"danted with the header", Node(NodeTypeSocks5, kDantePort), 0, 0, true,
@@ -248,8 +290,15 @@ TEST_F(NodeTesting, ReportsOfEachNodeKind) {
         cases.push_back({"no port", n, 0, 0, false,
                          {{1, "TCP Testing started."}, {3, "Proxy server node invalid."}}});
     }
-    cases.push_back({"danted UDP", Node(NodeTypeSocks5, kDantePort), 1, 1, false,
+    cases.push_back({"danted UDP", Node(NodeTypeSocks5, kDantePort), 1, 1, true,
+                     join({{{1, "UDP Testing started."}}, s45UdpStart,
+                           {{2, "UDP relay...Passed!"}, {1, "Testing is done!"}, {1, kSeparator}}})});
+    // microsocks refuses UDP ASSOCIATE.
+    cases.push_back({"microsocks UDP", Node(NodeTypeSocks5, kMicrosocksPort), 1, 1, false,
                      {{1, "UDP Testing started."},
+                      {1, "Testing UDP relay..."},
+                      {1, "Requesting UDP relay from proxy server..."},
+                      {3, "Can not connect to proxy."},
                       {3, "UDP relay...Unpassed!"},
                       {1, "Testing is done!"},
                       {1, kSeparator}}});
@@ -263,7 +312,7 @@ TEST_F(NodeTesting, ReportsOfEachNodeKind) {
         if (c.lines.size() > 2) {
             EXPECT_EQ(c.node->host, kNodeHost);
         }
-        if (c.result) {
+        if (c.result && !c.udp) {
             EXPECT_GT(c.node->latency.load(), 0u);
         }
     }
@@ -281,6 +330,48 @@ TEST_F(NodeTesting, WrongShadowsocksPasswordFailsAfterEverySite) {
     EXPECT_EQ(lines[lines.size() - 3], Line(3, "TCP transmission...UnPassed!"));
     EXPECT_EQ(node->connectAttempts.load(), 4);
     EXPECT_EQ(node->lastTestResult.load(), 0);
+}
+
+// With DNS servers that never answer, a SOCKS 5 node's UDP test asks each
+// of the four in order, through a new association every time, then fails.
+TEST_F(NodeTesting, SocksNodeWithoutDnsAnswersTriesEveryPair) {
+    const std::string d = dir_->path().string();
+    unbound_.Stop();
+    std::string script = "import select,socket,sys\nss=[]\nfor a in sys.argv[1:]:\n"
+                         " s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n s.bind((a,53))\n ss.append(s)\n"
+                         "print('ready',flush=True)\nwhile True:\n"
+                         " for s in select.select(ss,[],[])[0]:\n"
+                         "  d,p=s.recvfrom(65535)\n  print(s.getsockname()[0],p[1],flush=True)\n";
+    std::vector<std::string> argv = {"python3", "-c", script};
+    for (const auto& pair : kUdpTestPairs) argv.push_back(WideToUtf8String(pair.server));
+    ChildProcess silent = topology_->server().Spawn(argv, d + "/silent.log");
+    auto readLog = [&] {
+        std::ifstream in(d + "/silent.log");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    };
+    const bool ready = proxytest::WaitUntil([&] { return !readLog().empty(); }, std::chrono::seconds(10));
+    auto node = Node(NodeTypeSocks5, kDantePort);
+    auto [result, lines] = ready ? Run(node.get(), 1, 1) : std::pair<bool, std::vector<Line>>{};
+    silent.Stop();
+    StartUnbound();
+    ASSERT_TRUE(ready) << "the silent DNS servers did not start";
+
+    EXPECT_FALSE(result);
+    ASSERT_GE(lines.size(), 3u) << Show(lines);
+    EXPECT_EQ(lines[lines.size() - 3], Line(3, "UDP relay...Unpassed!")) << Show(lines);
+    EXPECT_EQ(node->connectAttempts.load(), 4);
+    EXPECT_EQ(node->lastTestResult.load(), 0);
+    // Every server got the query, in the order of the pairs.
+    std::vector<std::string> asked;
+    for (const std::string& line : readLog()) {
+        std::string server = line.substr(0, line.find(' '));
+        if (line != "ready" && std::find(asked.begin(), asked.end(), server) == asked.end()) asked.push_back(server);
+    }
+    std::vector<std::string> expected;
+    for (const auto& pair : kUdpTestPairs) expected.push_back(WideToUtf8String(pair.server));
+    EXPECT_EQ(asked, expected);
 }
 
 // The exit address through a proxy program on this machine, from a page

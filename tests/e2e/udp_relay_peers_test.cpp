@@ -1,7 +1,8 @@
 // The UDP relay loop and the DNS client against real peers from Debian, in a
 // namespace the suite makes: a udpgw driver through our listener to a UDP
-// echo via danted and microsocks, the Shadowsocks loop via ss-server, and
-// DNS lookups at unbound directly over TCP and through danted and ss-server.
+// echo via danted, ss-server and microsocks, the Shadowsocks loop via
+// ss-server, and DNS lookups at unbound directly over TCP and through danted
+// and ss-server.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -190,25 +191,37 @@ std::vector<std::unique_ptr<CNodeInfo>> UdpRelayPeers::nodes_;
 std::unique_ptr<std::thread> UdpRelayPeers::echo6_;
 std::atomic<bool> UdpRelayPeers::stopEcho6_{false};
 
-TEST_F(UdpRelayPeers, DriverThroughOurListenerAndDanted) {
-    CNodeInfo* node = Node(NodeTypeSocks5, kDantePort);
-    ASSERT_EQ(SetCurrentNode(node), 1);
-    int s = OpenUdpGwStream();
-    ASSERT_GE(s, 0);
-    FrameReader reader(s);
-    ReplyFrame f;
-    for (size_t size : {size_t{1}, size_t{1472}}) {
-        for (uint16_t id : {uint16_t{1}, uint16_t{2}}) {
-            std::string data(size, static_cast<char>('a' + id));
-            ASSERT_TRUE(proxytest::SendText(s, Frame(size == 1 ? 0x02 : 0, id, "127.0.0.1", kEchoPort, data)));
-            ASSERT_TRUE(reader.Next(&f, 15000)) << size;
-            EXPECT_EQ(f.id, id);
-            EXPECT_EQ(f.data, data);
-            EXPECT_EQ(f.port, kEchoPort);
+// The engine's side of the stream through our listener, to the echo via
+// danted and via ss-server with each cipher kind (IPv6 too).
+TEST_F(UdpRelayPeers, DriverThroughOurListener) {
+    std::vector<std::pair<std::string, CNodeInfo*>> nodes = {{"danted", Node(NodeTypeSocks5, kDantePort)}};
+    for (const auto& [method, port] : kSsServers) nodes.emplace_back(method, Node(NodeTypeSSR, port, method));
+    for (const auto& [name, node] : nodes) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(SetCurrentNode(node), 1);
+        int s = OpenUdpGwStream();
+        ASSERT_GE(s, 0);
+        FrameReader reader(s);
+        ReplyFrame f;
+        for (size_t size : {size_t{1}, size_t{1472}}) {
+            for (uint16_t id : {uint16_t{1}, uint16_t{2}}) {
+                std::string data(size, static_cast<char>('a' + id));
+                ASSERT_TRUE(proxytest::SendText(s, Frame(size == 1 ? 0x02 : 0, id, "127.0.0.1", kEchoPort, data)));
+                ASSERT_TRUE(reader.Next(&f, 15000)) << size;
+                EXPECT_EQ(f.id, id);
+                EXPECT_EQ(f.data, data);
+                EXPECT_EQ(f.port, kEchoPort);
+            }
         }
+        if (node->type == NodeTypeSSR) {
+            ASSERT_TRUE(proxytest::SendText(s, Frame(0x0A, 3, "::1", kEcho6Port, "v6")));
+            ASSERT_TRUE(reader.Next(&f, 15000));
+            EXPECT_EQ(f.data, "v6");
+            EXPECT_EQ(f.flags, 0x08);
+        }
+        EXPECT_GT(node->bytesSent.load(), 0);
+        close(s);
     }
-    EXPECT_GT(node->bytesSent.load(), 0);
-    close(s);
 }
 
 TEST_F(UdpRelayPeers, MicrosocksRefusesEveryAssociationAndNothingBreaks) {

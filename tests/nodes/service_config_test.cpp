@@ -49,6 +49,8 @@ TEST_F(ServiceConfigTest, OverridesFromServicesIni) {
               "geo_json_a_url=http://ja.example\n"
               "geo_json_b_url=http://jb.example//\n"
               "geo_json_c_url=http://jc.example\n"
+              "exit_ip_a_url=http://ipa.example/\n"
+              "exit_ip_b_url=http://ipb.example:8080\n"
               "ca_file=certs/ca.pem\n"
               "account_timeout=12\n"
               "geo_timeout=0\n");
@@ -60,6 +62,8 @@ TEST_F(ServiceConfigTest, OverridesFromServicesIni) {
     EXPECT_EQ(c.geoJsonABase, "http://ja.example");
     EXPECT_EQ(c.geoJsonBBase, "http://jb.example");
     EXPECT_EQ(c.geoJsonCBase, "http://jc.example");
+    EXPECT_EQ(c.exitIpABase, "http://ipa.example");
+    EXPECT_EQ(c.exitIpBBase, "http://ipb.example:8080");
     EXPECT_EQ(std::filesystem::path(c.caFile), dir.path() / "certs/ca.pem");
     EXPECT_EQ(c.accountTimeout, 12);
     EXPECT_EQ(c.geoTimeout, 5);  // 0 is out of range

@@ -376,13 +376,15 @@ TEST_F(SsClient, UdpAssociationThroughTheNode) {
     }
 }
 
-// The engine's UDP stream is answered by the reply alone, success only when
-// the node's server resolves; nothing connects to the node.
-TEST_F(SsClient, EngineUdpStreamRepliesWhetherTheNodeResolves) {
+// The engine's UDP stream: success is replied only when the node's server
+// resolves, and then the relay loop serves the stream until it ends; no TCP
+// connection is made to the node.
+TEST_F(SsClient, EngineUdpStreamIsServedWhenTheNodeResolves) {
     struct Case {
         const char* host;
         int rep;
-    } cases[] = {{"127.0.0.1", 0}, {"", 1}};
+        int result;
+    } cases[] = {{"127.0.0.1", 0, 1}, {"", 1, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.host);
         ScriptedNode node([](int fd, ScriptedNode& n) { n.ReadAll(fd); });
@@ -393,7 +395,8 @@ TEST_F(SsClient, EngineUdpStreamRepliesWhetherTheNodeResolves) {
         std::string reply = proxytest::ReadBytes(s.local(), 12);
         ASSERT_EQ(reply.size(), 12u);
         EXPECT_EQ(reply[3], c.rep);
-        EXPECT_EQ(s.Join(), 0);
+        shutdown(s.local(), SHUT_WR);
+        EXPECT_EQ(s.Join(), c.result);
         EXPECT_EQ(node.accepted(), 0);
     }
 }
