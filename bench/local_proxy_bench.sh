@@ -22,6 +22,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/netns_peers.sh"
 build=${1:-$root/build/release}
 runner=$build/bench/local_proxy_runner
 load=$build/bench/socks_load
@@ -32,81 +33,21 @@ rounds=${ROUNDS:-3}
 count=${COUNT:-10000}
 streams=8
 
-[ "$(id -u)" -eq 0 ] || { echo "needs root (a network namespace)" >&2; exit 1; }
+bench_need_root
 [ -x "$runner" ] && [ -x "$load" ] || { echo "build local_proxy_runner and socks_load in $build first" >&2; exit 1; }
 
-ns=cdr-lpbench-$$
-dir=$(mktemp -d /tmp/cdr-lpbench.XXXXXX)
-cleanup() {
-  local pid
-  if ip netns list | awk '{print $1}' | grep -qxF "$ns"; then
-    # Everything inside was started by this script.
-    for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
-    ip netns del "$ns"
-  fi
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-in_ns() { ip netns exec "$ns" "$@"; }
-
-ip netns add "$ns"
-in_ns ip link set lo up
-mkdir -p "$dir/www" "$dir/tmp"
+bench_netns lpbench
+mkdir -p "$dir/www"
 head -c "${down_mib}M" /dev/urandom > "$dir/www/down"
 head -c "${up_mib}M" /dev/urandom > "$dir/www/up"
 head -c "${each_mib}M" /dev/urandom > "$dir/www/each"
 head -c 512 /dev/urandom > "$dir/www/small"
 
-cat > "$dir/danted.conf" <<END
-logoutput: $dir/danted.log
-internal: 127.0.0.1 port = 1080
-external: lo
-socksmethod: none
-clientmethod: none
-user.privileged: root
-user.unprivileged: nobody
-client pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }
-socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }
-END
-in_ns danted -D -f "$dir/danted.conf"
-cat > "$dir/nginx.conf" <<END
-user root;
-worker_processes 4;
-pid $dir/nginx.pid;
-error_log $dir/nginx-error.log;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  sendfile on;
-  keepalive_timeout 300;
-  default_type application/octet-stream;
-  client_body_temp_path $dir/tmp/body;
-  proxy_temp_path $dir/tmp/proxy;
-  fastcgi_temp_path $dir/tmp/fastcgi;
-  uwsgi_temp_path $dir/tmp/uwsgi;
-  scgi_temp_path $dir/tmp/scgi;
-  server {
-    listen 127.0.0.1:8080 backlog=4096;
-    root $dir/www;
-  }
-}
-END
-in_ns nginx -c "$dir/nginx.conf" -e "$dir/nginx-error.log"
-in_ns python3 "$root/tests/support/server_peers.py" http 127.0.0.1 8081 "$dir/www" > "$dir/http.log" 2>&1 < /dev/null &
-disown $!
-
-wait_port() {
-  local i
-  for i in $(seq 200); do
-    in_ns ss -Htln "sport = :$1" | grep -q . && return 0
-    sleep 0.05
-  done
-  echo "nothing listens on port $1" >&2
-  exit 1
-}
-wait_port 1080
-wait_port 8080
-wait_port 8081
+start_danted
+start_web_servers 'keepalive_timeout 300;'
+wait_listening "$ns" 1080
+wait_listening "$ns" 8080
+wait_listening "$ns" 8081
 
 # The local proxy. Started by ip netns exec itself, not through the in_ns
 # function: ip netns exec becomes the runner, so $! is the runner's own pid
@@ -114,11 +55,9 @@ wait_port 8081
 # would end and whose CPU time would be read instead).
 ip netns exec "$ns" "$runner" 16666 socks5 127.0.0.1 1080 > "$dir/runner.log" 2>&1 &
 proxy=$!
-for _ in $(seq 100); do grep -q running "$dir/runner.log" && break; sleep 0.05; done
-grep -q running "$dir/runner.log" || { cat "$dir/runner.log" >&2; exit 1; }
+wait_running "$dir/runner.log" || { cat "$dir/runner.log" >&2; exit 1; }
 
-hz=$(getconf CLK_TCK)
-proxy_ticks() { awk '{print $14 + $15}' "/proc/$proxy/stat"; }
+proxy_ticks() { ticks "$proxy"; }
 danted_ticks() {
   local pid total=0 t
   for pid in $(ip netns pids "$ns"); do
@@ -128,27 +67,18 @@ danted_ticks() {
   done
   echo "$total"
 }
-now_ns() { date +%s%N; }
 
 # transfer VIA DIRECTION STREAMS FILE MIB -> "<MB/s> <proxy CPU s/GiB> <danted CPU s/GiB>"
 transfer() {
   local via=$1 direction=$2 n=$3 file=$4 mib=$5
-  local proxyopt=() pids=() i t0 t1 p0 p1 d0 d1
+  local proxyopt=() t0 t1 p0 p1 d0 d1
   case $via in
     direct) ;;
     danted) proxyopt=(--socks5 127.0.0.1:1080) ;;
     ours) proxyopt=(--socks5 127.0.0.1:16666) ;;
   esac
   p0=$(proxy_ticks); d0=$(danted_ticks); t0=$(now_ns)
-  for i in $(seq "$n"); do
-    if [ "$direction" = down ]; then
-      in_ns curl -sS "${proxyopt[@]}" -o /dev/null "http://127.0.0.1:8080/$file" &
-    else
-      in_ns curl -sS "${proxyopt[@]}" -H 'Expect:' -o /dev/null -T "$dir/www/$file" "http://127.0.0.1:8081/up" &
-    fi
-    pids+=($!)
-  done
-  for i in "${pids[@]}"; do wait "$i" || { echo "a $via $direction transfer failed" >&2; exit 1; }; done
+  curl_streams "a $via $direction transfer failed" "$direction" "$n" "$file" "${proxyopt[@]}"
   t1=$(now_ns); p1=$(proxy_ticks); d1=$(danted_ticks)
   awk -v mib="$mib" -v n="$n" -v ns=$((t1 - t0)) -v pt=$((p1 - p0)) -v dt=$((d1 - d0)) -v hz="$hz" -v via="$via" \
     'BEGIN { bytes = mib * n * 1048576; gib = bytes / 1073741824;
@@ -156,8 +86,6 @@ transfer() {
                via == "ours" ? sprintf("%.2f", pt / hz / gib) : "-",
                via == "direct" ? "-" : sprintf("%.2f", dt / hz / gib) }'
 }
-
-median() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 echo "## Throughput (medians of $rounds runs, the three ways taking turns)"
 echo
@@ -188,7 +116,7 @@ echo
 printf '| via | exchanges/s | set-up p50 ms | set-up p99 ms | set-up max ms | failures |\n|---|---|---|---|---|---|\n'
 for via in danted ours; do
   port=1080; [ "$via" = ours ] && port=16666
-  line=$(in_ns "$load" rate "$port" 8080 /small "$count" 50)
+  line=$(in_ns "$ns" "$load" rate "$port" 8080 /small "$count" 50)
   echo "$line" | awk -v via="$via" '{ for (i = 1; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
     printf "| %s | %s | %s | %s | %s | %s |\n", via, v["rate"], v["p50_ms"], v["p99_ms"], v["max_ms"], v["failures"] }'
 done
@@ -210,7 +138,7 @@ field() { echo "$1" | tr ' ' '\n' | awk -F= -v k="$2" '$1 == k { print $2 }'; }
 sleep 1  # connections of the rate test wind down
 idle=$(stats)
 mkfifo "$dir/hold.in"
-in_ns "$load" hold 16666 8080 600 < "$dir/hold.in" > "$dir/hold.log" 2>&1 &
+in_ns "$ns" "$load" hold 16666 8080 600 < "$dir/hold.in" > "$dir/hold.log" 2>&1 &
 holder=$!
 exec 4> "$dir/hold.in"
 for _ in $(seq 600); do grep -q holding "$dir/hold.log" && break; sleep 0.1; done

@@ -15,6 +15,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+. "$root/bench/lib/netns_peers.sh"
 build=${1:-$root/build/release}
 runner=$build/bench/local_proxy_runner
 down_mib=${DOWN_MIB:-512}
@@ -24,87 +25,26 @@ rounds=${ROUNDS:-3}
 streams=8
 password="bench p4ssw0rd"
 
-[ "$(id -u)" -eq 0 ] || { echo "needs root (a network namespace)" >&2; exit 1; }
+bench_need_root
 [ -x "$runner" ] || { echo "build local_proxy_runner in $build first" >&2; exit 1; }
 
-ns=cdr-ssbench-$$
-dir=$(mktemp -d /tmp/cdr-ssbench.XXXXXX)
-cleanup() {
-  local pid
-  if ip netns list | awk '{print $1}' | grep -qxF "$ns"; then
-    # Everything inside was started by this script.
-    for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null || true; done
-    ip netns del "$ns"
-  fi
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-in_ns() { ip netns exec "$ns" "$@"; }
-
-ip netns add "$ns"
-in_ns ip link set lo up
-mkdir -p "$dir/www" "$dir/tmp"
+bench_netns ssbench
+mkdir -p "$dir/www"
 head -c "${down_mib}M" /dev/urandom > "$dir/www/down"
 head -c "${up_mib}M" /dev/urandom > "$dir/www/up"
 head -c "${each_mib}M" /dev/urandom > "$dir/www/each"
 
-cat > "$dir/nginx.conf" <<END
-user root;
-worker_processes 4;
-pid $dir/nginx.pid;
-error_log $dir/nginx-error.log;
-events { worker_connections 4096; }
-http {
-  access_log off;
-  sendfile on;
-  default_type application/octet-stream;
-  client_body_temp_path $dir/tmp/body;
-  proxy_temp_path $dir/tmp/proxy;
-  fastcgi_temp_path $dir/tmp/fastcgi;
-  uwsgi_temp_path $dir/tmp/uwsgi;
-  scgi_temp_path $dir/tmp/scgi;
-  server {
-    listen 127.0.0.1:8080 backlog=4096;
-    root $dir/www;
-  }
-}
-END
-in_ns nginx -c "$dir/nginx.conf" -e "$dir/nginx-error.log"
-in_ns python3 "$root/tests/support/server_peers.py" http 127.0.0.1 8081 "$dir/www" > "$dir/http.log" 2>&1 < /dev/null &
-disown $!
-
-wait_port() {
-  local i
-  for i in $(seq 200); do
-    in_ns ss -Htln "sport = :$1" | grep -q . && return 0
-    sleep 0.05
-  done
-  echo "nothing listens on port $1" >&2
-  exit 1
-}
-wait_port 8080
-wait_port 8081
-
-hz=$(getconf CLK_TCK)
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
-now_ns() { date +%s%N; }
-median() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+start_web_servers
+wait_listening "$ns" 8080
+wait_listening "$ns" 8081
 
 # transfer PORT DIRECTION STREAMS FILE MIB CLIENT_PID SERVER_PID -> "<MB/s> <client CPU s/GiB> <server CPU s/GiB>"
 transfer() {
   local port=$1 direction=$2 n=$3 file=$4 mib=$5 client=$6 server=$7
-  local proxyopt=() pids=() i t0 t1 c0 c1 s0 s1
+  local proxyopt=() t0 t1 c0 c1 s0 s1
   [ "$port" != 0 ] && proxyopt=(--socks5-hostname "127.0.0.1:$port")
   c0=$(ticks "$client"); s0=$(ticks "$server"); t0=$(now_ns)
-  for i in $(seq "$n"); do
-    if [ "$direction" = down ]; then
-      in_ns curl -sS "${proxyopt[@]}" -o /dev/null "http://127.0.0.1:8080/$file" &
-    else
-      in_ns curl -sS "${proxyopt[@]}" -H 'Expect:' -o /dev/null -T "$dir/www/$file" "http://127.0.0.1:8081/up" &
-    fi
-    pids+=($!)
-  done
-  for i in "${pids[@]}"; do wait "$i" || { echo "a transfer through port $port failed" >&2; exit 1; }; done
+  curl_streams "a transfer through port $port failed" "$direction" "$n" "$file" "${proxyopt[@]}"
   t1=$(now_ns); c1=$(ticks "$client"); s1=$(ticks "$server")
   awk -v mib="$mib" -v n="$n" -v ns=$((t1 - t0)) -v ct=$((c1 - c0)) -v st=$((s1 - s0)) -v hz="$hz" \
     'BEGIN { bytes = mib * n * 1048576; gib = bytes / 1073741824;
@@ -125,10 +65,9 @@ for method in aes-256-gcm chacha20-ietf-poly1305 aes-256-cfb; do
   sslocal=$!
   ip netns exec "$ns" "$runner" 16666 ss 127.0.0.1 "$port" "$method" "$password" > "$dir/runner-$method.log" 2>&1 &
   ours=$!
-  wait_port "$port"
-  wait_port 1081
-  for _ in $(seq 100); do grep -q running "$dir/runner-$method.log" && break; sleep 0.05; done
-  grep -q running "$dir/runner-$method.log" || { cat "$dir/runner-$method.log" >&2; exit 1; }
+  wait_listening "$ns" "$port"
+  wait_listening "$ns" 1081
+  wait_running "$dir/runner-$method.log" || { cat "$dir/runner-$method.log" >&2; exit 1; }
 
   row() {
     local direction=$1 n=$2 file=$3 mib=$4

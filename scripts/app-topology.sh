@@ -17,7 +17,15 @@
 #                            ss-server  :8388 aes-256-gcm, :8389 aes-256-cfb,
 #                                       password "cda ss pass", UDP too
 #                          and one on the veth's own network, which needs no
-#                          host route: microsocks 10.198.76.2:1083. The four
+#                          host route: microsocks 10.198.76.2:1083. A DNS
+#                          server (unbound) answers www.cendrow.example with the
+#                          server's address on the tests' own servers
+#                          10.198.79.1 and .2 and on the smart-DNS presets'
+#                          addresses (8.8.8.8, 8.8.4.4, 119.29.29.29,
+#                          119.28.28.28), reached direct or through a node; on
+#                          the node test's UDP servers (8.8.8.8, 114.114.114.114,
+#                          208.67.222.222, 223.5.5.5) it answers that test's
+#                          names too. The four
 #                          node-test sites' names lead to the server in the
 #                          hosts files of the proxy and the app namespace.
 #   server cda-server-TAG  to-proxy 10.198.77.2/24 and connected routes only:
@@ -80,6 +88,9 @@ create() {
   in_ns "$proxy" ip link add nodes type dummy 2>/dev/null || in_ns "$proxy" ip link add nodes type ifb
   in_ns "$proxy" ip addr add 10.198.78.2/32 dev nodes
   in_ns "$proxy" ip link set nodes up
+  local a dns_addresses="10.198.79.1 10.198.79.2 8.8.8.8 8.8.4.4 119.29.29.29 119.28.28.28
+    114.114.114.114 208.67.222.222 223.5.5.5"
+  for a in $dns_addresses; do in_ns "$proxy" ip addr add "$a/32" dev lo; done
   in_ns "$server" ip addr add 10.198.77.2/24 dev to-proxy
   in_ns "$server" ip link set to-proxy up
 
@@ -106,6 +117,17 @@ ConnectPort 80
 END
   in_ns "$proxy" tinyproxy -c "$dir/tinyproxy.conf"
 
+  {
+    printf 'server:\n  directory: "%s"\n  username: ""\n  chroot: ""\n  pidfile: ""\n' "$dir"
+    printf '  do-daemonize: no\n  use-syslog: no\n  logfile: "%s/dns.log"\n  do-ip6: no\n' "$dir"
+    printf '  so-reuseport: no\n  module-config: "iterator"\n  access-control: 0.0.0.0/0 allow\n  port: 53\n'
+    for a in $dns_addresses; do printf '  interface: %s\n' "$a"; done
+    printf '  local-zone: "cendrow.example." static\n  local-data: "www.cendrow.example. A 10.198.77.2"\n'
+    for a in www.baidu.com www.google.com www.wikipedia.org www.qq.com; do
+      printf '  local-data: "%s. A 10.198.77.53"\n' "$a"
+    done
+  } > "$dir/dns.conf"
+  in_ns "$proxy" unbound -c "$dir/dns.conf" > "$dir/dns.out" 2>&1 < /dev/null &
   write_nginx_conf "$dir" 10.198.77.2:80 1 \
     'location /ip/ { default_type text/plain; return 200 "$remote_addr"; }'
   in_ns "$server" nginx -c "$dir/nginx.conf" -e "$dir/nginx-error.log"
@@ -117,6 +139,7 @@ END
   wait_listening "$proxy" 8388
   wait_listening "$proxy" 8389
   wait_listening "$server" 80
+  wait_listening "$proxy" 53
 }
 
 case "$cmd" in

@@ -50,20 +50,24 @@ END
   } > "$file"
 }
 
-# nginx serving DIR/www on LISTEN (address:port), its files in DIR:
-# write_nginx_conf DIR LISTEN WORKERS [SERVER-DIRECTIVES]
+# nginx serving DIR/www on LISTEN (address:port and listen options), its
+# files in DIR, with directives for the server block, the worker connections
+# (1024) and directives for the http block:
+# write_nginx_conf DIR LISTEN WORKERS [SERVER-DIRECTIVES [CONNECTIONS [HTTP-DIRECTIVE...]]]
 write_nginx_conf() {
-  local dir=$1 listen=$2 workers=${3:-2} extra=${4:-}
+  local dir=$1 listen=$2 workers=${3:-2} extra=${4:-} connections=${5:-1024} http_extra="" d
+  shift $(($# < 5 ? $# : 5))
+  for d in "$@"; do http_extra+="  $d"$'\n'; done
   cat > "$dir/nginx.conf" <<END
 user root;
 worker_processes $workers;
 pid $dir/nginx.pid;
 error_log $dir/nginx-error.log;
-events { worker_connections 1024; }
+events { worker_connections $connections; }
 http {
   access_log off;
   sendfile on;
-  default_type application/octet-stream;
+${http_extra}  default_type application/octet-stream;
   client_body_temp_path $dir/tmp/body;
   proxy_temp_path $dir/tmp/proxy;
   fastcgi_temp_path $dir/tmp/fastcgi;

@@ -7,6 +7,7 @@
 CBmpButton::CBmpButton(wxWindow* parent, wxWindowID id, const wxString& label, const wxPoint& pos,
                        const wxSize& size, long style)
     : CHoverButton(parent, id, label, pos, size, style) {
+    SetCursor(wxCursor(wxCURSOR_HAND));
     SetFont(GuiFont());
     SetInitialSize(size);
     Bind(wxEVT_PAINT, &CBmpButton::OnPaint, this);

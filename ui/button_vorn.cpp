@@ -7,21 +7,15 @@
 
 CButtonVorn::CButtonVorn(wxWindow* parent, wxWindowID id, const wxString& label, const wxPoint& pos,
                          const wxSize& size, long style)
-    : wxControl(parent, id, pos, size, style | wxBORDER_NONE | wxWANTS_CHARS) {
-    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    : CHoverButton(parent, id, label, pos, size, style | wxWANTS_CHARS, Tracking::kEnterLeave) {
     SetFont(GuiFont());
-    wxControl::SetLabel(label);
     SetInitialSize(size);
     Bind(wxEVT_PAINT, &CButtonVorn::OnPaint, this);
-    Bind(wxEVT_MOTION, &CButtonVorn::OnMotion, this);
-    Bind(wxEVT_ENTER_WINDOW, &CButtonVorn::OnMotion, this);
-    Bind(wxEVT_LEAVE_WINDOW, &CButtonVorn::OnLeave, this);
-    Bind(wxEVT_LEFT_DOWN, &CButtonVorn::OnLeftDown, this);
-    Bind(wxEVT_LEFT_DCLICK, &CButtonVorn::OnLeftDown, this);
-    Bind(wxEVT_LEFT_UP, &CButtonVorn::OnLeftUp, this);
-    Bind(wxEVT_MOUSE_CAPTURE_LOST, &CButtonVorn::OnCaptureLost, this);
-    Bind(wxEVT_SET_FOCUS, &CButtonVorn::OnFocus, this);
-    Bind(wxEVT_KILL_FOCUS, &CButtonVorn::OnFocus, this);
+    // The focus frame comes and goes with the focus.
+    Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent& event) {
+        Refresh(false);
+        event.Skip();
+    });
     Bind(wxEVT_KEY_DOWN, &CButtonVorn::OnKey, this);
 }
 
@@ -79,22 +73,21 @@ void CButtonVorn::SetCheck(bool checked) {
 }
 
 bool CButtonVorn::Enable(bool enable) {
-    if (!enable) {
-        hover_ = false;
-        held_ = false;
-    }
+    if (!enable) ResetPointerState();
     const bool changed = wxControl::Enable(enable);
     Refresh(false);
     return changed;
 }
 
 bool CButtonVorn::Pressed() const {
-    return check_mode_ ? (checked_ || (held_ && hover_)) : (held_ && hover_);
+    const bool held = IsPushed() && IsHovered();
+    return check_mode_ ? (checked_ || held) : held;
 }
 
 int CButtonVorn::ShownIconEntry() const {
     if (!icons_[0].IsOk()) return -1;
-    return IconEntryFor(Pressed(), hover_, !IsEnabled(), check_mode_, icons_[1].IsOk(), icons_[2].IsOk());
+    return IconEntryFor(Pressed(), IsHovered(), !IsEnabled(), check_mode_, icons_[1].IsOk(),
+                        icons_[2].IsOk());
 }
 
 wxSize CButtonVorn::DoGetBestSize() const {
@@ -107,61 +100,15 @@ wxSize CButtonVorn::DoGetBestSize() const {
     return wxSize(text.x + icon.x + 4 * margin_x_, std::max(text.y, icon.y) + 2 * margin_y_ + 2);
 }
 
-void CButtonVorn::OnMotion(wxMouseEvent& event) {
-    const bool inside = wxRect(GetClientSize()).Contains(event.GetPosition());
-    if (inside != hover_) {
-        hover_ = inside;
-        Refresh(false);
-    }
-    event.Skip();
-}
-
-void CButtonVorn::OnLeave(wxMouseEvent& event) {
-    if (hover_) {
-        hover_ = false;
-        Refresh(false);
-    }
-    event.Skip();
-}
-
-void CButtonVorn::OnLeftDown(wxMouseEvent&) {
-    if (!IsEnabled()) return;
-    SetFocus();
-    held_ = true;
-    hover_ = true;
-    if (!HasCapture()) CaptureMouse();
-    Refresh(false);
-}
-
-void CButtonVorn::OnLeftUp(wxMouseEvent& event) {
-    if (HasCapture()) ReleaseMouse();
-    const bool wasHeld = held_;
-    held_ = false;
-    hover_ = wxRect(GetClientSize()).Contains(event.GetPosition());
-    Refresh(false);
-    if (wasHeld && hover_ && IsEnabled()) Clicked();
-}
-
-void CButtonVorn::OnCaptureLost(wxMouseCaptureLostEvent&) {
-    held_ = false;
-    Refresh(false);
-}
-
-void CButtonVorn::OnFocus(wxFocusEvent& event) {
-    if (event.GetEventType() == wxEVT_KILL_FOCUS) hover_ = false;
-    Refresh(false);
-    event.Skip();
-}
-
 void CButtonVorn::OnKey(wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_SPACE || event.GetKeyCode() == WXK_RETURN) {
-        Clicked();
+        Click();
         return;
     }
     event.Skip();
 }
 
-void CButtonVorn::Clicked() {
+void CButtonVorn::Click() {
     if (check_mode_) checked_ = !checked_;
     Refresh(false);
     wxCommandEvent click(wxEVT_BUTTON, GetId());
@@ -212,7 +159,7 @@ void CButtonVorn::OnPaint(wxPaintEvent&) {
     } else if (!flat_) {
         rect3d(body, hi, WxColour(GetSysColor(COLOR_3DDKSHADOW)));
         rect3d(wxRect(body).Deflate(1), WxColour(GetSysColor(COLOR_3DLIGHT)), sh);
-    } else if (hover_ && draw_border_) {
+    } else if (IsHovered() && draw_border_) {
         rect3d(item, hi, sh);
     }
 

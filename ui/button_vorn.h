@@ -6,11 +6,11 @@
 // entry 0). It can also act as a check box. A click raises wxEVT_BUTTON.
 
 #include <wx/bitmap.h>
-#include <wx/control.h>
 
 #include "ui/base/colors.h"
+#include "ui/hover_button.h"
 
-class CButtonVorn : public wxControl {
+class CButtonVorn : public CHoverButton {
 public:
     // Icon ids for entries 1 and 2: 0 none, -2 a grey copy of entry 0,
     // -3 a darker copy.
@@ -38,21 +38,16 @@ public:
 
     bool AcceptsFocus() const override { return true; }
     bool Enable(bool enable = true) override;
-    bool IsHovered() const { return hover_; }
 
 protected:
     wxSize DoGetBestSize() const override;
 
 private:
+    void OnPress() override { SetFocus(); }
+    // Toggles the check in check-box mode; raises wxEVT_BUTTON with the check.
+    void Click() override;
     void OnPaint(wxPaintEvent& event);
-    void OnMotion(wxMouseEvent& event);
-    void OnLeave(wxMouseEvent& event);
-    void OnLeftDown(wxMouseEvent& event);
-    void OnLeftUp(wxMouseEvent& event);
-    void OnCaptureLost(wxMouseCaptureLostEvent& event);
-    void OnFocus(wxFocusEvent& event);
     void OnKey(wxKeyEvent& event);
-    void Clicked();
     bool Pressed() const;
 
     wxBitmap icons_[3];
@@ -62,8 +57,6 @@ private:
     bool draw_flat_focus_ = false;
     bool check_mode_ = false;
     bool checked_ = false;
-    bool hover_ = false;
-    bool held_ = false;  // left button down since a press on the button
     int margin_x_ = 3, margin_y_ = 3;
     int pressed_offset_ = 1;
 };

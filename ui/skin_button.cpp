@@ -9,6 +9,7 @@
 CSkinButton::CSkinButton(wxWindow* parent, wxWindowID id, const wxString& label, const wxPoint& pos,
                          const wxSize& size, long style)
     : CHoverButton(parent, id, label, pos, size, style | wxWANTS_CHARS) {
+    SetCursor(wxCursor(wxCURSOR_HAND));
     SetFont(GuiFont());
     SetInitialSize(size);
     Bind(wxEVT_PAINT, &CSkinButton::OnPaint, this);

@@ -10,29 +10,17 @@
 
 CSkinCheckBox::CSkinCheckBox(wxWindow* parent, wxWindowID id, const wxString& label, const wxPoint& pos,
                              const wxSize& size, long style)
-    : wxControl(parent, id, pos, size, style | wxBORDER_NONE | wxWANTS_CHARS) {
-    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    : CHoverButton(parent, id, label, pos, size, style | wxWANTS_CHARS, Tracking::kEnterLeave) {
     SetFont(GuiFont());
-    wxControl::SetLabel(label);
     SetInitialSize(size);
     Bind(wxEVT_PAINT, &CSkinCheckBox::OnPaint, this);
-    Bind(wxEVT_MOTION, &CSkinCheckBox::OnMotion, this);
-    Bind(wxEVT_ENTER_WINDOW, &CSkinCheckBox::OnMotion, this);
-    Bind(wxEVT_LEAVE_WINDOW, &CSkinCheckBox::OnLeave, this);
-    Bind(wxEVT_LEFT_DOWN, &CSkinCheckBox::OnLeftDown, this);
-    // A double click counts as two clicks.
-    Bind(wxEVT_LEFT_DCLICK, &CSkinCheckBox::OnLeftDown, this);
-    Bind(wxEVT_LEFT_UP, &CSkinCheckBox::OnLeftUp, this);
-    Bind(wxEVT_MOUSE_CAPTURE_LOST, &CSkinCheckBox::OnCaptureLost, this);
-    Bind(wxEVT_SET_FOCUS, &CSkinCheckBox::OnFocus, this);
-    Bind(wxEVT_KILL_FOCUS, &CSkinCheckBox::OnFocus, this);
+    Bind(wxEVT_SET_FOCUS, [this](wxFocusEvent& event) {
+        Refresh(false);
+        event.Skip();
+    });
     Bind(wxEVT_KEY_DOWN, &CSkinCheckBox::OnKey, this);
     Bind(wxEVT_SIZE, &CSkinCheckBox::OnSize, this);
     Bind(wxEVT_SYS_COLOUR_CHANGED, &CSkinCheckBox::OnSysColourChanged, this);
-}
-
-CSkinCheckBox::~CSkinCheckBox() {
-    if (HasCapture()) ReleaseMouse();
 }
 
 wxSize CSkinCheckBox::DoGetBestSize() const {
@@ -53,8 +41,7 @@ void CSkinCheckBox::SetCheck(int checked, int repaint) {
 
 bool CSkinCheckBox::Enable(bool enable) {
     if (!enable) {
-        hover_ = false;
-        pressed_ = false;
+        ResetPointerState();
         // The focus moves on to the next control, as a disabled control cannot keep it.
         if (HasFocus()) Navigate();
     }
@@ -68,57 +55,9 @@ void CSkinCheckBox::SetLabel(const wxString& label) {
     Refresh(false);
 }
 
-void CSkinCheckBox::OnMotion(wxMouseEvent& event) {
-    // While the button is held after a press elsewhere, hover is not taken.
-    if (!(event.LeftIsDown() && !hover_ && !pressed_)) {
-        const bool inside = wxRect(GetClientSize()).Contains(event.GetPosition());
-        if (inside != hover_) {
-            hover_ = inside;
-            Refresh(false);
-        }
-    }
-    event.Skip();
-}
-
-void CSkinCheckBox::OnLeave(wxMouseEvent& event) {
-    if (hover_ && !HasCapture()) {
-        hover_ = false;
-        Refresh(false);
-    }
-    event.Skip();
-}
-
-void CSkinCheckBox::OnLeftDown(wxMouseEvent&) {
-    if (!IsEnabled()) return;
-    SetFocus();
-    pressed_ = true;
-    if (!HasCapture()) CaptureMouse();
-    Refresh(false);
-}
-
-void CSkinCheckBox::OnLeftUp(wxMouseEvent& event) {
-    if (HasCapture()) ReleaseMouse();
-    const bool wasPressed = pressed_;
-    pressed_ = false;
-    hover_ = wxRect(GetClientSize()).Contains(event.GetPosition());
-    Refresh(false);
-    if (wasPressed && hover_ && IsEnabled()) Clicked();
-}
-
-void CSkinCheckBox::OnCaptureLost(wxMouseCaptureLostEvent&) {
-    pressed_ = false;
-    Refresh(false);
-}
-
-void CSkinCheckBox::OnFocus(wxFocusEvent& event) {
-    if (event.GetEventType() == wxEVT_KILL_FOCUS) hover_ = false;
-    Refresh(false);
-    event.Skip();
-}
-
 void CSkinCheckBox::OnKey(wxKeyEvent& event) {
     if (event.GetKeyCode() == WXK_SPACE) {
-        Clicked();
+        Click();
         return;
     }
     event.Skip();
@@ -135,7 +74,7 @@ void CSkinCheckBox::OnSysColourChanged(wxSysColourChangedEvent& event) {
     event.Skip();
 }
 
-void CSkinCheckBox::Clicked() {
+void CSkinCheckBox::Click() {
     checked_ = !checked_;
     Refresh(false);
     wxCommandEvent click(wxEVT_CHECKBOX, GetId());
@@ -169,12 +108,12 @@ void CSkinCheckBox::OnPaint(wxPaintEvent&) {
     if (!s.checkbox_loaded) {
         int flags = checked_ ? static_cast<int>(wxCONTROL_CHECKED) : 0;
         if (!IsEnabled()) flags |= wxCONTROL_DISABLED;
-        if (pressed_ && hover_) flags |= wxCONTROL_PRESSED;
-        if (hover_) flags |= wxCONTROL_CURRENT;
+        if (IsPushed() && IsHovered()) flags |= wxCONTROL_PRESSED;
+        if (IsHovered()) flags |= wxCONTROL_CURRENT;
         wxRendererNative::Get().DrawCheckBox(
             this, dc, wxRect(leftText ? size.x - 13 : 0, size.y / 2 - 6, 13, 13), flags);
     } else {
-        const int cell = CheckBoxCellFor(checked_, hover_, pressed_ && hover_, !IsEnabled());
+        const int cell = CheckBoxCellFor(checked_, IsHovered(), IsPushed() && IsHovered(), !IsEnabled());
         const PixRect box = CheckBoxBoxRect(s, size.x, size.y, leftText);
         Pixmap cellPixels(std::max(1, box.width), std::max(1, box.height));
         CopyPixels(cellPixels, 0, 0, s.checkbox, (cell - 1) * s.checkbox_cell_width, 0, box.width,

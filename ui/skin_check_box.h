@@ -7,13 +7,13 @@
 // platform's check box.
 
 #include <wx/bitmap.h>
-#include <wx/control.h>
 
-class CSkinCheckBox : public wxControl {
+#include "ui/hover_button.h"
+
+class CSkinCheckBox : public CHoverButton {
 public:
     CSkinCheckBox(wxWindow* parent, wxWindowID id, const wxString& label,
                   const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxDefaultSize, long style = 0);
-    ~CSkinCheckBox() override;
 
     int GetCheck() const { return checked_ ? 1 : 0; }
     bool IsChecked() const { return checked_; }
@@ -25,28 +25,21 @@ public:
     bool AcceptsFocus() const override { return true; }
     bool Enable(bool enable = true) override;
     void SetLabel(const wxString& label) override;
-    bool IsHovered() const { return hover_; }
 
 protected:
     wxSize DoGetBestSize() const override;
 
 private:
+    void OnPress() override { SetFocus(); }
+    // Toggles the check and raises wxEVT_CHECKBOX.
+    void Click() override;
     void OnPaint(wxPaintEvent& event);
-    void OnMotion(wxMouseEvent& event);
-    void OnLeave(wxMouseEvent& event);
-    void OnLeftDown(wxMouseEvent& event);
-    void OnLeftUp(wxMouseEvent& event);
-    void OnCaptureLost(wxMouseCaptureLostEvent& event);
-    void OnFocus(wxFocusEvent& event);
     void OnKey(wxKeyEvent& event);
     void OnSize(wxSizeEvent& event);
     void OnSysColourChanged(wxSysColourChangedEvent& event);
-    void Clicked();
     // The parent's background under the control, copied at the first paint.
     const wxBitmap& ParentBackground();
 
     bool checked_ = false;
-    bool hover_ = false;
-    bool pressed_ = false;
     wxBitmap parent_background_;
 };

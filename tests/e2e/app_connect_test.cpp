@@ -143,18 +143,22 @@ protected:
     }
 
     // Adds the node, chooses it and the mode, and connects.
-    static bool Connect(ProgramRun& run, const std::string& nodeFields, int mode) {
-        return StartConnect(run, nodeFields, mode) && run.WaitState("connected", 90);
+    static constexpr const char* kOwnDns = "1\r\n10.198.79.1/10.198.79.2";
+    static constexpr const char* kSmartDns = "0\r\n8.8.8.8/8.8.4.4/119.29.29.29/119.28.28.28";
+
+    static bool Connect(ProgramRun& run, const std::string& nodeFields, int mode, const char* dns = kOwnDns) {
+        return StartConnect(run, nodeFields, mode, dns) && run.WaitState("connected", 90);
     }
 
     // Adds the node, chooses it and the mode, and asks for the connect until
     // it runs; false when the node was refused.
-    static bool StartConnect(ProgramRun& run, const std::string& nodeFields, int mode) {
+    static bool StartConnect(ProgramRun& run, const std::string& nodeFields, int mode,
+                             const char* dns = kOwnDns) {
         NSReply added = run.Ask(CMD_SET_CURRENT_PROXY, nodeFields);
         if (added.status != 0) return false;
         EXPECT_EQ(run.Ask(NSCMD_SETPROXY, added.text).status, 0);
         EXPECT_EQ(run.Ask(NSCMD_SETCURRENTPROXYMODE, std::to_string(mode)).status, 0);
-        EXPECT_EQ(run.Ask(NSCMD_SETCURDNS, "1\r\n10.198.79.1/10.198.79.2").status, 0);
+        EXPECT_EQ(run.Ask(NSCMD_SETCURDNS, dns).status, 0);
         // The start-up driver job may still hold the worker: ask again.
         for (int i = 0; i < 30; ++i) {
             EXPECT_EQ(run.Ask(NSCMD_CONNECT).status, 0);
@@ -200,13 +204,35 @@ protected:
         EXPECT_TRUE(topo_->Fetch());
         return again;
     }
+    // Disconnects and waits for the end of the whole sequence: the state
+    // reads "disconnected" already while the disconnect still runs, so the
+    // status line that ends it is awaited too.
+    static bool Disconnect(ProgramRun& run) {
+        auto count = [&run] {
+            std::string log = run.Log();
+            size_t n = 0;
+            for (size_t at = log.find("Disconnected!"); at != std::string::npos; at = log.find("Disconnected!", at + 1))
+                ++n;
+            return n;
+        };
+        size_t before = count();
+        if (run.Ask(NSCMD_DISCONNECT).status != 0) return false;
+        for (int i = 0; i < 600 && count() == before; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return count() > before && run.WaitState("disconnected", 10);
+    }
     // Disconnects, finds the namespace as `before`, and quits.
     static void DisconnectAndQuit(ProgramRun& run, const std::string& before) {
-        run.Ask(NSCMD_DISCONNECT);
-        EXPECT_TRUE(run.WaitState("disconnected", 60));
+        EXPECT_TRUE(Disconnect(run));
         EXPECT_EQ(topo_->Snapshot(), before);
         run.Ask(NSCMD_QUIT);
         EXPECT_EQ(run.WaitExit(60), 0);
+    }
+    // A name only the topology's DNS server knows, as the app namespace resolves it now.
+    static bool ResolvesTestName() {
+        std::string out;
+        topo_->Exec({"getent", "hosts", "www.cendrow.example"}, &out);
+        return out.find(kServer) != std::string::npos;
     }
     // Whether an unbound process runs in the app namespace.
     static bool ResolverRuns() {
@@ -250,8 +276,8 @@ TEST_F(AppConnectTest, EachNodeConnectsRelaysAndDisconnectsLeavingNothing) {
         ASSERT_TRUE(Connect(*run, c.fields, 0)) << run->Log();
         EXPECT_NE(topo_->Snapshot(), before);
         EXPECT_TRUE(topo_->Fetch());
-        EXPECT_EQ(run->Ask(NSCMD_DISCONNECT).status, 0);
-        ASSERT_TRUE(run->WaitState("disconnected", 60));
+        EXPECT_TRUE(ResolvesTestName());
+        ASSERT_TRUE(Disconnect(*run));
         EXPECT_EQ(topo_->Snapshot(), before);
         EXPECT_FALSE(topo_->Fetch("", 5));
         run->Ask(NSCMD_CLEARPROXIES);
@@ -305,6 +331,22 @@ TEST_F(AppConnectTest, LocalNetworkNodeGetsTheExitAddressAHostRoute) {
     EXPECT_TRUE(HasRoute(during, "0.0.0.0/1", "dev cendrow")) << during;
     EXPECT_TRUE(topo_->Fetch());
     DisconnectAndQuit(*run, before);
+}
+
+// Smart DNS: the program's own resolver answers on 127.0.0.1 and forwards to
+// the presets' servers; disconnect ends it and puts resolv.conf back.
+TEST_F(AppConnectTest, SmartDnsRunsTheResolverWhileConnected) {
+    auto run = StartProgram();
+    std::string before = topo_->Snapshot();
+    ASSERT_FALSE(ResolverRuns());
+    ASSERT_TRUE(Connect(*run, Node("1080", "5"), 0, kSmartDns)) << run->Log();
+    EXPECT_TRUE(ResolverRuns());
+    EXPECT_NE(ReadFile(topo_->resolvConf()).find("nameserver 127.0.0.1"), std::string::npos)
+        << ReadFile(topo_->resolvConf());
+    EXPECT_TRUE(ResolvesTestName());
+    EXPECT_TRUE(topo_->Fetch());
+    DisconnectAndQuit(*run, before);
+    EXPECT_FALSE(ResolverRuns());
 }
 
 TEST_F(AppConnectTest, Ssh2NodeFailsAtOnceAndChangesNothing) {
@@ -383,8 +425,7 @@ TEST_F(AppConnectTest, BrowserModeServesTheLocalHttpProxy) {
     EXPECT_EQ(topo_->Snapshot(), before);  // no route, no DNS change
     EXPECT_TRUE(topo_->Fetch("http://127.0.0.1:8118"));
     EXPECT_FALSE(topo_->Fetch("", 5));
-    run->Ask(NSCMD_DISCONNECT);
-    EXPECT_TRUE(run->WaitState("disconnected", 30));
+    EXPECT_TRUE(Disconnect(*run));
     run->Ask(NSCMD_QUIT);
     EXPECT_EQ(run->WaitExit(60), 0);
 }

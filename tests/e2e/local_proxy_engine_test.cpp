@@ -12,18 +12,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/tun2socks/tun2socks.h"
 #include "nodes/node_info.h"
-#include "proxy/local_proxy_settings.h"
 #include "proxy/proxy_service.h"
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/support/e2e_transfer.h"
 #include "tests/support/engine_topology.h"
+#include "tests/support/engine_via_local_proxy.h"
 #include "tests/support/net.h"
 #include "tests/support/temp_dir.h"
 
@@ -53,29 +51,12 @@ protected:
         testsupport::WriteFile(topology_->www() + "/medium", Blob(kMedium, 2));
 
         node_ = std::make_unique<CNodeInfo>();
-        node_->type = NodeTypeSocks5;
-        node_->host = EngineTopology::kSocksHost;
-        node_->port = EngineTopology::kSocksPort;
-        NetNamespace::Scope scope(topology_->app());
-        if (StartLocalProxy(nullptr, nullptr, 0) != 1 || SetCurrentNode(node_.get()) != 1) return;
-        TunEngineConfig config;
-        config.adapter_name = Utf8Wide(EngineTopology::kTunName);
-        config.socks_host = L"127.0.0.1";
-        config.socks_port = GetLocalProxyPort();
-        config.relay_udp = 0;
-        config.tun_address = Utf8Wide(EngineTopology::kTunAddress);
-        config.interface_address = Utf8Wide(EngineTopology::kEngineAddress);
-        config.tun_network = Utf8Wide(EngineTopology::kTunNetwork);
-        config.tun_netmask = Utf8Wide(EngineTopology::kNetmask);
-        if (StartTunEngine(config) != 1) return;
-        topology_->RouteThroughEngine();
+        if (!testsupport::StartEngineThroughLocalProxy(*topology_, *node_, false)) return;
         ready_ = true;
     }
 
     static void TearDownTestSuite() {
-        StopTunEngine();
-        StopLocalProxy();
-        StoreCurrentProxyNode(nullptr);
+        testsupport::StopEngineThroughLocalProxy();
         topology_.reset();
         dir_.reset();
     }
@@ -85,7 +66,6 @@ protected:
         ASSERT_TRUE(ready_) << "the local proxy or the engine did not start";
     }
 
-    static std::wstring Utf8Wide(const char* text) { return std::wstring(text, text + std::strlen(text)); }
     static std::string Url(int port, const std::string& path) {
         return "http://" + std::string(EngineTopology::kServerAddress) + ":" + std::to_string(port) + path;
     }

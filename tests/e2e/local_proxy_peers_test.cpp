@@ -32,6 +32,7 @@
 #include "tests/support/e2e_transfer.h"
 #include "tests/support/net.h"
 #include "tests/support/nginx_conf.h"
+#include "tests/support/peers.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -63,40 +64,6 @@ int ConnectInside(const NetNamespace& ns, int port) {
     return proxytest::ConnectLoopback(port);
 }
 
-bool WaitListening(const NetNamespace& ns, int port) {
-    return proxytest::WaitUntil(
-        [&] {
-            int s = ConnectInside(ns, port);
-            if (s < 0) return false;
-            close(s);
-            return true;
-        },
-        std::chrono::seconds(10));
-}
-
-// Whether the UDP echo inside the namespace answers.
-bool WaitUdpEcho(const NetNamespace& ns, int port) {
-    int s;
-    {
-        NetNamespace::Scope scope(ns);
-        s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool answered = proxytest::WaitUntil(
-        [&] {
-            sendto(s, "?", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            pollfd p{s, POLLIN, 0};
-            char c;
-            return poll(&p, 1, 100) == 1 && recv(s, &c, 1, 0) == 1;
-        },
-        std::chrono::seconds(10));
-    close(s);
-    return answered;
-}
-
 // The SOCKS 5 request of a CONNECT to 127.0.0.1:port, with the greeting.
 std::string Socks5Connect(int port) {
     return Bytes({5, 1, 0, 5, 1, 0, 1, 127, 0, 0, 1, port >> 8, port & 0xff});
@@ -105,16 +72,8 @@ std::string Socks5Connect(int port) {
 class ProxyPeers : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!testsupport::CanUseNetns()) return;
-        for (const char* program : {"danted", "microsocks", "tinyproxy", "nginx", "curl", "python3", "openssl"}) {
-            if (!testsupport::HaveProgram(program)) return;
-        }
-        try {
-            Build();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << e.what();
-            TearDownTestSuite();
-        }
+        testsupport::BuildSuitePeers({"danted", "microsocks", "tinyproxy", "nginx", "curl", "python3", "openssl"},
+                                     Build, TearDownTestSuite);
     }
 
     static void Build() {
@@ -148,22 +107,7 @@ protected:
         testsupport::WriteBlobFile(d + "/www/big", kBigSize, 2);
 
         for (auto [port, method] : {std::pair{kDantePort, "none"}, std::pair{kDanteUserPort, "username"}}) {
-            std::string conf = d + "/danted-" + std::to_string(port) + ".conf";
-            testsupport::WriteFile(conf, "logoutput: " + d + "/danted-" + std::to_string(port) +
-                                             ".log\n"
-                                             "internal: 127.0.0.1 port = " +
-                                             std::to_string(port) +
-                                             "\n"
-                                             "external: lo\n"
-                                             "socksmethod: " +
-                                             method +
-                                             "\n"
-                                             "clientmethod: none\n"
-                                             "user.privileged: root\n"
-                                             "user.unprivileged: nobody\n"
-                                             "client pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n"
-                                             "socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n");
-            peers_.push_back(ns_->Spawn({"danted", "-f", conf}, d + "/danted-out.log"));
+            peers_.push_back(ns_->Spawn(testsupport::DantedCommand(d, port, method), d + "/danted-out.log"));
         }
         peers_.push_back(ns_->Spawn({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(kMicrosocksPort)}));
         peers_.push_back(ns_->Spawn({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(kMicrosocksUserPort),
@@ -181,17 +125,18 @@ protected:
             peers_.push_back(ns_->Spawn({"tinyproxy", "-d", "-c", conf}));
         }
         peers_.push_back(ns_->Spawn(testsupport::NginxCommand(d, "127.0.0.1:" + std::to_string(kNginxPort))));
-        const char* source = std::getenv("CENDROW_SOURCE_DIR");
-        std::string script = std::string(source ? source : ".") + "/tests/support/server_peers.py";
+        const std::string script = testsupport::ServerPeersScript();
         peers_.push_back(
             ns_->Spawn({"python3", script, "http", "127.0.0.1", std::to_string(kHttpPort), d + "/www"}));
         peers_.push_back(ns_->Spawn({"python3", script, "udp-echo", "127.0.0.1", std::to_string(kUdpEchoPort)}));
 
         for (int port : {kDantePort, kDanteUserPort, kMicrosocksPort, kMicrosocksUserPort, kTinyproxyPort,
                          kTinyproxyUserPort, kNginxPort, kHttpPort}) {
-            if (!WaitListening(*ns_, port)) throw std::runtime_error("nothing listens on " + std::to_string(port));
+            if (!testsupport::WaitTcpListening(*ns_, port, std::chrono::seconds(10)))
+                throw std::runtime_error("nothing listens on " + std::to_string(port));
         }
-        if (!WaitUdpEcho(*ns_, kUdpEchoPort)) throw std::runtime_error("the UDP echo does not answer");
+        if (!testsupport::WaitUdpEcho(*ns_, kUdpEchoPort, std::chrono::seconds(10)))
+            throw std::runtime_error("the UDP echo does not answer");
 
         // The service itself, with its threads in the namespace.
         NetNamespace::Scope scope(*ns_);

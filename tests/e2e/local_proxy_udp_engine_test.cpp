@@ -11,18 +11,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/tun2socks/tun2socks.h"
 #include "nodes/node_info.h"
-#include "proxy/local_proxy_settings.h"
 #include "proxy/proxy_service.h"
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/support/engine_topology.h"
+#include "tests/support/engine_via_local_proxy.h"
 #include "tests/support/net.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -35,10 +33,6 @@ using testsupport::NetNamespace;
 constexpr int kBigReplyPort = 9999;
 constexpr int kSsPort = 8388;
 constexpr const char* kSsPassword = "udp engine p4ss";
-
-std::wstring Wide(const char* text) {
-    return std::wstring(text, text + std::strlen(text));
-}
 
 // Which node carries the machine's UDP.
 enum class Node { kDanted, kSsServer };
@@ -80,9 +74,6 @@ protected:
         topology_->app().MustExec({"ip", "link", "set", "to-proxy", "mtu", "1600"});
         topology_->proxy().MustExec({"ip", "link", "set", "to-app", "mtu", "1600"});
         danted_ = std::make_unique<CNodeInfo>();
-        danted_->type = NodeTypeSocks5;
-        danted_->host = EngineTopology::kSocksHost;
-        danted_->port = EngineTopology::kSocksPort;
         ss_ = std::make_unique<CNodeInfo>();
         ss_->type = NodeTypeSSR;
         ss_->host = EngineTopology::kSocksHost;
@@ -91,29 +82,13 @@ protected:
         ss_->method = "aes-256-gcm";
         ss_->protocol = "origin";
         ss_->obfs = "plain";
-        NetNamespace::Scope scope(topology_->app());
-        if (StartLocalProxy(nullptr, nullptr, 0) != 1 || SetCurrentNode(danted_.get()) != 1) return;
+        if (!testsupport::StartEngineThroughLocalProxy(*topology_, *danted_, true)) return;
         current_ = danted_.get();
-        TunEngineConfig config;
-        config.adapter_name = Wide(EngineTopology::kTunName);
-        config.socks_host = L"127.0.0.1";
-        config.socks_port = GetLocalProxyPort();
-        config.relay_udp = 1;
-        config.udpgw_host = L"127.0.0.1";
-        config.udpgw_port = GetLocalProxySettings().udpRelayPort.load();
-        config.tun_address = Wide(EngineTopology::kTunAddress);
-        config.interface_address = Wide(EngineTopology::kEngineAddress);
-        config.tun_network = Wide(EngineTopology::kTunNetwork);
-        config.tun_netmask = Wide(EngineTopology::kNetmask);
-        if (StartTunEngine(config) != 1) return;
-        topology_->RouteThroughEngine();
         ready_ = true;
     }
 
     static void TearDownTestSuite() {
-        StopTunEngine();
-        StopLocalProxy();
-        StoreCurrentProxyNode(nullptr);
+        testsupport::StopEngineThroughLocalProxy();
         for (auto& p : peers_) p.Stop();
         peers_.clear();
         topology_.reset();

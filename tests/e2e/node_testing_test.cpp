@@ -27,6 +27,7 @@
 #include "tests/support/engine_topology.h"
 #include "tests/support/http_server.h"
 #include "tests/support/net.h"
+#include "tests/support/peers.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -84,17 +85,9 @@ void ExpectReport(const std::vector<Line>& got, const std::vector<Line>& expecte
 class NodeTesting : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!testsupport::CanUseNetns()) return;
-        for (const char* program :
-             {"danted", "microsocks", "tinyproxy", "ss-server", "nginx", "python3", "iperf3", "unbound"}) {
-            if (!testsupport::HaveProgram(program)) return;
-        }
-        try {
-            Build();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << e.what();
-            TearDownTestSuite();
-        }
+        testsupport::BuildSuitePeers(
+            {"danted", "microsocks", "tinyproxy", "ss-server", "nginx", "python3", "iperf3", "unbound"}, Build,
+            TearDownTestSuite);
     }
 
     static void Build() {
@@ -128,11 +121,8 @@ protected:
              {std::tuple{&proxy, kNodeHost, kMicrosocksPort}, std::tuple{&proxy, kNodeHost, kTinyproxyPort},
               std::tuple{&proxy, kNodeHost, kSsPort},
               std::tuple{&topology_->app(), "127.0.0.1", kLocalMicrosocksPort}}) {
-            bool up = proxytest::WaitUntil(
-                [&] { return ns->Exec({"bash", "-c", "exec 3<>/dev/tcp/" + std::string(host) + "/" +
-                                                         std::to_string(port)}) == 0; },
-                std::chrono::seconds(10));
-            if (!up) throw std::runtime_error("nothing listens on " + std::to_string(port));
+            if (!testsupport::WaitTcpListening(*ns, port, std::chrono::seconds(10), host))
+                throw std::runtime_error("nothing listens on " + std::to_string(port));
         }
         // SOCKS 4 nodes take addresses: this process finds the test sites
         // in its host-name cache and never asks a resolver.
@@ -161,10 +151,8 @@ protected:
         unbound_ = topology_->server().Spawn({"unbound", "-d", "-c", d + "/unbound.conf"}, d + "/unbound.out");
         for (const auto& pair : kUdpTestPairs) {
             const std::string address = WideToUtf8String(pair.server);
-            bool up = proxytest::WaitUntil(
-                [&] { return topology_->server().Exec({"bash", "-c", "exec 3<>/dev/tcp/" + address + "/53"}) == 0; },
-                std::chrono::seconds(10));
-            if (!up) throw std::runtime_error("unbound does not listen on " + address);
+            if (!testsupport::WaitTcpListening(topology_->server(), 53, std::chrono::seconds(10), address))
+                throw std::runtime_error("unbound does not listen on " + address);
         }
     }
 

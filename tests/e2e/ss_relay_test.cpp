@@ -30,6 +30,7 @@
 #include "tests/support/echo_servers.h"
 #include "tests/support/net.h"
 #include "tests/support/nginx_conf.h"
+#include "tests/support/peers.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -133,16 +134,7 @@ private:
 class SsRelay : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!testsupport::CanUseNetns()) return;
-        for (const char* program : {"ss-server", "nginx", "curl"}) {
-            if (!testsupport::HaveProgram(program)) return;
-        }
-        try {
-            Build();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << e.what();
-            TearDownTestSuite();
-        }
+        testsupport::BuildSuitePeers({"ss-server", "nginx", "curl"}, Build, TearDownTestSuite);
     }
 
     static void Build() {
@@ -167,16 +159,8 @@ protected:
         std::vector<int> ports = {kNginxPort};
         for (const Method& m : kMethods) ports.push_back(PortOf(m));
         for (int port : ports) {
-            bool up = proxytest::WaitUntil(
-                [&] {
-                    NetNamespace::Scope scope(*ns_);
-                    int s = proxytest::ConnectLoopback(port);
-                    if (s < 0) return false;
-                    close(s);
-                    return true;
-                },
-                std::chrono::seconds(20));
-            if (!up) throw std::runtime_error("nothing listens on " + std::to_string(port));
+            if (!testsupport::WaitTcpListening(*ns_, port, std::chrono::seconds(20)))
+                throw std::runtime_error("nothing listens on " + std::to_string(port));
         }
         NetNamespace::Scope scope(*ns_);
         udpEcho_ = std::make_unique<testsupport::UdpEchoServer>();

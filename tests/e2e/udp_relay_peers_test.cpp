@@ -27,6 +27,7 @@
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/proxy/udp_relay_fixture.h"
 #include "tests/support/net.h"
+#include "tests/support/peers.h"
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -47,53 +48,11 @@ constexpr const char* kSsPassword = "udp-relay-pw";
 const std::pair<const char*, int> kSsServers[] = {
     {"aes-256-gcm", 8390}, {"chacha20-ietf-poly1305", 8391}, {"aes-128-cfb", 8392}};
 
-bool WaitTcp(const NetNamespace& ns, int port) {
-    return proxytest::WaitUntil(
-        [&] {
-            NetNamespace::Scope scope(ns);
-            int s = proxytest::ConnectLoopback(port);
-            if (s < 0) return false;
-            close(s);
-            return true;
-        },
-        std::chrono::seconds(15));
-}
-
-bool WaitUdpEcho(const NetNamespace& ns, int port) {
-    int s;
-    {
-        NetNamespace::Scope scope(ns);
-        s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    }
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool answered = proxytest::WaitUntil(
-        [&] {
-            sendto(s, "?", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-            pollfd p{s, POLLIN, 0};
-            char c;
-            return poll(&p, 1, 100) == 1 && recv(s, &c, 1, 0) == 1;
-        },
-        std::chrono::seconds(15));
-    close(s);
-    return answered;
-}
-
 class UdpRelayPeers : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        if (!testsupport::CanUseNetns()) return;
-        for (const char* program : {"danted", "microsocks", "ss-server", "unbound", "python3"}) {
-            if (!testsupport::HaveProgram(program)) return;
-        }
-        try {
-            Build();
-        } catch (const std::exception& e) {
-            ADD_FAILURE() << e.what();
-            TearDownTestSuite();
-        }
+        testsupport::BuildSuitePeers({"danted", "microsocks", "ss-server", "unbound", "python3"}, Build,
+                                     TearDownTestSuite);
     }
 
     static void Build() {
@@ -107,24 +66,16 @@ protected:
         testsupport::WriteFile(etc_ + "/resolv.conf", "nameserver 127.0.0.9\n");
         testsupport::WriteFile(etc_ + "/hosts", "127.0.0.1 localhost\n::1 localhost\n");
 
-        testsupport::WriteFile(d + "/danted.conf", "logoutput: " + d +
-                                                       "/danted.log\n"
-                                                       "internal: 127.0.0.1 port = " +
-                                                       std::to_string(kDantePort) +
-                                                       "\nexternal: lo\nsocksmethod: none\nclientmethod: none\n"
-                                                       "user.privileged: root\nuser.unprivileged: nobody\n"
-                                                       "client pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n"
-                                                       "socks pass { from: 0.0.0.0/0 to: 0.0.0.0/0 }\n");
-        danted_ = std::make_unique<ChildProcess>(ns_->Spawn({"danted", "-f", d + "/danted.conf"}, d + "/danted.out"));
+        danted_ = std::make_unique<ChildProcess>(
+            ns_->Spawn(testsupport::DantedCommand(d, kDantePort), d + "/danted.out"));
         peers_.push_back(ns_->Spawn({"microsocks", "-i", "127.0.0.1", "-p", std::to_string(kMicrosocksPort)}));
         for (const auto& [method, port] : kSsServers) {
             peers_.push_back(ns_->Spawn({"ss-server", "-s", "127.0.0.1", "-s", "::1", "-p", std::to_string(port), "-k",
                                          kSsPassword, "-m", method, "-u"},
                                         d + "/ss-" + method + ".log"));
         }
-        const char* source = std::getenv("CENDROW_SOURCE_DIR");
-        std::string script = std::string(source ? source : ".") + "/tests/support/server_peers.py";
-        peers_.push_back(ns_->Spawn({"python3", script, "udp-echo", "127.0.0.1", std::to_string(kEchoPort)}));
+        peers_.push_back(ns_->Spawn(
+            {"python3", testsupport::ServerPeersScript(), "udp-echo", "127.0.0.1", std::to_string(kEchoPort)}));
         testsupport::WriteFile(d + "/unbound.conf",
                                "server:\n  interface: 127.0.0.1\n  port: 53\n  do-tcp: yes\n  do-ip6: no\n"
                                "  do-daemonize: no\n  chroot: \"\"\n  username: \"\"\n  directory: \"" +
@@ -139,12 +90,15 @@ protected:
                                    "remote-control:\n  control-enable: no\n");
         unbound_ = std::make_unique<ChildProcess>(ns_->Spawn({"unbound", "-d", "-c", d + "/unbound.conf"}, d + "/unbound.out"));
         for (int port : {kDantePort, kMicrosocksPort, 53}) {
-            if (!WaitTcp(*ns_, port)) throw std::runtime_error("nothing listens on " + std::to_string(port));
+            if (!testsupport::WaitTcpListening(*ns_, port, std::chrono::seconds(15)))
+                throw std::runtime_error("nothing listens on " + std::to_string(port));
         }
         for (const auto& server : kSsServers) {
-            if (!WaitTcp(*ns_, server.second)) throw std::runtime_error("ss-server does not listen");
+            if (!testsupport::WaitTcpListening(*ns_, server.second, std::chrono::seconds(15)))
+                throw std::runtime_error("ss-server does not listen");
         }
-        if (!WaitUdpEcho(*ns_, kEchoPort)) throw std::runtime_error("the UDP echo does not answer");
+        if (!testsupport::WaitUdpEcho(*ns_, kEchoPort, std::chrono::seconds(15)))
+            throw std::runtime_error("the UDP echo does not answer");
         NetNamespace::Scope scope(*ns_);
         echo6_ = std::make_unique<std::thread>(Echo6);
         if (StartLocalProxy("", "", 0) != 1) throw std::runtime_error("the local proxy did not start");

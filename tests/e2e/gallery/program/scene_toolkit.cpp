@@ -62,8 +62,11 @@ GALLERY_SCENE(skinned) {
     auto* checkOff = new CSkinCheckBox(p, wxID_ANY, "Unavailable", wxPoint(320, 50), wxSize(140, 20));
     checkOff->SetCheck(1);
     checkOff->Enable(false);
-    registry.Add("check.unchecked", unchecked, [unchecked] {
-        return Flag("hover", unchecked->IsHovered()) + " " + Flag("checked", unchecked->IsChecked());
+    auto checkClicks = std::make_shared<int>(0);
+    unchecked->Bind(wxEVT_CHECKBOX, [checkClicks](wxCommandEvent&) { ++*checkClicks; });
+    registry.Add("check.unchecked", unchecked, [unchecked, checkClicks] {
+        return Flag("hover", unchecked->IsHovered()) + " " + Flag("pushed", unchecked->IsPushed()) + " " +
+               Flag("checked", unchecked->IsChecked()) + " clicks=" + std::to_string(*checkClicks);
     });
     registry.Add("check.checked", checked);
     registry.Add("check.disabled", checkOff);
@@ -99,8 +102,11 @@ GALLERY_SCENE(skinned) {
     iconOff->Enable(false);
     auto* iconTest = new CButtonVorn(p, wxID_ANY, "", wxPoint(250, 150), wxSize(28, 28));
     iconTest->SetIcon(159);
-    registry.Add("icon.normal", icon, [icon] {
-        return Flag("hover", icon->IsHovered()) + " entry=" + std::to_string(icon->ShownIconEntry());
+    auto iconClicks = std::make_shared<int>(0);
+    icon->Bind(wxEVT_BUTTON, [iconClicks](wxCommandEvent&) { ++*iconClicks; });
+    registry.Add("icon.normal", icon, [icon, iconClicks] {
+        return Flag("hover", icon->IsHovered()) + " " + Flag("pushed", icon->IsPushed()) +
+               " entry=" + std::to_string(icon->ShownIconEntry()) + " clicks=" + std::to_string(*iconClicks);
     });
     registry.Add("icon.disabled", iconOff,
                  [iconOff] { return "entry=" + std::to_string(iconOff->ShownIconEntry()); });

@@ -247,6 +247,41 @@ TEST(Gallery, EditAndCheckBoxFollowThePointer) {
     EXPECT_TRUE(WaitFor([&] { return PixelNear(box.x + 5, box.y + 8, kCheckMark); }));
 }
 
+// The controls that follow the pointer's moves and its leaving: hovered while
+// the pointer is on them, still hovered once pressed (the press grabs the
+// pointer), not hovered but still down when dragged off, no click when
+// released off them, one click when released on them.
+TEST(Gallery, PressDragOutAndClickFollowThePointer) {
+    REQUIRE_DISPLAY();
+    Gallery g(kScenes);
+    for (const char* name : {"icon.normal", "check.unchecked"}) {
+        SCOPED_TRACE(name);
+        const Rect r = g.rect(name);
+        auto state = [&] { return g.State(name); };
+        ASSERT_TRUE(gallerytest::MoveTo(r.x + 6, r.cy()));
+        EXPECT_TRUE(WaitFor([&] { return g.StateHas(name, "hover=1"); })) << state();
+
+        ASSERT_TRUE(Xdo({"mousedown", "1"}));
+        EXPECT_TRUE(WaitFor([&] { return g.StateHas(name, "pushed=1"); })) << state();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_TRUE(g.StateHas(name, "hover=1")) << "the grab does not take the hover: " << state();
+
+        ASSERT_TRUE(gallerytest::DragTo(r.x + 6, r.cy(), r.x + 6, r.y + r.h + 60));
+        EXPECT_TRUE(WaitFor([&] { return g.StateHas(name, "hover=0"); })) << state();
+        EXPECT_TRUE(g.StateHas(name, "pushed=1")) << state();
+        ASSERT_TRUE(Xdo({"mouseup", "1"}));
+        EXPECT_TRUE(WaitFor([&] { return g.StateHas(name, "pushed=0"); })) << state();
+        EXPECT_TRUE(g.StateHas(name, "clicks=0")) << "released off it: " << state();
+
+        ASSERT_TRUE(gallerytest::MoveTo(r.x + 6, r.cy()));
+        ASSERT_TRUE(Xdo({"click", "1"}));
+        EXPECT_TRUE(WaitFor([&] { return g.StateHas(name, "clicks=1"); })) << state();
+        ASSERT_TRUE(gallerytest::MoveTo(1270, 1010));
+        EXPECT_TRUE(WaitFor([&] { return g.StateHas(name, "hover=0"); })) << state();
+    }
+    EXPECT_TRUE(g.StateHas("check.unchecked", "checked=1"));
+}
+
 TEST(Gallery, LinkNotifiesItsTargetAndTurnsVisited) {
     REQUIRE_DISPLAY();
     Gallery g(kScenes);
