@@ -17,11 +17,6 @@ public:
     CS45CLient(int localSocket, const char* user, const char* password);
     ~CS45CLient() override;
 
-    bool RunTest(CNodeInfo*, int) override { return true; }
-    bool TestTcp() override { return true; }
-    bool TestUdp() override { return true; }
-    bool FetchExitAddress(CNodeInfo*, const std::wstring&, std::string*) override { return true; }
-
     // Relays through the node attached before, else through the current node.
     int Run() override;
     int SendVia(int s, const void* data, int len, int timeout) override;

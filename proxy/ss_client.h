@@ -25,11 +25,6 @@ public:
     CSSCLient(int localSocket, const char* user, const char* password);
     ~CSSCLient() override;
 
-    bool RunTest(CNodeInfo*, int) override { return true; }
-    bool TestTcp() override { return true; }
-    bool TestUdp() override { return true; }
-    bool FetchExitAddress(CNodeInfo*, const std::wstring&, std::string*) override { return true; }
-
     // The cryptor-only path: never built, fails.
     int Run() override { return 0; }
     int SendVia(int, const void*, int, int) override { return -1; }

@@ -21,11 +21,6 @@ public:
     // Leaves the session socket open: it is the listener's.
     ~CSSH2CLient() override;
 
-    bool RunTest(CNodeInfo*, int) override { return true; }
-    bool TestTcp() override { return true; }
-    bool TestUdp() override { return true; }
-    bool FetchExitAddress(CNodeInfo*, const std::wstring&, std::string*) override { return true; }
-
     int Run() override;
     // Unchanged sends and receives, as the HTTP and SOCKS client.
     int SendVia(int s, const void* data, int len, int timeout) override;
