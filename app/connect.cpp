@@ -65,6 +65,22 @@ void DialogOstrelBase::UndoConnection() {
     }
 }
 
+bool DialogOstrelBase::StartRelaysThrough(CNodeInfo* node) {
+    // The previous node must not go on carrying traffic: a node without a
+    // test client, or one the service refuses, ends the connect before
+    // anything changes.
+    if (!system_->HasTestClient(*node) || !system_->SetCurrentNode(node)) {
+        Fail("This proxy type can not be used for connecting.");
+        return false;
+    }
+    system_->SetRelayRunning();
+    Did("relays", [this] {
+        system_->ResetAuthData();
+        system_->StopRelaysAndWait();
+    });
+    return true;
+}
+
 bool DialogOstrelBase::Cancelled() {
     if (!StopRequested()) return false;
     Status("Connect was cancelled.");
@@ -221,17 +237,7 @@ int DialogOstrelBase::ConnectBrowserMode() {
         Fail("HTTP is not started.");
         return 0;
     }
-    // The previous node must not go on carrying traffic: a node the service
-    // refuses ends the connect before anything changes.
-    if (!system_->HasTestClient(*node) || !system_->SetCurrentNode(node)) {
-        Fail("This proxy type can not be used for connecting.");
-        return 0;
-    }
-    system_->SetRelayRunning();
-    Did("relays", [this] {
-        system_->ResetAuthData();
-        system_->StopRelaysAndWait();
-    });
+    if (!StartRelaysThrough(node)) return 0;
     Status("Testing TCP connection for current node...");
     if (!system_->RunTest(node, 0)) {
         Status("TCP connection test has failed, please switch a new node and try agian.");
@@ -262,17 +268,7 @@ int DialogOstrelBase::ConnectTunnel() {
     CNodeInfo* node = CheckModeAndNode(mode);
     if (!node) return 0;
     nodes->TrimNodeHost(*node);
-    // A node without a test client or one the service refuses fails here,
-    // before the machine changes.
-    if (!system_->HasTestClient(*node) || !system_->SetCurrentNode(node)) {
-        Fail("This proxy type can not be used for connecting.");
-        return 0;
-    }
-    system_->SetRelayRunning();
-    Did("relays", [this] {
-        system_->ResetAuthData();
-        system_->StopRelaysAndWait();
-    });
+    if (!StartRelaysThrough(node)) return 0;
 
     Status("Getting basic network configuration...");
     GetApp().SetTapAdapterCount(system_->DetectNetworkAdapters());

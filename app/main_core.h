@@ -117,6 +117,9 @@ private:
     // The current node when a mode is given and the node exists and is in
     // service; otherwise the failure is shown and null returned.
     CNodeInfo* CheckModeAndNode(CProxyMode* mode);
+    // Makes `node` the service's node and lets the relays run (undone with
+    // the connection); false, with the failure shown, for a refused node.
+    bool StartRelaysThrough(CNodeInfo* node);
     int ConnectBrowserMode();
     int ConnectTunnel();
     void ConfigureTapDns();
