@@ -41,3 +41,17 @@ bool AppendToProgramLog(std::string_view line) {
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     return std::fclose(f) == 0 && ok;
 }
+
+void AppendToProgramLogOrStderr(std::string_view line) {
+    if (AppendToProgramLog(line)) return;
+    std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+}
+
+std::string LogSafeText(std::string_view text, size_t maxBytes) {
+    std::string out(text.substr(0, maxBytes));
+    for (char& c : out) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) c = '?';
+    }
+    return out;
+}

@@ -2,7 +2,9 @@
 // The program log's set-up at start: its file path (program folder/log/name)
 // and the character-type locale; and the lines the message box leaves there.
 
+#include <cstddef>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 struct ProgramLogState {
@@ -24,3 +26,12 @@ ProgramLogState GetProgramLogState();
 // prepared (its folder must exist); false when there is none or it cannot be
 // written.
 bool AppendToProgramLog(std::string_view line);
+
+// The same line, to standard error when no program log is set up or it
+// cannot be written (tests and tools run without one).
+void AppendToProgramLogOrStderr(std::string_view line);
+
+// Text from outside (a field typed by a user, read from a file or sent by a
+// peer) as it may stand inside a log line: control characters become '?'
+// and the text is cut at `maxBytes`.
+std::string LogSafeText(std::string_view text, size_t maxBytes = 80);

@@ -40,8 +40,7 @@ constexpr int kStartTimeoutMs = 5000;
 constexpr int kStopGraceMs = 2000;
 
 void Log(const std::string& text) {
-    std::string line = "[CUnboundController] " + text;
-    if (!AppendToProgramLog(line)) std::fprintf(stderr, "%s\n", line.c_str());
+    AppendToProgramLogOrStderr("[CUnboundController] " + text);
 }
 
 // Every occurrence of `from`, in one pass over the text: configuration

@@ -1,5 +1,8 @@
 #include "nodes/node_info.h"
 
+#include "ciphers/name_tables.h"
+#include "foundation/program_log.h"
+
 namespace {
 
 struct ProxyTypeName {
@@ -25,6 +28,12 @@ const ProxyTypeName* FindTypeName(int type) {
 }
 
 }  // namespace
+
+bool IsAcceptedNodeCipher(int32_t type, const std::string& method) {
+    if (type != NodeTypeSSR || IsCipherName(method)) return true;
+    AppendToProgramLogOrStderr("Shadowsocks node refused: unknown cipher \"" + LogSafeText(method) + "\"");
+    return false;
+}
 
 void CNodeInfo::GetTypeLabel(std::string& out) const {
     if (type == NodeTypeSSH2) {

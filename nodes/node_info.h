@@ -26,6 +26,13 @@ enum NodeOrigin : int32_t {
     NodeOriginService = 2,  // the account service; 1 and 3 are reserved and count as outside too
 };
 
+// Whether a node of `type` may carry the cipher `method`. A Shadowsocks node
+// whose method names no cipher we know ("none" included, since ShadowsocksR
+// protocols such as auth_chain encrypt by themselves) would send the user's
+// traffic in clear, so it is refused, with a log line naming the method.
+// Other types carry whatever method text they have.
+bool IsAcceptedNodeCipher(int32_t type, const std::string& method);
+
 // How a caller describes a node to add (first field: origin) or to edit
 // (first field: the node's id).
 struct NodeParams {

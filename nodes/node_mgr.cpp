@@ -12,6 +12,7 @@
 
 namespace {
 
+// Shadowsocks nodes with an unknown cipher never get here.
 void NormaliseNames(CNodeInfo& node) {
     if (!IsCipherName(node.method)) node.method = "none";
     if (!IsObfsName(node.obfs)) node.obfs = "plain";
@@ -86,6 +87,7 @@ CNodeInfo* CNodeMgr::AppendNode(std::unique_ptr<CNodeInfo> node) {
     // Trim before the test, so a host of spaces alone is refused too.
     TrimString(node->host, " ");
     if (node->host.empty() || node->port == 0) return nullptr;
+    if (!IsAcceptedNodeCipher(node->type, node->method)) return nullptr;
     node->id = NextNodeId(1);
     NormaliseNames(*node);
     nodes_.push_back(std::move(node));
@@ -116,6 +118,7 @@ CNodeInfo* CNodeMgr::EditNode(NodeParams params) {
     CNamedLockGuard guard(&lock_);
     CNodeInfo* node = FindLiveNode(params.originOrId);
     if (!node || params.port == 0) return nullptr;
+    if (!IsAcceptedNodeCipher(params.type, params.method)) return nullptr;
 
     TrimString(params.host, " ");
     if (!params.host.empty()) {

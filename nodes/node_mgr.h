@@ -33,9 +33,10 @@ public:
     int32_t NextNodeId(int advance);
 
     // Builds a node from `params` (first field: origin). Null, taking no id,
-    // when the host is empty after trimming its spaces or the port is 0.
-    // Unknown cipher, obfuscation and protocol names become "none", "plain"
-    // and "origin".
+    // when the host is empty after trimming its spaces, the port is 0, or a
+    // Shadowsocks node names no known cipher (IsAcceptedNodeCipher). Other
+    // types' unknown cipher names become "none"; unknown obfuscation and
+    // protocol names become "plain" and "origin".
     CNodeInfo* AddNode(NodeParams params);
     // Takes a node built elsewhere, under the same rules as AddNode; a refused
     // node is destroyed and null returned.
@@ -45,7 +46,8 @@ public:
     // Changes the node whose id is the first field, keeping its id and origin,
     // and clears its statistics. An empty host keeps the old one; a host that
     // differs other than in letter case forgets the resolved address and the
-    // location texts. Null when no node has the id or the port is 0.
+    // location texts. Null, changing nothing, when no node has the id, the
+    // port is 0 or a Shadowsocks node would name no known cipher.
     CNodeInfo* EditNode(NodeParams params);
     // Retires the node; the current id is left as it is. 0 when no node has the id.
     int RemoveNode(int32_t id);

@@ -158,7 +158,7 @@ std::unique_ptr<CNodeInfo> ParseSsLink(std::string body) {
         p.method = info[info.size() - 2];
         p.password = info.back();
     }
-    if (!IsCipherName(p.method)) return nullptr;
+    if (!IsAcceptedNodeCipher(NodeTypeSSR, p.method)) return nullptr;
     if (!TakeAddress(address[0], address[1], p.host, p.port)) return nullptr;
     return BuildLinkNode(p);
 }
@@ -214,7 +214,7 @@ std::unique_ptr<CNodeInfo> ParseSsrLink(std::string body) {
     if (decoded.empty()) return nullptr;
     SsrLinkFields f;
     if (!ParseSsrLinkBody(decoded, f)) return nullptr;
-    if (!IsCipherName(f.method)) return nullptr;
+    if (!IsAcceptedNodeCipher(NodeTypeSSR, f.method)) return nullptr;
 
     NodeParams p;
     p.type = NodeTypeSSR;
@@ -256,7 +256,7 @@ std::unique_ptr<CNodeInfo> ParseVantorLink(std::string body) {
     p.user = account[0];
     p.method = account[1];
     p.password = account[2];
-    if (p.type == NodeTypeSSR && !IsCipherName(p.method)) return nullptr;
+    if (!IsAcceptedNodeCipher(p.type, p.method)) return nullptr;
     if (!TakeAddress(server[1], server[2], p.host, p.port)) return nullptr;
     return BuildLinkNode(p);
 }

@@ -63,11 +63,8 @@ std::unique_ptr<CNodeInfo> ReadNode(const Json::Value& item, const PackageTexts&
         TrimString(*text, " ");
     }
     if (!IsUsableHost(host)) return nullptr;
-    if (!IsCipherName(method)) {
-        // A Shadowsocks node with a cipher we do not know would go out unencrypted.
-        if (type == NodeTypeSSR) return nullptr;
-        method = "none";
-    }
+    if (!IsAcceptedNodeCipher(type, method)) return nullptr;
+    if (!IsCipherName(method)) method = "none";
     if (!IsObfsName(obfs)) obfs = "plain";
     if (!IsProtocolName(protocol)) protocol = "origin";
 

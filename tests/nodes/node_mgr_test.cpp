@@ -1,13 +1,18 @@
 #include "nodes/node_mgr.h"
 
 #include <gtest/gtest.h>
+#include <json/json.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "nodes/account/account_replies.h"
+#include "nodes/account/json_read.h"
 
 namespace {
 
@@ -89,20 +94,105 @@ TEST_F(NodeMgrTest, AddNormalisesUnknownNames) {
     EXPECT_EQ(kept->origin, NodeOriginService);
     EXPECT_EQ(kept->lastTestResult, -1);
 
-    p.method = "rot13";
     p.obfs = "Tls1.2_Ticket_Auth";
     p.protocol = "nonsense";
     CNodeInfo* fixed = mgr->AddNode(p);
     ASSERT_NE(fixed, nullptr);
-    EXPECT_EQ(fixed->method, "none");
     EXPECT_EQ(fixed->obfs, "Tls1.2_Ticket_Auth");
     EXPECT_EQ(fixed->protocol, "origin");
+
+    // Only Shadowsocks nodes need a cipher; other types' unknown names read "none".
+    p.type = NodeTypeSocks5;
+    p.method = "rot13";
+    CNodeInfo* socks = mgr->AddNode(p);
+    ASSERT_NE(socks, nullptr);
+    EXPECT_EQ(socks->method, "none");
 
     // A link of the program's own scheme leaves plug-in names empty: the list fills them in.
     CNodeInfo* linked = mgr->AddNodeFromLink("xvantor://u:chacha20:pw@6:h.example:8388");
     ASSERT_NE(linked, nullptr);
     EXPECT_EQ(linked->protocol, "origin");
     EXPECT_EQ(linked->obfs, "plain");
+}
+
+// A Shadowsocks node whose method names no cipher would carry the user's
+// traffic in clear: refused on every way into the list, with a log line.
+TEST_F(NodeMgrTest, ShadowsocksNodesNeedAKnownCipherOnEveryWayIn) {
+    struct Way {
+        const char* name;
+        std::function<CNodeInfo*(CNodeMgr*, const std::string& method)> add;
+    };
+    const Way ways[] = {
+        {"AddNode", [](CNodeMgr* m, const std::string& method) {
+             NodeParams p = Params("h.example", 8388);
+             p.method = method;
+             return m->AddNode(p);
+         }},
+        {"EditNode", [](CNodeMgr* m, const std::string& method) -> CNodeInfo* {
+             CNodeInfo* node = m->AddNode(Params("h.example", 8388));
+             NodeParams p = Params("h.example", 8389);
+             p.originOrId = node->id;
+             p.method = method;
+             CNodeInfo* edited = m->EditNode(p);
+             // A refused edit changes nothing.
+             if (!edited) {
+                 EXPECT_TRUE(node->method == "aes-256-cfb" && node->port == 8388);
+             }
+             return edited;
+         }},
+        {"ss link", [](CNodeMgr* m, const std::string& method) {
+             return m->AddNodeFromLink("ss://" + method + ":pw@h.example:8388");
+         }},
+        {"ssr link", [](CNodeMgr* m, const std::string& method) {
+             return m->AddNodeFromLink("ssr://h.example:8388:origin:" + method + ":plain:cHc");
+         }},
+        {"own link", [](CNodeMgr* m, const std::string& method) {
+             return m->AddNodeFromLink("xvantor://u:" + method + ":pw@6:h.example:8388");
+         }},
+        {"account list", [](CNodeMgr* m, const std::string& method) -> CNodeInfo* {
+             Json::Value root;
+             EXPECT_TRUE(ParseJsonText(R"({"proxylist":[{"nodelist":[{"type":6,"hostname":"h.example",)"
+                                       R"("port":8388,"password":"pw","method":")" +
+                                           method + R"("}]}]})",
+                                       root));
+             PackageRecord package;
+             size_t before = m->GetNodeCount();
+             ReadProxyList(root, package, *m, nullptr);
+             return m->GetNodeCount() > before ? m->GetNodes().back() : nullptr;
+         }},
+    };
+    struct Method {
+        std::string method;
+        bool accepted;
+    };
+    const Method methods[] = {
+        {"aes-256-gmc", false}, {"", false}, {"none", true}, {"AES-256-GCM", true}, {"chacha20-ietf-poly1305", true},
+    };
+    for (const Way& way : ways) {
+        for (const Method& m : methods) {
+            SCOPED_TRACE(std::string(way.name) + " \"" + m.method + "\"");
+            testing::internal::CaptureStderr();
+            CNodeInfo* node = way.add(mgr, m.method);
+            std::string log = testing::internal::GetCapturedStderr();
+            if (m.accepted) {
+                ASSERT_NE(node, nullptr);
+                EXPECT_EQ(node->method, m.method);  // kept as written
+            } else {
+                EXPECT_EQ(node, nullptr);
+                // Some forms refuse an empty method as a malformed record first.
+                if (!m.method.empty()) {
+                    EXPECT_NE(log.find("unknown cipher \"" + m.method + "\""), std::string::npos) << log;
+                }
+            }
+        }
+    }
+    // SOCKS and HTTP nodes carry no cipher: an empty method is fine.
+    for (int type : {NodeTypeSocks5, NodeTypeHttp}) {
+        NodeParams p = Params("s.example", 1080);
+        p.type = type;
+        p.method = "";
+        EXPECT_NE(mgr->AddNode(p), nullptr) << type;
+    }
 }
 
 TEST_F(NodeMgrTest, EditChangesTheNodeInPlace) {
@@ -135,7 +225,7 @@ TEST_F(NodeMgrTest, EditChangesTheNodeInPlace) {
         measured();
         NodeParams p = Params(c.host, 2);
         p.originOrId = node->id;
-        p.method = "unknown-cipher";
+        p.method = "Chacha20";
         p.group = "g";
         EXPECT_EQ(mgr->EditNode(p), node);
         EXPECT_EQ(node->host, c.hostAfter);
@@ -143,7 +233,7 @@ TEST_F(NodeMgrTest, EditChangesTheNodeInPlace) {
         EXPECT_EQ(node->locationText.empty(), !c.keepsResolved);
         EXPECT_EQ(node->regionText.empty(), !c.keepsResolved);
         EXPECT_EQ(node->port, 2);
-        EXPECT_EQ(node->method, "unknown-cipher");  // edits are not normalised
+        EXPECT_EQ(node->method, "Chacha20");  // kept as written
         EXPECT_EQ(node->group, "g");
         EXPECT_EQ(node->latency.load(), 0u);
         EXPECT_EQ(node->bytesSent.load(), 0.0);
