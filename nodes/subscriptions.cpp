@@ -1,5 +1,6 @@
 #include "nodes/subscriptions.h"
 
+#include <algorithm>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -9,6 +10,8 @@
 #include "foundation/ascii_case.h"
 #include "foundation/base64.h"
 #include "foundation/ini.h"
+#include "foundation/program_log.h"
+#include "foundation/string_util.h"
 #include "foundation/text_convert.h"
 #include "platform/atomic_file.h"
 
@@ -65,9 +68,10 @@ bool ReadRecord(const CIni& ini, int n, SubscriptionGroup& g) {
         return ini.GetInt(kSection, key(name).c_str(), fallback);
     };
 
-    std::wstring stop[3];
-    const wchar_t* stopKeys[3] = {L"groupname", L"url", L"recently_updated"};
-    for (int i = 0; i < 3; ++i) {
+    // Only these two end the list; every other key has its fallback.
+    std::wstring stop[2];
+    const wchar_t* stopKeys[2] = {L"groupname", L"url"};
+    for (int i = 0; i < 2; ++i) {
         stop[i] = ini.GetString(kSection, key(stopKeys[i]).c_str(), kIniSentinel);
         if (stop[i] == kIniSentinel) return false;
     }
@@ -101,6 +105,41 @@ bool ReadRecord(const CIni& ini, int n, SubscriptionGroup& g) {
     setDecoded(g.proxyObfsParam, L"p_obfsparam");
     setDecoded(g.proxyProtocolParam, L"p_protocolparam");
     return true;
+}
+
+// The highest record number among the file's numbered keys of our section
+// (0 when it has none), so that a load that stopped early can tell.
+int HighestRecordNumber(const std::string& text) {
+    static const char* const kNames[] = {"groupname", "url", "recently_updated", "frequency",
+                                         "default_params_of_obfs", "p_type", "p_server", "p_server_port",
+                                         "p_username", "p_password", "p_protocol", "p_protocolparam",
+                                         "p_obfs", "p_obfsparam", "p_method"};
+    int highest = 0;
+    bool inSection = false;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        TrimString(line, " \t\r");
+        if (line.empty()) continue;
+        if (line.front() == '[') {
+            inSection = AsciiEqualsNoCase(line, "[basic]");
+            continue;
+        }
+        size_t eq = line.find('=');
+        if (!inSection || eq == std::string::npos) continue;
+        std::string key = line.substr(0, eq);
+        TrimString(key, " \t");
+        size_t digits = key.find_last_not_of("0123456789") + 1;
+        if (digits == 0 || digits == key.size() || key.size() - digits > 9) continue;
+        std::string name = AsciiLower(key.substr(0, digits));
+        for (const char* known : kNames) {
+            if (name == known) highest = std::max(highest, std::stoi(key.substr(digits)));
+        }
+    }
+    return highest;
 }
 
 void AppendRecord(std::vector<std::pair<std::wstring, std::wstring>>& out, const SubscriptionGroup& g,
@@ -163,12 +202,58 @@ void CSubscriptionStore::Load() {
     syncedFile_ = file;
 
     CIni ini(file);
-    for (int n = 1;; ++n) {
+    int n = 1;
+    int dropped = 0;
+    for (;; ++n) {
         auto group = std::make_unique<SubscriptionGroup>();
         if (!ReadRecord(ini, n, *group)) break;
-        if (group->url.empty() || HasUrl(group->url)) continue;
+        if (group->url.empty() || HasUrl(group->url)) {
+            ++dropped;
+            continue;
+        }
         groups_.push_back(std::move(group));
     }
+    changed_ = false;
+    std::string bytes;
+    int highest = exists && ReadWholeFile(file, &bytes) ? HighestRecordNumber(bytes) : 0;
+    // A rewrite would lose what the list does not hold: the file is kept
+    // aside first (Save).
+    needsBackup_ = highest >= n || dropped > 0;
+    if (highest >= n)
+        AppendToProgramLogOrStderr("Subscriptions: " + file.string() + " ends its list at record " +
+                                   std::to_string(n) + " but has keys up to record " + std::to_string(highest) +
+                                   "; those records are not loaded");
+    if (dropped > 0)
+        AppendToProgramLogOrStderr("Subscriptions: " + std::to_string(dropped) +
+                                   " records without a URL or with a repeated one are not loaded");
+}
+
+std::filesystem::path CSubscriptionStore::GetBackupPath() const {
+    std::filesystem::path file = GetFilePath();
+    return file.empty() ? file : std::filesystem::path(file.string() + ".bak");
+}
+
+bool CSubscriptionStore::KeepAsideBeforeRewrite(const std::filesystem::path& file) {
+    if (!needsBackup_) return true;
+    std::filesystem::path backup = GetBackupPath();
+    std::error_code ec;
+    if (std::filesystem::exists(backup, ec) || ec) {
+        // An earlier copy stays: it is the older, fuller one.
+        AppendToProgramLogOrStderr("Subscriptions: " + backup.string() + " already exists; rewriting " +
+                                   file.string() + " without a new copy");
+        needsBackup_ = false;
+        return true;
+    }
+    std::string bytes;
+    if (!ReadWholeFile(file, &bytes) || !WriteFileAtomically(backup, bytes)) {
+        AppendToProgramLogOrStderr("Subscriptions: " + file.string() + " could not be copied to " +
+                                   backup.string() + "; it is not rewritten");
+        return false;
+    }
+    AppendToProgramLogOrStderr("Subscriptions: " + file.string() + " copied to " + backup.string() +
+                               " before its first rewrite");
+    needsBackup_ = false;
+    return true;
 }
 
 int CSubscriptionStore::Save() {
@@ -179,6 +264,7 @@ int CSubscriptionStore::Save() {
         bool exists = std::filesystem::exists(file, ec);
         if (ec || exists) return 0;  // its records were never loaded: keep them
     }
+    if (file == syncedFile_ && !KeepAsideBeforeRewrite(file)) return 0;
     bool written;
     if (groups_.empty()) {
         std::filesystem::remove(file, ec);
@@ -191,7 +277,12 @@ int CSubscriptionStore::Save() {
     }
     if (!written) return 0;
     syncedFile_ = file;
+    changed_ = false;
     return 1;
+}
+
+int CSubscriptionStore::SaveIfChanged() {
+    return changed_ ? Save() : 1;
 }
 
 int CSubscriptionStore::Add(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
@@ -203,6 +294,7 @@ int CSubscriptionStore::Add(const CNodeInfo* node, const std::wstring& url, int3
     group->defaultObfsParams = defaultObfsParams;
     if (node) CopyUpdateProxy(*group, node);
     groups_.push_back(std::move(group));
+    changed_ = true;
     Save();
     return 1;
 }
@@ -216,6 +308,7 @@ int CSubscriptionStore::Edit(const CNodeInfo* node, const std::wstring& url, int
     group.defaultObfsParams = defaultObfsParams;
     group.frequency = frequency;
     CopyUpdateProxy(group, node);
+    changed_ = true;
     Save();
     return 1;
 }
@@ -224,6 +317,7 @@ int CSubscriptionStore::Remove(const std::wstring& url) {
     auto it = FindUrl(url);
     if (it == groups_.end()) return 0;
     groups_.erase(it);
+    changed_ = true;
     Save();
     return 1;
 }
@@ -242,7 +336,7 @@ void LoadSubscriptions() {
 }
 
 int SaveSubscriptions() {
-    return ProgramStore().Save();
+    return ProgramStore().SaveIfChanged();
 }
 
 const SubscriptionGroupList& GetSubscriptionGroups() {

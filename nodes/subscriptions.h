@@ -43,14 +43,22 @@ public:
     // program folder of the running program, looked up at each load and save.
     explicit CSubscriptionStore(std::filesystem::path programFolder = {});
 
-    // Appends the file's records; records with an empty or repeated URL are
+    // Appends the file's records, up to the first number without both
+    // "groupname<n>" and "url<n>"; records with an empty or repeated URL are
     // dropped. A file that exists but cannot be read loads nothing and is
-    // then never written over.
+    // then never written over. When the file holds records the list did not
+    // take (numbered keys past the end, dropped records), the log says so
+    // and the first rewrite keeps the file aside first.
     void Load();
     // Replaces the file atomically by the whole list, or deletes it when the
     // list is empty. 0, with the file untouched, when the write fails or the
     // file holds records that were never loaded (a failed or missing load).
+    // A loaded file with records the list lacks is copied to
+    // "ssrsubscriptions.ini.bak" first, unless that exists already; when the
+    // copy fails nothing is written.
     int Save();
+    // Save, when the list changed since it was loaded or saved; else 1.
+    int SaveIfChanged();
 
     const SubscriptionGroupList& GetGroups() const { return groups_; }
     int HasUrl(const std::wstring& url) const;
@@ -66,17 +74,22 @@ public:
     int Remove(const std::wstring& url);
 
     std::filesystem::path GetFilePath() const;
+    std::filesystem::path GetBackupPath() const;
 
 private:
     SubscriptionGroupList::iterator FindUrl(const std::wstring& url);
+    bool KeepAsideBeforeRewrite(const std::filesystem::path& file);
 
     std::filesystem::path programFolder_;
     SubscriptionGroupList groups_;
     // The file whose records the list holds (loaded or saved); empty while none.
     std::filesystem::path syncedFile_;
+    bool changed_ = false;
+    bool needsBackup_ = false;
 };
 
-// The program's one store, in the program folder.
+// The program's one store, in the program folder. SaveSubscriptions writes
+// only a changed list.
 void LoadSubscriptions();
 int SaveSubscriptions();
 const SubscriptionGroupList& GetSubscriptionGroups();

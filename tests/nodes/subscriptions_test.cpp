@@ -188,6 +188,69 @@ TEST(Subscriptions, LoadingToleratesGapsRepeatsAndBadNumbers) {
     EXPECT_EQ(ReadFile(prog.file()).find("url4"), std::string::npos);
 }
 
+// Records the list did not take are never lost: hand-written records
+// without "recently_updated" load, an unchanged list is not written at quit,
+// and a file whose list ends before its last record is kept aside, once,
+// before its first rewrite.
+TEST(Subscriptions, RecordsTheListDidNotTakeSurviveARewrite) {
+    auto record = [](int n, bool withTime = true) {
+        std::string k = std::to_string(n);
+        return "groupname" + k + "=g" + k + "\nurl" + k + "=https://s.example/" + k + "\n" +
+               (withTime ? "recently_updated" + k + "=5\n" : "") + "frequency" + k + "=2\n";
+    };
+    struct Case {
+        const char* name;
+        std::string file;
+        size_t loaded;
+        bool keptAside;
+    } cases[] = {
+        {"one record without a time", "[basic]\n" + record(1, false), 1, false},
+        {"the middle of three without a time", "[basic]\n" + record(1) + record(2, false) + record(3), 3, false},
+        {"a gap in the numbering", "[basic]\n" + record(1) + record(2) + record(4), 2, true},
+        {"the list's last record without a URL",
+         "[basic]\n" + record(1) + "groupname2=g2\nrecently_updated2=1\n", 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ProgramFolder prog;
+        WriteFile(prog.file(), c.file);
+        CSubscriptionStore store(prog.path());
+        testing::internal::CaptureStderr();
+        store.Load();
+        std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(store.GetGroups().size(), c.loaded);
+        // The quit's save finds nothing changed and writes nothing.
+        EXPECT_EQ(store.SaveIfChanged(), 1);
+        EXPECT_EQ(ReadFile(prog.file()), c.file);
+
+        testing::internal::CaptureStderr();
+        ASSERT_EQ(store.Add(nullptr, L"https://new.example", 1, L""), 1);
+        log += testing::internal::GetCapturedStderr();
+        std::filesystem::path backup = prog.file().string() + ".bak";
+        EXPECT_EQ(std::filesystem::exists(backup), c.keptAside);
+        std::string kept = ReadFile(prog.file()) + (c.keptAside ? ReadFile(backup) : "");
+        for (int n = 1; n <= 4; ++n) {
+            std::string url = "url" + std::to_string(n) + "=https://s.example/" + std::to_string(n);
+            if (c.file.find(url) != std::string::npos) {
+                EXPECT_NE(kept.find("https://s.example/" + std::to_string(n)), std::string::npos) << n;
+            }
+        }
+        if (c.keptAside) {
+            EXPECT_EQ(ReadFile(backup), c.file);
+            EXPECT_NE(log.find("not loaded"), std::string::npos) << log;
+            EXPECT_NE(log.find(".bak"), std::string::npos) << log;
+            // A later run's rewrite leaves the first copy as it is.
+            WriteFile(prog.file(), c.file);
+            CSubscriptionStore later(prog.path());
+            testing::internal::CaptureStderr();
+            later.Load();
+            EXPECT_EQ(later.Remove(L"https://s.example/1"), 1);
+            testing::internal::GetCapturedStderr();
+            EXPECT_EQ(ReadFile(backup), c.file);
+        }
+    }
+}
+
 TEST(Subscriptions, ChangesSaveOnlyWhenSomethingChanged) {
     ProgramFolder prog;
     CSubscriptionStore store(prog.path());
