@@ -10,6 +10,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -26,6 +27,7 @@
 #include "foundation/program_log.h"
 #include "foundation/settings.h"
 #include "foundation/string_util.h"
+#include "foundation/system_helpers.h"
 #include "foundation/text_convert.h"
 #include "foundation/text_format.h"
 #include "netconfig/additional_route.h"
@@ -43,6 +45,43 @@ constexpr const char* kKeyName = "channel.key";
 constexpr int kRequestSeconds = 5;
 
 const NSReply kWrongPacket{1, "received wrong packet."};
+const NSReply kParametersError{1, "Parameters error."};
+
+// A decimal number with nothing before or after it.
+bool ParseWholeNumber(const std::string& text, long min, long max, long* out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (errno != 0 || !end || *end != '\0' || value < min || value > max) return false;
+    *out = value;
+    return true;
+}
+
+// A field with a NUL, a line break or another control character would be
+// cut or misread wherever it is stored or shown.
+bool HasControlCharacter(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
+// Up to `count` DNS server addresses split at "/"; the failure reply when one
+// is not a dotted IPv4 address or the count is wrong.
+bool SplitDnsAddresses(const std::string& text, size_t count, std::vector<std::string>* out, NSReply* failure) {
+    SplitString(text, "/", *out, false);
+    if (out->size() != count) {
+        *failure = kWrongPacket;
+        return false;
+    }
+    for (const std::string& address : *out) {
+        if (!IsValidIPv4(address)) {
+            *failure = {1, "DNS server address \"" + address + "\" refused: not a dotted IPv4 address."};
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string RandomPassword() {
     std::random_device rd;
@@ -138,6 +177,8 @@ CNSTAP::~CNSTAP() {
 NSReply CNSTAP::RunCommand(int command, const std::string& data) {
     std::vector<std::string> f;
     if (!data.empty()) SplitString(data, "\r\n", f, true);
+    for (const std::string& field : f)
+        if (HasControlCharacter(field)) return {1, "Parameters error: a field holds a control character."};
     auto needs = [&](size_t count) { return !data.empty() && f.size() == count; };
     DialogOstrelBase* wnd = wnd_;
     switch (command) {
@@ -149,8 +190,7 @@ NSReply CNSTAP::RunCommand(int command, const std::string& data) {
         case NSCMD_SETPROXY:
             if (!needs(1)) return kWrongPacket;
             if (!wnd) return {1, "Internal error."};
-            wnd->SelectNodeById(std::atoi(f[0].c_str()));
-            return {};
+            return SelectNode(f[0]);
         case NSCMD_GETPROXYMODES: {
             std::string text;
             int i = 0;
@@ -161,11 +201,15 @@ NSReply CNSTAP::RunCommand(int command, const std::string& data) {
             }
             return {0, text};
         }
-        case NSCMD_SETCURRENTPROXYMODE:
+        case NSCMD_SETCURRENTPROXYMODE: {
             if (!needs(1)) return kWrongPacket;
             if (!wnd) return {1, "Internal error."};
-            wnd->SelectModeIndex(std::atoi(f[0].c_str()));
+            long index = 0;
+            long count = static_cast<long>(CProxyModeMgr::GetInstance()->GetModes().size());
+            if (!ParseWholeNumber(f[0], 0, count - 1, &index)) return {1, "No such proxy mode."};
+            wnd->SelectModeIndex(static_cast<int>(index));
             return {};
+        }
         case NSCMD_CONNECT:
             if (!wnd) return {1, "Internal error."};
             wnd->Connect();
@@ -186,6 +230,9 @@ NSReply CNSTAP::RunCommand(int command, const std::string& data) {
             std::string action = f[2];
             for (char& c : action) c = AsciiToLower(c);
             int act = action == "proxify" ? 1 : 0;
+            // The manager would drop anything else without a word.
+            if (!IsValidIPv4(f[0]) || IsLoopbackText(Utf8ToWideString(f[0])))
+                return {1, "Parameters error: not an IPv4 address outside the loopback network."};
             CAdditionalRouteMgr* routes = CAdditionalRouteMgr::GetInstance();
             std::wstring address = Utf8ToWideString(f[0]);
             if (!routes->Exists(address)) {
@@ -285,8 +332,10 @@ NSReply CNSTAP::SetCurrentProxy(const std::vector<std::string>& f) {
     bool portOk = !f[1].empty() && end && *end == '\0' && port >= 1 && port <= 65535;
     long type = std::strtol(f[4].c_str(), &end, 10);
     bool typeOk = !f[4].empty() && end && *end == '\0' && type >= 0 && type <= 255;
-    if (f[0].empty() || !portOk || !typeOk) return {1, "Parameters error."};
-    if (type == NodeTypeSSR && (f[3].empty() || f[5].empty())) return {1, "Parameters error."};
+    if (f[0].empty() || !portOk || !typeOk) return kParametersError;
+    if (type == NodeTypeSSR && (f[3].empty() || f[5].empty())) return kParametersError;
+    if (!IsAcceptedNodeCipher(static_cast<int32_t>(type), f[5]))
+        return {1, "Unknown cipher method: the node would send its traffic unencrypted."};
     NodeParams p;
     p.originOrId = NodeOriginUser;
     p.type = static_cast<int32_t>(type);
@@ -308,18 +357,30 @@ NSReply CNSTAP::SetCurrentProxy(const std::vector<std::string>& f) {
     return {0, std::to_string(node->id)};
 }
 
+NSReply CNSTAP::SelectNode(const std::string& idText) {
+    long id = -1;
+    CNodeMgr* nodes = CNodeMgr::GetInstance();
+    if (!ParseWholeNumber(idText, 0, INT32_MAX, &id) || !nodes->HasNode(static_cast<int32_t>(id)))
+        return {1, "No such proxy."};
+    // The connection keeps its node until it ends; the chooser is locked meanwhile.
+    if (!GetApp().IsDisconnected() && id != nodes->GetCurrentNodeId())
+        return {1, "The proxy can not be changed while connected; disconnect first."};
+    wnd_->SelectNodeById(static_cast<int>(id));
+    return {};
+}
+
 NSReply CNSTAP::SetCurrentDns(const std::vector<std::string>& f) {
-    int kind = std::atoi(f[0].c_str());
+    long kind = -1;
+    if (!ParseWholeNumber(f[0], 0, 1, &kind)) return {1, "Unknown DNS kind."};
     std::vector<std::string> a;
-    SplitString(f[1], "/", a, false);
+    NSReply failure;
+    if (!SplitDnsAddresses(f[1], kind == 0 ? 4 : 2, &a, &failure)) return failure;
     CDNSManager* dns = CDNSManager::GetInstance();
     if (kind == 0) {
-        if (a.size() != 4) return kWrongPacket;
         dns->SetCurrentDNS(kSmartDnsPresetId, Utf8ToWideString(a[0]), Utf8ToWideString(a[2]));
         CUnboundController::GetInstance()->SetForwardAddresses(Utf8ToWideString(a[0]), Utf8ToWideString(a[1]),
                                                                Utf8ToWideString(a[2]), Utf8ToWideString(a[3]));
-    } else if (kind == 1) {
-        if (a.size() != 2) return kWrongPacket;
+    } else {
         dns->SetCurrentDNS(kOwnDnsPresetId, Utf8ToWideString(a[0]), Utf8ToWideString(a[1]));
     }
     return {};

@@ -12,7 +12,10 @@
 // which lies in "channel.key" (0600) beside the socket.
 //
 // Request data is UTF-8 text whose fields are separated by CR LF; empty
-// fields count.
+// fields count. A request that is refused or would change nothing (an
+// unknown node or mode, a field with a control character, a DNS address
+// that is no dotted IPv4 address, another node while connected) gets status
+// 1 with the reason and changes nothing.
 
 #include <sys/types.h>
 
@@ -117,6 +120,7 @@ public:
 
 private:
     NSReply SetCurrentProxy(const std::vector<std::string>& f);
+    NSReply SelectNode(const std::string& idText);
     NSReply SetCurrentDns(const std::vector<std::string>& f);
 
     DialogOstrelBase* wnd_;

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/command_channel.h"
+#include "foundation/text_convert.h"
 #include "netconfig/additional_route.h"
 #include "netconfig/dns_manager.h"
 #include "netconfig/unbound_controller.h"
@@ -136,6 +137,82 @@ TEST_F(AppCoreTest, CommandsAnswerAsTheTableSays) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.text, "Internal error.");
     }
+}
+
+// What a refused request could have changed: the node list and choice, the
+// mode, the DNS choice, the additional routes and the subscriptions.
+std::string ChannelVisibleState(CNSTAP& ns, RecordingView& view) {
+    CDNSManager* dns = CDNSManager::GetInstance();
+    std::string routes;
+    for (const auto& [address, action] : CAdditionalRouteMgr::GetInstance()->GetRoutes())
+        routes += WideToUtf8String(address) + ":" + std::to_string(action) + " ";
+    return ns.RunCommand(NSCMD_GETPROXIES, "").text + " current " +
+           std::to_string(CNodeMgr::GetInstance()->GetCurrentNodeId()) + " row " +
+           std::to_string(view.GetSelectedNodeRow().nodeId) + " mode " + std::to_string(view.modeRow) +
+           " dns " + std::to_string(dns->GetCurrentDnsId()) + " " +
+           WideToUtf8String(dns->GetCurrentPreset() ? dns->GetCurrentPreset()->primary : L"-") + " routes " + routes + " subscriptions " +
+           std::to_string(GetSubscriptionGroups().size());
+}
+
+// Requests the program refuses or cannot carry out answer status 1 with a
+// reason, and change nothing.
+TEST_F(AppCoreTest, RefusedRequestsAnswerFailureAndChangeNothing) {
+    CNSTAP ns(core_.get(), &system_);
+    CNodeInfo* first = AddNode();
+    CNodeInfo* second = AddNode(NodeTypeSocks5, "other.test");
+    ASSERT_EQ(ns.RunCommand(NSCMD_SETPROXY, std::to_string(first->id)).status, 0);
+    const std::string node = "\r\n1080\r\n\r\n\r\n5\r\n\r\n\r\n\r\n\r\n";
+    const std::string ssNode = "ss.test\r\n8388\r\n\r\npw\r\n6\r\n";
+    const CommandCase cases[] = {
+        {"node -5", NSCMD_SETPROXY, "-5", 1, "No such proxy."},
+        {"node 999", NSCMD_SETPROXY, "999", 1, "No such proxy."},
+        {"node id of letters", NSCMD_SETPROXY, "one", 1, "No such proxy."},
+        {"node id with a tail", NSCMD_SETPROXY, std::to_string(second->id) + "x", 1, "No such proxy."},
+        {"mode 999", NSCMD_SETCURRENTPROXYMODE, "999", 1, "No such proxy mode."},
+        {"mode -1", NSCMD_SETCURRENTPROXYMODE, "-1", 1, "No such proxy mode."},
+        {"host with a NUL", CMD_SET_CURRENT_PROXY, std::string("10.198.\0\x01.2", 11) + node, 1,
+         "Parameters error: a field holds a control character."},
+        {"user with a line feed", CMD_SET_CURRENT_PROXY, "n.test\r\n1080\r\nu\nx\r\n\r\n5\r\n\r\n\r\n\r\n\r\n", 1,
+         "Parameters error: a field holds a control character."},
+        {"Shadowsocks node, mistyped cipher", CMD_SET_CURRENT_PROXY, ssNode + "aes-256-gmc\r\n\r\n\r\n\r\n", 1,
+         "Unknown cipher method: the node would send its traffic unencrypted."},
+        {"dns x/y", NSCMD_SETCURDNS, "1\r\nx/y", 1, "DNS server address \"x\" refused: not a dotted IPv4 address."},
+        {"dns, smart with a name", NSCMD_SETCURDNS, "0\r\n8.8.8.8/8.8.4.4/dns.test/1.2.4.8", 1,
+         "DNS server address \"dns.test\" refused: not a dotted IPv4 address."},
+        {"dns kind 7", NSCMD_SETCURDNS, "7\r\n9.9.9.9/1.1.1.1", 1, "Unknown DNS kind."},
+        {"route to a name", NSCMD_ADDADDITIONALROUTE, "host.test\r\nx\r\ndirect", 1,
+         "Parameters error: not an IPv4 address outside the loopback network."},
+        {"route to loopback", NSCMD_ADDADDITIONALROUTE, "127.0.0.2\r\nx\r\ndirect", 1,
+         "Parameters error: not an IPv4 address outside the loopback network."},
+        {"subscription URL with a tab", NSCMD_ADDSSRSUBSCRIPTION, "1 day\r\nhttp://s.test/\ta\r\n", 1,
+         "Parameters error: a field holds a control character."},
+        {"mode file path with a control character", NSCMD_LOADPROXYMODE, "/tmp/a\x1b.rules", 1,
+         "Parameters error: a field holds a control character."},
+    };
+    const std::string before = ChannelVisibleState(ns, view_);
+    for (const CommandCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        NSReply r = ns.RunCommand(c.command, c.data);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(r.text, c.text);
+        EXPECT_EQ(ChannelVisibleState(ns, view_), before);
+    }
+
+    // While connected the node stays; choosing the node in use is no change.
+    Choose(first, kGlobalMode);
+    ConnectAndWait();
+    ASSERT_EQ(GetApp().GetConnectState(), ConnectStateConnected);
+    const std::string connected = ChannelVisibleState(ns, view_);
+    NSReply other = ns.RunCommand(NSCMD_SETPROXY, std::to_string(second->id));
+    EXPECT_EQ(other.status, 1);
+    EXPECT_EQ(other.text, "The proxy can not be changed while connected; disconnect first.");
+    EXPECT_EQ(ChannelVisibleState(ns, view_), connected);
+    EXPECT_EQ(ns.RunCommand(NSCMD_SETPROXY, std::to_string(first->id)).status, 0);
+    EXPECT_EQ(ChannelVisibleState(ns, view_), connected);
+    core_->Disconnect();
+    WaitIdle();
+    EXPECT_EQ(ns.RunCommand(NSCMD_SETPROXY, std::to_string(second->id)).status, 0);
+    EXPECT_EQ(CNodeMgr::GetInstance()->GetCurrentNodeId(), second->id);
 }
 
 TEST_F(AppCoreTest, ConnectAndDisconnectCommandsDoWhatTheySay) {
