@@ -27,16 +27,18 @@ constexpr const char* kVersionText = "2.6";
 // Forwards the local proxy service's bypass routes to the connection's route manager.
 class RouteLink : public CProxyRouteManager {
 public:
-    explicit RouteLink(IConnectSystem* system) : system_(system) {}
+    RouteLink(IConnectSystem* system, DialogOstrelBase* wnd) : system_(system), wnd_(wnd) {}
     int HasRoute(const std::string& address, const std::string& mask) override {
         return system_->HasRoute(Utf8ToWideString(address), Utf8ToWideString(mask));
     }
     int AddLocalRouteViaActiveRouter(const std::string& address, const std::string& mask, int) override {
         return system_->AddLocalRoute(Utf8ToWideString(address), Utf8ToWideString(mask));
     }
+    void ReportBypassRoute(const std::string& line) override { wnd_->AppendActionLog(Utf8ToWideString(line)); }
 
 private:
     IConnectSystem* system_;
+    DialogOstrelBase* wnd_;
 };
 
 }  // namespace
@@ -93,7 +95,7 @@ void DialogOstrelBase::StartServices() {
         AppMessageBox(Translate("Start local service failed."), MB_OK);
         SetStatusTextA(Translate("Start local service failed."));
     }
-    routeLink_ = std::make_unique<RouteLink>(system_);
+    routeLink_ = std::make_unique<RouteLink>(system_, this);
     system_->SetRouteManager(routeLink_.get());
     view_->ShowUdpWarning(false);
     CAdditionalRouteMgr::GetInstance()->Load();

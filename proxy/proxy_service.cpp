@@ -161,15 +161,21 @@ bool IsBypassRouted(const std::string& address) {
     return BypassSet().count(address) != 0;
 }
 
-void AddBypassRoute(const std::string& address, bool checkExisting) {
+void AddBypassRoute(const std::string& address, bool checkExisting, const std::string& why) {
     CProxyRouteManager* manager = g_routeManager.load();
     if (manager == nullptr || IsBypassRouted(address)) return;
     static const std::string kHostMask = "255.255.255.255";
     bool present = checkExisting && manager->HasRoute(address, kHostMask);
     // A failed addition is not recorded, so that a later call tries again.
     if (!present && !manager->AddLocalRouteViaActiveRouter(address, kHostMask, 1)) return;
-    CNamedLockGuard guard(&BypassLock());
-    BypassSet().insert(address);
+    {
+        CNamedLockGuard guard(&BypassLock());
+        if (!BypassSet().insert(address).second) return;  // another thread got there first
+    }
+    std::string line = "Warning: traffic to " + address + " now goes around the tunnel, not through the proxy";
+    if (!why.empty()) line += " (" + why + ")";
+    AppendToProgramLogOrStderr(line);
+    manager->ReportBypassRoute(line);
 }
 
 uint64_t GetActiveConnectionCount() {

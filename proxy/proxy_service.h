@@ -49,7 +49,9 @@ void ClearBypassRouteSet();
 bool IsBypassRouted(const std::string& address);
 // Adds a host route through the local gateway for the address (once; with
 // `checkExisting`, one the route manager already holds is only recorded).
-void AddBypassRoute(const std::string& address, bool checkExisting);
+// From then on all traffic to the address goes around the tunnel, so each
+// new one is logged as a warning with `why` and reported to the manager.
+void AddBypassRoute(const std::string& address, bool checkExisting, const std::string& why = "");
 
 // Open proxied connections plus open UDP sessions.
 uint64_t GetActiveConnectionCount();

@@ -15,4 +15,7 @@ public:
     // `metric`; 1 on success.
     virtual int AddLocalRouteViaActiveRouter(const std::string& address, const std::string& mask,
                                              int metric) = 0;
+    // A bypass route is in place: `line` says which address leaves the
+    // tunnel and why, for the user to see. Any thread.
+    virtual void ReportBypassRoute(const std::string& line) { (void)line; }
 };

@@ -287,7 +287,10 @@ void CTUNTAPProtoBase::ApplyBypassRule(const BAddr& destination) {
         }
     }
     if (same < kBypassPerDestination) return;
-    AddBypassRoute(text, BAddr_IsDnsPort(&destination));
+    std::string why = std::to_string(same) + " of " + std::to_string(inUse_.load()) +
+                      " UDP sessions in use went to " + text + " port " +
+                      std::to_string(ntohs(destination.ipv4.port));
+    AddBypassRoute(text, BAddr_IsDnsPort(&destination), why);
 }
 
 // ---- writer ---------------------------------------------------------------------------------

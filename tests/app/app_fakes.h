@@ -145,7 +145,7 @@ public:
     void StopHttpProxy() override {}
     void ChangeSystemProxy(int pac) override { log.Add("ChangeSystemProxy " + std::to_string(pac)); }
     void RemoveSystemProxy() override { log.Add("RemoveSystemProxy"); }
-    void SetRouteManager(CProxyRouteManager*) override {}
+    void SetRouteManager(CProxyRouteManager* manager) override { routeManager = manager; }
     int SetCurrentNode(CNodeInfo*) override { return Ok("SetCurrentNode", "set node"); }
     void SetRelayRunning() override { log.Add("SetRelayRunning"); }
     void StopRelaysAndWait() override { log.Add("StopRelaysAndWait"); }
@@ -200,6 +200,7 @@ public:
         return Ok("InitRoutes " + N(local.address) + " " + N(tunnel.address), "routes");
     }
     int IsRouteManagerInitialized() override { return routesInitialized ? 1 : 0; }
+    CProxyRouteManager* routeManager = nullptr;
     int HasRoute(const std::wstring& a, const std::wstring& m) override {
         std::lock_guard<std::mutex> lock(mutex_);
         return routes.count(N(a) + "/" + N(m)) ? 1 : 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "netconfig/additional_route.h"
+#include "proxy/route_manager_link.h"
 #include "tests/app/app_fixture.h"
 
 namespace apptest {
@@ -317,6 +318,17 @@ TEST_F(AppCoreTest, DriverJobInstallsOrMarksTheDriverUnavailable) {
         EXPECT_EQ(GetApp().IsTapDriverAvailable(), works ? 1 : 0);
         EXPECT_EQ(GetApp().GetTapAdapterCount(), works ? 1 : 0);
     }
+}
+
+// A bypass route of the UDP relay is a warning the window shows.
+TEST_F(AppCoreTest, BypassRoutesReachTheActionLog) {
+    core_->StartServices();
+    WaitIdle();
+    ASSERT_NE(system_.routeManager, nullptr);
+    system_.routeManager->ReportBypassRoute("Warning: traffic to 192.0.2.9 now goes around the tunnel");
+    auto lines = core_->GetActionLog();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), L"Warning: traffic to 192.0.2.9 now goes around the tunnel"),
+              lines.end());
 }
 
 TEST_F(AppCoreTest, ExitDuringAConnectStopsItAndUndoesBeforeQuitting) {

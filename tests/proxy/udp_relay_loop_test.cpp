@@ -51,8 +51,13 @@ public:
         calls.push_back("add " + address + "/" + mask);
         return 1;
     }
+    void ReportBypassRoute(const std::string& line) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        warnings.push_back(line);
+    }
     std::mutex mutex;
     std::vector<std::string> calls;
+    std::vector<std::string> warnings;
 };
 
 class UdpRelayLoop : public ::testing::Test {
@@ -228,14 +233,30 @@ TEST_F(UdpRelayLoop, BypassRouteForABusyDestination) {
             uint16_t port = one ? c.port : static_cast<uint16_t>(1000 + i);
             frames += Frame(0x12, static_cast<uint16_t>(i), ip, port, "x");
         }
+        testing::internal::CaptureStderr();
         ASSERT_TRUE(s.Send(frames));
         ASSERT_TRUE(WaitUntil([&] { return s.loop().CountActiveSessions() == c.sessions; }, std::chrono::seconds(20)));
         // Later frames to the address find it recorded.
         ASSERT_TRUE(s.Send(Frame(0x12, static_cast<uint16_t>(c.sessions - 1), "192.0.2.200", c.port, "y")));
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         s.Close();
+        std::string log = testing::internal::GetCapturedStderr();
         std::lock_guard<std::mutex> lock(routes.mutex);
         EXPECT_EQ(routes.calls, c.calls) << c.sessions << " " << c.toOne;
+        // Traffic that leaves the tunnel is never silent: one warning, in the
+        // log and for the window, naming the address, port and counts.
+        if (c.calls.empty()) {
+            EXPECT_TRUE(routes.warnings.empty());
+            EXPECT_EQ(log.find("goes around the tunnel"), std::string::npos) << log;
+        } else {
+            ASSERT_EQ(routes.warnings.size(), 1u);
+            const std::string& w = routes.warnings[0];
+            EXPECT_EQ(w.rfind("Warning: traffic to 192.0.2.200 now goes around the tunnel", 0), 0u) << w;
+            EXPECT_NE(w.find(" UDP sessions in use went to 192.0.2.200 port " + std::to_string(c.port) + ")"),
+                      std::string::npos)
+                << w;
+            EXPECT_NE(log.find(w), std::string::npos) << log;
+        }
         SetRouteManager(nullptr);
     }
 }
