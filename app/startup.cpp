@@ -1,8 +1,16 @@
 #include "app/startup.h"
 
+#include <pwd.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/command_channel.h"
 #include "app/connect_system_linux.h"
@@ -25,31 +33,91 @@
 #include "netconfig/network_recovery.h"
 #include "nodes/account/agent_config.h"
 #include "nodes/account/service_config.h"
+#include "platform/atomic_file.h"
 #include "platform/tun_device.h"
 #include "proxy/proxy_service.h"
 
 namespace {
 
-// Asks the running instance through its channel; with no channel yet
-// (it is still starting) nothing happens.
-void AskRunningInstance(int command, const std::string& data) {
+// A line for the person who started the program as well as for the log.
+void Tell(const std::string& line) {
+    AppendToProgramLog(line);
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// Asks the running instance through the channel in `folder`; with no
+// channel yet (it is still starting) nothing happens. 1 when it answered.
+int AskRunningInstance(int command, const std::string& data, const std::filesystem::path& folder) {
     NSReply reply;
-    if (!SendChannelRequest(CNS::DefaultFolder(), command, data, &reply))
-        AppendToProgramLog("no running instance answered on the command channel");
+    if (SendChannelRequest(folder, command, data, &reply)) return 1;
+    AppendToProgramLog("no running instance answered on the command channel");
+    return 0;
+}
+
+// The channel folder of a process of ours, from its environment: another
+// start of the same user may have another XDG_RUNTIME_DIR.
+std::filesystem::path ChannelFolderOf(pid_t pid) {
+    std::string environ;
+    if (pid <= 0 || !ReadWholeFile("/proc/" + std::to_string(pid) + "/environ", &environ)) return {};
+    for (size_t at = 0; at < environ.size();) {
+        size_t end = environ.find('\0', at);
+        if (end == std::string::npos) end = environ.size();
+        std::string_view entry(environ.data() + at, end - at);
+        if (entry.rfind("XDG_RUNTIME_DIR=/", 0) == 0)
+            return std::filesystem::path(std::string(entry.substr(16))) / "cendrow";
+        at = end + 1;
+    }
+    return std::filesystem::path("/tmp") / ("cendrow-" + std::to_string(getuid()));
+}
+
+std::string UserName(uid_t uid) {
+    if (uid == static_cast<uid_t>(-1)) return "unknown";
+    passwd pw{};
+    passwd* found = nullptr;
+    char buffer[1024];
+    if (getpwuid_r(uid, &pw, buffer, sizeof buffer, &found) == 0 && found) return found->pw_name;
+    return "uid " + std::to_string(uid);
+}
+
+// Another instance holds this network namespace: say who, show it when it
+// is ours to reach, and end with a failure status.
+int RefuseSecondInstance(const CNamedMutex& single) {
+    if (!single.AlreadyExists()) {
+        Tell(std::string("Cendrow cannot start: the single-instance lock could not be taken (") +
+             std::strerror(single.GetLastError()) + ").");
+        return 2;
+    }
+    pid_t pid = single.GetHolderPid();
+    uid_t uid = single.GetHolderUid();
+    std::string who = pid > 0 ? "process " + std::to_string(pid) + ", user " + UserName(uid) : "process unknown";
+    Tell("Cendrow is already running in this network namespace (" + who + ").");
+    if (uid != getuid()) {
+        Tell("That instance belongs to another user; this program cannot reach it.");
+        return 1;
+    }
+    if (!AskRunningInstance(CMD_SHOW_HIDE_WINDOW, "on", CNS::DefaultFolder())) {
+        std::filesystem::path theirs = ChannelFolderOf(pid);
+        if (theirs.empty() || theirs == CNS::DefaultFolder() || !AskRunningInstance(CMD_SHOW_HIDE_WINDOW, "on", theirs))
+            Tell("That instance did not answer on its command channel.");
+    }
+    return 1;
 }
 
 // What a run that ended without its disconnect (a crash, kill -9) left in
 // the network: our routes, the DNS servers, the resolver, the TUN device up
-// with our address.
-void RecoverFromCrash() {
+// with our address. Returns what was repaired, one line each.
+std::vector<std::string> RecoverFromCrash() {
     StartUpRecovery r = RecoverNetworkAtStartUp(GetAppDir());
+    std::vector<std::string> lines;
     if (r.routesRemoved > 0)
-        AppendToProgramLog("start-up: removed " + std::to_string(r.routesRemoved) + " routes a crashed run left");
-    if (r.dns == ResolvConfResult::kOk) AppendToProgramLog("start-up: restored resolv.conf");
+        lines.push_back("Start-up: removed " + std::to_string(r.routesRemoved) + " routes an earlier run left");
+    if (r.dns == ResolvConfResult::kOk) lines.push_back("Start-up: put back the DNS configuration an earlier run changed");
     if (r.dns == ResolvConfResult::kLeftAlone)
-        AppendToProgramLog("start-up: resolv.conf was changed since; left alone");
-    if (r.resolverEnded) AppendToProgramLog("start-up: ended the resolver a crashed run left");
+        lines.push_back("Start-up: the DNS configuration was changed by someone else since an earlier run; left alone");
+    if (r.resolverEnded) lines.push_back("Start-up: ended the resolver an earlier run left");
     if (TunDevice_Find(kTunDeviceName) == TunLookup::kFound) ResetTunDevice(Utf8ToWideString(kTunDeviceName));
+    for (const std::string& line : lines) Tell(line);
+    return lines;
 }
 
 // Routes through the tunnel win over those through the local connection.
@@ -76,25 +144,24 @@ int RunApplication(int argc, char** argv) {
     CTapCommandLineParser* parser = app.GetCommandLineParser();
     parser->onInstallDriver = [] { InstallTapDriver(GetAppDir()); };
     parser->onUninstallDriver = [] { RemoveTapDriver(GetAppDir(), true); };
-    parser->onQuitAll = [] { AskRunningInstance(1, ""); };
+    parser->onQuitAll = [] { AskRunningInstance(NSCMD_QUIT, "", CNS::DefaultFolder()); };
     if (parser->Parse(argc, argv) && !parser->GetContinue()) return 0;
     CreateAppFolders();
+    // Early, so that a refused second start and the repairs below are logged.
+    InitLogging(GetAppDir(), "log", "Cendrow", 0, 1);
     LoadAgentConfig(GetAppDir());
     LoadServiceConfig(GetAppDir());
 
+    // One instance per network namespace, whoever starts it: only the one
+    // that holds the lock repairs what a crash left.
     CNamedMutex single(kSingleInstanceName);
-    if (single.AlreadyExists()) {
-        AskRunningInstance(9, "on");
-        return 0;
-    }
-    // Only the instance that holds the lock repairs what a crash left.
-    RecoverFromCrash();
+    if (!single.IsOwner()) return RefuseSecondInstance(single);
+    std::vector<std::string> repairs = RecoverFromCrash();
 
     RegisterInstallDir(L"Cendrow", GetAppDir());
     SaveWorkDirToProfile(L"Cendrow", GetAppDir());
     AddFirewallException((GetAppDir() / "unbound" / "unbound").wstring().c_str(), L"Unbound");
     AddFirewallException(GetExePath().wstring().c_str(), L"Cendrow");
-    InitLogging(GetAppDir(), "log", "Cendrow", 0, 1);
     InitTranslations(GetAppDir(), "vokt");
     LoadSettings();
     InitProxyService(GetAppDir().wstring());
@@ -110,13 +177,16 @@ int RunApplication(int argc, char** argv) {
     int code = 0;
     {
         DialogOstrelBase core(&loop, &view, &system);
+        for (const std::string& line : repairs) core.AppendActionLog(Utf8ToWideString(line));
         loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [&core](int) { core.Exit(1); });
+        loop.WatchFd(single.GetFd(), [&single] { single.DropCallers(); });
         core.StartServices();
         core.OnDeferredInitMessage(0);
         CNSTAP channel(&core, &system);
         if (!channel.Start(&loop, CNS::DefaultFolder()))
             AppendToProgramLog("channel: not opened; the program cannot be driven");
         code = loop.Run();
+        loop.UnwatchFd(single.GetFd());
         channel.Stop();
         if (!core.IsExiting()) core.Exit(1);
     }

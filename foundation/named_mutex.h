@@ -1,11 +1,17 @@
 #pragma once
-// A named mutex that tells whether another holder of the name exists: an
-// exclusive, non-blocking flock on a lock file in the runtime folder
-// ($XDG_RUNTIME_DIR, else /tmp), held until the object goes away (or the
-// process ends, whatever way it ends). The single-instance check of the
-// program stands on it.
+// A named mutex that tells whether another holder of the name exists, and
+// who holds it. The name is an abstract Unix socket address bound and
+// listened on for as long as the object lives (or the process, whatever way
+// it ends). Abstract addresses belong to the network namespace, like the
+// routes, TUN device and resolv.conf that the single-instance check of the
+// program protects, and no file of another user can stand in their way.
+//
+// A second comer connects to the holder's socket to learn its process and
+// user through SO_PEERCRED; the holder drops such callers (DropCallers)
+// whenever its descriptor turns readable.
 
-#include <filesystem>
+#include <sys/types.h>
+
 #include <string>
 
 class CNamedMutex {
@@ -17,16 +23,29 @@ public:
 
     // True when another holder (this process or another) had the name first.
     bool AlreadyExists() const { return alreadyExists_; }
-    // The errno of a failed open of the lock file; 0 otherwise.
+    // The errno of a failure to take or test the name; 0 otherwise.
     int GetLastError() const { return lastError_; }
     // True when this object holds the name.
     bool IsOwner() const { return fd_ >= 0 && !alreadyExists_; }
+    // When another holds the name: its process and user, or 0 and
+    // (uid_t)-1 when it could not be asked.
+    pid_t GetHolderPid() const { return holderPid_; }
+    uid_t GetHolderUid() const { return holderUid_; }
 
-    // The lock file that stands for `name`.
-    static std::filesystem::path LockFilePath(const wchar_t* name);
+    // The holder's listening descriptor (-1 when not the owner), and the
+    // call that accepts and closes whoever asked meanwhile.
+    int GetFd() const { return IsOwner() ? fd_ : -1; }
+    void DropCallers();
+
+    // The abstract socket name (without its leading NUL) that stands for `name`.
+    static std::string AbstractName(const wchar_t* name);
 
 private:
+    void AskHolder(const std::string& abstract);
+
     int lastError_ = 0;
     int fd_ = -1;
     bool alreadyExists_ = false;
+    pid_t holderPid_ = 0;
+    uid_t holderUid_ = static_cast<uid_t>(-1);
 };

@@ -5,10 +5,12 @@
 // disconnect, a quit, a signal, and a crash followed by a new start.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -129,12 +131,14 @@ protected:
 
     // Starts the program and waits until its TUN device is made; `services`
     // becomes its config/services.ini.
-    std::unique_ptr<ProgramRun> StartProgram(const std::string& services = "") {
+    std::unique_ptr<ProgramRun> StartProgram(const std::string& services = "",
+                                             const std::function<void(ProgramRun&)>& beforeStart = {}) {
         auto run = std::make_unique<ProgramRun>(topo_->app());
         if (!services.empty()) {
             std::filesystem::create_directories(run->programDir() / "config");
             testsupport::WriteFile(run->programDir() / "config" / "services.ini", services);
         }
+        if (beforeStart) beforeStart(*run);
         run->Start();
         EXPECT_TRUE(run->WaitChannel()) << run->Log();
         for (int i = 0; i < 300 && topo_->Exec({"ip", "link", "show", "cendrow"}) != 0; ++i)
@@ -376,6 +380,11 @@ TEST_F(AppConnectTest, CrashWhileConnectedIsRepairedByTheNextStart) {
 
     auto again = RestartAfterCrash(*run, before);
     ASSERT_TRUE(again);
+    // The repairs are in the program log, not only on standard error.
+    std::string log = ReadFile(again->programDir() / "log" / "Cendrow");
+    for (const char* line : {"routes left by an earlier run", "Start-up: removed",
+                             "Start-up: put back the DNS configuration an earlier run changed"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
     // SIGTERM disconnects and ends the program.
     kill(again->process().pid(), SIGTERM);
     EXPECT_EQ(again->WaitExit(60), 0);
@@ -405,17 +414,111 @@ TEST_F(AppConnectTest, CrashMidConnectIsRepairedByTheNextStart) {
     EXPECT_EQ(topo_->Snapshot(), before);
 }
 
+// One instance per network namespace, whoever starts it and wherever its
+// runtime folder is: a second start says which process holds the namespace,
+// shows it and ends with a failure status, touching nothing of the first's
+// connection; a lock file of the old kind held by someone else stops nothing.
 TEST_F(AppConnectTest, SecondInstanceShowsTheFirstAndQuitAllRestores) {
-    auto run = StartProgram();
+    testsupport::ChildProcess oldLockHolder;
+    auto run = StartProgram("", [&oldLockHolder](ProgramRun& r) {
+        std::filesystem::path old = r.channelFolder().parent_path() /
+                                    "cendrow-Global_{_OSTREL-SINGLE_INSTANCE-{6B1E73D2-94C5-4F0A-A8E1-3C52D7F9B046}}.lock";
+        testsupport::WriteFile(old, "");
+        EXPECT_EQ(chown(old.c_str(), 65534, 65534), 0);
+        oldLockHolder = testsupport::ChildProcess({"flock", "-n", old.string(), "sleep", "300"});
+        // Held once a second try conflicts.
+        for (int i = 0; i < 100 && RunCommand({"flock", "-n", "-E", "7", old.string(), "true"}) != 7; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    });
+    ASSERT_TRUE(run->WaitChannel(5)) << run->Log();
+    oldLockHolder.Stop();
     std::string before = topo_->Snapshot();
+    std::string holder = "process " + std::to_string(run->process().pid()) + ", user root";
+
     auto second = run->Launch({}, "second.log");
-    EXPECT_EQ(second.Wait(std::chrono::seconds(30)), 0);
+    int status = second.Wait(std::chrono::seconds(30));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
     ASSERT_TRUE(Connect(*run, Node("1081", "5"), 0)) << run->Log();
-    EXPECT_NE(run->Log().find("show the main window"), std::string::npos);
+    std::string during = topo_->Snapshot();
+    {
+        // Another runtime folder and program folder: the same namespace all the same.
+        ProgramRun elsewhere(topo_->app());
+        elsewhere.Start();
+        EXPECT_EQ(elsewhere.WaitExit(30), 1) << elsewhere.Log();
+        EXPECT_NE(elsewhere.Log().find("already running in this network namespace (" + holder + ")"),
+                  std::string::npos)
+            << elsewhere.Log();
+        EXPECT_NE(ReadFile(elsewhere.programDir() / "log" / "Cendrow").find(holder), std::string::npos);
+        EXPECT_EQ(elsewhere.Log().find("earlier run"), std::string::npos) << elsewhere.Log();
+    }
+    EXPECT_EQ(topo_->Snapshot(), during);
+    EXPECT_EQ(run->Ask(NSCMD_GETSTATE).text, "connected");
+    EXPECT_TRUE(topo_->Fetch());
+    // Both starts showed the running instance, through its own channel.
+    std::string log = run->Log();
+    size_t shown = 0;
+    for (size_t at = log.find("show the main window"); at != std::string::npos;
+         at = log.find("show the main window", at + 1))
+        ++shown;
+    EXPECT_EQ(shown, 2u) << log;
     auto quit = run->Launch({"--quitall"}, "quitall.log");
     EXPECT_EQ(quit.Wait(std::chrono::seconds(30)), 0);
     EXPECT_EQ(run->WaitExit(60), 0);
     EXPECT_EQ(topo_->Snapshot(), before);
+}
+
+// The lock belongs to the namespace: an instance in another namespace runs.
+TEST_F(AppConnectTest, InstancesInTwoNamespacesBothRun) {
+    auto run = StartProgram();
+    testsupport::NetNamespace other("cda-other");
+    other.MustExec({"ip", "link", "set", "lo", "up"});
+    ProgramRun second(other.name());
+    second.Start();
+    EXPECT_TRUE(second.WaitChannel(60)) << second.Log();
+    EXPECT_EQ(run->Ask(NSCMD_NOP).status, 0);
+    second.Ask(NSCMD_QUIT);
+    EXPECT_EQ(second.WaitExit(60), 0) << second.Log();
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0);
+}
+
+// A Shadowsocks node with a mistyped cipher is refused: nothing can connect
+// through it, and a listener in the node's place receives nothing.
+TEST_F(AppConnectTest, MistypedCipherNeverReachesTheNode) {
+    auto run = StartProgram();
+    std::string before = topo_->Snapshot();
+    // A listener on the app's own network, in the node's place, counting connections.
+    const char* counter =
+        "import socket,sys,time\n"
+        "s=socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)\n"
+        "s.bind(('10.198.76.1', 8399)); s.listen(16); s.settimeout(0.2)\n"
+        "n=0; end=time.time()+float(sys.argv[1])\n"
+        "while time.time()<end:\n"
+        "    try:\n"
+        "        c,_=s.accept(); n+=1; c.close()\n"
+        "    except socket.timeout:\n"
+        "        pass\n"
+        "print('accepted', n, flush=True)\n";
+    TempDir out("cendrow-listener");
+    testsupport::ChildProcess listener({"ip", "netns", "exec", topo_->app(), "python3", "-c", counter, "8"},
+                                       (out / "count").string());
+    std::string fields = "10.198.76.1\r\n8399\r\n\r\n" + std::string(kSsPassword) + "\r\n6\r\naes-256-gmc\r\n\r\n\r\n\r\n";
+    NSReply added = run->Ask(CMD_SET_CURRENT_PROXY, fields);
+    EXPECT_EQ(added.status, 1);
+    EXPECT_EQ(run->Ask(NSCMD_GETPROXIES).text, "");
+    EXPECT_EQ(run->Ask(NSCMD_SETCURRENTPROXYMODE, "0").status, 0);
+    for (int i = 0; i < 5; ++i) {
+        run->Ask(NSCMD_CONNECT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    EXPECT_TRUE(run->WaitState("disconnected", 10));
+    EXPECT_EQ(listener.Wait(std::chrono::seconds(30)), 0);
+    EXPECT_EQ(ReadFile(out / "count"), "accepted 0\n");
+    EXPECT_NE(ReadFile(run->programDir() / "log" / "Cendrow").find("unknown cipher \"aes-256-gmc\""),
+              std::string::npos);
+    EXPECT_EQ(topo_->Snapshot(), before);
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0);
 }
 
 TEST_F(AppConnectTest, BrowserModeServesTheLocalHttpProxy) {

@@ -282,11 +282,17 @@ TEST(Services, StandInsNeverAct) {
               std::string::npos);
 }
 
+// A name of this test process's own: abstract socket names are shared by
+// everything in the network namespace, other test runs included.
+std::wstring MutexName(const std::string& what) {
+    return L"Global\\{_OSTREL-TEST-" + Utf8ToWideString(what) + L"-" + std::to_wstring(getpid()) + L"}";
+}
+
 TEST(NamedMutex, OneHolderAcrossProcesses) {
-    TempDir dir;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().c_str());
-    const wchar_t* name = L"Global\\{_OSTREL-SINGLE_INSTANCE-{0A1B}}";
-    EXPECT_EQ(CNamedMutex::LockFilePath(name), dir / "cendrow-Global_{_OSTREL-SINGLE_INSTANCE-{0A1B}}.lock");
+    std::wstring owned = MutexName("one");
+    const wchar_t* name = owned.c_str();
+    EXPECT_EQ(CNamedMutex::AbstractName(L"Global\\{_OSTREL-SINGLE_INSTANCE-{0A1B}}"),
+              "cendrow-Global_{_OSTREL-SINGLE_INSTANCE-{0A1B}}");
 
     auto childSees = [&] { return InChild([&] { return CNamedMutex(name).AlreadyExists() ? 1 : 0; }); };
     EXPECT_EQ(childSees(), 0);
@@ -295,17 +301,26 @@ TEST(NamedMutex, OneHolderAcrossProcesses) {
         EXPECT_FALSE(first.AlreadyExists());
         EXPECT_TRUE(first.IsOwner());
         EXPECT_EQ(first.GetLastError(), 0);
-        EXPECT_TRUE(CNamedMutex(name).AlreadyExists());  // this process again
-        EXPECT_FALSE(CNamedMutex(L"another name").AlreadyExists());
+        CNamedMutex again(name);  // this process again
+        EXPECT_TRUE(again.AlreadyExists());
+        EXPECT_FALSE(again.IsOwner());
+        EXPECT_EQ(again.GetHolderPid(), getpid());
+        EXPECT_EQ(again.GetHolderUid(), getuid());
+        EXPECT_FALSE(CNamedMutex(MutexName("another").c_str()).AlreadyExists());
+        EXPECT_EQ(childSees(), 1);
+        // Those who asked are dropped, and the name stays held.
+        first.DropCallers();
         EXPECT_EQ(childSees(), 1);
     }
     EXPECT_EQ(childSees(), 0);
 
-    // A holder that dies, however it dies, lets go.
+    // A holder that dies, however it dies, lets go; while it lives, it is named.
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     pid_t holder = fork();
     if (holder == 0) {
+        // Played by another user where we can: the lock is theirs all the same.
+        if (geteuid() == 0 && setresuid(65534, 65534, 65534) != 0) _exit(1);
         CNamedMutex mine(name);
         (void)!write(ready[1], mine.IsOwner() ? "1" : "0", 1);
         pause();
@@ -314,7 +329,12 @@ TEST(NamedMutex, OneHolderAcrossProcesses) {
     char c = 0;
     ASSERT_EQ(read(ready[0], &c, 1), 1);
     EXPECT_EQ(c, '1');
-    EXPECT_TRUE(CNamedMutex(name).AlreadyExists());
+    {
+        CNamedMutex second(name);
+        EXPECT_TRUE(second.AlreadyExists());
+        EXPECT_EQ(second.GetHolderPid(), holder);
+        EXPECT_EQ(second.GetHolderUid(), geteuid() == 0 ? 65534u : getuid());
+    }
     kill(holder, SIGKILL);
     waitpid(holder, nullptr, 0);
     EXPECT_FALSE(CNamedMutex(name).AlreadyExists());
@@ -325,11 +345,10 @@ TEST(NamedMutex, OneHolderAcrossProcesses) {
 TEST(NamedMutex, ProgramsWeStartDoNotKeepTheName) {
     // Started by a plain fork and exec that closes nothing, a child that
     // outlives our hold must not keep the name.
-    TempDir dir;
-    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().c_str());
+    std::wstring name = MutexName("exec");
     testsupport::ChildProcess sleeper;
     {
-        CNamedMutex held(L"exec-test");
+        CNamedMutex held(name.c_str());
         ASSERT_TRUE(held.IsOwner());
         sleeper = testsupport::ChildProcess({"sleep", "30"});
         // Until it has run exec, the child still shares our descriptor.
@@ -337,5 +356,5 @@ TEST(NamedMutex, ProgramsWeStartDoNotKeepTheName) {
         ASSERT_EQ(GetProcessExePath(sleeper.pid()).filename(), "sleep");
     }
     EXPECT_TRUE(sleeper.running());
-    EXPECT_FALSE(CNamedMutex(L"exec-test").AlreadyExists());
+    EXPECT_FALSE(CNamedMutex(name.c_str()).AlreadyExists());
 }
