@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (AddressSanitizer, UBSan) and runs
-# each for the given number of seconds (default 60) from its seed corpus.
+# each for the given number of seconds (default 60) from its seed corpus,
+# several targets at a time (FUZZ_JOBS, default half the cores).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -13,19 +14,41 @@ cmake -S . -B build/fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCENDROW_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/fuzz -j"$(nproc)"
 
-status=0
+jobs=${FUZZ_JOBS:-$(( $(nproc) / 2 ))}
+[ "$jobs" -ge 1 ] || jobs=1
+
+# One target; its whole output goes to its log, its verdict to a file.
+run_target() {
+  local name=$1 corpus=build/fuzz/corpus/$1 seeds=tests/fuzz/corpus/$1
+  mkdir -p "$corpus"
+  local dirs=("$corpus")
+  [ -d "$seeds" ] && dirs+=("$seeds")
+  if build/fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -print_final_stats=0 \
+       -artifact_prefix=build/fuzz/"$name"- "${dirs[@]}" >build/fuzz/"$name".log 2>&1; then
+    echo passed >build/fuzz/"$name".verdict
+  else
+    echo failed >build/fuzz/"$name".verdict
+  fi
+}
+
+names=()
 for src in "${targets[@]}"; do
   name=$(basename "$src" .cpp)
-  corpus=build/fuzz/corpus/$name
-  mkdir -p "$corpus"
-  seeds=tests/fuzz/corpus/$name
-  dirs=("$corpus")
-  [ -d "$seeds" ] && dirs+=("$seeds")
-  echo "fuzz: $name for ${seconds}s"
-  if ! build/fuzz/fuzz/fuzz_"$name" -max_total_time="$seconds" -print_final_stats=0 \
-       -artifact_prefix=build/fuzz/"$name"- "${dirs[@]}" >build/fuzz/"$name".log 2>&1; then
+  names+=("$name")
+  rm -f build/fuzz/"$name".verdict
+  # Keep at most $jobs targets running.
+  while [ "$(jobs -rp | wc -l)" -ge "$jobs" ]; do wait -n || true; done
+  run_target "$name" &
+done
+wait
+
+status=0
+for name in "${names[@]}"; do
+  if [ "$(cat build/fuzz/"$name".verdict 2>/dev/null)" = passed ]; then
+    echo "fuzz: $name passed (${seconds}s)"
+  else
     echo "fuzz: $name FAILED; see build/fuzz/$name.log" >&2
-    tail -40 build/fuzz/"$name".log >&2
+    tail -40 build/fuzz/"$name".log >&2 || true
     status=1
   fi
 done

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds with AddressSanitizer and UndefinedBehaviorSanitizer
 # in its own build folder, and runs every test: unit suites in parallel, then
-# the end-to-end suites (servers, namespaces; root) one at a time, then the
-# fuzz targets for a bounded time.
+# the end-to-end suites (servers, namespaces of their own; root) several at a
+# time, the virtual-display ones alone, then the fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +17,10 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 status=0
 (cd build/asan && ctest -L unit -j"$jobs" --output-on-failure) || status=1
-(cd build/asan && ctest -L e2e --output-on-failure) || status=1
+# Each end-to-end test names its namespaces and servers after its own pid.
+e2e_jobs=$(( jobs / 2 ))
+[ "$e2e_jobs" -ge 1 ] || e2e_jobs=1
+(cd build/asan && ctest -L e2e -j"$e2e_jobs" --output-on-failure) || status=1
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}" || status=1
 
 if [ "$status" -ne 0 ]; then
