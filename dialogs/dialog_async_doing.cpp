@@ -99,8 +99,9 @@ bool CDialogAsyncDoing::StartWork() {
     anim_->Show();
     still_ = new CPictureEx(this, kIdStillPicture, stillPlace_->GetPosition(), stillPlace_->GetSize());
     still_->SetBkColor(RGB(255, 255, 255));
+    still_->LoadBitmapResource(137, false);
     still_->SetPaintRect(wxRect(wxPoint(0, 0), stillPlace_->GetSize()));
-    still_->LoadBitmapResource(137, true);
+    still_->Draw();
     still_->Show();
 
     timer_.Start(100);

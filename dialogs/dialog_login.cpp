@@ -61,8 +61,9 @@ CDialogLogin::CDialogLogin(wxWindow* parent)
     for (CPictureEx* picture : {userIcon_, passwordIcon_, logo_}) picture->SetBkColor(RGB(255, 255, 255));
     userIcon_->LoadBitmapResource(243, true);
     passwordIcon_->LoadBitmapResource(244, true);
+    logo_->LoadBitmapResource(233, false);
     logo_->SetPaintRect(wxRect(0, 0, side, side));
-    logo_->LoadBitmapResource(233, true);
+    logo_->Draw();
 
     // Cue banners stay while the field has the focus.
     user_->GetTextCtrl()->SetHint(Tr("Enter your username"));
@@ -144,7 +145,13 @@ void CDialogLogin::OnCancel() {
 
 void CDialogLogin::EnableInputs(int enable) {
     RunOnWindow([this, enable] {
-        for (wxWindow* w : std::initializer_list<wxWindow*>{user_, password_, remember_, ok_}) w->Enable(enable != 0);
+        const std::initializer_list<wxWindow*> inputs{user_, password_, remember_, ok_};
+        wxWindow* focus = FindFocus();
+        bool focusedInput = false;
+        for (wxWindow* w : inputs) focusedInput |= focus && (focus == w || w->IsDescendant(focus));
+        // Keys (Esc above all) must still reach the window when the focused input goes grey.
+        if (!enable && focusedInput) GetClientPanel()->SetFocusIgnoringChildren();
+        for (wxWindow* w : inputs) w->Enable(enable != 0);
     });
 }
 

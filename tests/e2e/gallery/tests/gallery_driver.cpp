@@ -103,14 +103,17 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
     return true;
 }
 
-Gallery::Gallery(const std::vector<std::string>& scenes, const std::map<std::string, std::string>& files) {
+Gallery::Gallery(const std::vector<std::string>& scenes, const std::map<std::string, std::string>& files,
+                 const std::string& exe) {
     const char* built = GALLERY_PROGRAM_DIR;
-    for (const char* folder : {"skins", "res"}) {
+    for (const char* folder : {"skins", "res", "lang"}) {
+        if (!std::filesystem::exists(std::filesystem::path(built) / folder)) continue;
         std::filesystem::copy(std::filesystem::path(built) / folder, program_.path() / folder,
                               std::filesystem::copy_options::recursive);
     }
     for (const auto& [name, content] : files) {
         const std::filesystem::path path = program_.path() / name;
+        std::filesystem::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << content;
         // A script stands in for a program.
         if (content.rfind("#!", 0) == 0) std::filesystem::permissions(path, std::filesystem::perms::owner_all);
@@ -123,7 +126,7 @@ Gallery::Gallery(const std::vector<std::string>& scenes, const std::map<std::str
         ADD_FAILURE() << "pipe";
         return;
     }
-    std::vector<std::string> args = {GALLERY_EXE, "--program", program_.path().string()};
+    std::vector<std::string> args = {exe, "--program", program_.path().string()};
     for (const auto& s : scenes) {
         args.push_back("--scene");
         args.push_back(s);

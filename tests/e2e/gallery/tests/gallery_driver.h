@@ -67,9 +67,11 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
 class Gallery {
 public:
     // Starts the gallery with only these scenes (all when empty) and waits
-    // for READY.
+    // for READY. `files` are written into the program folder first (their
+    // folders made); `exe` is the gallery program (the toolkit's by default).
     explicit Gallery(const std::vector<std::string>& scenes = {},
-                     const std::map<std::string, std::string>& files = {});
+                     const std::map<std::string, std::string>& files = {},
+                     const std::string& exe = GALLERY_EXE);
     ~Gallery();
     Gallery(const Gallery&) = delete;
     Gallery& operator=(const Gallery&) = delete;
