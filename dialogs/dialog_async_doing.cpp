@@ -14,10 +14,6 @@ const wxRect kAnim(176, 160, 48, 48);
 const wxRect kMessage(20, 220, 360, 20);
 const wxRect kIKnow(160, 250, 80, 26);
 
-wxString Tr(const char* id) {
-    return wxString::FromUTF8(Translate(id));
-}
-
 PixRect Pix(const wxRect& r) {
     return {r.x, r.y, r.width, r.height};
 }
@@ -29,8 +25,8 @@ wxRect Wx(const PixRect& r) {
 
 CDialogAsyncDoing::CDialogAsyncDoing(wxWindow* parent, const wxPoint& pos, const wxSize& size)
     : wxPanel(parent, wxID_ANY, pos, size, wxTAB_TRAVERSAL | wxBORDER_NONE),
-      title_(Tr("Loading...")),
-      message_(Tr("Loading datas, please wait a second...")),
+      title_(wxString::FromUTF8(Translate("Loading..."))),
+      message_(wxString::FromUTF8(Translate("Loading datas, please wait a second..."))),
       timer_(this, kTimerAsyncDoing) {
     SetBackgroundColour(*wxWHITE);
     SetLabel(title_);
@@ -40,7 +36,7 @@ CDialogAsyncDoing::CDialogAsyncDoing(wxWindow* parent, const wxPoint& pos, const
     stillPlace_ = new wxWindow(this, kIdStillPicture, kStill.GetPosition(), kStill.GetSize());
     animPlace_->Hide();
     stillPlace_->Hide();
-    iKnow_ = new CSkinButton(this, kIdPanelIKnow, Tr("I Know"), kIKnow.GetPosition(), kIKnow.GetSize());
+    iKnow_ = new CSkinButton(this, kIdPanelIKnow, wxString::FromUTF8(Translate("I Know")), kIKnow.GetPosition(), kIKnow.GetSize());
     iKnow_->Enable(false);
     iKnow_->Hide();
     Bind(wxEVT_TIMER, &CDialogAsyncDoing::OnTimer, this, kTimerAsyncDoing);
@@ -102,6 +98,7 @@ bool CDialogAsyncDoing::StartWork() {
     still_->LoadBitmapResource(137, false);
     still_->SetPaintRect(wxRect(wxPoint(0, 0), stillPlace_->GetSize()));
     still_->Draw();
+    still_->SetSize(stillPlace_->GetSize());
     still_->Show();
 
     timer_.Start(100);

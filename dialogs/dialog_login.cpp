@@ -30,10 +30,6 @@ const wxPoint kRegister(24, 284);
 const wxPoint kRecharge(150, 284);
 const wxPoint kForgot(240, 284);
 
-wxString Tr(const char* id) {
-    return wxString::FromUTF8(Translate(id));
-}
-
 }  // namespace
 
 CDialogLogin::CDialogLogin(wxWindow* parent)
@@ -41,17 +37,17 @@ CDialogLogin::CDialogLogin(wxWindow* parent)
     SetWorker(this);
     wxPanel* p = GetClientPanel();
     wxString title;
-    title.Printf(Tr("%s %s"), wxString(GetAgentSoftName()), "2.6");
+    title.Printf(wxString::FromUTF8(Translate("%s %s")), wxString(GetAgentSoftName()), "2.6");
     SetTitle(title);
 
-    group_ = new wxStaticBox(p, kIdLoginGroup, Tr("Log in"), kGroup.GetPosition(), kGroup.GetSize());
+    group_ = new wxStaticBox(p, kIdLoginGroup, wxString::FromUTF8(Translate("Log in")), kGroup.GetPosition(), kGroup.GetSize());
     group_->SetBackgroundColour(*wxWHITE);
     user_ = new CSkinEdit(p, kIdLoginUser, wxEmptyString, kUser.GetPosition(), kUser.GetSize());
     password_ = new CSkinEdit(p, kIdLoginPassword, wxEmptyString, kPassword.GetPosition(), kPassword.GetSize(),
                               wxTE_PASSWORD);
-    remember_ = new CSkinCheckBox(p, kIdLoginRemember, Tr("Remember me"), kRemember.GetPosition(),
+    remember_ = new CSkinCheckBox(p, kIdLoginRemember, wxString::FromUTF8(Translate("Remember me")), kRemember.GetPosition(),
                                   kRemember.GetSize());
-    ok_ = new CSkinButton(p, kIdLoginOk, Tr("Log in"), kOk.GetPosition(), kOk.GetSize());
+    ok_ = new CSkinButton(p, kIdLoginOk, wxString::FromUTF8(Translate("Log in")), kOk.GetPosition(), kOk.GetSize());
 
     // The pictures on white; the logo square, centred at its old top.
     userIcon_ = new CPictureEx(p, kIdLoginUserIcon, kUserIcon.GetPosition(), kUserIcon.GetSize());
@@ -64,15 +60,16 @@ CDialogLogin::CDialogLogin(wxWindow* parent)
     logo_->LoadBitmapResource(233, false);
     logo_->SetPaintRect(wxRect(0, 0, side, side));
     logo_->Draw();
+    logo_->SetSize(side, side);
 
     // Cue banners stay while the field has the focus.
-    user_->GetTextCtrl()->SetHint(Tr("Enter your username"));
-    password_->GetTextCtrl()->SetHint(Tr("Enter your password"));
+    user_->GetTextCtrl()->SetHint(wxString::FromUTF8(Translate("Enter your username")));
+    password_->GetTextCtrl()->SetHint(wxString::FromUTF8(Translate("Enter your password")));
 
-    register_ = new CHyperLink(p, kIdLoginRegister, Tr("Register"), LinkUrl("//auth/aff"), kRegister);
-    recharge_ = new CHyperLink(p, kIdLoginRecharge, Tr("Recharge"), LinkUrl("/auth/register"), kRecharge);
+    register_ = new CHyperLink(p, kIdLoginRegister, wxString::FromUTF8(Translate("Register")), LinkUrl("//auth/aff"), kRegister);
+    recharge_ = new CHyperLink(p, kIdLoginRecharge, wxString::FromUTF8(Translate("Recharge")), LinkUrl("/auth/register"), kRecharge);
     recharge_->Hide();
-    forgot_ = new CHyperLink(p, kIdLoginForgot, Tr("Forgot password?"), LinkUrl("/password/reset"), kForgot);
+    forgot_ = new CHyperLink(p, kIdLoginForgot, wxString::FromUTF8(Translate("Forgot password?")), LinkUrl("/password/reset"), kForgot);
     // Right-aligned to the group box's edge, whatever the language's text width.
     forgot_->Move(kGroup.GetRight() + 1 - forgot_->GetSize().x, kForgot.y);
     for (CHyperLink* link : {register_, recharge_, forgot_}) link->SetBkColor(RGB(255, 255, 255));

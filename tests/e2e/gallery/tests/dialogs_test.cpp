@@ -24,6 +24,7 @@ const Rgb kButtonNormal{226, 232, 242}, kButtonDisabled{214, 214, 214};
 const Rgb kHeader{214, 232, 254}, kHighlight{0, 120, 215}, kFaceGrey{100, 100, 100}, kWhite{255, 255, 255};
 const Rgb kLatency[6] = {{255, 255, 255}, {50, 255, 56}, {159, 255, 162}, {255, 210, 174}, {255, 164, 91}, {255, 134, 74}};
 const Rgb kLogoOrange{240, 120, 20};
+const Rgb kThemeFocusBlue{53, 132, 228};
 
 // "user" in Chinese, a password with characters that need encoding.
 const std::string kChineseUser = "\xE7\x94\xA8\xE6\x88\xB7\xE7\x94\xB2";
@@ -141,8 +142,11 @@ TEST_F(LoginWindow, TypedChineseUserNameAndPasswordLogIn) {
     ASSERT_TRUE(g.running());
     EXPECT_TRUE(g.StateHas("login", "recharge=0"));
     EXPECT_NE(g.State("links").find("register=" + service.BaseUrl() + "//auth/aff"), std::string::npos);
-    Xdo({"mousemove", std::to_string(g.rect("1111").cx()), std::to_string(g.rect("1111").cy()), "click", "1"});
+    const Rect user = g.rect("1111");
+    Xdo({"mousemove", std::to_string(user.cx()), std::to_string(user.cy()), "click", "1"});
     ASSERT_TRUE(Type(kChineseUser));
+    // One border, the skin's: no focus ring of the theme (its blue) inside it.
+    EXPECT_EQ(TakeScreenshot().Count(user, kThemeFocusBlue, 40), 0);
     Xdo({"mousemove", std::to_string(g.rect("1118").cx()), std::to_string(g.rect("1118").cy()), "click", "1"});
     ASSERT_TRUE(Type(kPassword));
     ASSERT_TRUE(WaitFor([&] { return g.State("login").find(" user=" + kChineseUser + " ") != std::string::npos; }))
@@ -346,6 +350,9 @@ TEST(Choosers, ModeIconsAndCountryFlags) {
             EXPECT_TRUE(Near(IconPixel(s, r, x, y), modeIcons.At(types[row] * 16 + x, y), 6))
                 << "mode row " << row << " at " << x << "," << y << ": " << ToString(IconPixel(s, r, x, y));
     }
+    // The selection bar covers the whole row, the icon's margin too.
+    const Rect first = g.rect("modes.row0");
+    EXPECT_TRUE(Near(s.At(first.x + 1, first.y + 2), kFaceGrey, 4)) << ToString(s.At(first.x + 1, first.y + 2));
     g.Command("act modes.close");
     g.Command("act countries.open");
     ASSERT_TRUE(WaitFor([&] {
