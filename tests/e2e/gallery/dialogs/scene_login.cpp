@@ -43,6 +43,12 @@ GALLERY_SCENE(login) {
                " password=" + Utf8(password->GetValue()) + " user=" + Utf8(user->GetValue()) +
                " status=" + Utf8(dlg->GetStatusEdit()->GetValue());
     });
+    registry.AddState("focus", [dlg] {
+        for (wxWindow* w = wxWindow::FindFocus(); w; w = w->GetParent()) {
+            if (dlg->GetControl(w->GetId()) == w) return "id=" + std::to_string(w->GetId());
+        }
+        return std::string("id=none");
+    });
     registry.AddState("links", [dlg] {
         return "register=" + Utf8(static_cast<CHyperLink*>(dlg->GetControl(kIdLoginRegister))->GetURL()) +
                " forgot=" + Utf8(static_cast<CHyperLink*>(dlg->GetControl(kIdLoginForgot))->GetURL());
