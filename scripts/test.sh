@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds with AddressSanitizer and UndefinedBehaviorSanitizer
 # in its own build folder, and runs every test: unit suites in parallel, then
-# the end-to-end suites (servers, namespaces; root) one at a time, then the
-# fuzz targets for a bounded time.
+# the end-to-end suites (servers, namespaces; root), also in parallel (each
+# test builds namespaces named after its own process and, for windows, a
+# virtual display of its own; tests that share something carry a
+# RESOURCE_LOCK), then the fuzz targets for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +19,7 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 status=0
 (cd build/asan && ctest -L unit -j"$jobs" --output-on-failure) || status=1
-(cd build/asan && ctest -L e2e --output-on-failure) || status=1
+(cd build/asan && ctest -L e2e -j"$jobs" --output-on-failure) || status=1
 bash scripts/fuzz.sh "${FUZZ_SECONDS:-20}" || status=1
 
 if [ "$status" -ne 0 ]; then

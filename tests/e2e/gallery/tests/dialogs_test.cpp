@@ -297,20 +297,26 @@ Rgb IconPixel(const Screenshot& s, const Rect& row, int x, int y) {
     return s.At(row.x + 4 + x, row.y + 1 + y);
 }
 
+// Opens a chooser's list, waits until row `lastRow` is laid out, and shoots
+// the display with the pointer away from every row.
+Screenshot OpenList(Gallery& g, const std::string& name, size_t lastRow) {
+    g.Command("act " + name + ".open");
+    EXPECT_TRUE(WaitFor([&] {
+        g.RefreshRects();
+        return g.rect(name + ".row" + std::to_string(lastRow)).h > 0;
+    })) << name;
+    MoveTo(1270, 1010);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return TakeScreenshot();
+}
+
 TEST(Choosers, NodeListColoursFlagsAndSelection) {
     REQUIRE_DISPLAY();
     Gallery g({"choosers"}, {}, DIALOG_GALLERY_EXE);
     ASSERT_TRUE(g.running());
     ASSERT_NE(g.State("nodes").find("rows=9 sel=2 face=[SR] Default Group -> b.example:8388"), std::string::npos)
         << g.State("nodes");
-    g.Command("act nodes.open");
-    ASSERT_TRUE(WaitFor([&] {
-        g.RefreshRects();
-        return g.rect("nodes.row8").h > 0;
-    }));
-    MoveTo(1270, 1010);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    const Screenshot s = TakeScreenshot();
+    const Screenshot s = OpenList(g, "nodes", 8);
     const Bitmap flags("139.bmp");
     // Rows: header, a (0 ms), b (selected), header, c, d, header, e, f.
     const int nodeRows[6] = {1, 2, 4, 5, 7, 8};
@@ -347,14 +353,7 @@ TEST(Choosers, ModeIconsAndCountryFlags) {
     }
     ASSERT_GE(types.size(), 5u);
     for (int t = 0; t < 5; ++t) EXPECT_NE(std::find(types.begin(), types.end(), t), types.end()) << "type " << t;
-    g.Command("act modes.open");
-    ASSERT_TRUE(WaitFor([&] {
-        g.RefreshRects();
-        return g.rect("modes.row" + std::to_string(types.size() - 1)).h > 0;
-    }));
-    MoveTo(1270, 1010);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    Screenshot s = TakeScreenshot();
+    Screenshot s = OpenList(g, "modes", types.size() - 1);
     for (size_t row = 0; row < types.size(); ++row) {
         const Rect r = g.rect("modes.row" + std::to_string(row));
         for (const auto& [x, y] : {std::pair{3, 7}, std::pair{7, 7}, std::pair{6, 5}})
@@ -365,14 +364,7 @@ TEST(Choosers, ModeIconsAndCountryFlags) {
     const Rect first = g.rect("modes.row0");
     EXPECT_TRUE(Near(s.At(first.x + 1, first.y + 2), kFaceGrey, 4)) << ToString(s.At(first.x + 1, first.y + 2));
     g.Command("act modes.close");
-    g.Command("act countries.open");
-    ASSERT_TRUE(WaitFor([&] {
-        g.RefreshRects();
-        return g.rect("countries.row11").h > 0;
-    }));
-    MoveTo(1270, 1010);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    s = TakeScreenshot();
+    s = OpenList(g, "countries", 11);
     for (int n = 0; n < 12; ++n) {
         const Rect r = g.rect("countries.row" + std::to_string(n));
         for (const auto& [x, y] : {std::pair{3, 4}, std::pair{8, 7}, std::pair{12, 10}})
