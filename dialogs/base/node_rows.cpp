@@ -1,5 +1,7 @@
 #include "dialogs/base/node_rows.h"
 
+#include <map>
+
 #include "foundation/settings.h"
 #include "foundation/text_convert.h"
 #include "foundation/translate.h"
@@ -61,8 +63,9 @@ bool NodeAddressesHidden() {
     return IsAgentConfigLoaded() && IsHideNodeAddress();
 }
 
-std::string NodeListCaption(const CNodeInfo& node, bool hideAddresses) {
-    const NodeFields f = CNodeMgr::GetInstance()->CopyNodeFields(node);
+namespace {
+
+std::string ListCaption(const CNodeInfo& node, const NodeFields& f, bool hideAddresses) {
     std::string out;
     if (!f.remarks.empty())
         out = Bracketed(node) + f.remarks;
@@ -74,14 +77,23 @@ std::string NodeListCaption(const CNodeInfo& node, bool hideAddresses) {
     return out;
 }
 
+std::string GroupText(const NodeFields& f) {
+    return f.group.empty() ? std::string(Translate("Default Group")) : f.group;
+}
+
+}  // namespace
+
+std::string NodeListCaption(const CNodeInfo& node, bool hideAddresses) {
+    return ListCaption(node, CNodeMgr::GetInstance()->CopyNodeFields(node), hideAddresses);
+}
+
 std::wstring NodeGroupCaption(const CNodeInfo& node) {
-    const NodeFields f = CNodeMgr::GetInstance()->CopyNodeFields(node);
-    return f.group.empty() ? Utf8ToWideString(Translate("Default Group")) : Utf8ToWideString(f.group);
+    return Utf8ToWideString(GroupText(CNodeMgr::GetInstance()->CopyNodeFields(node)));
 }
 
 std::string NodeFaceText(const CNodeInfo& node, bool hideAddresses) {
     const NodeFields f = CNodeMgr::GetInstance()->CopyNodeFields(node);
-    std::string prefix = (f.group.empty() ? std::string(Translate("Default Group")) : f.group) + " -> ";
+    std::string prefix = GroupText(f) + " -> ";
     CutUtf8(prefix, kMaxGroupPrefixBytes);
     std::string out;
     if (!f.remarks.empty())
@@ -101,16 +113,24 @@ int FillNodeRows(GroupComboModel& model, int nodeId, const NodeRowFactory& make)
     const std::vector<CNodeInfo*> nodes = mgr->GetNodes();
     if (nodes.empty()) return -1;
     const bool hide = NodeAddressesHidden();
+    // Group texts already placed, so that most nodes skip the case-blind search.
+    std::map<std::string, int> known;
     for (CNodeInfo* node : nodes) {
         if (!node) continue;
         // Hosts typed with blanks are cleaned under the list's lock, not under a connection's feet.
         mgr->TrimNodeHost(*node);
-        const std::wstring group = NodeGroupCaption(*node);
-        // Case-blind, like the header lookup of the combo box.
-        int g = model.FindGroup(group);
-        if (g < 0) g = model.AddGroup(new CGroupComboBoxHeader(group, false));
-        CGroupComboBoxItem* item = make(Utf8ToWideString(NodeListCaption(*node, hide)), node->countryIndex.load(), node);
-        if (model.AddItem(item, g) < 0) delete item;
+        const NodeFields f = mgr->CopyNodeFields(*node);
+        const std::string groupText = GroupText(f);
+        auto it = known.find(groupText);
+        if (it == known.end()) {
+            // Case-blind, like the header lookup of the combo box.
+            const std::wstring group = Utf8ToWideString(groupText);
+            int g = model.FindGroup(group);
+            if (g < 0) g = model.AddGroup(new CGroupComboBoxHeader(group, false));
+            it = known.emplace(groupText, g).first;
+        }
+        CGroupComboBoxItem* item = make(Utf8ToWideString(ListCaption(*node, f, hide)), node->countryIndex.load(), node);
+        if (model.AddItem(item, it->second) < 0) delete item;
     }
     if (model.GetCount() == 0) return -1;
     int id = nodeId == -1 ? 0 : nodeId;
