@@ -11,7 +11,8 @@ int RunLoadingJob(int loadFlags, const std::function<void(const char*)>& say) {
     edition->SetFeatureSwitches(1, 1, 1, 1, 1, 1, 0);
     if (loadFlags & kLoadFlagModes) {
         if (say) say(Translate("Loading proxy mode rules..."));
-        if (!GetApp().GetCommandLineParser()->GetDontLoadAndSaveProxyMode() && edition->IsLoadRulesAtStartEnabled())
+        if (!GetApp().GetCommandLineParser()->GetDontLoadAndSaveProxyMode() &&
+            edition->IsLoadRulesAtStartEnabled())
             CProxyModeMgr::GetInstance()->LoadModes(GetAppDir(), 0);
     }
     return 1;

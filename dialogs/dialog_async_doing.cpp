@@ -30,13 +30,14 @@ CDialogAsyncDoing::CDialogAsyncDoing(wxWindow* parent, const wxPoint& pos, const
       timer_(this, kTimerAsyncDoing) {
     SetBackgroundColour(*wxWHITE);
     SetLabel(title_);
-    messageLine_ = new wxStaticText(this, kIdPanelMessage, message_, kMessage.GetPosition(), kMessage.GetSize(),
-                                    wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+    messageLine_ = new wxStaticText(this, kIdPanelMessage, message_, kMessage.GetPosition(),
+                                    kMessage.GetSize(), wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
     animPlace_ = new wxWindow(this, kIdAnimPicture, kAnim.GetPosition(), kAnim.GetSize());
     stillPlace_ = new wxWindow(this, kIdStillPicture, kStill.GetPosition(), kStill.GetSize());
     animPlace_->Hide();
     stillPlace_->Hide();
-    iKnow_ = new CSkinButton(this, kIdPanelIKnow, wxString::FromUTF8(Translate("I Know")), kIKnow.GetPosition(), kIKnow.GetSize());
+    iKnow_ = new CSkinButton(this, kIdPanelIKnow, wxString::FromUTF8(Translate("I Know")),
+                             kIKnow.GetPosition(), kIKnow.GetSize());
     iKnow_->Enable(false);
     iKnow_->Hide();
     Bind(wxEVT_TIMER, &CDialogAsyncDoing::OnTimer, this, kTimerAsyncDoing);

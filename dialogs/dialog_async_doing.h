@@ -34,7 +34,8 @@ class CDialogAsyncDoing : public wxPanel {
 public:
     using JobFn = int (*)(void* user);
 
-    CDialogAsyncDoing(wxWindow* parent, const wxPoint& pos = wxDefaultPosition, const wxSize& size = wxSize(400, 300));
+    CDialogAsyncDoing(wxWindow* parent, const wxPoint& pos = wxDefaultPosition,
+                      const wxSize& size = wxSize(400, 300));
     ~CDialogAsyncDoing() override;
 
     void SetMessage(const wxString& message);

@@ -40,18 +40,21 @@ CDialogLogin::CDialogLogin(wxWindow* parent)
     title.Printf(wxString::FromUTF8(Translate("%s %s")), wxString(GetAgentSoftName()), "2.6");
     SetTitle(title);
 
-    group_ = new wxStaticBox(p, kIdLoginGroup, wxString::FromUTF8(Translate("Log in")), kGroup.GetPosition(), kGroup.GetSize());
+    group_ = new wxStaticBox(p, kIdLoginGroup, wxString::FromUTF8(Translate("Log in")), kGroup.GetPosition(),
+                             kGroup.GetSize());
     group_->SetBackgroundColour(*wxWHITE);
     user_ = new CSkinEdit(p, kIdLoginUser, wxEmptyString, kUser.GetPosition(), kUser.GetSize());
-    password_ = new CSkinEdit(p, kIdLoginPassword, wxEmptyString, kPassword.GetPosition(), kPassword.GetSize(),
-                              wxTE_PASSWORD);
-    remember_ = new CSkinCheckBox(p, kIdLoginRemember, wxString::FromUTF8(Translate("Remember me")), kRemember.GetPosition(),
-                                  kRemember.GetSize());
-    ok_ = new CSkinButton(p, kIdLoginOk, wxString::FromUTF8(Translate("Log in")), kOk.GetPosition(), kOk.GetSize());
+    password_ = new CSkinEdit(p, kIdLoginPassword, wxEmptyString, kPassword.GetPosition(),
+                              kPassword.GetSize(), wxTE_PASSWORD);
+    remember_ = new CSkinCheckBox(p, kIdLoginRemember, wxString::FromUTF8(Translate("Remember me")),
+                                  kRemember.GetPosition(), kRemember.GetSize());
+    ok_ = new CSkinButton(p, kIdLoginOk, wxString::FromUTF8(Translate("Log in")), kOk.GetPosition(),
+                          kOk.GetSize());
 
     // The pictures on white; the logo square, centred at its old top.
     userIcon_ = new CPictureEx(p, kIdLoginUserIcon, kUserIcon.GetPosition(), kUserIcon.GetSize());
-    passwordIcon_ = new CPictureEx(p, kIdLoginPasswordIcon, kPasswordIcon.GetPosition(), kPasswordIcon.GetSize());
+    passwordIcon_ =
+        new CPictureEx(p, kIdLoginPasswordIcon, kPasswordIcon.GetPosition(), kPasswordIcon.GetSize());
     const int side = std::min(kLogo.width, kLogo.height);
     logo_ = new CPictureEx(p, kIdLoginLogo, wxPoint((kWidth - side) / 2, kLogo.y), wxSize(side, side));
     for (CPictureEx* picture : {userIcon_, passwordIcon_, logo_}) picture->SetBkColor(RGB(255, 255, 255));
@@ -66,10 +69,13 @@ CDialogLogin::CDialogLogin(wxWindow* parent)
     user_->GetTextCtrl()->SetHint(wxString::FromUTF8(Translate("Enter your username")));
     password_->GetTextCtrl()->SetHint(wxString::FromUTF8(Translate("Enter your password")));
 
-    register_ = new CHyperLink(p, kIdLoginRegister, wxString::FromUTF8(Translate("Register")), LinkUrl("//auth/aff"), kRegister);
-    recharge_ = new CHyperLink(p, kIdLoginRecharge, wxString::FromUTF8(Translate("Recharge")), LinkUrl("/auth/register"), kRecharge);
+    register_ = new CHyperLink(p, kIdLoginRegister, wxString::FromUTF8(Translate("Register")),
+                               LinkUrl("//auth/aff"), kRegister);
+    recharge_ = new CHyperLink(p, kIdLoginRecharge, wxString::FromUTF8(Translate("Recharge")),
+                               LinkUrl("/auth/register"), kRecharge);
     recharge_->Hide();
-    forgot_ = new CHyperLink(p, kIdLoginForgot, wxString::FromUTF8(Translate("Forgot password?")), LinkUrl("/password/reset"), kForgot);
+    forgot_ = new CHyperLink(p, kIdLoginForgot, wxString::FromUTF8(Translate("Forgot password?")),
+                             LinkUrl("/password/reset"), kForgot);
     // Right-aligned to the group box's edge, whatever the language's text width.
     forgot_->Move(kGroup.GetRight() + 1 - forgot_->GetSize().x, kForgot.y);
     for (CHyperLink* link : {register_, recharge_, forgot_}) link->SetBkColor(RGB(255, 255, 255));
@@ -82,7 +88,8 @@ CDialogLogin::CDialogLogin(wxWindow* parent)
 
     ok_->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOK(); });
     for (CSkinEdit* edit : {user_, password_}) {
-        edit->GetTextCtrl()->SetWindowStyleFlag(edit->GetTextCtrl()->GetWindowStyleFlag() | wxTE_PROCESS_ENTER);
+        edit->GetTextCtrl()->SetWindowStyleFlag(edit->GetTextCtrl()->GetWindowStyleFlag() |
+                                                wxTE_PROCESS_ENTER);
         edit->GetTextCtrl()->Bind(wxEVT_TEXT_ENTER, [this](wxCommandEvent&) { OnOK(); });
     }
     Bind(wxEVT_CHAR_HOOK, &CDialogLogin::OnCharHook, this);
@@ -100,8 +107,8 @@ wxString CDialogLogin::LinkUrl(const char* path) {
     const ServiceConfig config = GetServiceConfig();
     std::string urlPath, host;
     int scheme = 0, port = 0;
-    if (config.accountBaseUrl.empty() || !CrackUrl(urlPath, config.accountBaseUrl.c_str(), scheme, host, port) ||
-        host.empty())
+    if (config.accountBaseUrl.empty() ||
+        !CrackUrl(urlPath, config.accountBaseUrl.c_str(), scheme, host, port) || host.empty())
         return wxEmptyString;
     std::string url = "https://" + host;
     if (port > 0 && port != 443) url += ":" + std::to_string(port);
@@ -110,19 +117,32 @@ wxString CDialogLogin::LinkUrl(const char* path) {
 
 wxWindow* CDialogLogin::GetControl(int id) const {
     switch (id) {
-        case kIdLoginOk: return ok_;
-        case kIdLoginGroup: return group_;
-        case kIdLoginUser: return user_;
-        case kIdLoginRemember: return remember_;
-        case kIdLoginPassword: return password_;
-        case kIdLoginUserIcon: return userIcon_;
-        case kIdLoginPasswordIcon: return passwordIcon_;
-        case kIdLoginRegister: return register_;
-        case kIdLoginRecharge: return recharge_;
-        case kIdLoginForgot: return forgot_;
-        case kIdLoginLogo: return logo_;
-        case kIdStatusEdit: return GetStatusEdit();
-        default: return nullptr;
+        case kIdLoginOk:
+            return ok_;
+        case kIdLoginGroup:
+            return group_;
+        case kIdLoginUser:
+            return user_;
+        case kIdLoginRemember:
+            return remember_;
+        case kIdLoginPassword:
+            return password_;
+        case kIdLoginUserIcon:
+            return userIcon_;
+        case kIdLoginPasswordIcon:
+            return passwordIcon_;
+        case kIdLoginRegister:
+            return register_;
+        case kIdLoginRecharge:
+            return recharge_;
+        case kIdLoginForgot:
+            return forgot_;
+        case kIdLoginLogo:
+            return logo_;
+        case kIdStatusEdit:
+            return GetStatusEdit();
+        default:
+            return nullptr;
     }
 }
 

@@ -69,9 +69,10 @@ void CProxyListGroupComboBoxWithIcons::LoadIcons(int bitmapId) {
 int CProxyListGroupComboBoxWithIcons::FillNodes(int nodeId) {
     LoadIcons(kBitmapFlags);
     BeginUpdateRows();
-    const int row = FillNodeRows(model(), nodeId, [this](const std::wstring& caption, int icon, CNodeInfo* node) {
-        return new CProxyListGroupComboBoxItemWithIcon(caption, icon, this, node);
-    });
+    const int row =
+        FillNodeRows(model(), nodeId, [this](const std::wstring& caption, int icon, CNodeInfo* node) {
+            return new CProxyListGroupComboBoxItemWithIcon(caption, icon, this, node);
+        });
     EndUpdateRows();
     return row;
 }

@@ -3,12 +3,12 @@
 // rows are the node list's nodes under their group headers, each with the
 // country flag, its caption and a latency cell coloured by latency class.
 
-#include "dialogs/base/node_row_item.h"
-#include "ui/group_combo_box.h"
+#include <wx/imaglist.h>
 
 #include <memory>
 
-#include <wx/imaglist.h>
+#include "dialogs/base/node_row_item.h"
+#include "ui/group_combo_box.h"
 
 inline constexpr int kIdNodeChooser = 1124;
 inline constexpr int kBitmapFlags = 139;

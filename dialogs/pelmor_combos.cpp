@@ -28,7 +28,8 @@ void CComboBoxPelmor::DrawPelmorRow(wxDC& dc, const wxRect& rect, int flags, int
 
 // ---------------------------------------------------------------------------
 
-CComboBoxPelmorMode::CComboBoxPelmorMode(wxWindow* parent, wxWindowID id, const wxPoint& pos, const wxSize& size)
+CComboBoxPelmorMode::CComboBoxPelmorMode(wxWindow* parent, wxWindowID id, const wxPoint& pos,
+                                         const wxSize& size)
     : CComboBoxPelmor(parent, id, pos, size) {}
 
 int CComboBoxPelmorMode::FillModes() {

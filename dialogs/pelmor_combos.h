@@ -20,7 +20,8 @@ public:
 
 protected:
     // Fills the row, draws `icon` at x = 4 and the text from `textLeft`.
-    void DrawPelmorRow(wxDC& dc, const wxRect& rect, int flags, int icon, int textLeft, const wxString& text) const;
+    void DrawPelmorRow(wxDC& dc, const wxRect& rect, int flags, int icon, int textLeft,
+                       const wxString& text) const;
 };
 
 class CComboBoxPelmorMode : public CComboBoxPelmor {

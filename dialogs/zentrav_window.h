@@ -24,8 +24,8 @@ class CDialogZentravWindow : public CSkinDialog {
 public:
     // `worker`: the worker half whose OnDeferredInitMessage runs after the
     // first show (may be null).
-    CDialogZentravWindow(wxWindow* parent, wxWindowID id, const wxSize& clientSize, CDialogZentravBase* worker,
-                         long style = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
+    CDialogZentravWindow(wxWindow* parent, wxWindowID id, const wxSize& clientSize,
+                         CDialogZentravBase* worker, long style = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
     ~CDialogZentravWindow() override;
 
     // A derived window that is its own worker half names itself once built.

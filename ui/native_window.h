@@ -10,6 +10,6 @@
 bool EnsureNativeWindow(wxWindow* window);
 
 // Takes the theme's frame, focus ring and background image off a native
-// single-line entry, so that a control drawing its own border around it
+// single-line entry (a wxTextCtrl without wxTE_MULTILINE), so that a control drawing its own border around it
 // shows one border only.
 void FlattenNativeEntry(wxWindow* entry);

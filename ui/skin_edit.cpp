@@ -21,7 +21,7 @@ CSkinEdit::CSkinEdit(wxWindow* parent, wxWindowID id, const wxString& value, con
                            (style & ~wxBORDER_MASK) | wxBORDER_NONE);
     edit_->SetFont(GuiFont());
     // The skin draws the border; GTK's own frame and focus ring would make a second one.
-    FlattenNativeEntry(edit_);
+    if (!(style & wxTE_MULTILINE)) FlattenNativeEntry(edit_);
     // Text events reach the dialog as this control's own.
     edit_->Bind(wxEVT_TEXT, [this](wxCommandEvent& e) {
         wxCommandEvent copy(wxEVT_TEXT, GetId());

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -155,7 +155,8 @@ private:
                 for (int r = 0; r < model.GetCount(); ++r) texts.emplace_back(model.GetItem(r)->caption());
             }
             Measure(n, "chooser", [this] {
-                auto* c = new CProxyListGroupComboBoxWithIcons(frame_, wxID_ANY, wxPoint(10, 10), wxSize(460, 26));
+                auto* c =
+                    new CProxyListGroupComboBoxWithIcons(frame_, wxID_ANY, wxPoint(10, 10), wxSize(460, 26));
                 return std::pair<wxOwnerDrawnComboBox*, std::function<void()>>(c, [c] { c->FillNodes(-1); });
             });
             Measure(n, "bare", [this, texts] {

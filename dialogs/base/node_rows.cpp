@@ -20,12 +20,18 @@ int LatencyToClass(int ms) {
 
 COLORREF LatencyClassToColor(int cls) {
     switch (cls) {
-        case 5: return RGB(50, 255, 56);
-        case 4: return RGB(159, 255, 162);
-        case 3: return RGB(255, 210, 174);
-        case 2: return RGB(255, 164, 91);
-        case 1: return RGB(255, 134, 74);
-        default: return RGB(255, 255, 255);
+        case 5:
+            return RGB(50, 255, 56);
+        case 4:
+            return RGB(159, 255, 162);
+        case 3:
+            return RGB(255, 210, 174);
+        case 2:
+            return RGB(255, 164, 91);
+        case 1:
+            return RGB(255, 134, 74);
+        default:
+            return RGB(255, 255, 255);
     }
 }
 
@@ -129,7 +135,8 @@ int FillNodeRows(GroupComboModel& model, int nodeId, const NodeRowFactory& make)
             if (g < 0) g = model.AddGroup(new CGroupComboBoxHeader(group, false));
             it = known.emplace(groupText, g).first;
         }
-        CGroupComboBoxItem* item = make(Utf8ToWideString(ListCaption(*node, f, hide)), node->countryIndex.load(), node);
+        CGroupComboBoxItem* item =
+            make(Utf8ToWideString(ListCaption(*node, f, hide)), node->countryIndex.load(), node);
         if (model.AddItem(item, it->second) < 0) delete item;
     }
     if (model.GetCount() == 0) return -1;

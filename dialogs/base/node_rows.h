@@ -40,7 +40,8 @@ std::wstring NodeGroupCaption(const CNodeInfo& node);
 bool NodeAddressesHidden();
 
 // Makes a row item for one node (caption, country index, node).
-using NodeRowFactory = std::function<CGroupComboBoxItem*(const std::wstring& caption, int icon, CNodeInfo* node)>;
+using NodeRowFactory =
+    std::function<CGroupComboBoxItem*(const std::wstring& caption, int icon, CNodeInfo* node)>;
 
 // Rebuilds the rows from the node list (headers stay in their group order)
 // and selects `nodeId` (-1 means id 0); an id the list does not know falls

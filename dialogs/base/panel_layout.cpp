@@ -12,6 +12,7 @@ LoadingPanelLayout LayoutLoadingPanel(int clientWidth, int clientHeight, const P
     out.anim = {x, out.still.y + out.still.height + 10, anim.width, anim.height};
     // Centred on its own width: a line wider than the animation would
     // otherwise hang off to the right.
-    out.message = {(clientWidth - message.width) / 2, out.anim.y + out.anim.height + 10, message.width, message.height};
+    out.message = {(clientWidth - message.width) / 2, out.anim.y + out.anim.height + 10, message.width,
+                   message.height};
     return out;
 }

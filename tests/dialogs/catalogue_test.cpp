@@ -31,9 +31,16 @@ TEST(Catalogue, EveryMessageIdOfTheWindowsIsTranslated) {
 
     testsupport::TempDir dir{"cendrow-catalogue"};
     const std::string pot = (dir / "ids.pot").string();
-    std::vector<std::string> xgettext = {"xgettext", "--from-code=UTF-8", "--language=C++", "--keyword",
-                                         "--keyword=Translate", "--keyword=Fail", "--keyword=Status",
-                                         "--directory=" + root.string(), "-o", pot};
+    std::vector<std::string> xgettext = {"xgettext",
+                                         "--from-code=UTF-8",
+                                         "--language=C++",
+                                         "--keyword",
+                                         "--keyword=Translate",
+                                         "--keyword=Fail",
+                                         "--keyword=Status",
+                                         "--directory=" + root.string(),
+                                         "-o",
+                                         pot};
     xgettext.insert(xgettext.end(), files.begin(), files.end());
     std::string out;
     ASSERT_EQ(testsupport::RunCommand(xgettext, &out), 0) << out;

@@ -26,8 +26,8 @@ protected:
     }
     void TearDown() override { CNodeMgr::ReleaseInstance(); }
 
-    CNodeInfo* Add(const std::string& host, int port, const std::string& remarks = "", const std::string& group = "",
-                   int type = NodeTypeSocks5) {
+    CNodeInfo* Add(const std::string& host, int port, const std::string& remarks = "",
+                   const std::string& group = "", int type = NodeTypeSocks5) {
         NodeParams p;
         p.type = type;
         p.host = host;
@@ -59,10 +59,13 @@ TEST_F(ChooserTest, CaptionsAndFaceTexts) {
         bool hide;
         std::string caption, face;
     } cases[] = {
-        {"remarks", "h.example", "Tokyo 1", "Gold", NodeTypeSSR, false, "[SR] Tokyo 1", "[SR] Gold -> Tokyo 1"},
-        {"address", "h.example", "", "Gold", NodeTypeHttp, false, "[HTTP] h.example:8080", "[HTTP] Gold -> h.example:8080"},
+        {"remarks", "h.example", "Tokyo 1", "Gold", NodeTypeSSR, false, "[SR] Tokyo 1",
+         "[SR] Gold -> Tokyo 1"},
+        {"address", "h.example", "", "Gold", NodeTypeHttp, false, "[HTTP] h.example:8080",
+         "[HTTP] Gold -> h.example:8080"},
         {"hidden address", "h.example", "", "Gold", NodeTypeSocks5, true, "[-] -:-", "[-] -:-"},
-        {"hidden, remarks shown", "h.example", "R", "", NodeTypeSocks5, true, "[S5] R", "[S5] Default Group -> R"},
+        {"hidden, remarks shown", "h.example", "R", "", NodeTypeSocks5, true, "[S5] R",
+         "[S5] Default Group -> R"},
         {"default group", "h.example", "", "", NodeTypeSocks4, false, "[S4] h.example:8080",
          "[S4] Default Group -> h.example:8080"},
     };
@@ -117,10 +120,10 @@ TEST_F(ChooserTest, LatencyClassesAtEveryBoundary) {
         int ms, cls;
         COLORREF colour;
     } cases[] = {
-        {-5, 0, RGB(255, 255, 255)},  {0, 0, RGB(255, 255, 255)},    {1, 5, RGB(50, 255, 56)},
-        {100, 5, RGB(50, 255, 56)},   {101, 4, RGB(159, 255, 162)},  {200, 4, RGB(159, 255, 162)},
-        {201, 3, RGB(255, 210, 174)}, {300, 3, RGB(255, 210, 174)},  {301, 2, RGB(255, 164, 91)},
-        {400, 2, RGB(255, 164, 91)},  {401, 1, RGB(255, 134, 74)},   {100000, 1, RGB(255, 134, 74)},
+        {-5, 0, RGB(255, 255, 255)},  {0, 0, RGB(255, 255, 255)},   {1, 5, RGB(50, 255, 56)},
+        {100, 5, RGB(50, 255, 56)},   {101, 4, RGB(159, 255, 162)}, {200, 4, RGB(159, 255, 162)},
+        {201, 3, RGB(255, 210, 174)}, {300, 3, RGB(255, 210, 174)}, {301, 2, RGB(255, 164, 91)},
+        {400, 2, RGB(255, 164, 91)},  {401, 1, RGB(255, 134, 74)},  {100000, 1, RGB(255, 134, 74)},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(LatencyToClass(c.ms), c.cls) << c.ms;
@@ -156,14 +159,15 @@ TEST_F(ChooserTest, FillGroupsAndSelects) {
     ASSERT_EQ(a->id, 0);
     for (const Case& cs : cases) {
         // The list has no way back to "no current node": the cases run in this order.
-        if (cs.current >= 0) CNodeMgr::GetInstance()->SelectNode(CNodeMgr::GetInstance()->FindNode(cs.current));
+        if (cs.current >= 0)
+            CNodeMgr::GetInstance()->SelectNode(CNodeMgr::GetInstance()->FindNode(cs.current));
         ASSERT_EQ(CNodeMgr::GetInstance()->GetCurrentNodeId(), cs.current) << cs.name;
         const int row = Fill(model, cs.id);
         const CNodeInfo* chosen = NodeAtRow(model, model.GetCurSel());
         EXPECT_EQ(chosen ? chosen->id : -1, cs.selectedId) << cs.name;
         EXPECT_EQ(row, model.GetCurSel()) << cs.name;
         EXPECT_EQ(Rows(model), (std::vector<std::string>{"# Default Group", "[S5] a:1", "[S5] c:3", "# Gold",
-                                                          "[S5] b:2", "[S5] d:4"}))
+                                                         "[S5] b:2", "[S5] d:4"}))
             << cs.name;
     }
     EXPECT_EQ(NodeAtRow(model, 0), nullptr) << "a header holds no node";
@@ -176,7 +180,8 @@ TEST_F(ChooserTest, FillGroupsAndSelects) {
     CNodeMgr::GetInstance()->RemoveNode(c->id);
     Add("e", 5, "", "");
     Fill(model, -1);
-    EXPECT_EQ(Rows(model), (std::vector<std::string>{"# Default Group", "[S5] e:5", "# Gold", "[S5] b:2", "[S5] d:4"}));
+    EXPECT_EQ(Rows(model),
+              (std::vector<std::string>{"# Default Group", "[S5] e:5", "# Gold", "[S5] b:2", "[S5] d:4"}));
     // An empty list leaves no rows.
     CNodeMgr::ReleaseInstance();
     EXPECT_EQ(Fill(model, -1), -1);

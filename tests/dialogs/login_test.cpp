@@ -211,8 +211,8 @@ TEST_F(LoginTest, AutoLoginNeedsRememberAndBothStoredValues) {
         const wchar_t* password;
         bool expected;
     } cases[] = {
-        {true, true, L"u", L"p", true},   {true, false, L"u", L"p", false}, {false, true, L"u", L"p", false},
-        {true, true, L"", L"p", false},   {true, true, L"u", L"", false},
+        {true, true, L"u", L"p", true}, {true, false, L"u", L"p", false}, {false, true, L"u", L"p", false},
+        {true, true, L"", L"p", false}, {true, true, L"u", L"", false},
     };
     for (const Case& c : cases) {
         AppSettings* s = GetSettings();
@@ -259,10 +259,11 @@ TEST_F(LoginTest, FailuresShowTheirTextAndGiveTheInputsBack) {
         AccountServiceStandIn service(ca.Issue({"127.0.0.1"}));
         if (!c.command.empty()) {
             const std::string reply = c.reply;
-            service.Override(c.command, [reply](const testsupport::HttpRequest&, testsupport::HttpResponse& r) {
-                r.status = 200;
-                r.body = reply;
-            });
+            service.Override(c.command,
+                             [reply](const testsupport::HttpRequest&, testsupport::HttpResponse& r) {
+                                 r.status = 200;
+                                 r.body = reply;
+                             });
         }
         UseService(service);
         RecordingLogin login;

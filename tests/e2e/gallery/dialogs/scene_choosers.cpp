@@ -18,7 +18,8 @@ namespace {
 // The screen rectangle of row `i` of an open list, empty while it is closed.
 wxRect RowRect(wxOwnerDrawnComboBox* combo, int i) {
     if (!combo->IsPopupShown()) return wxRect();
-    auto* list = combo->GetPopupControl() ? dynamic_cast<wxVListBox*>(combo->GetPopupControl()->GetControl()) : nullptr;
+    auto* list = combo->GetPopupControl() ? dynamic_cast<wxVListBox*>(combo->GetPopupControl()->GetControl())
+                                          : nullptr;
     if (!list || i < 0 || static_cast<size_t>(i) >= list->GetItemCount()) return wxRect();
     wxRect r = list->GetItemRect(static_cast<size_t>(i));
     r.SetPosition(list->ClientToScreen(r.GetPosition()));
@@ -54,7 +55,8 @@ GALLERY_SCENE(choosers) {
     const NodeSpec specs[] = {
         {"a.example", "", "", 0, 0},
         {"b.example", "", "", 50, 1},
-        {"c.example", "\xE4\xB8\x9C\xE4\xBA\xAC 1", "\xE9\xBB\x84\xE9\x87\x91\xE7\xBA\xBF\xE8\xB7\xAF", 150, 2},
+        {"c.example", "\xE4\xB8\x9C\xE4\xBA\xAC 1", "\xE9\xBB\x84\xE9\x87\x91\xE7\xBA\xBF\xE8\xB7\xAF", 150,
+         2},
         {"d.example", "", "\xE9\xBB\x84\xE9\x87\x91\xE7\xBA\xBF\xE8\xB7\xAF", 250, 3},
         {"e.example", "Frankfurt", "Silver", 350, 4},
         {"f.example", "", "Silver", 450, 5},

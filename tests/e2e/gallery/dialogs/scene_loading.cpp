@@ -87,19 +87,23 @@ GALLERY_SCENE(loading) {
     registry.AddRect("1129", [weak] {
         return *weak && (*weak)->GetAnimation() ? (*weak)->GetAnimation()->GetScreenRect() : wxRect();
     });
-    registry.AddRect("1131", [weak] { return *weak ? (*weak)->GetMessageLine()->GetScreenRect() : wxRect(); });
+    registry.AddRect("1131",
+                     [weak] { return *weak ? (*weak)->GetMessageLine()->GetScreenRect() : wxRect(); });
     registry.AddState("panel", [weak, button, label, hiddenBefore] {
         HeldLoadDatas* p = weak->get();
         std::string s = "exists=" + std::to_string(p ? 1 : 0);
         if (p) {
-            s += " shown=" + std::to_string(p->IsShown() ? 1 : 0) + " working=" + std::to_string(p->IsWorking() ? 1 : 0) +
+            s += " shown=" + std::to_string(p->IsShown() ? 1 : 0) +
+                 " working=" + std::to_string(p->IsWorking() ? 1 : 0) +
                  " anim=" + std::to_string(p->GetAnimation() ? 1 : 0) +
                  " playing=" + std::to_string(p->GetAnimation() && p->GetAnimation()->IsPlaying() ? 1 : 0) +
-                 " still=" + std::to_string(p->GetStill() ? 1 : 0) + " done=" + std::to_string(p->doneCalls.load()) +
+                 " still=" + std::to_string(p->GetStill() ? 1 : 0) +
+                 " done=" + std::to_string(p->doneCalls.load()) +
                  " hidden=" + std::to_string(p->GetHiddenWindows().size());
         }
-        s += " button=" + std::to_string(button->IsShown() ? 1 : 0) + " label=" +
-             std::to_string(label->IsShown() ? 1 : 0) + " hiddenbefore=" + std::to_string(hiddenBefore->IsShown() ? 1 : 0) +
+        s += " button=" + std::to_string(button->IsShown() ? 1 : 0) +
+             " label=" + std::to_string(label->IsShown() ? 1 : 0) +
+             " hiddenbefore=" + std::to_string(hiddenBefore->IsShown() ? 1 : 0) +
              " threads=" + std::to_string(ThreadCount());
         if (p) s += " message=" + Utf8(p->GetMessage());
         return s;
@@ -116,5 +120,6 @@ GALLERY_SCENE(loading) {
     registry.AddAction("loading.destroy", [weak] {
         if (*weak) (*weak)->Destroy();
     });
-    AddGlyphState(registry, "loading", [weak] { return *weak ? CollectTexts(weak->get()) : std::vector<ShownText>(); });
+    AddGlyphState(registry, "loading",
+                  [weak] { return *weak ? CollectTexts(weak->get()) : std::vector<ShownText>(); });
 }

@@ -29,8 +29,9 @@ GALLERY_SCENE(login) {
     dlg->Move(60, 40);
     dlg->Show();
     registry.Add("104", dlg);
-    for (int id : std::initializer_list<int>{kIdLoginOk, kIdLoginGroup, kIdLoginUser, kIdLoginRemember, kIdLoginPassword, kIdLoginUserIcon,
-                   kIdLoginPasswordIcon, kIdLoginRegister, kIdLoginForgot, kIdLoginLogo, kIdStatusEdit})
+    for (int id : std::initializer_list<int>{kIdLoginOk, kIdLoginGroup, kIdLoginUser, kIdLoginRemember,
+                                             kIdLoginPassword, kIdLoginUserIcon, kIdLoginPasswordIcon,
+                                             kIdLoginRegister, kIdLoginForgot, kIdLoginLogo, kIdStatusEdit})
         AddControl(registry, id, dlg->GetControl(id));
     registry.AddState("login", [dlg] {
         auto* user = static_cast<CSkinEdit*>(dlg->GetControl(kIdLoginUser));

@@ -101,7 +101,8 @@ int CountUnknownGlyphs(const std::vector<ShownText>& texts, std::string* first) 
     return total;
 }
 
-void AddGlyphState(Registry& registry, const std::string& name, std::function<std::vector<ShownText>()> texts) {
+void AddGlyphState(Registry& registry, const std::string& name,
+                   std::function<std::vector<ShownText>()> texts) {
     registry.AddState(name + ".glyphs", [texts] {
         const std::vector<ShownText> all = texts();
         std::string first;

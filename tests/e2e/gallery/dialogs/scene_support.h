@@ -26,7 +26,8 @@ std::vector<ShownText> CollectTexts(wxWindow* root);
 // Glyphs the fonts lack in these texts; `first` gets the first text with one.
 int CountUnknownGlyphs(const std::vector<ShownText>& texts, std::string* first = nullptr);
 // Registers "<name>.glyphs": "texts=N unknown=M first=<text>".
-void AddGlyphState(Registry& registry, const std::string& name, std::function<std::vector<ShownText>()> texts);
+void AddGlyphState(Registry& registry, const std::string& name,
+                   std::function<std::vector<ShownText>()> texts);
 
 int ThreadCount();
 std::string Utf8(const wxString& s);

@@ -22,7 +22,8 @@ namespace {
 
 const Rgb kButtonNormal{226, 232, 242}, kButtonDisabled{214, 214, 214};
 const Rgb kHeader{214, 232, 254}, kHighlight{0, 120, 215}, kFaceGrey{100, 100, 100}, kWhite{255, 255, 255};
-const Rgb kLatency[6] = {{255, 255, 255}, {50, 255, 56}, {159, 255, 162}, {255, 210, 174}, {255, 164, 91}, {255, 134, 74}};
+const Rgb kLatency[6] = {{255, 255, 255}, {50, 255, 56},  {159, 255, 162},
+                         {255, 210, 174}, {255, 164, 91}, {255, 134, 74}};
 const Rgb kLogoOrange{240, 120, 20};
 const Rgb kThemeFocusBlue{53, 132, 228};
 
@@ -35,7 +36,8 @@ std::string Base64(const std::string& in) {
     std::string out;
     size_t i = 0;
     for (; i + 2 < in.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(in[i]) << 16) | (static_cast<unsigned char>(in[i + 1]) << 8) |
+        const unsigned v = (static_cast<unsigned char>(in[i]) << 16) |
+                           (static_cast<unsigned char>(in[i + 1]) << 8) |
                            static_cast<unsigned char>(in[i + 2]);
         for (int s : {18, 12, 6, 0}) out += t[(v >> s) & 63];
     }
@@ -59,7 +61,8 @@ public:
         if (data_.size() < 54) return;
         auto u32 = [this](size_t at) {
             return static_cast<unsigned char>(data_[at]) | static_cast<unsigned char>(data_[at + 1]) << 8 |
-                   static_cast<unsigned char>(data_[at + 2]) << 16 | static_cast<unsigned>(static_cast<unsigned char>(data_[at + 3])) << 24;
+                   static_cast<unsigned char>(data_[at + 2]) << 16 |
+                   static_cast<unsigned>(static_cast<unsigned char>(data_[at + 3])) << 24;
         };
         offset_ = u32(10);
         w_ = static_cast<int>(u32(18));
@@ -97,8 +100,8 @@ protected:
         return files;
     }
     std::string Remembered(bool autologin) {
-        return "rememberuser=1\nautologin=" + std::string(autologin ? "1" : "0") + "\nusername=" + Base64(kChineseUser) +
-               "\npassword=" + Base64(kPassword) + "\n";
+        return "rememberuser=1\nautologin=" + std::string(autologin ? "1" : "0") +
+               "\nusername=" + Base64(kChineseUser) + "\npassword=" + Base64(kPassword) + "\n";
     }
     // Holds the login reply until Release (or 30 s).
     void HoldLogin() {
@@ -147,8 +150,12 @@ bool TypeInto(Gallery& g, const std::string& id, const std::string& text, const 
     for (int attempt = 0; attempt < 3; ++attempt) {
         Xdo({"key", "ctrl+a", "BackSpace"});
         if (!Type(text)) return false;
-        if (WaitFor([&] { return (" " + g.State("login") + " ").find(" " + stateWord + "=" + text + " ") != std::string::npos; },
-                    std::chrono::seconds(2)))
+        if (WaitFor(
+                [&] {
+                    return (" " + g.State("login") + " ").find(" " + stateWord + "=" + text + " ") !=
+                           std::string::npos;
+                },
+                std::chrono::seconds(2)))
             return true;
     }
     return false;
@@ -165,7 +172,8 @@ TEST_F(LoginWindow, TypedChineseUserNameAndPasswordLogIn) {
     EXPECT_EQ(TakeScreenshot().Count(g.rect("1111"), kThemeFocusBlue, 40), 0);
     ASSERT_TRUE(TypeInto(g, "1118", kPassword, "password")) << g.State("login");
     Xdo({"key", "Return"});
-    ASSERT_TRUE(WaitFor([&] { return g.StateHas("login", "result=1"); }, std::chrono::seconds(20))) << g.State("login");
+    ASSERT_TRUE(WaitFor([&] { return g.StateHas("login", "result=1"); }, std::chrono::seconds(20)))
+        << g.State("login");
     const auto posts = service.Posts();
     ASSERT_FALSE(posts.empty());
     EXPECT_EQ(posts[0].FormField("email"), kChineseUser);
@@ -191,7 +199,8 @@ TEST_F(LoginWindow, HeldReplyDisablesTheButtonAndEscEndsTheDialogFirst) {
     // No window manager: keys go to the window under the pointer.
     MoveTo(g.rect("1071").cx(), g.rect("1071").cy());
     Xdo({"key", "Escape"});
-    ASSERT_TRUE(WaitFor([&] { return g.StateHas("login", "result=2"); }, std::chrono::seconds(10))) << g.State("login");
+    ASSERT_TRUE(WaitFor([&] { return g.StateHas("login", "result=2"); }, std::chrono::seconds(10)))
+        << g.State("login");
     std::lock_guard<std::mutex> lock(m);
     EXPECT_FALSE(answered) << "the dialog waited for the service";
 }
@@ -203,9 +212,12 @@ TEST_F(LoginWindow, WrongPasswordEmptyUserAndAutomaticLogin) {
         service.SetAccount(kChineseUser, "other");
         Gallery g({"login"}, Files(Remembered(false)), DIALOG_GALLERY_EXE);
         g.Command("act login.ok");
-        ASSERT_TRUE(WaitFor([&] { return g.State("login").find("status=Login failed: Wrong e-mail or password.") !=
-                                         std::string::npos; },
-                            std::chrono::seconds(20)))
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                return g.State("login").find("status=Login failed: Wrong e-mail or password.") !=
+                       std::string::npos;
+            },
+            std::chrono::seconds(20)))
             << g.State("login");
         EXPECT_TRUE(g.StateHas("login", "inputs=1"));
         EXPECT_TRUE(g.StateHas("login", "ok=1"));
@@ -247,7 +259,8 @@ TEST(LoadingPanel, HidesTheOwnersControlsPlaysAndComesBack) {
     g.Command("act loading.start");
     ASSERT_TRUE(WaitFor([&] { return g.StateHas("panel", "playing=1"); })) << g.State("panel");
     const std::string during = g.State("panel");
-    for (const char* word : {"shown=1", "working=1", "still=1", "button=0", "label=0", "hiddenbefore=0", "hidden=2"})
+    for (const char* word :
+         {"shown=1", "working=1", "still=1", "button=0", "label=0", "hiddenbefore=0", "hidden=2"})
         EXPECT_TRUE(g.StateHas("panel", word)) << word << ": " << during;
     g.RefreshRects();
     const Rect still = g.rect("1021"), anim = g.rect("1129"), panel = g.rect("panel");
@@ -255,8 +268,10 @@ TEST(LoadingPanel, HidesTheOwnersControlsPlaysAndComesBack) {
     EXPECT_EQ(still.h, 128);
     // Picture 137 in its square: the orange core in the middle, the card's blue at a corner.
     const Screenshot a = TakeScreenshot();
-    EXPECT_TRUE(Near(a.At(still.cx(), still.cy()), kLogoOrange, 12)) << ToString(a.At(still.cx(), still.cy()));
-    EXPECT_TRUE(Near(a.At(still.x + 2, still.y + 2), Rgb{60, 110, 200}, 12)) << ToString(a.At(still.x + 2, still.y + 2));
+    EXPECT_TRUE(Near(a.At(still.cx(), still.cy()), kLogoOrange, 12))
+        << ToString(a.At(still.cx(), still.cy()));
+    EXPECT_TRUE(Near(a.At(still.x + 2, still.y + 2), Rgb{60, 110, 200}, 12))
+        << ToString(a.At(still.x + 2, still.y + 2));
     // The GIF plays: two shots differ, and only inside it.
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     const Screenshot b = TakeScreenshot();
@@ -270,7 +285,8 @@ TEST(LoadingPanel, HidesTheOwnersControlsPlaysAndComesBack) {
 
     g.Command("act loading.release");
     ASSERT_TRUE(WaitFor([&] { return g.StateHas("panel", "shown=0"); })) << g.State("panel");
-    for (const char* word : {"working=0", "anim=0", "still=0", "button=1", "label=1", "hiddenbefore=0", "done=1"})
+    for (const char* word :
+         {"working=0", "anim=0", "still=0", "button=1", "label=1", "hiddenbefore=0", "done=1"})
         EXPECT_TRUE(g.StateHas("panel", word)) << word << ": " << g.State("panel");
     EXPECT_NE(g.State("panel").find("message=Loading proxy mode rules..."), std::string::npos);
     EXPECT_TRUE(WaitFor([&] { return StateNumber(g.State("panel"), "threads") <= threadsBefore; }))
@@ -314,7 +330,8 @@ TEST(Choosers, NodeListColoursFlagsAndSelection) {
     REQUIRE_DISPLAY();
     Gallery g({"choosers"}, {}, DIALOG_GALLERY_EXE);
     ASSERT_TRUE(g.running());
-    ASSERT_NE(g.State("nodes").find("rows=9 sel=2 face=[SR] Default Group -> b.example:8388"), std::string::npos)
+    ASSERT_NE(g.State("nodes").find("rows=9 sel=2 face=[SR] Default Group -> b.example:8388"),
+              std::string::npos)
         << g.State("nodes");
     const Screenshot s = OpenList(g, "nodes", 8);
     const Bitmap flags("139.bmp");
@@ -330,7 +347,8 @@ TEST(Choosers, NodeListColoursFlagsAndSelection) {
             << "latency cell of node " << n << ": " << ToString(s.At(r.x + r.w - 3, r.y + 2));
         // Flag n at x 4-19.
         for (const auto& [x, y] : {std::pair{3, 4}, std::pair{8, 7}, std::pair{12, 10}})
-            EXPECT_TRUE(Near(IconPixel(s, r, x, y), flags.At(n * 16 + x, y), 6)) << "flag " << n << " at " << x << "," << y;
+            EXPECT_TRUE(Near(IconPixel(s, r, x, y), flags.At(n * 16 + x, y), 6))
+                << "flag " << n << " at " << x << "," << y;
         const Rgb text = s.At(r.x + 34, r.y + 2);
         if (n == 1)
             EXPECT_TRUE(Near(text, kHighlight, 4)) << "the selected row: " << ToString(text);
@@ -352,7 +370,8 @@ TEST(Choosers, ModeIconsAndCountryFlags) {
         for (std::string t; std::getline(in, t, ',');) types.push_back(std::atoi(t.c_str()));
     }
     ASSERT_GE(types.size(), 5u);
-    for (int t = 0; t < 5; ++t) EXPECT_NE(std::find(types.begin(), types.end(), t), types.end()) << "type " << t;
+    for (int t = 0; t < 5; ++t)
+        EXPECT_NE(std::find(types.begin(), types.end(), t), types.end()) << "type " << t;
     Screenshot s = OpenList(g, "modes", types.size() - 1);
     for (size_t row = 0; row < types.size(); ++row) {
         const Rect r = g.rect("modes.row" + std::to_string(row));
@@ -362,7 +381,8 @@ TEST(Choosers, ModeIconsAndCountryFlags) {
     }
     // The selection bar covers the whole row, the icon's margin too.
     const Rect first = g.rect("modes.row0");
-    EXPECT_TRUE(Near(s.At(first.x + 1, first.y + 2), kFaceGrey, 4)) << ToString(s.At(first.x + 1, first.y + 2));
+    EXPECT_TRUE(Near(s.At(first.x + 1, first.y + 2), kFaceGrey, 4))
+        << ToString(s.At(first.x + 1, first.y + 2));
     g.Command("act modes.close");
     s = OpenList(g, "countries", 11);
     for (int n = 0; n < 12; ++n) {
@@ -378,7 +398,8 @@ TEST(Choosers, ModeIconsAndCountryFlags) {
 
 TEST(DialogsInChinese, EveryTextHasItsGlyphs) {
     REQUIRE_DISPLAY();
-    Gallery g({"login", "loading", "choosers"}, {{"config/language.ini", kChineseLanguage}}, DIALOG_GALLERY_EXE);
+    Gallery g({"login", "loading", "choosers"}, {{"config/language.ini", kChineseLanguage}},
+              DIALOG_GALLERY_EXE);
     ASSERT_TRUE(g.running());
     g.Command("act loading.start");
     ASSERT_TRUE(WaitFor([&] { return g.StateHas("panel", "playing=1"); }));
@@ -388,7 +409,8 @@ TEST(DialogsInChinese, EveryTextHasItsGlyphs) {
         EXPECT_GE(StateNumber(state, "texts"), 2) << scene;
     }
     // The texts are Chinese: "Log in" is translated.
-    EXPECT_NE(g.State("login").find("status=\xE5\xB0\xB1\xE7\xBB\xAA"), std::string::npos) << g.State("login");
+    EXPECT_NE(g.State("login").find("status=\xE5\xB0\xB1\xE7\xBB\xAA"), std::string::npos)
+        << g.State("login");
     EXPECT_NE(g.State("nodes").find("\xE9\xBB\x98\xE8\xAE\xA4\xE5\x88\x86\xE7\xBB\x84"), std::string::npos)
         << "the default group's caption: " << g.State("nodes");
     g.Command("act loading.release");
