@@ -29,6 +29,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+double g_slowestPageMs = 0;
+
 double Ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -93,8 +95,10 @@ double PageThrough(wxOwnerDrawnComboBox* combo, double& openMs) {
     if (list) {
         list->ScrollToRow(0);
         while (list->ScrollPages(1)) {
+            const Clock::time_point page = Clock::now();
             list->Update();
             wxYield();
+            g_slowestPageMs = std::max(g_slowestPageMs, Ms(Clock::now() - page));
         }
     }
     const double ms = Ms(Clock::now() - start);
@@ -185,7 +189,9 @@ private:
         double openMs = 0;
         const double pageMs = PageThrough(combo, openMs);
         const double p99 = trips.StopP99();
-        std::printf("%-8d %-8s %10.1f %10.1f %10.1f %14.1f\n", n, name, fillMs, openMs, pageMs, p99);
+        std::printf("%-8d %-8s %10.1f %10.1f %10.1f %14.1f  slowest page %.1f\n", n, name, fillMs, openMs,
+                    pageMs, p99, g_slowestPageMs);
+        g_slowestPageMs = 0;
         std::fflush(stdout);
         combo->Destroy();
         wxYield();
