@@ -2,6 +2,7 @@
 
 #include "app/event_mgr.h"
 #include "app/halvern_app.h"
+#include "app/loading_job.h"
 #include "app/main_loop.h"
 #include "foundation/app_paths.h"
 #include "foundation/message_box.h"
@@ -113,18 +114,16 @@ void DialogOstrelBase::OnDeferredInit() {
 }
 
 void DialogOstrelBase::JoinLoading() {
+    view_->JoinLoadingPanel();
     if (loading_.joinable() && loading_.get_id() != std::this_thread::get_id()) loading_.join();
 }
 
 void DialogOstrelBase::ShowLoadingPanel(int job) {
     JoinLoading();
     loadingJob_ = job;
+    if (view_->RunLoadingPanel(job, [this] { loop_->Post([this] { OnLoadingDone(); }); })) return;
     loading_ = std::thread([this, job] {
-        CVantorAuthorization* edition = CVantorAuthorization::GetInstance();
-        edition->SetFeatureSwitches(1, 1, 1, 1, 1, 1, 0);
-        if ((job & 0x10) && !GetApp().GetCommandLineParser()->GetDontLoadAndSaveProxyMode() &&
-            edition->IsLoadRulesAtStartEnabled())
-            CProxyModeMgr::GetInstance()->LoadModes(GetAppDir(), 0);
+        RunLoadingJob(job, nullptr);
         loop_->Post([this] { OnLoadingDone(); });
     });
 }

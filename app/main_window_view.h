@@ -6,6 +6,7 @@
 // later; tests record the calls. Called from the loop thread and from the
 // worker, so implementations are thread-safe.
 
+#include <functional>
 #include <string>
 
 // What the node chooser's selected row holds.
@@ -49,4 +50,12 @@ public:
     // The selected mode row, -1 for none.
     virtual int GetSelectedModeIndex() = 0;
     virtual void SelectModeIndex(int index) = 0;
+
+    // The loading panel: runs the start-up data job (RunLoadingJob with
+    // `loadFlags`) on its own worker over the window and calls `done` on
+    // that worker at the end. False when the view has no panel (headless):
+    // the caller then runs the job itself.
+    virtual bool RunLoadingPanel(int /*loadFlags*/, std::function<void()> /*done*/) { return false; }
+    // Waits until a job the panel runs has ended.
+    virtual void JoinLoadingPanel() {}
 };

@@ -50,6 +50,8 @@ public:
     bool IsWorking() const { return working_.load(); }
     bool IsWorkerThread() const;
     bool StopRequested() const { return stop_.load(); }
+    // The stop request itself, for code that polls it (an HTTP transfer).
+    const std::atomic<bool>& StopFlag() const { return stop_; }
     // Sleeps `ms` unless a stop is requested first; false when stopped.
     bool WaitOrStop(int ms);
 

@@ -61,7 +61,11 @@ CHttpClient::CHttpClient() {
     curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, &CHttpClient::WriteCallback);
     curl_easy_setopt(handle_, CURLOPT_HEADERDATA, &headerContext_);
     curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, errorBuffer_);
-    curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 1L);
+    // The progress callback runs about once a second even when nothing
+    // moves, so a raised abort flag ends a stalled connect or reply too.
+    curl_easy_setopt(handle_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFOFUNCTION, &CHttpClient::ProgressCallback);
+    curl_easy_setopt(handle_, CURLOPT_XFERINFODATA, this);
     curl_easy_setopt(handle_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle_, CURLOPT_ACCEPT_ENCODING, "");
     curl_easy_setopt(handle_, CURLOPT_SOCKOPTFUNCTION, &CHttpClient::SocketOptionCallback);
@@ -147,6 +151,7 @@ void CHttpClient::Prepare() {
     body_.clear();
     headerText_.clear();
     bodyTooLarge_ = false;
+    aborted_ = false;
     errorBuffer_[0] = '\0';
     if (!handle_) return;
     curl_easy_setopt(handle_, CURLOPT_USERAGENT, kUserAgent);
@@ -165,8 +170,15 @@ bool CHttpClient::Perform() {
     if (!handle_) {
         lastResult_ = CURLE_FAILED_INIT;
         std::strncpy(errorBuffer_, curl_easy_strerror(lastResult_), sizeof errorBuffer_ - 1);
+    } else if (AbortRaised()) {
+        // Stopped before it began: no connection is made.
+        lastResult_ = CURLE_ABORTED_BY_CALLBACK;
+        aborted_ = true;
+        std::strncpy(errorBuffer_, "The request was cancelled.", sizeof errorBuffer_ - 1);
     } else {
         lastResult_ = curl_easy_perform(handle_);
+        if (lastResult_ == CURLE_ABORTED_BY_CALLBACK && aborted_)
+            std::strncpy(errorBuffer_, "The request was cancelled.", sizeof errorBuffer_ - 1);
         if (lastResult_ == CURLE_FILESIZE_EXCEEDED) bodyTooLarge_ = true;
         if (bodyTooLarge_) {
             if (lastResult_ == CURLE_OK) lastResult_ = CURLE_WRITE_ERROR;
@@ -213,6 +225,13 @@ int CHttpClient::SocketOptionCallback(void* /*client*/, curl_socket_t fd, curlso
     int sendBuffer = kSendBufferBase + 32;
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     return CURL_SOCKOPT_OK;
+}
+
+int CHttpClient::ProgressCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* self = static_cast<CHttpClient*>(client);
+    if (!self || !self->AbortRaised()) return 0;
+    self->aborted_ = true;
+    return 1;  // libcurl ends the transfer with CURLE_ABORTED_BY_CALLBACK
 }
 
 HttpHeaderPairs CHttpClient::ParseResponseHeaders(std::string_view text) {

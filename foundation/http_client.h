@@ -11,6 +11,7 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -49,6 +50,13 @@ public:
     // the transfer, whether or not it announced its length, with an error
     // text that says the reply was too large. Stays for later requests.
     void SetMaxBodySize(size_t bytes);
+    // A flag the caller owns and raises to end a transfer early: it is read
+    // at least once a second, also while connecting, and a raised flag
+    // fails the transfer (and any later one until it is lowered). Null
+    // forgets it. Stays for later requests.
+    void SetAbortFlag(const std::atomic<bool>* flag) { abortFlag_ = flag; }
+    bool WasAborted() const { return aborted_; }
+
     // True when the last transfer failed because the reply passed that limit.
     bool WasBodyTooLarge() const { return bodyTooLarge_; }
 
@@ -92,6 +100,8 @@ private:
     void Finish();
     static size_t WriteCallback(char* data, size_t size, size_t count, void* context);
     static int SocketOptionCallback(void* client, curl_socket_t fd, curlsocktype purpose);
+    static int ProgressCallback(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    bool AbortRaised() const { return abortFlag_ && abortFlag_->load(); }
 
     static constexpr int kSendBufferBase = 65536;
     static constexpr long kDefaultTimeoutSeconds = 30;
@@ -109,6 +119,8 @@ private:
     std::string caBundle_;
     size_t maxBodySize_ = 0;
     bool bodyTooLarge_ = false;
+    const std::atomic<bool>* abortFlag_ = nullptr;
+    bool aborted_ = false;
     char errorBuffer_[CURL_ERROR_SIZE] = {0};
     curl_slist* headerList_ = nullptr;
 };

@@ -145,6 +145,11 @@ int CIni::WriteString(const wchar_t* section, const wchar_t* key, const wchar_t*
                : 0;
 }
 
+int CIni::DeleteKey(const wchar_t* section, const wchar_t* key) const {
+    if (!section || !key || path_.empty()) return 0;
+    return IniDeleteKey(path_, WideToUtf8String(section), WideToUtf8String(key)) ? 1 : 0;
+}
+
 int CIni::WriteInt(const wchar_t* section, const wchar_t* key, int value, int base) const {
     if (base == 2 || base == 8 || base == 16) {
         return WriteString(section, key, IntToTextBase(static_cast<unsigned int>(value), base).c_str());

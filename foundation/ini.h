@@ -48,12 +48,14 @@ public:
     int IsSectionExist(const wchar_t* section) const;
 
     // Writes return 1, or 0 when the file could not be written. A null value
-    // writes an empty one; keys are never deleted.
+    // writes an empty one.
     int WriteString(const wchar_t* section, const wchar_t* key, const wchar_t* value) const;
     // Base 2, 8 and 16 as IntToTextBase of the unsigned value; others "%d".
     int WriteInt(const wchar_t* section, const wchar_t* key, int value, int base = 10) const;
     int WriteUInt(const wchar_t* section, const wchar_t* key, unsigned int value, int base = 10) const;
     int WriteBool(const wchar_t* section, const wchar_t* key, int flag) const;
+    // Removes the key; 1 when it is gone afterwards, 0 when the file could not be written.
+    int DeleteKey(const wchar_t* section, const wchar_t* key) const;
     // Saving by rewriting: replaces the whole file, in one atomic write, by
     // one holding `section` with `values` as its keys in order. 1, or 0 when
     // the file could not be written (it is then left as it was).

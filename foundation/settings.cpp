@@ -1,5 +1,9 @@
 #include "foundation/settings.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "foundation/app_paths.h"
 #include "foundation/base64.h"
 #include "foundation/ini.h"
@@ -162,10 +166,34 @@ void LoadSettings() {
     VisitStoredKeys(g_settings, loader);
 }
 
+namespace {
+
+// The file may hold the account's credentials: only its owner reads it. A
+// missing file is created 0600 before the first key goes in (each write
+// keeps the file's mode), an existing one loses every other permission.
+void RestrictSettingsFile(const std::filesystem::path& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077)) fchmod(fd, st.st_mode & 0700);
+    close(fd);
+}
+
+}  // namespace
+
 void SaveSettings() {
+    RestrictSettingsFile(GetSettingsFilePath());
     CIni ini(GetSettingsFilePath());
     Saver saver{ini};
     VisitStoredKeys(g_settings, saver);
+}
+
+void ForgetLoginCredentials() {
+    g_settings.username.clear();
+    g_settings.password.clear();
+    CIni ini(GetSettingsFilePath());
+    ini.DeleteKey(kSection, L"username");
+    ini.DeleteKey(kSection, L"password");
 }
 
 void SetLoginCredentials(int remember, const std::wstring& username, const std::wstring& password) {

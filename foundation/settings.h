@@ -75,8 +75,12 @@ std::filesystem::path GetSettingsFilePath();
 // Reads the settings file into the record: the first-start values when the
 // file or its section is missing, else each key's read default where a key is missing.
 void LoadSettings();
-// Writes every key of the record over the existing file. An empty user name
-// or password leaves the stored one as it is.
+// Writes every key of the record over the existing file, which only its
+// owner may read (a new file is made 0600, an existing one tightened). An
+// empty user name or password leaves the stored one as it is.
 void SaveSettings();
 // What the login dialog stores before saving.
 void SetLoginCredentials(int remember, const std::wstring& username, const std::wstring& password);
+// Empties the record's user name and password and removes both keys from
+// the settings file.
+void ForgetLoginCredentials();

@@ -141,6 +141,9 @@ struct NodeFields {
     std::string obfsParam;
     uint16_t udpPort = 0;
     uint8_t udpOverTcp = 0;
+    // The texts the choosers show.
+    std::string remarks;
+    std::string group;
 
     // The resolved address once known, else the host.
     const std::string& GetConnectAddress() const { return resolvedAddress.empty() ? host : resolvedAddress; }

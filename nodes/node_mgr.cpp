@@ -152,6 +152,8 @@ NodeFields CNodeMgr::CopyNodeFields(const CNodeInfo& node) {
     f.obfsParam = node.obfsParam;
     f.udpPort = node.udpPort;
     f.udpOverTcp = node.udpOverTcp;
+    f.remarks = node.remarks;
+    f.group = node.group;
     return f;
 }
 

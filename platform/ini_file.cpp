@@ -196,6 +196,16 @@ public:
         lines_.push_back(k + "=" + v);
     }
 
+    // Removes every line of `key` in the first `section`; false when none was there.
+    bool Erase(std::string_view section, std::string_view key) {
+        bool any = false;
+        for (size_t at; (at = FindKey(OneLine(section), OneLine(key))) != std::string::npos;) {
+            lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(at));
+            any = true;
+        }
+        return any;
+    }
+
     std::vector<std::string> Sections() const {
         std::vector<std::string> names;
         for (const auto& line : lines_) {
@@ -228,6 +238,17 @@ bool IniWriteValue(const std::filesystem::path& file, std::string_view section, 
         if (std::filesystem::exists(file, ec) || ec) return false;
     }
     doc.Set(section, key, value);
+    return WriteFileAtomically(file, doc.Serialize());
+}
+
+bool IniDeleteKey(const std::filesystem::path& file, std::string_view section, std::string_view key) {
+    std::lock_guard<std::mutex> lock(g_iniWriteMutex);
+    IniDocument doc;
+    if (!doc.Load(file)) {
+        std::error_code ec;
+        return !std::filesystem::exists(file, ec) && !ec;  // nothing stored, nothing to remove
+    }
+    if (!doc.Erase(section, key)) return true;
     return WriteFileAtomically(file, doc.Serialize());
 }
 

@@ -29,6 +29,11 @@ bool IniReadValue(const std::filesystem::path& file, std::string_view section, s
 bool IniWriteValue(const std::filesystem::path& file, std::string_view section, std::string_view key,
                    std::string_view value);
 
+// Removes `key` (every line of it) from `section`; true when the key is gone
+// afterwards (also when it never was there), false when the file could not
+// be rewritten.
+bool IniDeleteKey(const std::filesystem::path& file, std::string_view section, std::string_view key);
+
 // The names of the file's sections in file order; empty when it has none or is missing.
 std::vector<std::string> IniSectionNames(const std::filesystem::path& file);
 

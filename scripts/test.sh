@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds with AddressSanitizer and UndefinedBehaviorSanitizer
 # in its own build folder, and runs every test: unit suites in parallel, then
-# the end-to-end suites (servers, namespaces of their own; root) several at a
-# time, the virtual-display ones alone, then the fuzz targets for a bounded time.
+# the end-to-end suites (servers, namespaces; root) several at a time (each
+# test builds namespaces named after its own process and, for windows, a
+# virtual display of its own; tests that share something carry a
+# RESOURCE_LOCK), then the fuzz targets, several at a time, for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -18,10 +18,10 @@ uintptr_t CComboBoxIcon::GetItemDataOf(int row) const {
     return reinterpret_cast<uintptr_t>(GetClientData(static_cast<unsigned>(row)));
 }
 
-std::unique_ptr<wxImageList> CComboBoxIcon::LoadImageStrip(int bitmapId, const wxColour& mask) {
+std::unique_ptr<wxImageList> CComboBoxIcon::LoadImageStrip(int bitmapId, const wxColour& mask, int initial) {
     const Pixmap strip = LoadPictureResource("bitmap", bitmapId);
     if (!strip.IsOk()) return nullptr;
-    auto list = std::make_unique<wxImageList>(16, 16, true, 2);
+    auto list = std::make_unique<wxImageList>(16, 16, true, initial);
     list->Add(ToWxBitmap(strip), mask);
     return list;
 }
@@ -37,18 +37,29 @@ void CComboBoxIcon::OnDrawBackground(wxDC& dc, const wxRect& rect, int, int) con
     dc.DrawRectangle(rect);
 }
 
-void CComboBoxIcon::OnDrawItem(wxDC& dc, const wxRect& rect, int item, int flags) const {
-    if (item == wxNOT_FOUND) return;
-    wxRect r = rect;
-    r.x += 18;
-    r.width -= 18;
+bool CComboBoxIcon::FillRow(wxDC& dc, const wxRect& rect, int flags) const {
     const bool selected = (flags & wxODCB_PAINTING_SELECTED) ||
                           ((flags & wxODCB_PAINTING_CONTROL) && HasFocus());
     dc.SetBrush(selected ? wxBrush(wxColour(100, 100, 100)) : *wxWHITE_BRUSH);
     dc.SetPen(*wxTRANSPARENT_PEN);
-    dc.DrawRectangle(r);
+    dc.DrawRectangle(rect);
     dc.SetTextForeground(selected ? *wxWHITE : *wxBLACK);
-    DrawTextLine(dc, GetString(static_cast<unsigned>(item)), r, wxALIGN_LEFT, true);
+    return selected;
+}
+
+void CComboBoxIcon::DrawRowIcon(wxDC& dc, int index, int x, const wxRect& row) const {
+    if (!images_ || index < 0 || index >= images_->GetImageCount()) return;
+    images_->Draw(index, dc, x, row.height == 16 ? row.y : row.y + 1, wxIMAGELIST_DRAW_TRANSPARENT);
+}
+
+void CComboBoxIcon::OnDrawItem(wxDC& dc, const wxRect& rect, int item, int flags) const {
+    if (item == wxNOT_FOUND) return;
+    FillRow(dc, rect, flags);
+    DrawRowIcon(dc, RowIcon(item), rect.x + 1, rect);
+    wxRect text = rect;
+    text.x += 18;
+    text.width -= 18;
+    DrawTextLine(dc, GetString(static_cast<unsigned>(item)), text, wxALIGN_LEFT, true);
 }
 
 wxCoord CComboBoxIcon::OnMeasureItem(size_t) const {

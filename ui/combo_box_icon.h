@@ -1,9 +1,9 @@
 #pragma once
 // A read-only owner-drawn combo box in the program's colours (the selected
 // row filled with RGB(100,100,100) and white text, other rows white with
-// black text), 20-pixel rows whose first 18 pixels are left to an icon,
-// and an image list of 16x16 icons cut from one bitmap strip. Choosers
-// derive from it and draw their icons.
+// black text), 20-pixel rows whose first 18 pixels hold the row's icon
+// (RowIcon), and an image list of 16x16 icons cut from one bitmap strip.
+// The selection bar covers the whole row. Choosers derive from it.
 
 #include <wx/imaglist.h>
 #include <wx/odcombo.h>
@@ -21,6 +21,11 @@ public:
     virtual void LoadIcons(int bitmapId);
     wxImageList* GetImageList() const { return images_.get(); }
     uintptr_t GetItemDataOf(int row) const;
+    // The image of a row in the image list, -1 for none (the default).
+    virtual int RowIcon(int) const { return -1; }
+
+    // Cuts a strip into a 16x16 image list with `mask` as the see-through colour.
+    static std::unique_ptr<wxImageList> LoadImageStrip(int bitmapId, const wxColour& mask, int initial = 2);
 
 protected:
     void OnDrawItem(wxDC& dc, const wxRect& rect, int item, int flags) const override;
@@ -28,8 +33,11 @@ protected:
     wxCoord OnMeasureItem(size_t item) const override;
     wxCoord OnMeasureItemWidth(size_t item) const override;
 
-    // Cuts a strip into a 16x16 image list with `mask` as the see-through colour.
-    static std::unique_ptr<wxImageList> LoadImageStrip(int bitmapId, const wxColour& mask);
+    // Fills the row (selected: RGB(100,100,100)) and sets the text colour; whether it was selected.
+    bool FillRow(wxDC& dc, const wxRect& rect, int flags) const;
+    // The row's icon at `x`, centred as the rows draw it (y = top, or top + 1
+    // for rows other than 16 high).
+    void DrawRowIcon(wxDC& dc, int index, int x, const wxRect& row) const;
 
     std::unique_ptr<wxImageList> images_;
 };

@@ -10,13 +10,23 @@
 
 CMemDC::CMemDC(wxDC& target, const wxRect& rect)
     : target_(target), rect_(rect), bitmap_(std::max(rect.width, 1), std::max(rect.height, 1)) {
-    SelectObject(bitmap_);
-    SetDeviceOrigin(-rect.x, -rect.y);
-    const wxBrush back = target.GetBackground().IsOk() ? target.GetBackground() : *wxWHITE_BRUSH;
+    Begin(bitmap_);
+}
+
+CMemDC::CMemDC(wxDC& target, const wxRect& rect, wxBitmap& scratch) : target_(target), rect_(rect) {
+    if (!scratch.IsOk() || scratch.GetWidth() < rect.width || scratch.GetHeight() < rect.height)
+        scratch = wxBitmap(std::max(rect.width, 1), std::max(rect.height, 1));
+    Begin(scratch);
+}
+
+void CMemDC::Begin(wxBitmap& bitmap) {
+    SelectObject(bitmap);
+    SetDeviceOrigin(-rect_.x, -rect_.y);
+    const wxBrush back = target_.GetBackground().IsOk() ? target_.GetBackground() : *wxWHITE_BRUSH;
     SetBrush(back);
     SetPen(*wxTRANSPARENT_PEN);
-    DrawRectangle(rect);
-    SetFont(target.GetFont());
+    DrawRectangle(rect_);
+    SetFont(target_.GetFont());
 }
 
 CMemDC::~CMemDC() {
@@ -26,6 +36,12 @@ CMemDC::~CMemDC() {
 }
 
 wxFont CScopedItemFont::ItemFont(int weight) {
+    // Rows are drawn by the thousand while a list pages: the two fonts are
+    // made once (on the window thread) and kept for the process's life.
+    static wxFont* const regular = new wxFont(wxFontInfo(8).FaceName("Sans").Weight(400));
+    static wxFont* const bold = new wxFont(wxFontInfo(8).FaceName("Sans").Weight(700));
+    if (weight == 400) return *regular;
+    if (weight == 700) return *bold;
     return wxFont(wxFontInfo(8).FaceName("Sans").Weight(weight));
 }
 
@@ -119,14 +135,15 @@ public:
         dis.itemID = n;
         dis.itemState = (flags & wxODCB_PAINTING_SELECTED) ? ODS_SELECTED | ODS_FOCUS : 0u;
         dis.rcItem = {rect.x, rect.y, rect.width, rect.height};
-        CMemDC mem(dc, rect);
+        CMemDC mem(dc, rect, scratch_);
         mem.SetTextForeground(*wxBLACK);
         item->Draw(mem, dis);
     }
 
     wxSize GetAdjustedSize(int minWidth, int prefHeight, int maxHeight) override {
-        const wxSize base = wxVListBoxComboPopup::GetAdjustedSize(minWidth, prefHeight, maxHeight);
-        if (!owner_) return base;
+        // The base measures every row's width first, which a long list pays
+        // for at each opening; the list keeps the combo's width instead.
+        if (!owner_) return wxVListBoxComboPopup::GetAdjustedSize(minWidth, prefHeight, maxHeight);
         const int rows = std::min(owner_->model().GetCount(), owner_->model().GetMinVisible());
         return wxSize(minWidth, std::max(rows, 1) * owner_->GetRowHeight() + 2);
     }
@@ -163,6 +180,7 @@ private:
     }
 
     CGroupComboBox* owner_;
+    mutable wxBitmap scratch_;  // the rows' off-screen picture, reused
 };
 
 // ---------------------------------------------------------------------------
@@ -211,19 +229,35 @@ void CGroupComboBox::DrawItem(wxDC& dc, const DRAWITEMSTRUCT& dis) {
     DrawTextLine(dc, wxString(item->caption()), wxRect(r).Deflate(2, 0), wxALIGN_LEFT, true);
 }
 
+void CGroupComboBox::EndUpdateRows() {
+    if (!defer_) return;
+    defer_ = false;
+    syncing_ = true;
+    wxArrayString rows;
+    rows.Alloc(static_cast<size_t>(model_.GetCount()));
+    for (int r = 0; r < model_.GetCount(); ++r) rows.Add(wxString(model_.GetItem(r)->caption()));
+    wxOwnerDrawnComboBox::Clear();
+    if (!rows.IsEmpty()) Append(rows);
+    syncing_ = false;
+    OnStateChanged();
+}
+
 void CGroupComboBox::OnRowInserted(int row) {
+    if (defer_) return;
     syncing_ = true;
     Insert(wxString(model_.GetItem(row)->caption()), static_cast<unsigned>(row));
     syncing_ = false;
 }
 
 void CGroupComboBox::OnRowDeleted(int row) {
+    if (defer_) return;
     syncing_ = true;
     Delete(static_cast<unsigned>(row));
     syncing_ = false;
 }
 
 void CGroupComboBox::OnStateChanged() {
+    if (defer_) return;
     syncing_ = true;
     const int sel = model_.GetCurSel();
     if (GetSelection() != sel) wxOwnerDrawnComboBox::SetSelection(sel);

@@ -17,9 +17,14 @@
 class CMemDC : public wxMemoryDC {
 public:
     CMemDC(wxDC& target, const wxRect& rect);
+    // Draws in `scratch`, made (again) only when smaller than `rect`: a list
+    // drawing row after row then needs no new off-screen picture per row.
+    CMemDC(wxDC& target, const wxRect& rect, wxBitmap& scratch);
     ~CMemDC() override;
 
 private:
+    void Begin(wxBitmap& bitmap);
+
     wxDC& target_;
     wxRect rect_;
     wxBitmap bitmap_;
@@ -61,6 +66,12 @@ public:
     // The widest row's Measure width.
     int GetMaxItemWidth();
 
+    // Between these the window leaves its rows and state alone and mirrors
+    // the model once at the end: a fill of thousands of rows then costs one
+    // rebuild instead of one list insertion per row.
+    void BeginUpdateRows() { defer_ = true; }
+    void EndUpdateRows();
+
     GroupComboModel& model() { return model_; }
     const GroupComboModel& model() const { return model_; }
 
@@ -86,4 +97,5 @@ private:
     GroupComboModel model_;
     int row_height_ = 0;
     bool syncing_ = false;
+    bool defer_ = false;
 };

@@ -8,3 +8,8 @@
 
 // Does nothing until the control is realized; returns whether it is native now.
 bool EnsureNativeWindow(wxWindow* window);
+
+// Takes the theme's frame, focus ring and background image off a native
+// single-line entry (a wxTextCtrl without wxTE_MULTILINE), so that a control drawing its own border around it
+// shows one border only.
+void FlattenNativeEntry(wxWindow* entry);

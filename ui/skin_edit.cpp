@@ -4,6 +4,7 @@
 #include <wx/renderer.h>
 
 #include "ui/base/control_states.h"
+#include "ui/native_window.h"
 #include "ui/wx_draw.h"
 
 namespace {
@@ -19,6 +20,8 @@ CSkinEdit::CSkinEdit(wxWindow* parent, wxWindowID id, const wxString& value, con
     edit_ = new wxTextCtrl(this, wxID_ANY, value, wxDefaultPosition, wxDefaultSize,
                            (style & ~wxBORDER_MASK) | wxBORDER_NONE);
     edit_->SetFont(GuiFont());
+    // The skin draws the border; GTK's own frame and focus ring would make a second one.
+    if (!(style & wxTE_MULTILINE)) FlattenNativeEntry(edit_);
     // Text events reach the dialog as this control's own.
     edit_->Bind(wxEVT_TEXT, [this](wxCommandEvent& e) {
         wxCommandEvent copy(wxEVT_TEXT, GetId());

@@ -85,9 +85,15 @@ Pixmap LoadPictureResource(const char* type, int id) {
 
 void DrawTextLine(wxDC& dc, const wxString& text, const wxRect& rect, int align, bool vcentre) {
     if (text.empty() || rect.width <= 0 || rect.height <= 0) return;
-    const wxString shown = wxControl::Ellipsize(text, dc, wxELLIPSIZE_END, rect.width);
+    // Most texts fit: one measure, and the (costly, per-character) ellipsis
+    // only for those that do not.
+    wxString shown = text;
     wxCoord tw = 0, th = 0;
     dc.GetTextExtent(shown, &tw, &th);
+    if (tw > rect.width) {
+        shown = wxControl::Ellipsize(text, dc, wxELLIPSIZE_END, rect.width);
+        dc.GetTextExtent(shown, &tw, &th);
+    }
     int x = rect.x;
     if (align & wxALIGN_CENTRE_HORIZONTAL) {
         x = rect.x + (rect.width - tw) / 2;

@@ -86,8 +86,9 @@ CHTTPHalvern::AttemptResult CHTTPHalvern::Request(const std::string& formBody, S
     AttemptResult result = AttemptResult::kTransferFailed;
     for (retryCount_ = 3; --retryCount_ >= 0;) {
         result = Attempt(config.accountBaseUrl, formBody, sentOne, status, body);
-        if (result != AttemptResult::kTransferFailed) break;
+        if (result != AttemptResult::kTransferFailed || http_.WasAborted()) break;
     }
+    if (http_.WasAborted()) return result;
     if (result == AttemptResult::kOk) return result;
     if (result == AttemptResult::kBadStatus && statusIsError) FormatString(lastError_, "Login retrun: %d", static_cast<int>(status));
     if (servers == Servers::kMainThenFallback) {

@@ -7,6 +7,7 @@
 // against the configured CA file, a redirect may only lead to HTTPS, and the
 // password, the token and the request body never appear in an error text.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -38,6 +39,11 @@ public:
     // The last failure as UTF-8 text; when none is held, the HTTP client's
     // own text of the last transfer failure. May be empty.
     const std::string& GetLastErrorText();
+
+    // The caller's stop request for every later request (null: none): a
+    // raised flag ends the running transfer within a second and makes no
+    // further attempt or fallback.
+    void SetAbortFlag(const std::atomic<bool>* flag) { http_.SetAbortFlag(flag); }
 
     int IsLoggedIn() const { return loggedIn_; }
     // The token of the last token reply; meaningful only when logged in.

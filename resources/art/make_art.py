@@ -348,8 +348,9 @@ def make_skin(folder):
 def ring_frames(size, dots, dot_radius, ring_radius, delay):
     """A ring of grey dots with one dark dot walking round it: the first
     frame draws the whole ring; each later frame draws one dot and is
-    disposed of by restoring what was under it (3) or, every third frame, by
-    clearing to the background (2)."""
+    disposed of by restoring what was under it (3), so the grey dot under it
+    comes back (clearing to the background would blank it until the loop
+    restarts)."""
     import math
     palette = [WHITE, (200, 200, 200), (24, 64, 140), (0, 0, 0)]
     transparent = 3
@@ -379,7 +380,7 @@ def ring_frames(size, dots, dot_radius, ring_radius, delay):
                 indices.append(2 if c == palette[2] else transparent)
         frames.append({
             "left": left, "top": top, "w": box, "h": box, "delay": delay,
-            "disposal": 2 if i % 3 == 2 else 3, "transparent": transparent, "indices": indices,
+            "disposal": 3, "transparent": transparent, "indices": indices,
         })
     return palette, frames
 
@@ -392,13 +393,12 @@ def make_pictures(res):
     palette, frames = ring_frames(32, 6, 3.5, 10, 8)
     write_gif(os.path.join(res, "gif", "146.gif"), 32, 32, palette, 0, frames)
 
-    banner = Image(300, 60, WHITE)
-    for y in range(60):
-        for x in range(300):
-            banner.set(x, y, (40 + x * 60 // 300, 90 + y, 170 + y))
-    for x in range(20, 280):
-        banner.set(x, 44, WHITE)
-    write_bmp(os.path.join(res, "bitmap", "243.bmp"), banner)
+    write_bmp(os.path.join(res, "bitmap", "243.bmp"), user_icon())
+    write_bmp(os.path.join(res, "bitmap", "244.bmp"), lock_icon())
+    write_bmp(os.path.join(res, "bitmap", "233.bmp"), logo())
+    write_bmp(os.path.join(res, "bitmap", "137.bmp"), loading_picture())
+    write_bmp(os.path.join(res, "bitmap", "156.bmp"), mode_icons())
+    write_bmp(os.path.join(res, "bitmap", "139.bmp"), flag_strip(FLAG_COUNT))
 
     clear = (0, 0, 0, 0)
     plus = Image(16, 16, clear)
@@ -416,6 +416,93 @@ def make_pictures(res):
     test.disc(8, 8, 4.5, (255, 255, 255, 255))
     test.disc(8, 8, 2.5, (30, 100, 200, 255))
     write_png(os.path.join(res, "icon", "159.png"), test)
+
+
+MAGENTA = (255, 0, 255)
+# Rows of the country table; one flag cell per row.
+FLAG_COUNT = 41
+
+
+def user_icon():
+    """Bitmap 243: the user-name field's icon, a head and shoulders on white."""
+    img = Image(16, 16, WHITE)
+    colour = (70, 110, 170)
+    img.disc(7.5, 5, 3.2, colour)
+    for y in range(10, 16):
+        half = 2 + (y - 10)
+        for x in range(int(7.5 - half), int(7.5 + half) + 1):
+            if 0 <= x < 16:
+                img.set(x, y, colour)
+    return img
+
+
+def lock_icon():
+    """Bitmap 244: the password field's icon, a padlock on white."""
+    img = Image(16, 16, WHITE)
+    colour = (70, 110, 170)
+    img.frame(4, 1, 8, 8, colour)
+    img.frame(5, 2, 6, 7, colour)
+    img.rect(2, 7, 12, 9, colour)
+    img.rect(7, 10, 2, 3, WHITE)
+    return img
+
+
+def logo():
+    """Bitmap 233: the login window's logo, a blue disc with a white ring and an orange core."""
+    img = Image(96, 96, WHITE)
+    img.disc(47.5, 47.5, 46, (40, 90, 170))
+    img.disc(47.5, 47.5, 30, WHITE)
+    img.disc(47.5, 47.5, 24, (40, 90, 170))
+    img.disc(47.5, 47.5, 12, (240, 120, 20))
+    return img
+
+
+def loading_picture():
+    """Bitmap 137: the loading panel's picture, a 128x128 gradient card."""
+    img = Image(128, 128, WHITE)
+    for y in range(128):
+        for x in range(128):
+            img.set(x, y, (60 + x // 4, 110 + y // 4, 200))
+    img.disc(63.5, 63.5, 30, WHITE)
+    img.disc(63.5, 63.5, 18, (240, 120, 20))
+    return img
+
+
+def mode_icons():
+    """Bitmap 156: one 16x16 icon per proxy-mode type (0 global, 1 and 2
+    rules, 3 and 4 browser modes) on a magenta mask."""
+    colours = [(200, 40, 40), (40, 150, 60), (30, 130, 190), (220, 160, 20), (130, 60, 170)]
+    img = Image(16 * len(colours), 16, MAGENTA)
+    for i, colour in enumerate(colours):
+        x = i * 16
+        img.disc(x + 7.5, 7.5, 7, colour)
+        img.rect(x + 5, 5, 6, 6, WHITE)
+        img.rect(x + 7, 7, 2, 2, colour)
+    return img
+
+
+def flag_colour(i):
+    """A colour of its own for flag cell i (distinct for every row)."""
+    import colorsys
+    h = (i * 0.61803398875) % 1.0
+    v = 0.95 if i % 2 == 0 else 0.7
+    r, g, b = colorsys.hsv_to_rgb(h, 0.85, v)
+    return (int(r * 255), int(g * 255), int(b * 255))
+
+
+def flag_strip(count):
+    """Bitmap 139: the flag strip, one generated 16x16 cell per country row
+    (no real flags): an 11-pixel-high band in the row's colour with a thin
+    dark stripe at a height that also depends on the row, on a magenta
+    mask above and below."""
+    img = Image(16 * count, 16, MAGENTA)
+    for i in range(count):
+        x = i * 16
+        colour = flag_colour(i)
+        img.rect(x, 2, 16, 11, colour)
+        img.rect(x, 3 + (i % 9), 16, 1, (30, 30, 30))
+        img.frame(x, 2, 16, 11, (90, 90, 90))
+    return img
 
 
 def make_toolkit_pictures(res):

@@ -382,3 +382,39 @@ TEST(HttpClient, BodyCapEndsRepliesThatGrowPastIt) {
     ASSERT_TRUE(unlimited.Get(server.Url("/chunked"))) << unlimited.GetErrorText();
     EXPECT_EQ(unlimited.GetResponseBody().size(), block.size() * 1000);
 }
+
+TEST(HttpClient, AbortFlagEndsAStalledReplyAndStopsLaterRequests) {
+    HttpTestServer server;
+    // A reply that would take 30 s: the head, then a body byte every 10 s.
+    server.Handle("GET", "/slow", [](const HttpRequest&, HttpResponse& r) {
+        r.body = "abc";
+        r.mode = HttpResponse::Mode::kTrickle;
+        r.trickleInterval = std::chrono::seconds(10);
+    });
+    server.Handle("GET", "/fast", Echo);
+    std::atomic<bool> stop{false};
+    CHttpClient client;
+    client.SetAbortFlag(&stop);
+    ASSERT_TRUE(client.Get(server.Url("/fast")));
+    EXPECT_FALSE(client.WasAborted());
+
+    std::thread raiser([&] {
+        while (server.RequestCount() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        stop = true;
+    });
+    EXPECT_FALSE(client.Get(server.Url("/slow")));
+    raiser.join();
+    EXPECT_TRUE(client.WasAborted());
+    EXPECT_EQ(client.GetLastResult(), CURLE_ABORTED_BY_CALLBACK);
+    EXPECT_EQ(client.GetErrorText(), "The request was cancelled.");
+
+    // While raised, nothing goes out at all.
+    EXPECT_FALSE(client.Get(server.Url("/fast")));
+    EXPECT_EQ(server.RequestCount(), 2u);
+    // Lowered, or forgotten, requests work again.
+    stop = false;
+    EXPECT_TRUE(client.Get(server.Url("/fast")));
+    stop = true;
+    client.SetAbortFlag(nullptr);
+    EXPECT_TRUE(client.Get(server.Url("/fast")));
+}

@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "ui/base/gif_parser.h"
 #include "ui/base/picture_animation.h"
+#include "tests/support/program_dir.h"
 
 namespace {
 
@@ -237,3 +240,18 @@ TEST(PictureAnimation, EachAnimationStopsOnItsOwn) {
 }
 
 }  // namespace
+
+// The loading rings drawn at build time: a dot frame that cleared its box
+// to the background would blank the grey dot under it until the loop
+// restarts, so every dot frame restores what it covered instead.
+TEST(GifParser, LoadingRingsNeverBlankADot) {
+    for (const char* name : {"225.gif", "160.gif", "146.gif"}) {
+        std::ifstream in(testsupport::BuiltProgramDir() / "res" / "gif" / name, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        GifInfo info;
+        ASSERT_EQ(ParseGif(bytes, info), GifParse::kOk) << name;
+        ASSERT_GT(info.frames.size(), 2u) << name;
+        for (size_t i = 1; i < info.frames.size(); ++i)
+            EXPECT_EQ(info.frames[i].disposal, 3) << name << " frame " << i;
+    }
+}

@@ -32,6 +32,8 @@ public:
     // A control or window the tests look at. `state` reports its state
     // words ("hover=1 pushed=0"), when the scene has something to say.
     void Add(const std::string& name, wxWindow* window, std::function<std::string()> state = nullptr);
+    // State words only, no rectangle.
+    void AddState(const std::string& name, std::function<std::string()> state);
     // A rectangle that belongs to no single window (a system button, say),
     // computed when asked.
     void AddRect(const std::string& name, std::function<wxRect()> rect);

@@ -11,6 +11,7 @@
 #include <iostream>
 
 #include "foundation/app_paths.h"
+#include "foundation/translate.h"
 #include "tests/e2e/gallery/program/gallery.h"
 #include "ui/base/skin_settings.h"
 #include "ui/message_box_sink.h"
@@ -21,12 +22,17 @@ void Registry::Add(const std::string& name, wxWindow* window, std::function<std:
     entries_.push_back({name, window, nullptr, std::move(state)});
 }
 
+void Registry::AddState(const std::string& name, std::function<std::string()> state) {
+    entries_.push_back({name, nullptr, nullptr, std::move(state)});
+}
+
 void Registry::AddRect(const std::string& name, std::function<wxRect()> rect) {
     entries_.push_back({name, nullptr, std::move(rect), nullptr});
 }
 
 void Registry::PrintRects() const {
     for (const Entry& e : entries_) {
+        if (!e.window && !e.rect) continue;
         const wxRect r = e.window ? e.window->GetScreenRect() : e.rect();
         std::printf("RECT %s %d %d %d %d\n", e.name.c_str(), r.x, r.y, r.width, r.height);
     }
@@ -41,13 +47,17 @@ void Registry::PrintPaints(const std::map<const wxObject*, int>& paints) const {
 }
 
 void Registry::PrintState(const std::string& name) const {
+    // A name may have its rectangle and its state words in separate entries.
+    const Entry* found = nullptr;
     for (const Entry& e : entries_) {
-        if (e.name == name) {
-            std::printf("STATE %s %s\n", name.c_str(), e.state ? e.state().c_str() : "");
-            return;
-        }
+        if (e.name != name) continue;
+        if (!found || (!found->state && e.state)) found = &e;
     }
-    std::printf("STATE %s unknown\n", name.c_str());
+    if (!found) {
+        std::printf("STATE %s unknown\n", name.c_str());
+        return;
+    }
+    std::printf("STATE %s %s\n", name.c_str(), found->state ? found->state().c_str() : "");
 }
 
 void Registry::AddAction(const std::string& name, std::function<void()> action) {
@@ -99,6 +109,9 @@ public:
         wxString program;
         cmd.Found("program", &program);
         InitAppPaths(std::filesystem::path(program.ToStdString()) / "gallery");
+        // The program's language setting (config/language.ini), so that every
+        // scene can be shown in each language.
+        InitTranslations(GetAppDir(), kTextDomain);
         SetSkinDirectory((GetAppDir() / "skins").wstring().c_str());
         LoadSkin(L"default");
         InstallWxMessageBoxSink();

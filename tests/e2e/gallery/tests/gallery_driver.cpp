@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,101 @@
 #include "tests/support/process.h"
 
 namespace gallerytest {
+
+namespace {
+
+pid_t g_trayer = -1;
+
+// Ends a child of ours (by its pid) and reaps it.
+void EndChild(pid_t& pid) {
+    if (pid <= 0) return;
+    kill(pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 100; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            pid = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    pid = -1;
+}
+
+pid_t SpawnQuiet(const std::vector<std::string>& args, int keepFd = -1) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setsid();
+        // Gone with the test process, even when it crashes.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(null, STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        if (keepFd >= 0) {
+            dup2(keepFd, 3);  // without close-on-exec
+        }
+        std::vector<char*> argv;
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+class VirtualDisplay : public ::testing::Environment {
+public:
+    void SetUp() override {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0) return;
+        xvfb_ = SpawnQuiet({"Xvfb", "-displayfd", "3", "-br", "-dpi", "96", "-nolisten", "tcp", "-screen", "0",
+                            "1280x1024x24"},
+                           fds[1]);
+        close(fds[1]);
+        std::string number;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (number.find('\n') == std::string::npos && std::chrono::steady_clock::now() < until) {
+            pollfd p{fds[0], POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            char buf[16];
+            const ssize_t n = read(fds[0], buf, sizeof buf);
+            if (n <= 0) break;
+            number.append(buf, static_cast<size_t>(n));
+        }
+        close(fds[0]);
+        if (number.find('\n') == std::string::npos) {
+            EndChild(xvfb_);
+            unsetenv("DISPLAY");
+            return;
+        }
+        setenv("DISPLAY", (":" + number.substr(0, number.find('\n'))).c_str(), 1);
+        StartTrayer("right");
+    }
+    void TearDown() override {
+        StopTrayer();
+        EndChild(xvfb_);
+    }
+
+private:
+    pid_t xvfb_ = -1;
+};
+
+const bool g_displayRegistered = (::testing::AddGlobalTestEnvironment(new VirtualDisplay), true);
+
+}  // namespace
+
+bool StartTrayer(const std::string& align) {
+    StopTrayer();
+    g_trayer = SpawnQuiet({"trayer", "--edge", "bottom", "--align", align, "--widthtype", "request", "--height", "24",
+                           "--SetDockType", "false", "--SetPartialStrut", "false", "--transparent", "false"});
+    return g_trayer > 0;
+}
+
+void StopTrayer() {
+    EndChild(g_trayer);
+}
 
 std::string ToString(const Rgb& c) {
     return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
@@ -103,14 +199,17 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
     return true;
 }
 
-Gallery::Gallery(const std::vector<std::string>& scenes, const std::map<std::string, std::string>& files) {
+Gallery::Gallery(const std::vector<std::string>& scenes, const std::map<std::string, std::string>& files,
+                 const std::string& exe) {
     const char* built = GALLERY_PROGRAM_DIR;
-    for (const char* folder : {"skins", "res"}) {
+    for (const char* folder : {"skins", "res", "lang"}) {
+        if (!std::filesystem::exists(std::filesystem::path(built) / folder)) continue;
         std::filesystem::copy(std::filesystem::path(built) / folder, program_.path() / folder,
                               std::filesystem::copy_options::recursive);
     }
     for (const auto& [name, content] : files) {
         const std::filesystem::path path = program_.path() / name;
+        std::filesystem::create_directories(path.parent_path());
         std::ofstream(path, std::ios::binary) << content;
         // A script stands in for a program.
         if (content.rfind("#!", 0) == 0) std::filesystem::permissions(path, std::filesystem::perms::owner_all);
@@ -123,7 +222,7 @@ Gallery::Gallery(const std::vector<std::string>& scenes, const std::map<std::str
         ADD_FAILURE() << "pipe";
         return;
     }
-    std::vector<std::string> args = {GALLERY_EXE, "--program", program_.path().string()};
+    std::vector<std::string> args = {exe, "--program", program_.path().string()};
     for (const auto& s : scenes) {
         args.push_back("--scene");
         args.push_back(s);

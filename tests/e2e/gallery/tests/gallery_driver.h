@@ -16,9 +16,13 @@
 
 #include "tests/support/temp_dir.h"
 
-// Tests skip themselves without a display (ctest starts Xvfb for them).
+// Every test process draws on a virtual display of its own (Xvfb, which
+// picks a free display number and reports it through -displayfd), with
+// trayer (an XEmbed notification area) along its bottom edge; so the tests
+// can run side by side and never touch the user's display. The display
+// exists from before the first test to after the last.
 #define REQUIRE_DISPLAY() \
-    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no DISPLAY: run through ctest, which starts Xvfb"
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no virtual display (is Xvfb installed?)"
 
 namespace gallerytest {
 
@@ -52,6 +56,11 @@ private:
     std::string rgb_;
 };
 
+// Starts trayer at that end ("left" or "right") of the bottom edge, after
+// stopping one that runs; StopTrayer ends it.
+bool StartTrayer(const std::string& align);
+void StopTrayer();
+
 // The whole display; fails the test when import does not answer.
 Screenshot TakeScreenshot();
 
@@ -67,9 +76,11 @@ bool WaitFor(const std::function<bool()>& ready, std::chrono::milliseconds limit
 class Gallery {
 public:
     // Starts the gallery with only these scenes (all when empty) and waits
-    // for READY.
+    // for READY. `files` are written into the program folder first (their
+    // folders made); `exe` is the gallery program (the toolkit's by default).
     explicit Gallery(const std::vector<std::string>& scenes = {},
-                     const std::map<std::string, std::string>& files = {});
+                     const std::map<std::string, std::string>& files = {},
+                     const std::string& exe = GALLERY_EXE);
     ~Gallery();
     Gallery(const Gallery&) = delete;
     Gallery& operator=(const Gallery&) = delete;
