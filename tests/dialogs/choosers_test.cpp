@@ -34,6 +34,7 @@ protected:
         p.port = static_cast<uint16_t>(port);
         p.remarks = remarks;
         p.group = group;
+        p.method = "aes-256-gcm";  // a Shadowsocks node needs a known cipher
         return CNodeMgr::GetInstance()->AddNode(p);
     }
     int Fill(GroupComboModel& model, int id) {
