@@ -8,6 +8,7 @@
 #include "app/event_mgr.h"
 #include "app/halvern_app.h"
 #include "app/main_core.h"
+#include "app/privileges.h"
 #include "foundation/app_paths.h"
 #include "foundation/message_box.h"
 #include "foundation/program_log.h"
@@ -257,6 +258,10 @@ int DialogOstrelBase::ConnectTunnel() {
     dns->ValidateCurrentDNS();
     CNodeMgr* nodes = CNodeMgr::GetInstance();
 
+    if (GetApp().IsNetworkPrivilegeMissing()) {
+        Fail(kTunnelPrivilegesRefused);
+        return 0;
+    }
     if (!GetApp().IsTapDriverAvailable()) {
         AppMessageBox(Translate("Virtual network interface driver not installed.\nProxy modes based on virtual "
                                 "network card will not be available.\nUse Web Browser mode please."),
