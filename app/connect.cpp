@@ -109,6 +109,11 @@ void DialogOstrelBase::Connect() {
     }
     // Only the tunnel modes need the TUN device; the browser modes work without it.
     bool tunnelMode = !mode || !mode->IsSystemProxyMode();
+    // Without network privileges no tunnel step could succeed: say what to do.
+    if (tunnelMode && app.IsNetworkPrivilegeMissing()) {
+        Fail(kTunnelPrivilegesRefused);
+        return;
+    }
     if (tunnelMode &&
         (a.tap_connection_name.empty() || a.tap_connection_guid.empty() || app.GetTapAdapterCount() <= 0)) {
         Fail("TUN virtual network card is not installed.");
@@ -258,10 +263,6 @@ int DialogOstrelBase::ConnectTunnel() {
     dns->ValidateCurrentDNS();
     CNodeMgr* nodes = CNodeMgr::GetInstance();
 
-    if (GetApp().IsNetworkPrivilegeMissing()) {
-        Fail(kTunnelPrivilegesRefused);
-        return 0;
-    }
     if (!GetApp().IsTapDriverAvailable()) {
         AppMessageBox(Translate("Virtual network interface driver not installed.\nProxy modes based on virtual "
                                 "network card will not be available.\nUse Web Browser mode please."),
