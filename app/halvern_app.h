@@ -33,7 +33,7 @@ public:
     // Set at start-up when the process may not change the network (neither
     // root nor the file capabilities): tunnel-mode connects are refused.
     int IsNetworkPrivilegeMissing() const { return privilegeMissing_; }
-    void SetNetworkPrivilegeMissing() { privilegeMissing_ = 1; }
+    void SetNetworkPrivilegeMissing(int missing) { privilegeMissing_ = missing; }
     int IsNewVersionAvailable() const { return 0; }
     int GetTapAdapterCount() const { return tapCount_; }
     void SetTapAdapterCount(int count) { tapCount_ = count; }

@@ -191,7 +191,7 @@ int RunApplication(int argc, char** argv) {
     SetInterfaceMetrics();
 
     std::vector<std::string> missing = MissingTunnelPrivileges(GetAppDir());
-    if (!missing.empty()) app.SetNetworkPrivilegeMissing();
+    if (!missing.empty()) app.SetNetworkPrivilegeMissing(1);
 
     CHeadlessView view;
     int code = 0;
