@@ -702,6 +702,49 @@ TEST_F(AppAsUserTest, UnwritableProgramFolderEndsBeforeWritingAnything) {
     EXPECT_TRUE(std::filesystem::is_empty(run.programDir() / "log"));
 }
 
+// A helper that refuses or fails makes the DNS step fail: the connect
+// undoes itself and reports it, never connected with the old servers.
+TEST_F(AppAsUserTest, AFailingHelperFailsTheConnectWhichUndoesItself) {
+    auto run = std::make_unique<ProgramRun>(topo_->app(), RunAs::kUser);
+    const std::filesystem::path helper = run->programDir() / "cendrow-resolv";
+    auto helperExits = [&helper](int status) {
+        testsupport::WriteFile(helper, "#!/bin/sh\necho 'stand-in helper says no' >&2\nexit " +
+                                           std::to_string(status) + "\n");
+        // Owner, mode and capability as install-caps.sh leaves them, so that
+        // the start-up check takes it.
+        EXPECT_EQ(RunCommand({"chmod", "0750", helper.string()}), 0);
+        EXPECT_EQ(RunCommand({"setcap", "cap_dac_override+ep", helper.string()}), 0);
+    };
+    helperExits(2);
+    run->Start();
+    ASSERT_TRUE(run->WaitChannel()) << run->Log();
+    EXPECT_EQ(run->Log().find("tunnel modes are off"), std::string::npos) << run->Log();
+    for (int status : {2, 1}) {
+        SCOPED_TRACE(status);
+        helperExits(status);
+        std::string before = topo_->Snapshot();
+        auto count = [&run] {
+            std::string log = run->Log();
+            size_t n = 0;
+            for (size_t at = log.find("Setting the DNS servers failed."); at != std::string::npos;
+                 at = log.find("Setting the DNS servers failed.", at + 1))
+                ++n;
+            return n;
+        };
+        size_t failures = count();
+        ASSERT_TRUE(StartConnect(*run, Node("1080", "5"), 0));
+        for (int i = 0; i < 300 && count() == failures; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_GT(count(), failures) << run->Log();
+        EXPECT_TRUE(run->WaitState("disconnected", 30));
+        EXPECT_EQ(topo_->Snapshot(), before);
+        EXPECT_FALSE(std::filesystem::exists(run->programDir() / "config" / "resolv.conf.saved"));
+        run->Ask(NSCMD_CLEARPROXIES);
+    }
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+}
+
 struct HelperCase {
     const char* name;
     std::vector<std::string> args;
