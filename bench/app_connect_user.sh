@@ -19,19 +19,11 @@ client=$root/bench/tools/channel_client.py
 [ "$(id -u)" -eq 0 ] || { echo "needs root (network namespaces, file capabilities)" >&2; exit 1; }
 [ -x "$build/program/cendrow" ] || { echo "build cendrow in $build first" >&2; exit 1; }
 
-tag=benchu$$
-dir=$(mktemp -d /tmp/cda-bench-user.XXXXXX)
+# shellcheck source=lib/app_topology.sh
+. "$root/bench/lib/app_topology.sh"
+bench_app_topology benchu
+# The user reaches its program folder through ours.
 chmod 755 "$dir"
-app=cda-app-$tag
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null || true
-  bash "$root/scripts/app-topology.sh" delete "$tag" || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-
-bash "$root/scripts/app-topology.sh" create "$tag" "$dir/peers"
 
 now() { date +%s.%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
