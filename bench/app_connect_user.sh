@@ -31,13 +31,15 @@ median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[
 # One side: "root" or "user". Sets res_c and res_d, the median connect and
 # disconnect times.
 measure() {
-  local who=$1 side=$dir/$1 as=() wrap=()
+  local who=$1 side=$dir/$1 as=() wrap=() python=python3
   cp -r "$build/program" "$side"
   mkdir -m 700 -p "$dir/$who-run" "$dir/$who-data"
   if [ "$who" = user ]; then
     chown -R 65534:65534 "$side" "$dir/$who-run" "$dir/$who-data"
-    SUDO_USER=65534 bash "$root/scripts/install-caps.sh" "$side" >/dev/null
+    SUDO_USER=65534 bash "$root/scripts/install-caps.sh" "$side" >/dev/null 2>&1
     as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    # root's own interpreter (a shim in root's home, say) may be out of reach
+    python=/usr/bin/python3
     if [ "$(stat -c %a /dev/net/tun)" != 666 ]; then
       # A device node of our own over /dev/net/tun, in a mount namespace of
       # the program's alone.
@@ -50,7 +52,7 @@ measure() {
   "${wrap[@]}" ip netns exec "$app" env -u CENDROW_HOST_GUARD XDG_RUNTIME_DIR="$dir/$who-run" \
     XDG_DATA_HOME="$dir/$who-data" "${as[@]}" "$side/cendrow" > "$dir/$who.log" 2>&1 &
   pid=$!
-  ask() { "${as[@]}" python3 "$client" "$run" "$@"; }
+  ask() { "${as[@]}" "$python" "$client" "$run" "$@"; }
   state_is() { [ "$(ask 11)" = "$1" ]; }
   for _ in $(seq 300); do ask 13 >/dev/null 2>&1 && break; sleep 0.1; done
   for _ in $(seq 300); do ip netns exec "$app" ip link show cendrow >/dev/null 2>&1 && break; sleep 0.1; done

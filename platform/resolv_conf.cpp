@@ -3,8 +3,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,8 +13,6 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
-
-extern char** environ;
 
 #include "platform/atomic_file.h"
 #include "platform/host_guard.h"

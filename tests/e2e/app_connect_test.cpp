@@ -606,6 +606,11 @@ TEST_F(AppAsUserTest, ConnectsAndDisconnectsAsTheUserLeavingNothing) {
     pid_t pid = run->process().pid();
     EXPECT_EQ(StatusField(pid, "Uid"), kUserIds);
     EXPECT_EQ(StatusField(pid, "CapEff"), kProgramCaps);
+    // The program made its TUN device itself, owned by its user.
+    std::string owner;
+    for (int i = 0; i < 100 && topo_->Exec({"cat", "/sys/class/net/cendrow/owner"}, &owner) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(owner, "65534\n");
     int ruleMode = LoadServerNetworkMode(*run);
     ASSERT_NE(ruleMode, -1);
     const UserModeCase cases[] = {
