@@ -8,6 +8,7 @@
 #include "app/event_mgr.h"
 #include "app/halvern_app.h"
 #include "app/main_core.h"
+#include "app/privileges.h"
 #include "foundation/app_paths.h"
 #include "foundation/message_box.h"
 #include "foundation/program_log.h"
@@ -108,6 +109,11 @@ void DialogOstrelBase::Connect() {
     }
     // Only the tunnel modes need the TUN device; the browser modes work without it.
     bool tunnelMode = !mode || !mode->IsSystemProxyMode();
+    // Without network privileges no tunnel step could succeed: say what to do.
+    if (tunnelMode && app.IsNetworkPrivilegeMissing()) {
+        Fail(kTunnelPrivilegesRefused);
+        return;
+    }
     if (tunnelMode &&
         (a.tap_connection_name.empty() || a.tap_connection_guid.empty() || app.GetTapAdapterCount() <= 0)) {
         Fail("TUN virtual network card is not installed.");
@@ -377,7 +383,7 @@ int DialogOstrelBase::ConnectTunnel() {
     if (!system_->SetStaticAddress(tunName, kTapAddressText, kTunnelMask))
         AppendToProgramLog("connect: the TUN device did not take its address");
 
-    ConfigureTapDns();
+    if (!ConfigureTapDns()) return 0;
 
     Status("Verifying connection's status...");
     int64_t t0 = system_->NowMs();
@@ -427,14 +433,20 @@ int DialogOstrelBase::ConnectTunnel() {
     return 1;
 }
 
-void DialogOstrelBase::ConfigureTapDns() {
+int DialogOstrelBase::ConfigureTapDns() {
     DnsPreset* preset = CDNSManager::GetInstance()->GetCurrentPreset();
-    if (!preset) return;
+    if (!preset) return 1;
     // DNS is machine-wide here: whatever connect wrote goes back at the end.
     Did("dns", [this] { system_->RestoreDns(); });
-    if (!system_->SetAdapterDnsServers(GetSettings()->adapter.tap_connection_name, preset->primary,
-                                       preset->secondary))
-        AppendToProgramLog("connect: the DNS servers were not set");
+    if (system_->SetAdapterDnsServers(GetSettings()->adapter.tap_connection_name, preset->primary,
+                                      preset->secondary))
+        return 1;
+    AppendToProgramLog("connect: the DNS servers were not set");
+    // A preset without servers changes nothing; servers that could not be
+    // written (a refused or failed helper run) fail the connect.
+    if (preset->primary.empty() && preset->secondary.empty()) return 1;
+    Fail("Setting the DNS servers failed.");
+    return 0;
 }
 
 void DialogOstrelBase::AddServerHostRoute(const std::wstring& address) {

@@ -30,6 +30,10 @@ public:
 
     int IsTapDriverAvailable() const { return driverAvailable_; }
     void SetTapDriverUnavailable() { driverAvailable_ = 0; }
+    // Set at start-up when the process may not change the network (neither
+    // root nor the file capabilities): tunnel-mode connects are refused.
+    int IsNetworkPrivilegeMissing() const { return privilegeMissing_; }
+    void SetNetworkPrivilegeMissing(int missing) { privilegeMissing_ = missing; }
     int IsNewVersionAvailable() const { return 0; }
     int GetTapAdapterCount() const { return tapCount_; }
     void SetTapAdapterCount(int count) { tapCount_ = count; }
@@ -45,6 +49,7 @@ private:
     std::atomic<int> state_{ConnectStateDisconnected};
     std::atomic<int64_t> connectTime_{0};
     std::atomic<int> driverAvailable_{1};
+    std::atomic<int> privilegeMissing_{0};
     std::atomic<int> tapCount_{0};
     CTapCommandLineParser parser_;
     std::atomic<DialogOstrelBase*> mainWnd_{nullptr};

@@ -122,7 +122,8 @@ private:
     bool StartRelaysThrough(CNodeInfo* node);
     int ConnectBrowserMode();
     int ConnectTunnel();
-    void ConfigureTapDns();
+    // 0 when servers were given and could not be set.
+    int ConfigureTapDns();
     void AddServerHostRoute(const std::wstring& address);
     void AddDnsRoutes(int udpRelayed);
     void AddAdditionalRoutes();

@@ -18,8 +18,10 @@
 #include "app/headless_view.h"
 #include "app/main_core.h"
 #include "app/main_loop.h"
+#include "app/privileges.h"
 #include "foundation/app_paths.h"
 #include "foundation/crash_handler.h"
+#include "foundation/message_box.h"
 #include "foundation/named_mutex.h"
 #include "foundation/program_log.h"
 #include "foundation/registry.h"
@@ -130,6 +132,18 @@ void SetInterfaceMetrics() {
     }
 }
 
+// False, after saying so, when the user cannot write the program folder's
+// config or log folder.
+bool RefuseUnwritableProgramFolder() {
+    std::vector<std::filesystem::path> folders = UnwritableProgramFolders(GetAppDir());
+    if (folders.empty()) return true;
+    InitTranslations(GetAppDir(), "vokt");
+    std::string text = Translate(kProgramFolderNotWritable);
+    for (const auto& folder : folders) text += "\n" + folder.string();
+    AppMessageBox(text.c_str(), MB_OK | MB_ICONERROR);
+    return false;
+}
+
 }  // namespace
 
 int RunApplication(int argc, char** argv) {
@@ -146,6 +160,9 @@ int RunApplication(int argc, char** argv) {
     parser->onUninstallDriver = [] { RemoveTapDriver(GetAppDir(), true); };
     parser->onQuitAll = [] { AskRunningInstance(NSCMD_QUIT, "", CNS::DefaultFolder()); };
     if (parser->Parse(argc, argv) && !parser->GetContinue()) return 0;
+    // Before anything is written: a folder the user cannot write would
+    // fail piece by piece later.
+    if (!RefuseUnwritableProgramFolder()) return 1;
     CreateAppFolders();
     // Early, so that a refused second start and the repairs below are logged.
     InitLogging(GetAppDir(), "log", "Cendrow", 0, 1);
@@ -173,11 +190,20 @@ int RunApplication(int argc, char** argv) {
     app.SetTapAdapterCount(system.DetectNetworkAdapters());
     SetInterfaceMetrics();
 
+    std::vector<std::string> missing = MissingTunnelPrivileges(GetAppDir());
+    if (!missing.empty()) app.SetNetworkPrivilegeMissing(1);
+
     CHeadlessView view;
     int code = 0;
     {
         DialogOstrelBase core(&loop, &view, &system);
         for (const std::string& line : repairs) core.AppendActionLog(Utf8ToWideString(line));
+        if (!missing.empty()) {
+            std::string line = "Start-up: tunnel modes are off:";
+            for (size_t i = 0; i < missing.size(); ++i) line += (i ? "; " : " ") + missing[i];
+            Tell(line + ". Run scripts/install-caps.sh as root to grant the privileges.");
+            core.SetStatusText(Utf8ToWideString(Translate(kTunnelPrivilegesMissing)));
+        }
         loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [&core](int) { core.Exit(1); });
         loop.WatchFd(single.GetFd(), [&single] { single.DropCallers(); });
         core.StartServices();

@@ -25,18 +25,9 @@ client=$root/bench/tools/channel_client.py
 [ "$(id -u)" -eq 0 ] || { echo "needs root (network namespaces)" >&2; exit 1; }
 [ -x "$build/program/cendrow" ] || { echo "build cendrow in $build first" >&2; exit 1; }
 
-tag=bench$$
-dir=$(mktemp -d /tmp/cda-bench.XXXXXX)
-app=cda-app-$tag
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill -9 "$pid" 2>/dev/null || true
-  bash "$root/scripts/app-topology.sh" delete "$tag" || true
-  rm -rf "$dir"
-}
-trap cleanup EXIT
-
-bash "$root/scripts/app-topology.sh" create "$tag" "$dir/peers"
+# shellcheck source=lib/app_topology.sh
+. "$root/bench/lib/app_topology.sh"
+bench_app_topology bench
 # Uploads go to a server that reads them whole and answers with their hash.
 ip netns exec "cda-server-$tag" python3 "$root/tests/support/server_peers.py" http 10.198.77.2 8080 \
   "$dir/peers/www" > "$dir/uploads.log" 2>&1 < /dev/null &

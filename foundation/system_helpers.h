@@ -113,13 +113,11 @@ int KillProcessesByName(const std::wstring& exePath);
 // Name of the persistent TUN device the program installs and opens.
 inline constexpr const char* kTunDeviceName = "cendrow";
 
-// The commands that install and remove it: "install" creates the persistent
-// TUN device; "remove" clears its persistence (it disappears when its last
-// user closes it); "forceremove" deletes the link at once.
-std::vector<std::string> BuildInstallTapDriverCommand();
-std::vector<std::string> BuildRemoveTapDriverCommand(bool force);
-
-// Run the commands above in the calling thread's network namespace and wait.
+// Install makes the persistent TUN device, owned by the calling user;
+// remove clears its persistence (it disappears when its last user closes it);
+// the forced removal deletes the link at once. Both act in the calling
+// thread's network namespace, in this process (no child), and say why they
+// failed in the program log and on `stdoutFd` when one is given.
 // Install is true when afterwards the device exists as a TUN device (also
 // when it was there before); remove is true when afterwards it is gone (a
 // device that is still open survives the unforced removal). `programFolder`

@@ -1,27 +1,36 @@
-// Install and removal of the program's persistent TUN device.
+// Install and removal of the program's persistent TUN device, done by the
+// process itself so that its file capabilities are the ones that count.
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "foundation/program_log.h"
 #include "foundation/system_helpers.h"
 #include "platform/tun_device.h"
 
-std::vector<std::string> BuildInstallTapDriverCommand() {
-    return {"ip", "tuntap", "add", "dev", kTunDeviceName, "mode", "tun"};
+namespace {
+
+void Report(int fd, const std::string& line) {
+    AppendToProgramLog(line);
+    if (fd < 0) return;
+    std::string text = line + "\n";
+    ssize_t ignored = write(fd, text.data(), text.size());
+    (void)ignored;
 }
 
-std::vector<std::string> BuildRemoveTapDriverCommand(bool force) {
-    // "del" only clears the persistence: a device still open stays until it is
-    // closed. Deleting the link removes it at once, whoever holds it.
-    if (force) return {"ip", "link", "delete", "dev", kTunDeviceName};
-    return {"ip", "tuntap", "del", "dev", kTunDeviceName, "mode", "tun"};
-}
+}  // namespace
 
-// The command's own exit code says little ("add" fails when the device is
-// already there, "del" succeeds when it never was): the result is the state
-// the command leaves.
 bool InstallTapDriver(const std::filesystem::path& /*programFolder*/, int stdoutFd) {
-    RunCommandHidden(BuildInstallTapDriverCommand(), stdoutFd);
-    return TunDevice_Find(kTunDeviceName) == TunLookup::kFound;
+    // The device belongs to the user who runs the program.
+    if (TunDevice_Create(kTunDeviceName, getuid())) return true;
+    Report(stdoutFd, std::string("cannot make the TUN device ") + kTunDeviceName + ": " + std::strerror(errno));
+    return false;
 }
 
 bool RemoveTapDriver(const std::filesystem::path& /*programFolder*/, bool force, int stdoutFd) {
-    RunCommandHidden(BuildRemoveTapDriverCommand(force), stdoutFd);
-    return TunDevice_Find(kTunDeviceName) == TunLookup::kMissing;
+    if (TunDevice_Delete(kTunDeviceName, force)) return true;
+    Report(stdoutFd, std::string("cannot remove the TUN device ") + kTunDeviceName + ": " + std::strerror(errno));
+    return false;
 }

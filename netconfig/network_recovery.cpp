@@ -4,6 +4,7 @@
 #include "netconfig/netconfig_log.h"
 #include "netconfig/route_table.h"
 #include "netconfig/unbound_controller.h"
+#include "platform/resolv_helper.h"
 #include "platform/tun_device.h"
 
 namespace {
@@ -27,6 +28,7 @@ std::filesystem::path DnsBackupPath(const std::filesystem::path& programFolder) 
 
 void UseDnsBackupIn(const std::filesystem::path& programFolder) {
     ResolvConf_SetBackupFile(DnsBackupPath(programFolder));
+    ResolvConf_SetHelper(ResolvHelper_PathIn(programFolder));
 }
 
 int UndoTunnelConfiguration() {

@@ -12,7 +12,8 @@
 // The file in the program folder that keeps the machine's DNS configuration
 // while ours is in place: "config/resolv.conf.saved".
 std::filesystem::path DnsBackupPath(const std::filesystem::path& programFolder);
-// Makes the DNS backend keep its backup there.
+// Makes the DNS backend keep its backup there, and use the resolv.conf
+// helper beside the executable when it cannot write the file itself.
 void UseDnsBackupIn(const std::filesystem::path& programFolder);
 
 // Disconnect and failed connect: the machine's DNS configuration back, our

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <linux/capability.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -25,6 +26,7 @@
 #include "foundation/system_helpers.h"
 #include "foundation/text_convert.h"
 #include "platform/atomic_file.h"
+#include "platform/capabilities.h"
 
 namespace fs = std::filesystem;
 
@@ -449,7 +451,14 @@ int CUnboundController::Start() {
         return 0;
     }
     std::vector<std::string> argv = {ResolverPath().string(), "-c", ServiceConfPath().string()};
-    pid_t pid = StartProcessHidden(argv, -1, folder_);
+    pid_t pid;
+    {
+        // Port 53 without root: the resolver gets this one capability
+        // from us (ambient across its exec), nothing else.
+        CapsAmbientScope bindService(CAP_NET_BIND_SERVICE);
+        if (!bindService.ok()) Log("cannot pass CAP_NET_BIND_SERVICE on to the resolver");
+        pid = StartProcessHidden(argv, -1, folder_);
+    }
     if (pid < 0) {
         Log(std::string("cannot start the resolver: ") + std::strerror(errno));
         return 0;

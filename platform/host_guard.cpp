@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -17,14 +18,23 @@ uint64_t NamespaceOf(const char* path) {
 
 std::atomic<bool> g_enabled{false};
 
-// Read during static initialisation, before main can move any thread.
-const uint64_t g_firstNamespace = NamespaceOf("/proc/self/ns/net");
+// Read at first use, or during static initialisation at the latest (below),
+// before main can move any thread.
+uint64_t FirstNamespace() {
+    static const uint64_t first = NamespaceOf("/proc/self/ns/net");
+    return first;
+}
+[[maybe_unused]] const uint64_t g_firstNamespace = FirstNamespace();
 
 }  // namespace
+
+constexpr const char* kNamespaceVariable = "CENDROW_HOST_GUARD_NETNS";
 
 void HostGuard_Enable() {
     g_enabled.store(true, std::memory_order_release);
     setenv("CENDROW_HOST_GUARD", "1", 1);
+    if (FirstNamespace() != 0 && !getenv(kNamespaceVariable))
+        setenv(kNamespaceVariable, std::to_string(FirstNamespace()).c_str(), 1);
 }
 
 bool HostGuard_IsEnabled() {
@@ -38,12 +48,12 @@ uint64_t HostGuard_CurrentNamespace() {
 }
 
 uint64_t HostGuard_FirstNamespace() {
-    return g_firstNamespace;
+    return FirstNamespace();
 }
 
 bool HostGuard_Refuses(uint64_t ns, const char* what) {
     if (!HostGuard_IsEnabled()) return false;
-    if (ns != 0 && g_firstNamespace != 0 && ns != g_firstNamespace) return false;
+    if (ns != 0 && FirstNamespace() != 0 && ns != FirstNamespace()) return false;
     std::fprintf(stderr,
                  "host guard: refused %s in the machine's own network namespace "
                  "(tests change the network only inside namespaces they create)\n",
@@ -53,4 +63,16 @@ bool HostGuard_Refuses(uint64_t ns, const char* what) {
 
 bool HostGuard_RefusesHere(const char* what) {
     return HostGuard_Refuses(HostGuard_CurrentNamespace(), what);
+}
+
+bool HostGuard_RefusesInMachineNamespace(const char* what) {
+    if (!HostGuard_IsEnabled()) return false;
+    const char* text = getenv(kNamespaceVariable);
+    char* end = nullptr;
+    unsigned long long machine = text ? std::strtoull(text, &end, 10) : 0;
+    uint64_t here = HostGuard_CurrentNamespace();
+    if (machine != 0 && end && *end == '\0' && here != 0 && here != machine) return false;
+    std::fprintf(stderr, "host guard: refused %s (the machine's own network namespace, or one not known)\n",
+                 what ? what : "a network change");
+    return true;
 }

@@ -7,6 +7,9 @@
 //
 // The guard is on after HostGuard_Enable() or when the environment holds
 // CENDROW_HOST_GUARD=1 (Enable sets it, so helper processes inherit it).
+// Enable also exports the first namespace's identity as
+// CENDROW_HOST_GUARD_NETNS, so that a helper started inside a test's
+// namespace still knows which namespace is the machine's.
 
 #include <cstdint>
 
@@ -23,3 +26,8 @@ uint64_t HostGuard_FirstNamespace();
 bool HostGuard_Refuses(uint64_t ns, const char* what);
 // The same for the calling thread's namespace.
 bool HostGuard_RefusesHere(const char* what);
+
+// For a separate helper program, whose own first namespace says nothing:
+// true when the guard is on and the calling thread's namespace is the one
+// CENDROW_HOST_GUARD_NETNS names, or when that is not known.
+bool HostGuard_RefusesInMachineNamespace(const char* what);

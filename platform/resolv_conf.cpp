@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,6 +28,8 @@ constexpr size_t kMaxFileSize = 1 << 20;
 std::mutex g_mutex;
 std::filesystem::path g_target = "/etc/resolv.conf";
 std::filesystem::path g_backup;
+std::filesystem::path g_helper;
+constexpr const char* kHelperTarget = "/etc/resolv.conf";
 
 // What the backup file records.
 struct Backup {
@@ -213,6 +217,90 @@ bool TargetAllowed(const std::filesystem::path& target) {
     return true;
 }
 
+// Whether the process may write `target`, or make it when it is missing.
+bool Writable(const std::filesystem::path& target) {
+    if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0) return true;
+    if (errno != ENOENT) return false;
+    std::filesystem::path folder = target.parent_path();
+    return faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+bool NeedsHelperLocked(const std::filesystem::path& target) {
+    return target == kHelperTarget && !Writable(target);
+}
+
+// Runs the helper with `args` and waits; its exit status (-1 when it could
+// not run or did not end normally), its standard output in `out`.
+int RunHelper(const std::vector<std::string>& args, std::string* out) {
+    if (g_helper.empty()) {
+        Log("cannot write " + std::string(kHelperTarget) + " and no helper is set");
+        return -1;
+    }
+    std::vector<std::string> argv = {g_helper.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    pid_t pid = -1;
+    int err = posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    if (err != 0) {
+        close(pipeFds[0]);
+        Log("cannot run " + g_helper.string() + ": " + std::strerror(err));
+        return -1;
+    }
+    char buf[512];
+    for (;;) {
+        ssize_t n = read(pipeFds[0], buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (out->size() < 4096) out->append(buf, static_cast<size_t>(n));
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The helper's exit statuses.
+constexpr int kHelperDone = 0;
+constexpr int kHelperBadInput = 2;
+constexpr int kHelperNotOurs = 3;
+
+ResolvConfResult RestoreThroughHelper(const Backup& b) {
+    std::vector<std::string> args = {"restore", "--old"};
+    for (const std::string& s : ResolvConf_ParseServers(b.original ? *b.original : std::string())) args.push_back(s);
+    args.push_back("--ours");
+    for (const std::string& s : ResolvConf_ParseServers(b.written)) args.push_back(s);
+    std::string out;
+    switch (RunHelper(args, &out)) {
+        case kHelperDone:
+            return DropBackup() ? ResolvConfResult::kOk : ResolvConfResult::kIoError;
+        case kHelperNotOurs:
+            Log(b.target.string() + " was changed by someone else since we wrote it; it is left as it is");
+            return DropBackup() ? ResolvConfResult::kLeftAlone : ResolvConfResult::kIoError;
+        case kHelperBadInput: {
+            // The backup names addresses the helper refuses: it can never be
+            // put back through it.
+            Log("the helper refused the backup's nameservers; the backup is set aside");
+            std::error_code ec;
+            std::filesystem::rename(g_backup, g_backup.string() + ".broken", ec);
+            return ResolvConfResult::kRefused;
+        }
+        default:
+            Log("the helper could not put back " + b.target.string());
+            return ResolvConfResult::kIoError;
+    }
+}
+
 ResolvConfResult RestoreLocked() {
     Backup b;
     switch (LoadBackup(&b)) {
@@ -227,6 +315,7 @@ ResolvConfResult RestoreLocked() {
             break;
     }
     if (!TargetAllowed(b.target)) return ResolvConfResult::kRefused;
+    if (NeedsHelperLocked(b.target)) return RestoreThroughHelper(b);
     std::optional<std::string> now;
     if (!ReadTarget(b.target, &now)) return ResolvConfResult::kIoError;
     if (!now || *now != b.written) {
@@ -266,6 +355,16 @@ std::filesystem::path ResolvConf_GetTarget() {
     return g_target;
 }
 
+void ResolvConf_SetHelper(const std::filesystem::path& helper) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_helper = helper;
+}
+
+bool ResolvConf_NeedsHelper() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return NeedsHelperLocked(g_target);
+}
+
 void ResolvConf_SetBackupFile(const std::filesystem::path& backup) {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_backup = backup;
@@ -287,8 +386,10 @@ std::vector<std::string> ResolvConf_ParseServers(const std::string& text) {
     return out;
 }
 
-std::string ResolvConf_ReplaceServers(const std::string& text, const std::vector<std::string>& servers) {
-    std::string ours = std::string(kMarker) + "\n";
+namespace {
+
+std::string Replace(const std::string& text, const std::vector<std::string>& servers, bool marked) {
+    std::string ours = marked ? std::string(kMarker) + "\n" : std::string();
     for (const std::string& s : servers) ours += "nameserver " + s + "\n";
     std::string out;
     bool placed = false;
@@ -305,6 +406,16 @@ std::string ResolvConf_ReplaceServers(const std::string& text, const std::vector
     }
     if (!placed) out += ours;
     return out;
+}
+
+}  // namespace
+
+std::string ResolvConf_ReplaceServers(const std::string& text, const std::vector<std::string>& servers) {
+    return Replace(text, servers, true);
+}
+
+std::string ResolvConf_PutBackServers(const std::string& text, const std::vector<std::string>& servers) {
+    return Replace(text, servers, false);
 }
 
 ResolvConfResult ResolvConf_SetServers(const std::vector<std::string>& servers) {
@@ -341,6 +452,29 @@ ResolvConfResult ResolvConf_SetServers(const std::vector<std::string>& servers) 
     if (!WriteFileAtomically(g_backup, EncodeBackup(next))) {
         Log("cannot write the backup " + g_backup.string());
         return ResolvConfResult::kIoError;
+    }
+    if (NeedsHelperLocked(g_target)) {
+        std::vector<std::string> args = {"set"};
+        args.insert(args.end(), servers.begin(), servers.end());
+        std::string replaced;
+        int status = RunHelper(args, &replaced);
+        if (status == kHelperDone) {
+            // Record what the file holds now, should it differ from our text.
+            std::optional<std::string> after;
+            if (ReadTarget(g_target, &after) && after && *after != next.written) {
+                next.written = *after;
+                WriteFileAtomically(g_backup, EncodeBackup(next));
+            }
+            return ResolvConfResult::kOk;
+        }
+        // The helper changed nothing; an earlier original of ours stays recorded.
+        if (state == BackupState::kPresent && now && *now == previous.written) {
+            WriteFileAtomically(g_backup, EncodeBackup(previous));
+        } else {
+            DropBackup();
+        }
+        Log("the helper did not set the nameservers (status " + std::to_string(status) + ")");
+        return status == kHelperBadInput ? ResolvConfResult::kRefused : ResolvConfResult::kIoError;
     }
     if (!WriteInPlace(g_target, next.written)) {
         // Leave the target as it was before this call, and the backup with it:
@@ -384,4 +518,34 @@ std::vector<std::string> ResolvConf_OriginalServers() {
             return b.original ? ResolvConf_ParseServers(*b.original) : std::vector<std::string>{};
     }
     return ResolvConf_CurrentServers();
+}
+
+bool ResolvConf_IsDottedIPv4(const std::string& s) {
+    return IsDottedIPv4(s);
+}
+
+bool ResolvConf_IsNameserverAddress(const std::string& s) {
+    if (IsDottedIPv4(s)) return true;
+    size_t percent = s.find('%');
+    std::string address = s.substr(0, percent);
+    in6_addr a{};
+    if (address.empty() || inet_pton(AF_INET6, address.c_str(), &a) != 1) return false;
+    if (percent == std::string::npos) return true;
+    std::string scope = s.substr(percent + 1);
+    // An interface name (at most 15 bytes) or index.
+    if (scope.empty() || scope.size() > 15) return false;
+    for (char c : scope) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                  c == '_' || c == '.';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+bool ResolvConf_ReadFile(const std::filesystem::path& path, std::optional<std::string>* out) {
+    return ReadTarget(path, out);
+}
+
+bool ResolvConf_WriteInPlace(const std::filesystem::path& path, const std::string& data) {
+    return WriteInPlace(path, data);
 }

@@ -499,6 +499,11 @@ RtnlResult RtnlSocket::SetLinkUp(uint32_t index, bool up) {
         up ? "setting a link up" : "setting a link down");
 }
 
+RtnlResult RtnlSocket::DeleteLink(uint32_t index) {
+    return Request(
+        RTM_DELLINK, 0, [&](nlmsghdr* nlh) { PutLink(nlh, index); }, "deleting a link");
+}
+
 namespace {
 
 void PutAddress(nlmsghdr* nlh, const RtnlAddress& address) {

@@ -102,6 +102,8 @@ public:
     RtnlResult SetLinkAlias(uint32_t index, const std::string& alias);
     // Sets the link administratively up or down.
     RtnlResult SetLinkUp(uint32_t index, bool up);
+    // Deletes the link at once, whoever holds it open (ENODEV when gone).
+    RtnlResult DeleteLink(uint32_t index);
     // Adds an address that must not exist yet on that link (EEXIST), or
     // deletes one (EADDRNOTAVAIL when it is not there).
     RtnlResult AddAddress(const RtnlAddress& address);

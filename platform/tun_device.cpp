@@ -112,6 +112,94 @@ int TunDevice_Open(const std::string& nameOrAlias) {
     return fd;
 }
 
+namespace {
+
+// A descriptor attached to the device `name` (made when missing), or -1.
+int Attach(const std::string& name, short flags) {
+    ifreq ifr;
+    if (!MakeIfreq(name, &ifr)) {
+        errno = EINVAL;
+        return -1;
+    }
+    int fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return -1;
+    ifr.ifr_flags = flags;
+    if (ioctl(fd, TUNSETIFF, &ifr) != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+int CloseKeepingErrno(int fd, int result) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    return result;
+}
+
+}  // namespace
+
+int TunDevice_NodeUsable() {
+    int fd = open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+    if (fd < 0) return 0;
+    close(fd);
+    return 1;
+}
+
+int TunDevice_Create(const std::string& name, unsigned owner) {
+    switch (TunDevice_Find(name)) {
+        case TunLookup::kFound:
+            return 1;
+        case TunLookup::kNotTun:
+            errno = EEXIST;
+            return 0;
+        case TunLookup::kMissing:
+            break;
+    }
+    if (HostGuard_RefusesHere("making a TUN device")) {
+        errno = EPERM;
+        return 0;
+    }
+    int fd = Attach(name, IFF_TUN | IFF_NO_PI);
+    if (fd < 0) return 0;
+    // The owner may attach without privileges; persistence keeps the device
+    // when this descriptor closes.
+    if (ioctl(fd, TUNSETOWNER, static_cast<unsigned long>(owner)) != 0 || ioctl(fd, TUNSETPERSIST, 1) != 0)
+        return CloseKeepingErrno(fd, 0);
+    close(fd);
+    return TunDevice_Find(name) == TunLookup::kFound;
+}
+
+int TunDevice_Delete(const std::string& nameOrAlias, bool force) {
+    const std::string name = TunDevice_ResolveName(nameOrAlias);
+    ifreq ifr;
+    if (!MakeIfreq(name, &ifr) || IfIoctl(SIOCGIFINDEX, &ifr) != 0) return 1;
+    if (TunDevice_Find(name) != TunLookup::kFound && !force) {
+        errno = EEXIST;
+        return 0;
+    }
+    if (force) {
+        RtnlSocket socket;
+        if (socket.Open() != 0) return 0;
+        RtnlResult r = socket.DeleteLink(static_cast<uint32_t>(ifr.ifr_ifindex));
+        if (r.error != 0 && r.error != ENODEV) errno = r.error;
+    } else {
+        if (HostGuard_RefusesHere("removing a TUN device")) {
+            errno = EPERM;
+            return 0;
+        }
+        // Attaching fails with EBUSY while someone holds the device.
+        int fd = Attach(name, IFF_TUN | IFF_NO_PI);
+        if (fd < 0) return 0;
+        if (ioctl(fd, TUNSETPERSIST, 0) != 0) return CloseKeepingErrno(fd, 0);
+        close(fd);
+    }
+    return TunDevice_Find(name) == TunLookup::kMissing;
+}
+
 int TunDevice_GetMtu(const std::string& nameOrAlias) {
     ifreq ifr;
     if (!MakeIfreq(TunDevice_ResolveName(nameOrAlias), &ifr) || IfIoctl(SIOCGIFMTU, &ifr) != 0) return -1;

@@ -2,8 +2,9 @@
 // The TUN device in place of the TAP-Windows adapter: a persistent TUN
 // interface made beforehand (as the adapter is installed beforehand), opened
 // through /dev/net/tun in the calling thread's network namespace so that the
-// process reads and writes bare IP packets. Nothing here creates or deletes a
-// device.
+// process reads and writes bare IP packets. TunDevice_Create and
+// TunDevice_Delete make and remove it from the process itself: a child
+// process (ip tuntap) would not inherit the program's file capabilities.
 
 #include <cstdint>
 #include <string>
@@ -24,6 +25,21 @@ std::string TunDevice_ResolveName(const std::string& nameOrAlias);
 
 // Whether `name` is an existing TUN-mode device in this namespace.
 TunLookup TunDevice_Find(const std::string& name);
+
+// Makes `name` a persistent TUN-mode device owned by `owner` (TUNSETIFF,
+// TUNSETOWNER, TUNSETPERSIST); a TUN device already there is left as it is.
+// 1, or 0 with errno set (EEXIST: another kind of link has the name; the
+// device node's errno when /dev/net/tun cannot be opened). Refused under the
+// host guard in the first namespace.
+int TunDevice_Create(const std::string& name, unsigned owner);
+
+// Removes the device: unforced, only its persistence goes (a device still
+// open stays until it is closed; EBUSY); forced, the link is deleted over
+// rtnetlink at once. 1 when afterwards no device has the name, else 0.
+int TunDevice_Delete(const std::string& name, bool force);
+
+// Whether /dev/net/tun opens for reading and writing; else 0 with errno set.
+int TunDevice_NodeUsable();
 
 // Attaches to the existing persistent device `name` with IFF_TUN |
 // IFF_NO_PI | IFF_VNET_HDR; returns a non-blocking, close-on-exec descriptor,

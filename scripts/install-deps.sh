@@ -18,6 +18,8 @@ PACKAGES=(
   libwxgtk3.2-dev libwxgtk-webview3.2-dev xdg-utils fonts-wqy-microhei fonts-dejavu-core fonts-liberation2
   # the program's run-time helpers
   iproute2 unbound
+  # setcap and getcap for scripts/install-caps.sh
+  libcap2-bin
   # real peers and tools used by the tests and benchmarks
   openssl gzip coreutils curl iputils-ping python3 procps
   shadowsocks-libev microsocks dante-server tinyproxy openssh-server

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "app/privileges.h"
 #include "netconfig/additional_route.h"
 #include "proxy/route_manager_link.h"
 #include "tests/app/app_fixture.h"
@@ -54,6 +55,27 @@ TEST_F(AppCoreTest, ChecksBeforeTheJobRefuseWithTheirMessage) {
     }
 }
 
+// Without network privileges (neither root nor the file capabilities) the
+// tunnel modes are refused before anything runs; the browser modes work.
+TEST_F(AppCoreTest, MissingNetworkPrivilegesRefuseOnlyTunnelModes) {
+    GetApp().SetNetworkPrivilegeMissing(1);
+    CNodeInfo* node = AddNode();
+    Choose(node, kGlobalMode);
+    core_->Connect();
+    EXPECT_FALSE(core_->IsWorking());
+    ASSERT_EQ(Boxes().size(), 1u);
+    EXPECT_EQ(Boxes()[0], kTunnelPrivilegesRefused);
+    EXPECT_EQ(view_.Status().back(), kTunnelPrivilegesRefused);
+    EXPECT_TRUE(system_.log.Calls().empty());
+
+    Choose(node, kBrowserMode);
+    ConnectAndWait();
+    EXPECT_EQ(GetApp().GetConnectState(), ConnectStateConnected);
+    core_->Disconnect();
+    WaitIdle();
+    GetApp().SetNetworkPrivilegeMissing(0);
+}
+
 struct StepCase {
     const char* name;
     std::set<std::string> fail;
@@ -79,6 +101,7 @@ TEST_F(AppCoreTest, AFailedStepUndoesWhatConnectDidInReverse) {
         {"address never shows", {"address"}, NodeTypeSocks5,
          "TUN virtual network interface status is abnormal, please try agian.", afterEngine},
         {"route manager", {"routes"}, NodeTypeSocks5, "The route manager is failed to initialize.", afterEngine},
+        {"DNS servers not written", {"dns"}, NodeTypeSocks5, "Setting the DNS servers failed.", afterEngine},
     };
     for (const StepCase& c : cases) {
         SCOPED_TRACE(c.name);

@@ -24,6 +24,7 @@
 namespace {
 
 using testsupport::ProgramRun;
+using testsupport::RunAs;
 using testsupport::ReadFile;
 using testsupport::RunCommand;
 using testsupport::TempDir;
@@ -239,16 +240,34 @@ protected:
         return out.find(kServer) != std::string::npos;
     }
     // Whether an unbound process runs in the app namespace.
-    static bool ResolverRuns() {
+    static bool ResolverRuns() { return ResolverPid() > 0; }
+    // The process id of an unbound in the app namespace, or 0.
+    static pid_t ResolverPid() {
         std::string pids;
         RunCommand({"ip", "netns", "pids", topo_->app()}, &pids);
         std::istringstream in(pids);
         for (std::string pid; in >> pid;) {
             std::error_code ec;
             auto exe = std::filesystem::read_symlink("/proc/" + pid + "/exe", ec);
-            if (!ec && exe.filename() == "unbound") return true;
+            if (!ec && exe.filename() == "unbound") return static_cast<pid_t>(std::stol(pid));
         }
-        return false;
+        return 0;
+    }
+
+    // Loads a rule mode that routes the server's network through the
+    // tunnel; its index, or -1.
+    static int LoadServerNetworkMode(ProgramRun& run) {
+        std::filesystem::path rules = run.programDir() / "temp" / "server-net.rules";
+        testsupport::WriteFile(rules, "#Server network,server-net,0,0,1,0,0,0,test\n10.198.77.0/24\n");
+        EXPECT_EQ(run.Ask(NSCMD_LOADPROXYMODE, rules.string()).status, 0);
+        // The list answers "index,name|" per mode.
+        std::string modes = run.Ask(NSCMD_GETPROXYMODES).text;
+        int index = -1;
+        std::istringstream list(modes);
+        for (std::string entry; std::getline(list, entry, '|');)
+            if (entry.size() > 11 && entry.substr(entry.size() - 11) == ",server-net") index = std::stoi(entry);
+        EXPECT_NE(index, -1) << modes;
+        return index;
     }
 
     static inline std::unique_ptr<AppTopology> topo_;
@@ -301,16 +320,8 @@ TEST_F(AppConnectTest, EachNodeConnectsRelaysAndDisconnectsLeavingNothing) {
 // node's host route; nothing routes everything.
 TEST_F(AppConnectTest, RuleModeRoutesItsNetworksThroughTheTunnel) {
     auto run = StartProgram();
-    std::filesystem::path rules = run->programDir() / "temp" / "server-net.rules";
-    testsupport::WriteFile(rules, "#Server network,server-net,0,0,1,0,0,0,test\n10.198.77.0/24\n");
-    ASSERT_EQ(run->Ask(NSCMD_LOADPROXYMODE, rules.string()).status, 0);
-    // The list answers "index,name|" per mode.
-    std::string modes = run->Ask(NSCMD_GETPROXYMODES).text;
-    int index = -1;
-    std::istringstream list(modes);
-    for (std::string entry; std::getline(list, entry, '|');)
-        if (entry.size() > 11 && entry.substr(entry.size() - 11) == ",server-net") index = std::stoi(entry);
-    ASSERT_NE(index, -1) << modes;
+    int index = LoadServerNetworkMode(*run);
+    ASSERT_NE(index, -1);
     std::string before = topo_->Snapshot();
     ASSERT_TRUE(Connect(*run, Node("1080", "5"), index)) << run->Log();
     std::string during = topo_->Snapshot();
@@ -542,6 +553,244 @@ TEST_F(AppConnectTest, AGatewayLinkThatGoesDownDisconnects) {
     topo_->Exec({"ip", "route", "replace", "default", "via", "10.198.76.2"});
     run->Ask(NSCMD_QUIT);
     EXPECT_EQ(run->WaitExit(60), 0);
+}
+
+// The program as the desktop user: uid 65534 with the capabilities
+// scripts/install-caps.sh gives the executable and the resolv.conf helper,
+// or the same folder without them.
+class AppAsUserTest : public AppConnectTest {
+protected:
+    void SetUp() override {
+        AppConnectTest::SetUp();
+        if (IsSkipped()) return;
+        std::string why = ProgramRun::UserRunUnavailable();
+        if (!why.empty()) GTEST_SKIP() << "cannot run as uid 65534 with file capabilities: " << why;
+    }
+    std::unique_ptr<ProgramRun> StartAsUser(RunAs runAs) {
+        auto run = std::make_unique<ProgramRun>(topo_->app(), runAs);
+        run->Start();
+        EXPECT_TRUE(run->WaitChannel()) << run->Log();
+        return run;
+    }
+    // A line of /proc/<pid>/status after its "Name:\t", or empty.
+    static std::string StatusField(pid_t pid, const std::string& name) {
+        std::istringstream in(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(name + ":\t", 0) == 0) return line.substr(name.size() + 2);
+        return "";
+    }
+    // Nameservers of the app namespace's resolv.conf, in order.
+    static std::vector<std::string> Nameservers() {
+        std::vector<std::string> out;
+        std::istringstream in(ReadFile(topo_->resolvConf()));
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("nameserver ", 0) == 0) out.push_back(line.substr(11));
+        return out;
+    }
+
+    static constexpr const char* kUserIds = "65534\t65534\t65534\t65534";
+    // cap_net_bind_service (10), cap_net_admin (12), cap_net_raw (13).
+    static constexpr const char* kProgramCaps = "0000000000003400";
+    static constexpr const char* kBindServiceOnly = "0000000000000400";
+};
+
+struct UserModeCase {
+    const char* name;
+    bool ruleMode;
+    const char* dns;
+    std::vector<std::string> servers;
+};
+
+TEST_F(AppAsUserTest, ConnectsAndDisconnectsAsTheUserLeavingNothing) {
+    auto run = StartAsUser(RunAs::kUser);
+    pid_t pid = run->process().pid();
+    EXPECT_EQ(StatusField(pid, "Uid"), kUserIds);
+    EXPECT_EQ(StatusField(pid, "CapEff"), kProgramCaps);
+    // The program made its TUN device itself, owned by its user.
+    std::string owner;
+    for (int i = 0; i < 100 && topo_->Exec({"cat", "/sys/class/net/cendrow/owner"}, &owner) != 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(owner, "65534\n");
+    int ruleMode = LoadServerNetworkMode(*run);
+    ASSERT_NE(ruleMode, -1);
+    const UserModeCase cases[] = {
+        {"global mode", false, kOwnDns, {"10.198.79.1", "10.198.79.2"}},
+        {"rule mode", true, kOwnDns, {"10.198.79.1", "10.198.79.2"}},
+        {"smart DNS", false, kSmartDns, {"127.0.0.1"}},
+    };
+    for (const UserModeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string before = topo_->Snapshot();
+        ASSERT_TRUE(Connect(*run, SsNode("8388", "aes-256-gcm"), c.ruleMode ? ruleMode : 0, c.dns)) << run->Log();
+        EXPECT_EQ(Nameservers(), c.servers) << ReadFile(topo_->resolvConf());
+        EXPECT_TRUE(topo_->Fetch());
+        pid_t resolver = ResolverPid();
+        EXPECT_EQ(resolver != 0, std::string(c.dns) == kSmartDns);
+        if (resolver) {
+            EXPECT_EQ(StatusField(resolver, "Uid"), kUserIds);
+            EXPECT_EQ(StatusField(resolver, "CapEff"), kBindServiceOnly);
+            EXPECT_EQ(StatusField(resolver, "CapAmb"), kBindServiceOnly);
+            EXPECT_TRUE(ResolvesTestName());
+        }
+        ASSERT_TRUE(Disconnect(*run));
+        EXPECT_EQ(topo_->Snapshot(), before);
+        EXPECT_FALSE(ResolverRuns());
+        run->Ask(NSCMD_CLEARPROXIES);
+    }
+    // The program itself never held more than its three capabilities.
+    EXPECT_EQ(StatusField(pid, "CapEff"), kProgramCaps);
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+}
+
+TEST_F(AppAsUserTest, CrashIsRepairedThroughTheHelperAtTheNextStart) {
+    auto run = StartAsUser(RunAs::kUser);
+    std::string before = topo_->Snapshot();
+    ASSERT_TRUE(Connect(*run, SsNode("8388", "aes-256-gcm"), 0, kSmartDns)) << run->Log();
+    run->Kill9();
+    EXPECT_NE(topo_->Snapshot(), before);
+    EXPECT_TRUE(ResolverRuns());
+
+    // The same folder, started again as the user.
+    run->Start();
+    ASSERT_TRUE(run->WaitChannel()) << run->Log();
+    EXPECT_EQ(topo_->Snapshot(), before);
+    EXPECT_FALSE(ResolverRuns());
+    std::string log = ReadFile(run->programDir() / "log" / "Cendrow");
+    for (const char* line : {"Start-up: removed", "Start-up: put back the DNS configuration an earlier run changed",
+                             "Start-up: ended the resolver an earlier run left"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+    EXPECT_EQ(topo_->Snapshot(), before);
+}
+
+TEST_F(AppAsUserTest, WithoutCapabilitiesTunnelModesAreRefusedAndBrowserModesWork) {
+    auto run = StartAsUser(RunAs::kUserWithoutCaps);
+    EXPECT_EQ(StatusField(run->process().pid(), "CapEff"), "0000000000000000");
+    EXPECT_NE(run->Log().find("tunnel modes are off: CAP_NET_ADMIN is not in the effective set"), std::string::npos)
+        << run->Log();
+    std::string before = topo_->Snapshot();
+    NSReply added = run->Ask(CMD_SET_CURRENT_PROXY, Node("1080", "5"));
+    ASSERT_EQ(added.status, 0);
+    EXPECT_EQ(run->Ask(NSCMD_SETPROXY, added.text).status, 0);
+    EXPECT_EQ(run->Ask(NSCMD_SETCURRENTPROXYMODE, "0").status, 0);
+    const std::string refusal = "proxy modes based on the virtual network card are not available.\nRun \"sudo "
+                                "scripts/install-caps.sh PROGRAM_FOLDER\"";
+    for (int i = 0; i < 30 && run->Log().find(refusal) == std::string::npos; ++i) {
+        run->Ask(NSCMD_CONNECT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    EXPECT_NE(run->Log().find(refusal), std::string::npos) << run->Log();
+    EXPECT_TRUE(run->WaitState("disconnected", 10));
+    EXPECT_EQ(topo_->Snapshot(), before);
+
+    ASSERT_TRUE(Connect(*run, Node("1080", "5"), 1)) << run->Log();
+    EXPECT_TRUE(topo_->Fetch("http://127.0.0.1:8118"));
+    EXPECT_TRUE(Disconnect(*run));
+    EXPECT_EQ(topo_->Snapshot(), before);
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+}
+
+TEST_F(AppAsUserTest, UnwritableProgramFolderEndsBeforeWritingAnything) {
+    ProgramRun run(topo_->app(), RunAs::kUser);
+    // A log folder the user may not write, as a root run may have left it.
+    std::filesystem::create_directories(run.programDir() / "log");
+    ASSERT_EQ(chown((run.programDir() / "log").c_str(), 0, 0), 0);
+    run.Start();
+    EXPECT_EQ(run.WaitExit(30), 1) << run.Log();
+    EXPECT_NE(run.Log().find("Cendrow cannot write its program folder."), std::string::npos) << run.Log();
+    EXPECT_NE(run.Log().find((run.programDir() / "log").string()), std::string::npos) << run.Log();
+    for (const char* folder : {"config", "temp", "update"})
+        EXPECT_FALSE(std::filesystem::exists(run.programDir() / folder)) << folder;
+    EXPECT_TRUE(std::filesystem::is_empty(run.programDir() / "log"));
+}
+
+// A helper that refuses or fails makes the DNS step fail: the connect
+// undoes itself and reports it, never connected with the old servers.
+TEST_F(AppAsUserTest, AFailingHelperFailsTheConnectWhichUndoesItself) {
+    auto run = std::make_unique<ProgramRun>(topo_->app(), RunAs::kUser);
+    const std::filesystem::path helper = run->programDir() / "cendrow-resolv";
+    auto helperExits = [&helper](int status) {
+        testsupport::WriteFile(helper, "#!/bin/sh\necho 'stand-in helper says no' >&2\nexit " +
+                                           std::to_string(status) + "\n");
+        // Owner, mode and capability as install-caps.sh leaves them, so that
+        // the start-up check takes it.
+        EXPECT_EQ(RunCommand({"chmod", "0750", helper.string()}), 0);
+        EXPECT_EQ(RunCommand({"setcap", "cap_dac_override+ep", helper.string()}), 0);
+    };
+    helperExits(2);
+    run->Start();
+    ASSERT_TRUE(run->WaitChannel()) << run->Log();
+    EXPECT_EQ(run->Log().find("tunnel modes are off"), std::string::npos) << run->Log();
+    for (int status : {2, 1}) {
+        SCOPED_TRACE(status);
+        helperExits(status);
+        std::string before = topo_->Snapshot();
+        auto count = [&run] {
+            std::string log = run->Log();
+            size_t n = 0;
+            for (size_t at = log.find("Setting the DNS servers failed."); at != std::string::npos;
+                 at = log.find("Setting the DNS servers failed.", at + 1))
+                ++n;
+            return n;
+        };
+        size_t failures = count();
+        ASSERT_TRUE(StartConnect(*run, Node("1080", "5"), 0));
+        for (int i = 0; i < 300 && count() == failures; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_GT(count(), failures) << run->Log();
+        EXPECT_TRUE(run->WaitState("disconnected", 30));
+        EXPECT_EQ(topo_->Snapshot(), before);
+        EXPECT_FALSE(std::filesystem::exists(run->programDir() / "config" / "resolv.conf.saved"));
+        run->Ask(NSCMD_CLEARPROXIES);
+    }
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+}
+
+struct HelperCase {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+};
+
+// The helper run by hand as the user: bad input changes nothing, and what
+// it writes is the namespace's resolv.conf alone.
+TEST_F(AppAsUserTest, ResolvHelperAsTheUser) {
+    ProgramRun run(topo_->app(), RunAs::kUser);
+    const std::string helper = (run.programDir() / "cendrow-resolv").string();
+    const std::string original = ReadFile(topo_->resolvConf());
+    auto call = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), helper);
+        return run.RunAsUser(args);
+    };
+    const HelperCase refused[] = {
+        {"unknown verb", {"write", "10.0.0.1"}, 2},
+        {"four servers", {"set", "10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4"}, 2},
+        {"a line break in an address", {"set", "10.0.0.1\nsearch evil.example"}, 2},
+        {"\"nameserver\" in an address", {"set", "nameserver 10.0.0.1"}, 2},
+        {"a path for an address", {"set", "/etc/passwd"}, 2},
+        {"restore with other servers as ours", {"restore", "--old", "10.0.0.9", "--ours", "10.198.79.1"}, 3},
+    };
+    for (const HelperCase& c : refused) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(call(c.args), c.status);
+        EXPECT_EQ(ReadFile(topo_->resolvConf()), original);
+    }
+    std::string replaced;
+    ASSERT_EQ(run.RunAsUser({helper, "set", "10.198.79.1", "10.198.79.2"}, &replaced), 0);
+    EXPECT_EQ(replaced, "10.198.77.2\n");
+    EXPECT_EQ(Nameservers(), (std::vector<std::string>{"10.198.79.1", "10.198.79.2"}));
+    EXPECT_NE(ReadFile(topo_->resolvConf()).find("options timeout:1 attempts:1\n"), std::string::npos);
+    EXPECT_EQ(call({"restore", "--old", "10.198.77.2", "--ours", "10.198.79.1", "10.198.79.2"}), 0);
+    EXPECT_EQ(ReadFile(topo_->resolvConf()), original);
+    // In the machine's own namespace the tests' host guard stops it before
+    // it reads anything (a restore that could not match anyway).
+    EXPECT_EQ(RunCommand({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", helper, "restore", "--old",
+                          "10.0.0.9", "--ours", "10.0.0.8"}),
+              1);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #pragma once
 // The whole program as a process for end-to-end tests: a temporary program
 // folder with a copy of the built one, started inside a network namespace,
-// and a client of its command channel.
+// and a client of its command channel. It runs as root, or as the desktop
+// user would: uid 65534 with the file capabilities scripts/install-caps.sh
+// gives (or without them).
 
 #include <chrono>
 #include <filesystem>
@@ -14,10 +16,25 @@
 
 namespace testsupport {
 
+enum class RunAs {
+    kRoot,
+    kUser,             // uid and gid 65534, the executables' capabilities set
+    kUserWithoutCaps,  // the same folder with no capabilities on its files
+};
+
 class ProgramRun {
 public:
+    static constexpr unsigned kUserId = 65534;
+
+    // Why the program cannot run as the user here (the temporary folder's
+    // mount drops set-id bits or file capabilities, or a tool is missing);
+    // empty when it can.
+    static std::string UserRunUnavailable();
+
     // Copies the built program folder into a temporary one; nothing runs yet.
-    explicit ProgramRun(const std::string& netns);
+    // As the user: the folder and its runtime folders belong to 65534, the
+    // two executables root:65534 0750, set up by scripts/install-caps.sh.
+    explicit ProgramRun(const std::string& netns, RunAs runAs = RunAs::kRoot);
     ~ProgramRun();
 
     // Starts the program (extra arguments after the executable) inside the
@@ -35,6 +52,8 @@ public:
     // The program ends by itself within `seconds`: its exit code, or -1.
     int WaitExit(int seconds);
     void Kill9();
+    // Runs `argv` in the namespace as the program's user; its exit code.
+    int RunAsUser(const std::vector<std::string>& argv, std::string* out = nullptr) const;
 
     ChildProcess& process() { return process_; }
     const std::filesystem::path& programDir() const { return program_; }
@@ -42,7 +61,14 @@ public:
     std::string Log() const;
 
 private:
+    // The program's side of the channel checks that the peer is its user.
+    bool Request(int command, const std::string& data, NSReply* reply, int timeoutMs);
+    // `ip netns exec` and, as the user, setpriv in front of `argv`.
+    std::vector<std::string> InNamespace(const std::vector<std::string>& env,
+                                         const std::vector<std::string>& argv) const;
+
     std::string netns_;
+    RunAs runAs_;
     TempDir dir_;
     std::filesystem::path program_;
     ChildProcess process_;

@@ -309,15 +309,6 @@ TEST(Processes, KillRefusesGroupsAndItself) {
     EXPECT_EQ(KillProcessById(getpid()), 0);
 }
 
-TEST(TunDriver, Commands) {
-    EXPECT_EQ(BuildInstallTapDriverCommand(),
-              (std::vector<std::string>{"ip", "tuntap", "add", "dev", "cendrow", "mode", "tun"}));
-    EXPECT_EQ(BuildRemoveTapDriverCommand(false),
-              (std::vector<std::string>{"ip", "tuntap", "del", "dev", "cendrow", "mode", "tun"}));
-    EXPECT_EQ(BuildRemoveTapDriverCommand(true),
-              (std::vector<std::string>{"ip", "link", "delete", "dev", "cendrow"}));
-}
-
 TEST(FreeLocalPort, SearchOverConnectionTables) {
     const std::string heading =
         "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n";
