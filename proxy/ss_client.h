@@ -105,6 +105,9 @@ protected:
     std::unique_ptr<CObfs> obfs_;
 
 private:
+    // Marks the stage that refused the bytes; -1.
+    int Refused(const char* stage);
+
     // Buffer for received wire bytes, kept between receives while no
     // plug-in replaces it.
     unsigned char* wire_ = nullptr;
