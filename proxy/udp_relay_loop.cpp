@@ -27,7 +27,6 @@ constexpr int kHeader = 5;  // length 2, flags 1, connection id 2
 // Session pool: 100 workers up front, 50 more at a time, 500 at most.
 constexpr int kPoolInitial = 100;
 constexpr size_t kPoolStack = 307200;
-constexpr int kPoolStep = 50;
 constexpr int kPoolMax = 500;
 
 void SignalFd(int fd) {
@@ -76,7 +75,8 @@ CTUNTAPProtoBase::CTUNTAPProtoBase(CSocksClient* client)
       node_(client ? client->GetNode() : nullptr),
       fields_(client ? client->GetNodeFields() : NodeFields()),
       localSocket_(client ? client->GetLocalSocket() : -1),
-      pool_(kPoolInitial, false, kPoolStack, kPoolStep, kPoolMax, THREAD_PRIORITY_HIGHEST, 0) {
+      pool_(kPoolInitial, false, kPoolStack, 0, kPoolInitial, THREAD_PRIORITY_HIGHEST, 0),
+      overflow_(kPoolMax - kPoolInitial, kPoolStack) {
     stopFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     writerEvent_ = eventfd(1, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -86,6 +86,7 @@ CTUNTAPProtoBase::~CTUNTAPProtoBase() {
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
     pool_.Stop(true);
+    overflow_.JoinAll();
     {
         std::lock_guard<std::mutex> guard(jobsLock_);
         for (JobBlock* block : pendingJobs_) delete block;
@@ -114,11 +115,15 @@ int CTUNTAPProtoBase::Run() {
         Stop();
     }
     pollfd p{stopFd_, POLLIN, 0};
-    while (IsRunning()) poll(&p, 1, kRunPollMs);
+    while (IsRunning()) {
+        poll(&p, 1, kRunPollMs);
+        overflow_.Reap();
+    }
     Stop();
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
     pool_.Stop(true);
+    overflow_.JoinAll();
     return 1;
 }
 
@@ -253,7 +258,13 @@ bool CTUNTAPProtoBase::StartSession(UdpSession* session, uint8_t flags, const ui
     }
     // Without a running pool the session stays in use without a job until
     // its idle time-out.
-    if (!pool_.Submit(JobProc, block, 1)) {
+    // Only the reader starts sessions, so an idle worker seen here is still
+    // idle at the submission. Past the pool's workers a job gets a thread
+    // that ends with it; past the maximum it waits in the pool's queue.
+    bool submitted = pool_.GetBusyCount() < pool_.GetThreadCount() ? pool_.Submit(JobProc, block, 1)
+                                                                  : overflow_.Run(JobProc, block);
+    if (!submitted) submitted = pool_.Submit(JobProc, block, 1);
+    if (!submitted) {
         std::lock_guard<std::mutex> guard(jobsLock_);
         pendingJobs_.erase(block);
         delete block;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "foundation/thread_pool.h"
+#include "proxy/udp_job_threads.h"
 #include "nodes/node_info.h"
 #include "proxy/udp_session.h"
 
@@ -111,7 +112,8 @@ private:
     int64_t lastIdleCheck_ = 0;
     std::thread reader_;
     std::thread writer_;
-    CThreadPool pool_;
+    CThreadPool pool_;  // the initial workers only: it never grows
+    CJobOverflowThreads overflow_;  // the rest, one thread per job
 };
 
 // A reply frame for the engine from a datagram that starts with its
