@@ -437,9 +437,9 @@ void CListener::AcceptLoop() {
                     // A client that left without a byte needs no thread.
                     char first;
                     ssize_t peeked = recv(fd, &first, 1, MSG_PEEK | MSG_DONTWAIT);
-                    if (peeked > 0 || (peeked < 0 && (errno == EAGAIN || errno == EINTR))) {
+                    if (peeked > 0) {
                         waiting.MarkReady(fd);
-                    } else {
+                    } else if (peeked == 0 || (errno != EAGAIN && errno != EINTR)) {
                         waiting.Drop(fd);
                     }
                 }
