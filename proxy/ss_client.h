@@ -111,4 +111,6 @@ private:
     // Buffer for received wire bytes, kept between receives while no
     // plug-in replaces it.
     unsigned char* wire_ = nullptr;
+    // Block for the bytes of an upload, kept likewise.
+    unsigned char* upload_ = nullptr;
 };

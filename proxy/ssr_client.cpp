@@ -52,6 +52,7 @@ CSSRCLient::CSSRCLient(int localSocket, const char* user, const char* password)
 
 CSSRCLient::~CSSRCLient() {
     PrivateHeapFree(wire_);
+    PrivateHeapFree(upload_);
 }
 
 int CSSRCLient::BuildPipeline(const char** unknownKind) {
@@ -130,25 +131,37 @@ int CSSRCLient::SendVia(int s, const void* data, int len, int timeout) {
         return sent == len ? sent : -1;
     }
     if (len < 0 || (len > 0 && data == nullptr)) return -1;
-    HeapBlock buf(CopyToHeap(data, len));
-    if (buf.p == nullptr) return -1;
+    // The plug-ins work on a heap block they may replace; the connection
+    // keeps one for its uploads instead of a fresh zero-filled one per chunk.
+    size_t need = static_cast<size_t>(std::max(len, 1));
+    if (PrivateHeapSize(upload_) < need) {
+        void* grown = PrivateHeapRealloc(need, upload_);
+        if (grown == nullptr) return -1;
+        upload_ = static_cast<unsigned char*>(grown);
+    }
+    if (len > 0) std::memcpy(upload_, data, static_cast<size_t>(len));
+    unsigned char* p = upload_;
     int plainLength = 0;
-    if (!protocol_->ClientPreEncrypt(&buf.p, len, &plainLength)) return Refused("the protocol plug-in (upload)");
+    bool ok = protocol_->ClientPreEncrypt(&p, len, &plainLength);
+    // A plug-in that produced new bytes freed the block and gave its own.
+    bool replaced = p != upload_;
+    if (replaced) upload_ = nullptr;
+    HeapBlock taken(replaced ? p : nullptr);
+    if (!ok) return Refused("the protocol plug-in (upload)");
+    HeapBlock wire;
     size_t encrypted = 0;
     if (plainLength > 0) {
-        unsigned char* out = nullptr;
-        if (!cryptor_->Encrypt(buf.p, static_cast<size_t>(plainLength), &out, &encrypted, false))
+        if (!cryptor_->Encrypt(p, static_cast<size_t>(plainLength), &wire.p, &encrypted, false))
             return Refused("the cryptor (encrypt)");
-        PrivateHeapFree(buf.release());
-        buf.p = out;
-        if (buf.p == nullptr) buf.p = static_cast<unsigned char*>(PrivateHeapAlloc(1));
-        if (buf.p == nullptr) return -1;
     }
+    // Nothing to encrypt (a held-back send): the obfuscation gets an empty block.
+    if (wire.p == nullptr) wire.p = static_cast<unsigned char*>(PrivateHeapAlloc(1));
+    if (wire.p == nullptr) return -1;
     int wireLength = 0;
-    if (!obfs_->ClientEncode(&buf.p, static_cast<int>(encrypted), plainLength, &wireLength))
+    if (!obfs_->ClientEncode(&wire.p, static_cast<int>(encrypted), plainLength, &wireLength))
         return Refused("the obfuscation plug-in (upload)");
     if (wireLength <= 0) return 0;
-    int sent = SendAll(s, buf.p, wireLength, timeout);
+    int sent = SendAll(s, wire.p, wireLength, timeout);
     return sent == wireLength ? sent : -1;
 }
 
