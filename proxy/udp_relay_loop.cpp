@@ -303,7 +303,11 @@ void CTUNTAPProtoBase::ApplyBypassRule(const BAddr& destination) {
 
 // ---- writer ---------------------------------------------------------------------------------
 
-void CTUNTAPProtoBase::SignalWriter() {
+void CTUNTAPProtoBase::SignalWriter(UdpSession* session) {
+    if (session->MarkRepliesListed()) {
+        std::lock_guard<std::mutex> guard(listedLock_);
+        listed_.push_back(session);
+    }
     SignalFd(writerEvent_);
 }
 
@@ -318,10 +322,18 @@ void CTUNTAPProtoBase::CheckIdleSessions() {
 }
 
 int CTUNTAPProtoBase::WriteReplies() {
-    std::vector<uint8_t> out;
+    std::vector<UdpSession*> listed;
     {
-        std::lock_guard<std::mutex> guard(tableLock_);
-        for (auto& session : sessions_) session->CollectReplies(&out);
+        std::lock_guard<std::mutex> guard(listedLock_);
+        listed.swap(listed_);
+    }
+    // Sessions live as long as the loop; a reply queued after the mark is
+    // cleared lists its session again and is sent now or on the next wake.
+    std::vector<uint8_t>& out = writeBuffer_;
+    out.clear();
+    for (UdpSession* session : listed) {
+        session->ClearRepliesListed();
+        session->CollectReplies(&out);
     }
     // Time-outs are whole seconds: one pass over the table a second is
     // enough, and a busy writer must not walk it on every wake.

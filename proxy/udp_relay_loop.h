@@ -61,8 +61,8 @@ public:
     // Bytes sent, 0 when there was nothing, -1 when the stream failed.
     int WriteReplies();
     void CheckIdleSessions();
-    // Wakes the writer: a reply is queued.
-    void SignalWriter();
+    // Wakes the writer: a reply is queued on `session`.
+    void SignalWriter(UdpSession* session);
     // Ends the loop (from any thread).
     void Stop();
     bool IsRunning() const;
@@ -107,6 +107,11 @@ private:
     std::mutex tableLock_;
     std::vector<std::unique_ptr<UdpSession>> sessions_;
     std::atomic<int> inUse_{0};
+    // Sessions with queued replies, so that the writer visits only those and
+    // never holds the table (which the reader needs for every frame).
+    std::mutex listedLock_;
+    std::vector<UdpSession*> listed_;
+    std::vector<uint8_t> writeBuffer_;  // the writer's
     std::mutex jobsLock_;
     std::set<JobBlock*> pendingJobs_;
     int64_t lastIdleCheck_ = 0;
