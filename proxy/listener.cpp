@@ -143,21 +143,13 @@ public:
         ready_.push_back(fd);
         Publish();
     }
-    // The connection spoke or ended: it queues for a thread.
+    // The connection spoke: it queues for a thread.
     void MarkReady(int fd) {
-        auto it = where_.find(fd);
-        if (it == where_.end()) return;
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-        order_.erase(it->second);
-        where_.erase(it);
-        ready_.push_back(fd);
+        if (Unwatch(fd)) ready_.push_back(fd);
     }
+    // The connection ended before it spoke.
     void Drop(int fd) {
-        auto it = where_.find(fd);
-        if (it == where_.end()) return;
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
-        order_.erase(it->second);
-        where_.erase(it);
+        if (!Unwatch(fd)) return;
         close(fd);
         Publish();
     }
@@ -172,11 +164,7 @@ public:
     long CloseOldest() {
         Entry e = order_.front();
         long waited = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - e.since).count());
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, e.fd, nullptr);
-        where_.erase(e.fd);
-        order_.pop_front();
-        close(e.fd);
-        Publish();
+        Drop(e.fd);
         return waited;
     }
     // Closes every connection silent for `limit`; how many.
@@ -202,6 +190,15 @@ private:
         Clock::time_point since;
     };
     void Publish() { count_->store(order_.size() + ready_.size()); }
+    // Stops watching the connection; false when it was not watched.
+    bool Unwatch(int fd) {
+        auto it = where_.find(fd);
+        if (it == where_.end()) return false;
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+        order_.erase(it->second);
+        where_.erase(it);
+        return true;
+    }
 
     int epoll_;
     std::atomic<size_t>* count_;

@@ -239,13 +239,7 @@ protected:
                                                   d + "/ss-server.log"));
         danted_ = std::make_unique<CNodeInfo>();
         ss_ = std::make_unique<CNodeInfo>();
-        ss_->type = NodeTypeSSR;
-        ss_->host = EngineTopology::kSocksHost;
-        ss_->port = kSsPort;
-        ss_->password = kSsPassword;
-        ss_->method = "chacha20-ietf-poly1305";
-        ss_->protocol = "origin";
-        ss_->obfs = "plain";
+        testsupport::AimAtShadowsocks(*ss_, kSsPort, kSsPassword, "chacha20-ietf-poly1305");
         server_ = std::make_unique<HoldingServer>(topology_->server(), kConnections);
         if (!server_->ok()) return;
         if (!testsupport::StartEngineThroughLocalProxy(*topology_, *danted_, false)) return;
