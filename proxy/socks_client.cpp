@@ -457,6 +457,8 @@ int CSocksClient::RelayTcpStreams(int bufferSize, int readMax, int sendTimeout) 
     bool localReading = true;
     bool remoteReading = true;
     bool failed = false;
+    // The local client has finished while the pipeline still holds its bytes.
+    bool remoteEndPending = false;
     ClearFailure();
     int stopFd = ServiceStopFdForThread();
     while (IsRelayRunning() && (localReading || remoteReading) && !failed) {
@@ -491,15 +493,26 @@ int CSocksClient::RelayTcpStreams(int bufferSize, int readMax, int sendTimeout) 
                     failed = true;
                     break;
                 }
-                // The sender finished: pass its end on and keep the other way open.
-                shutdown(to, SHUT_WR);
+                // The sender finished: pass its end on and keep the other way
+                // open; not before bytes the pipeline holds have gone out.
                 (side == 0 ? localReading : remoteReading) = false;
+                if (side == 0 && UploadHeldBack()) {
+                    remoteEndPending = true;
+                } else {
+                    shutdown(to, SHUT_WR);
+                }
                 continue;
             }
-            if (sendBack && SendVia(remoteSocket_, nullptr, 0, kLocalTimeout) < 0) {
-                NoteFailure("send of held-back bytes to the node", errno ? errno : ETIMEDOUT);
-                failed = true;
-                break;
+            if (sendBack) {
+                if (SendVia(remoteSocket_, nullptr, 0, kLocalTimeout) < 0) {
+                    NoteFailure("send of held-back bytes to the node", errno ? errno : ETIMEDOUT);
+                    failed = true;
+                    break;
+                }
+                if (remoteEndPending && !UploadHeldBack()) {
+                    shutdown(remoteSocket_, SHUT_WR);
+                    remoteEndPending = false;
+                }
             }
             if (got == 0) continue;
             if (side == 1) CountReceived(got);

@@ -97,6 +97,10 @@ public:
     virtual int RelayUdpAssociate() = 0;
     virtual int RelayTcp() = 0;
     virtual int RunUdpGwLoop() = 0;
+    // Whether the pipeline may still hold upload bytes back until the node
+    // answers (an obfuscation handshake): the relay then passes the local
+    // client's end on only after those bytes went out.
+    virtual bool UploadHeldBack() const { return false; }
 
     // Field reads and writes of the handshakes: bytes from the local client
     // within 5 s, from the node within 10 s (one byte) or 5 s (a field read

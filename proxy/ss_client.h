@@ -76,6 +76,9 @@ public:
     bool ConnectUpstreamAndReply() override;
     int RelayUdpAssociate() override;
     int RelayTcp() override;
+    // Obfuscations with a handshake keep the first upload until the node's
+    // answer asks for it to be sent.
+    bool UploadHeldBack() const override;
 
     // One datagram of the association: towards the node (the remote socket)
     // the SOCKS 5 UDP datagram becomes a Shadowsocks one with a fresh IV;
@@ -113,4 +116,6 @@ private:
     unsigned char* wire_ = nullptr;
     // Block for the bytes of an upload, kept likewise.
     unsigned char* upload_ = nullptr;
+    // The obfuscation has asked for its held bytes to be sent.
+    bool obfsAnswered_ = false;
 };

@@ -185,6 +185,7 @@ int CSSRCLient::RecvVia(int s, void* buf, int len, int timeout, int* sendBack, i
     HeapBlock taken(p != wire_ ? p : nullptr);
     if (p != wire_) wire_ = nullptr;
     if (!ok) return Refused("the obfuscation plug-in (download)");
+    if (back) obfsAnswered_ = true;
     if (sendBack) *sendBack = back;
     if (decoded <= 0) return 0;
 
@@ -223,6 +224,12 @@ bool CSSRCLient::ConnectUpstreamAndReply() {
         return false;
     }
     return true;
+}
+
+bool CSSRCLient::UploadHeldBack() const {
+    const std::string& obfs = nodeFields_.obfs;
+    bool holds = obfs.rfind("tls1.2_ticket", 0) == 0 || obfs == "random_head";
+    return holds && !obfsAnswered_;
 }
 
 int CSSRCLient::RelayTcp() {
