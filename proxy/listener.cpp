@@ -47,6 +47,8 @@ constexpr size_t kMaxWaiting = 8192;
 // connection is refused.
 constexpr int kThreadRetries = 20;
 constexpr auto kThreadRetryPause = std::chrono::milliseconds(50);
+// How long a connection thread that finished waits for the next connection.
+constexpr auto kParkedThreadWait = std::chrono::seconds(5);
 
 // Handed from the accept thread to a new connection thread, which copies it
 // and frees it at once. Plain data: it lives in a zero-filled heap block.
@@ -58,12 +60,8 @@ struct ConnectionRecord {
     uint16_t peerPort;
 };
 
-void* ConnectionThreadMain(void* param) {
-    ConnectionRecord record;
-    std::memcpy(&record, param, sizeof record);
-    PrivateHeapFree(param);
-    WatchServiceStop();
-
+// Serves one accepted connection to its end and closes it.
+void ServeConnection(const ConnectionRecord& record) {
     int s = record.socket;
     // The current node is read once: the connection keeps it to the end.
     if (CNodeInfo* node = GetCurrentProxyNode()) {
@@ -89,8 +87,30 @@ void* ConnectionThreadMain(void* param) {
         DecrementActiveConnections();
     }
     CloseSocket(s);
-    // The last use of the listener: after this the thread only returns.
-    record.listener->UnregisterConnectionThread(record.threadId);
+}
+
+void FillPeer(int s, ConnectionRecord* record) {
+    sockaddr_in peer{};
+    socklen_t peerLength = sizeof peer;
+    getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerLength);
+    inet_ntop(AF_INET, &peer.sin_addr, record->peerAddress, sizeof record->peerAddress);
+    record->peerPort = ntohs(peer.sin_port);
+}
+
+void* ConnectionThreadMain(void* param) {
+    ConnectionRecord record;
+    std::memcpy(&record, param, sizeof record);
+    PrivateHeapFree(param);
+    WatchServiceStop();
+    for (;;) {
+        ServeConnection(record);
+        record.listener->UnregisterConnectionThread(record.threadId);
+        // A thread that finished waits a while for the next connection, so
+        // that a busy listener does not make and end a thread for each one.
+        if (!record.listener->TakeNextConnection(&record.socket, &record.threadId)) break;
+        FillPeer(record.socket, &record);
+    }
+    // The listener is never destroyed; after this the thread only returns.
     return nullptr;
 }
 
@@ -472,19 +492,28 @@ void CListener::AcceptLoop() {
         }
     }
     close(ep);
+    EndParkedThreads();
     WaitForConnectionThreads();
 }
 
 bool CListener::StartConnectionThread(int s) {
+    {
+        std::lock_guard<std::mutex> park(parkLock_);
+        if (parked_ > handoff_.size()) {
+            // Registered here, like a new thread, so the cap counts it at once.
+            CNamedLockGuard guard(&tableLock_);
+            uint32_t id = ++nextThreadId_;
+            connectionThreads_[id] = pthread_t{};
+            handoff_.push_back({s, id});
+            parkCv_.notify_one();
+            return true;
+        }
+    }
     auto* record = static_cast<ConnectionRecord*>(PrivateHeapAlloc(sizeof(ConnectionRecord)));
     if (record == nullptr) return false;
-    sockaddr_in peer{};
-    socklen_t peerLength = sizeof peer;
-    getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerLength);
     record->listener = this;
     record->socket = s;
-    inet_ntop(AF_INET, &peer.sin_addr, record->peerAddress, sizeof record->peerAddress);
-    record->peerPort = ntohs(peer.sin_port);
+    FillPeer(s, record);
 
     pthread_attr_t attr;
     pthread_attr_init(&attr);
@@ -507,6 +536,30 @@ bool CListener::StartConnectionThread(int s) {
     }
     pthread_attr_destroy(&attr);
     return started;
+}
+
+bool CListener::TakeNextConnection(int* s, uint32_t* id) {
+    std::unique_lock<std::mutex> park(parkLock_);
+    if (stopping_.load()) return false;
+    ++parked_;
+    parkCv_.wait_for(park, kParkedThreadWait, [&] { return !handoff_.empty() || stopping_.load(); });
+    --parked_;
+    if (handoff_.empty() || stopping_.load()) return false;
+    *s = handoff_.front().socket;
+    *id = handoff_.front().id;
+    handoff_.pop_front();
+    return true;
+}
+
+void CListener::EndParkedThreads() {
+    std::lock_guard<std::mutex> park(parkLock_);
+    for (const Handoff& h : handoff_) {
+        close(h.socket);
+        CNamedLockGuard guard(&tableLock_);
+        connectionThreads_.erase(h.id);
+    }
+    handoff_.clear();
+    parkCv_.notify_all();
 }
 
 void CListener::RegisterConnectionThread(uint32_t id, pthread_t thread) {

@@ -3,7 +3,7 @@
 // SOCKS port and gives each its own thread, which builds the upstream client
 // for the current node's type and lets it serve the connection.
 //
-// A connection gets its thread only once its first bytes have arrived:
+// A connection gets a thread only once its first bytes have arrived:
 // until then it waits in the accept thread's poll set, holding nothing but
 // its descriptor, so idle clients cannot take the places of working ones.
 // While the connection threads are at the cap, the accept thread stops
@@ -15,9 +15,12 @@
 
 #include <atomic>
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "foundation/named_lock.h"
@@ -88,6 +91,9 @@ public:
     size_t GetConnectionThreadCount();
     // Returns once no connection thread is registered, or after 15 s.
     void WaitForConnectionThreads();
+    // A connection thread that finished waits here (a few seconds at most)
+    // for the next connection to serve; false when none came or on a stop.
+    bool TakeNextConnection(int* s, uint32_t* id);
 
 private:
     void AcceptLoop();
@@ -95,6 +101,9 @@ private:
     // false (socket still open) when no thread could be started.
     bool StartConnectionThread(int s);
     void WakeAcceptThread();
+    // On a stop: closes the connections handed to waiting threads and wakes
+    // those threads, which end.
+    void EndParkedThreads();
 
     std::atomic<int> listenSocket_{-1};
     bool retryOnBindFailure_ = true;
@@ -111,6 +120,16 @@ private:
     Limits override_{0, 0, 0};
     std::atomic<size_t> waitingCount_{0};
     std::atomic<size_t> threadCap_{kMinConnectionThreads};  // read by ending threads
+
+    struct Handoff {
+        int socket;
+        uint32_t id;
+    };
+    // Lock order: parkLock_, then tableLock_.
+    std::mutex parkLock_;
+    std::condition_variable parkCv_;
+    size_t parked_ = 0;  // threads waiting for a connection
+    std::deque<Handoff> handoff_;
 
     CNamedLock tableLock_{L"Unspecific", 0};
     std::map<uint32_t, pthread_t> connectionThreads_;
