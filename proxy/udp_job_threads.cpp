@@ -1,6 +1,20 @@
 #include "proxy/udp_job_threads.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <vector>
+
+void RaiseToSessionPoolPriority() {
+    id_t tid = static_cast<id_t>(syscall(SYS_gettid));
+    errno = 0;
+    int base = getpriority(PRIO_PROCESS, tid);
+    if (base == -1 && errno != 0) return;
+    setpriority(PRIO_PROCESS, tid, std::clamp(base - 4, -20, 19));
+}
 
 CJobOverflowThreads::CJobOverflowThreads(size_t maxThreads, size_t stackSize)
     : maxThreads_(maxThreads), stackSize_(stackSize) {}
@@ -11,6 +25,7 @@ CJobOverflowThreads::~CJobOverflowThreads() {
 
 void* CJobOverflowThreads::Main(void* arg) {
     auto* entry = static_cast<Entry*>(arg);
+    RaiseToSessionPoolPriority();
     entry->fn(entry->param);
     entry->done.store(true, std::memory_order_release);
     return nullptr;

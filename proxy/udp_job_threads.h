@@ -12,6 +12,12 @@
 #include <memory>
 #include <mutex>
 
+// Gives the calling thread the session pool's priority (the highest of the
+// Win32 relative ones, which the pool applies as a nice value 4 below the
+// process's; best effort, it needs the right to raise it). The reader, the
+// writer and the extra job threads must not run below the pool's workers.
+void RaiseToSessionPoolPriority();
+
 class CJobOverflowThreads {
 public:
     using JobFunction = int (*)(void* param);

@@ -129,6 +129,7 @@ int CTUNTAPProtoBase::Run() {
 
 void CTUNTAPProtoBase::DestroyAllSessions() {
     std::lock_guard<std::mutex> guard(tableLock_);
+    byId_.clear();
     for (auto& session : sessions_) session->Reset();
     sessions_.clear();
 }
@@ -159,6 +160,7 @@ void CTUNTAPProtoBase::EndStream() {
 }
 
 void CTUNTAPProtoBase::ReaderLoop() {
+    RaiseToSessionPoolPriority();
     std::vector<uint8_t> buffer(kReaderBuffer);
     int n = 0;
     while (IsRunning()) {
@@ -222,18 +224,32 @@ int CTUNTAPProtoBase::ParseUdpGwFrames(const uint8_t* data, int n) {
 
 UdpSession* CTUNTAPProtoBase::FindOrCreateSession(uint8_t flags, const uint8_t id[2], const BAddr& destination) {
     std::lock_guard<std::mutex> guard(tableLock_);
-    for (auto& session : sessions_) {
-        if (!session->HasConnectionId(id)) continue;
-        if (!(flags & kUdpGwRebind) && session->HasDestination(destination)) return session.get();
-        return StartSession(session.get(), flags, id, destination) ? session.get() : nullptr;
+    const uint16_t key = static_cast<uint16_t>(id[0] | (id[1] << 8));
+    // Only the reader starts sessions, and it indexes each start under its
+    // id: a flow's session in use, when there is one, is the one indexed.
+    auto indexed = byId_.find(key);
+    if (indexed != byId_.end() && indexed->second->HasConnectionId(id)) {
+        UdpSession* session = indexed->second;
+        if (!(flags & kUdpGwRebind) && session->HasDestination(destination)) return session;
+        return StartSession(session, flags, id, destination) ? session : nullptr;
     }
+    UdpSession* chosen = nullptr;
     for (auto& session : sessions_) {
-        if (session->IsFree()) return StartSession(session.get(), flags, id, destination) ? session.get() : nullptr;
+        if (session->IsFree()) {
+            chosen = session.get();
+            break;
+        }
     }
-    auto session = std::make_unique<UdpSession>(node_, &inUse_);
-    if (!StartSession(session.get(), flags, id, destination)) return nullptr;
-    sessions_.push_back(std::move(session));
-    return sessions_.back().get();
+    if (chosen == nullptr) {
+        auto created = std::make_unique<UdpSession>(node_, &inUse_);
+        if (!StartSession(created.get(), flags, id, destination)) return nullptr;
+        sessions_.push_back(std::move(created));
+        chosen = sessions_.back().get();
+    } else if (!StartSession(chosen, flags, id, destination)) {
+        return nullptr;
+    }
+    byId_[key] = chosen;
+    return chosen;
 }
 
 bool CTUNTAPProtoBase::StartSession(UdpSession* session, uint8_t flags, const uint8_t id[2],
@@ -345,6 +361,7 @@ int CTUNTAPProtoBase::WriteReplies() {
 }
 
 void CTUNTAPProtoBase::WriterLoop() {
+    RaiseToSessionPoolPriority();
     while (IsRunning()) {
         pollfd p[2] = {{writerEvent_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
         int ready = poll(p, 2, kWriterPollMs);

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/thread_pool.h"
@@ -106,6 +107,8 @@ private:
     int writerEvent_ = -1;
     std::mutex tableLock_;
     std::vector<std::unique_ptr<UdpSession>> sessions_;
+    // The session last started for each connection id (the reader's).
+    std::unordered_map<uint16_t, UdpSession*> byId_;
     std::atomic<int> inUse_{0};
     // Sessions with queued replies, so that the writer visits only those and
     // never holds the table (which the reader needs for every frame).
