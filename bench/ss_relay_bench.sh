@@ -11,13 +11,16 @@
 #   BUILD_DIR defaults to build/release (cmake -S . -B build/release
 #   -DCMAKE_BUILD_TYPE=Release && cmake --build build/release --target local_proxy_runner).
 # Sizes through the environment: DOWN_MIB (512), UP_MIB (256), EACH_MIB (128,
-# per stream of the 8-stream rows), ROUNDS (3, medians shown).
+# per stream of the 8-stream rows), ROUNDS (3, medians shown). BASE=<another
+# build folder> adds that build's runner as a column beside ours, in the same run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/lib/netns_peers.sh"
 build=${1:-$root/build/release}
 runner=$build/bench/local_proxy_runner
+# BASE=<another build folder> adds its runner (port 16667) beside ours, in the same run.
+base_runner=${BASE:+$BASE/bench/local_proxy_runner}
 down_mib=${DOWN_MIB:-512}
 up_mib=${UP_MIB:-256}
 each_mib=${EACH_MIB:-128}
@@ -53,8 +56,8 @@ transfer() {
 
 echo "## Throughput through ss-server (medians of $rounds runs, the three ways taking turns)"
 echo
-printf '| method | transfer | streams | direct MB/s | ss-local MB/s | ours MB/s | ours / ss-local | ss-local CPU s/GiB | ours CPU s/GiB | ss-server CPU s/GiB (behind ss-local / ours) |\n'
-printf '|---|---|---|---|---|---|---|---|---|---|\n'
+printf '| method | transfer | streams | direct MB/s | ss-local MB/s | base MB/s | ours MB/s | ours / ss-local | ss-local CPU s/GiB | base CPU s/GiB | ours CPU s/GiB | ss-server CPU s/GiB (behind ss-local / ours) |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|---|---|\n'
 port=8388
 for method in aes-256-gcm chacha20-ietf-poly1305 aes-256-cfb; do
   port=$((port + 1))
@@ -65,32 +68,42 @@ for method in aes-256-gcm chacha20-ietf-poly1305 aes-256-cfb; do
   sslocal=$!
   ip netns exec "$ns" "$runner" 16666 ss 127.0.0.1 "$port" "$method" "$password" > "$dir/runner-$method.log" 2>&1 &
   ours=$!
+  base=
+  if [ -n "$base_runner" ]; then
+    ip netns exec "$ns" "$base_runner" 16667 ss 127.0.0.1 "$port" "$method" "$password" > "$dir/base-$method.log" 2>&1 &
+    base=$!
+    wait_running "$dir/base-$method.log" || { cat "$dir/base-$method.log" >&2; exit 1; }
+  fi
   wait_listening "$ns" "$port"
   wait_listening "$ns" 1081
   wait_running "$dir/runner-$method.log" || { cat "$dir/runner-$method.log" >&2; exit 1; }
 
   row() {
     local direction=$1 n=$2 file=$3 mib=$4
-    local r a b c x y z w direct=() local_=() ours_=() lcpu=() ocpu=() scpu1=() scpu2=()
+    local r a b c d x y v z w direct=() local_=() ours_=() base_=() lcpu=() ocpu=() bcpu=() scpu1=() scpu2=()
     for r in $(seq "$rounds"); do
       read -r a _ _ < <(transfer 0 "$direction" "$n" "$file" "$mib" "$sslocal" "$server")
       read -r b x z < <(transfer 1081 "$direction" "$n" "$file" "$mib" "$sslocal" "$server")
+      d=-; v=-
+      [ -n "$base" ] && read -r d v _ < <(transfer 16667 "$direction" "$n" "$file" "$mib" "$base" "$server")
       read -r c y w < <(transfer 16666 "$direction" "$n" "$file" "$mib" "$ours" "$server")
       direct+=("$a"); local_+=("$b"); ours_+=("$c"); lcpu+=("$x"); ocpu+=("$y"); scpu1+=("$z"); scpu2+=("$w")
+      base_+=("$d"); bcpu+=("$v")
     done
     a=$(echo "${direct[*]}" | median); b=$(echo "${local_[*]}" | median); c=$(echo "${ours_[*]}" | median)
     x=$(echo "${lcpu[*]}" | median); y=$(echo "${ocpu[*]}" | median)
     z=$(echo "${scpu1[*]}" | median); w=$(echo "${scpu2[*]}" | median)
-    printf '| %s | %s %s MiB | %s | %s | %s | %s | %s | %s | %s | %s / %s |\n' "$method" "$direction" "$mib" "$n" \
-      "$a" "$b" "$c" "$(awk -v c="$c" -v b="$b" 'BEGIN { printf "%.0f%%", 100 * c / b }')" "$x" "$y" "$z" "$w"
+    d=$(echo "${base_[*]}" | median); v=$(echo "${bcpu[*]}" | median)
+    printf '| %s | %s %s MiB | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s / %s |\n' "$method" "$direction" "$mib" "$n" \
+      "$a" "$b" "$d" "$c" "$(awk -v c="$c" -v b="$b" 'BEGIN { printf "%.0f%%", 100 * c / b }')" "$x" "$v" "$y" "$z" "$w"
   }
   row down 1 down "$down_mib"
   row down "$streams" each "$each_mib"
   row up 1 up "$up_mib"
   row up "$streams" each "$each_mib"
 
-  kill -TERM "$ours" "$sslocal" "$server" 2>/dev/null || true
-  wait "$ours" "$sslocal" "$server" 2>/dev/null || true
+  kill -TERM "$ours" "$sslocal" "$server" $base 2>/dev/null || true
+  wait "$ours" "$sslocal" "$server" $base 2>/dev/null || true
 done
 echo
 echo "Machine: $(nproc) cores, shared with other work while this ran."

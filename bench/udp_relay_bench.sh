@@ -12,13 +12,17 @@
 #
 # usage (as root): bench/udp_relay_bench.sh [BUILD_DIR]
 #   BUILD_DIR defaults to build/release (cmake --build build/release --target
-#   local_proxy_runner udp_load). SECONDS_EACH (5) per row.
+#   local_proxy_runner udp_load). SECONDS_EACH (5) per row; SIZES ("64 1200")
+#   and FLOWS ("1 100 400") choose the rows; BASE=<another build folder> adds
+#   that build's rows (base>danted, base>ss) beside ours, in the same run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 . "$root/bench/lib/netns_peers.sh"
 build=${1:-$root/build/release}
 runner=$build/bench/local_proxy_runner
+# BASE=<another build folder> adds its runner's rows (base>...) beside ours.
+base_runner=${BASE:+$BASE/bench/local_proxy_runner}
 load=$build/bench/udp_load
 each=${SECONDS_EACH:-5}
 
@@ -37,8 +41,11 @@ wait_listening "$ns" 1080
 wait_listening "$ns" 8388
 wait_listening "$ns" 1081
 
+# start_runner BINARY ARG...: the runner as a child of ours ($runner_pid).
 start_runner() {
-  in_ns "$ns" "$runner" "$@" > "$dir/runner.log" 2>&1 &
+  local binary=$1
+  shift
+  in_ns "$ns" "$binary" "$@" > "$dir/runner.log" 2>&1 &
   runner_pid=$!
   wait_running "$dir/runner.log" && return 0
   kill "$runner_pid" 2>/dev/null || true
@@ -56,20 +63,27 @@ row() {
   printf '%-12s %5s B %4s flows  %s\n' "$name" "$size" "$flows" "$(in_ns "$ns" "$load" "$@" 2>&1 | tail -1)"
 }
 
-for size in 64 1200; do
-  for flows in 1 100 400; do
+# ours_rows NAME BINARY SIZE FLOWS: the rows of one runner build.
+ours_rows() {
+  local name=$1 binary=$2 size=$3 flows=$4
+  if start_runner "$binary" 16666 socks5 127.0.0.1 1080; then
+    row "$name>danted" "$size" "$flows" udpgw "$flows" "$size" "$each" 127.0.0.1 7 127.0.0.1 16666
+    stop_runner
+  fi
+  if start_runner "$binary" 16666 ss 127.0.0.1 8388 aes-256-gcm bench-pw; then
+    row "$name>ss" "$size" "$flows" udpgw "$flows" "$size" "$each" 127.0.0.1 7 127.0.0.1 16666
+    stop_runner
+  else
+    printf '%-12s %5s B %4s flows  (the runner serves no Shadowsocks node)\n' "$name>ss" "$size" "$flows"
+  fi
+}
+
+for size in ${SIZES:-64 1200}; do
+  for flows in ${FLOWS:-1 100 400}; do
     row echo "$size" "$flows" direct "$flows" "$size" "$each" 127.0.0.1 7
     row danted "$size" "$flows" socks5 "$flows" "$size" "$each" 127.0.0.1 7 127.0.0.1 1080
-    if start_runner 16666 socks5 127.0.0.1 1080; then
-      row 'ours>danted' "$size" "$flows" udpgw "$flows" "$size" "$each" 127.0.0.1 7 127.0.0.1 16666
-      stop_runner
-    fi
     row ss-local "$size" "$flows" shared "$flows" "$size" "$each" 127.0.0.1 7 127.0.0.1 1081
-    if start_runner 16666 ss 127.0.0.1 8388 aes-256-gcm bench-pw; then
-      row 'ours>ss' "$size" "$flows" udpgw "$flows" "$size" "$each" 127.0.0.1 7 127.0.0.1 16666
-      stop_runner
-    else
-      printf '%-12s %5s B %4s flows  (the runner serves no Shadowsocks node)\n' 'ours>ss' "$size" "$flows"
-    fi
+    [ -n "$base_runner" ] && ours_rows base "$base_runner" "$size" "$flows"
+    ours_rows ours "$runner" "$size" "$flows"
   done
 done

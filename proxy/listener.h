@@ -3,18 +3,24 @@
 // SOCKS port and gives each its own thread, which builds the upstream client
 // for the current node's type and lets it serve the connection.
 //
-// At most 501 connection threads run at once; a connection accepted while
-// more than 500 are registered is closed at once. Threads are created and
-// registered under the table's lock, so a thread's own unregistration always
-// finds its entry.
+// A connection gets a thread only once its first bytes have arrived:
+// until then it waits in the accept thread's poll set, holding nothing but
+// its descriptor, so idle clients cannot take the places of working ones.
+// While the connection threads are at the cap, the accept thread stops
+// accepting and new connections wait in the kernel's listen backlog; it
+// resumes as threads end. Threads are created and registered under the
+// table's lock, so a thread's own unregistration always finds its entry.
 
 #include <pthread.h>
 
 #include <atomic>
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "foundation/named_lock.h"
@@ -32,8 +38,22 @@ public:
         kErrorListen = 3,
         kErrorThread = 4,
     };
-    static constexpr size_t kMaxConnectionThreads = 500;
+    static constexpr size_t kMinConnectionThreads = 500;
     static constexpr size_t kConnectionStackSize = 307200;
+    static constexpr int kListenBacklog = 4096;
+    // A connection that sends nothing for this long is closed.
+    static constexpr int kFirstByteSeconds = 20;
+
+    // The machine's share for the listener, worked out at each Start.
+    struct Limits {
+        size_t connectionThreads = kMinConnectionThreads;
+        // Connections still waiting for their first bytes; past it the one
+        // that has waited longest is closed.
+        size_t waiting = 1024;
+        int firstByteSeconds = kFirstByteSeconds;
+    };
+    // From the descriptor limit, the thread limits and the free memory.
+    static Limits ComputeLimits();
 
     CListener() = default;
     // Stops the listener when it still runs.
@@ -60,17 +80,30 @@ public:
     CSshSession* GetSshSession() const { return sshSession_.get(); }
     int GetSshSessionSocket() const { return sshSessionSocket_; }
 
+    // Tests make the machine smaller; 0 fields mean the computed value.
+    void OverrideLimits(const Limits& limits) { override_ = limits; }
+    Limits GetLimits() const { return limits_; }
+    // Connections accepted but not yet given a thread.
+    size_t GetWaitingCount() const { return waitingCount_.load(); }
+
     void RegisterConnectionThread(uint32_t id, pthread_t thread);
     void UnregisterConnectionThread(uint32_t id);
     size_t GetConnectionThreadCount();
     // Returns once no connection thread is registered, or after 15 s.
     void WaitForConnectionThreads();
+    // A connection thread that finished waits here (a few seconds at most)
+    // for the next connection to serve; false when none came or on a stop.
+    bool TakeNextConnection(int* s, uint32_t* id);
 
 private:
     void AcceptLoop();
     // Creates, registers and starts the thread for one accepted socket;
-    // closes the socket when that fails.
-    void StartConnectionThread(int s, const sockaddr_in& peer);
+    // false (socket still open) when no thread could be started.
+    bool StartConnectionThread(int s);
+    void WakeAcceptThread();
+    // On a stop: closes the connections handed to waiting threads and wakes
+    // those threads, which end.
+    void EndParkedThreads();
 
     std::atomic<int> listenSocket_{-1};
     bool retryOnBindFailure_ = true;
@@ -81,6 +114,22 @@ private:
 
     std::thread acceptThread_;
     std::atomic<bool> stopping_{false};
+    int pollSet_ = -1;  // made by Start, taken over by the accept thread
+    int wakeFd_ = -1;  // eventfd, kept for the process: late threads may still write it
+    Limits limits_;
+    Limits override_{0, 0, 0};
+    std::atomic<size_t> waitingCount_{0};
+    std::atomic<size_t> threadCap_{kMinConnectionThreads};  // read by ending threads
+
+    struct Handoff {
+        int socket;
+        uint32_t id;
+    };
+    // Lock order: parkLock_, then tableLock_.
+    std::mutex parkLock_;
+    std::condition_variable parkCv_;
+    size_t parked_ = 0;  // threads waiting for a connection
+    std::deque<Handoff> handoff_;
 
     CNamedLock tableLock_{L"Unspecific", 0};
     std::map<uint32_t, pthread_t> connectionThreads_;

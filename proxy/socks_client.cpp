@@ -13,6 +13,7 @@
 #include "foundation/translate.h"
 #include "nodes/node_mgr.h"
 #include "proxy/local_proxy_settings.h"
+#include "proxy/proxy_log.h"
 #include "proxy/service_stop.h"
 
 namespace {
@@ -63,12 +64,14 @@ void CSocksClient::SetUpstreamText(const char* message) {
 }
 
 void CSocksClient::CountReceived(int bytes) {
+    if (bytes > 0) bytesDown_ += static_cast<uint64_t>(bytes);
     if (node_ == nullptr || bytes <= 0) return;
     node_->AddReceivedBytes(static_cast<uint32_t>(bytes));
     node_->AddBytes(static_cast<uint32_t>(bytes));
 }
 
 void CSocksClient::CountSent(int bytes) {
+    if (bytes > 0) bytesUp_ += static_cast<uint64_t>(bytes);
     if (node_ == nullptr || bytes <= 0) return;
     node_->AddSentBytes(static_cast<uint32_t>(bytes));
     node_->AddBytes(static_cast<uint32_t>(bytes));
@@ -332,7 +335,12 @@ int CSocksClient::OnConnect() {
         udpgwFlag_ = 1;
         return ReplyLocalBound() ? 1 : 0;
     }
-    return ConnectUpstreamAndReply() ? 1 : 0;
+    ClearFailure();
+    if (ConnectUpstreamAndReply()) return 1;
+    std::string stage = "connect through the node";
+    if (!upstreamText_.empty()) stage += ": " + upstreamText_;
+    LogEarlyEnd(stage.c_str(), 0);
+    return 0;
 }
 
 int CSocksClient::Relay() {
@@ -422,6 +430,26 @@ void CSocksClient::AbortOnClose(int s) {
     setsockopt(s, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 }
 
+void CSocksClient::NoteFailure(const char* stage, int error) {
+    if (failStage_ != nullptr) return;
+    failStage_ = stage;
+    failError_ = error;
+}
+
+void CSocksClient::LogEarlyEnd(const char* stage, int error) {
+    const char* where = failStage_ != nullptr ? failStage_ : stage;
+    int code = failStage_ != nullptr ? failError_ : error;
+    std::string line = "connection to " + DescribeEndpoint(destHost_, destPort_) + " through node " +
+                       DescribeEndpoint(nodeFields_.host, nodeFields_.port) + " ended early at " + where;
+    if (code == ETIMEDOUT) {
+        line += " (timed out)";
+    } else if (code != 0) {
+        line += std::string(" (") + std::strerror(code) + ")";
+    }
+    line += "; " + std::to_string(bytesUp_) + " bytes up, " + std::to_string(bytesDown_) + " bytes down";
+    LogProxyEvent(line);
+}
+
 int CSocksClient::RelayTcpStreams(int bufferSize, int readMax, int sendTimeout) {
     auto* buffer = static_cast<unsigned char*>(PrivateHeapAlloc(static_cast<size_t>(bufferSize)));
     if (buffer == nullptr) return 0;
@@ -429,6 +457,9 @@ int CSocksClient::RelayTcpStreams(int bufferSize, int readMax, int sendTimeout) 
     bool localReading = true;
     bool remoteReading = true;
     bool failed = false;
+    // The local client has finished while the pipeline still holds its bytes.
+    bool remoteEndPending = false;
+    ClearFailure();
     int stopFd = ServiceStopFdForThread();
     while (IsRelayRunning() && (localReading || remoteReading) && !failed) {
         pollfd fds[3] = {{localReading ? localSocket_ : -1, POLLIN | POLLPRI, 0},
@@ -437,6 +468,7 @@ int CSocksClient::RelayTcpStreams(int bufferSize, int readMax, int sendTimeout) 
         int n = poll(fds, 3, 200);
         if (n < 0) {
             if (errno == EINTR) continue;
+            NoteFailure("the relay's wait", errno);
             failed = true;
             break;
         }
@@ -445,31 +477,49 @@ int CSocksClient::RelayTcpStreams(int bufferSize, int readMax, int sendTimeout) 
             short ev = fds[side].revents;
             if (ev == 0) continue;
             if (ev & (POLLPRI | POLLNVAL)) {
+                NoteFailure(side == 0 ? "an exceptional condition on the local socket"
+                                      : "an exceptional condition on the node's socket");
                 failed = true;
                 break;
             }
             int from = side == 0 ? localSocket_ : remoteSocket_;
             int to = side == 0 ? remoteSocket_ : localSocket_;
             int sendBack = 0, cryptorFlag = 0;
+            errno = 0;
             int got = RecvVia(from, buffer, readMax, 0, &sendBack, &cryptorFlag);
             if (got < 0) {
                 if (!LastRecvClosed()) {
+                    NoteFailure(side == 0 ? "receive from the local client" : "receive from the node", errno);
                     failed = true;
                     break;
                 }
-                // The sender finished: pass its end on and keep the other way open.
-                shutdown(to, SHUT_WR);
+                // The sender finished: pass its end on and keep the other way
+                // open; not before bytes the pipeline holds have gone out.
                 (side == 0 ? localReading : remoteReading) = false;
+                if (side == 0 && UploadHeldBack()) {
+                    remoteEndPending = true;
+                } else {
+                    shutdown(to, SHUT_WR);
+                }
                 continue;
             }
-            if (sendBack && SendVia(remoteSocket_, nullptr, 0, kLocalTimeout) < 0) {
-                failed = true;
-                break;
+            if (sendBack) {
+                if (SendVia(remoteSocket_, nullptr, 0, kLocalTimeout) < 0) {
+                    NoteFailure("send of held-back bytes to the node", errno ? errno : ETIMEDOUT);
+                    failed = true;
+                    break;
+                }
+                if (remoteEndPending && !UploadHeldBack()) {
+                    shutdown(remoteSocket_, SHUT_WR);
+                    remoteEndPending = false;
+                }
             }
             if (got == 0) continue;
             if (side == 1) CountReceived(got);
+            errno = 0;
             int sent = SendVia(to, buffer, got, sendTimeout);
             if (sent < 0) {
+                NoteFailure(side == 0 ? "send to the node" : "send to the local client", errno ? errno : ETIMEDOUT);
                 failed = true;
                 break;
             }
@@ -478,6 +528,7 @@ int CSocksClient::RelayTcpStreams(int bufferSize, int readMax, int sendTimeout) 
     }
     PrivateHeapFree(buffer);
     if (failed) {
+        LogEarlyEnd("the relay", 0);
         AbortOnClose(localSocket_);
         AbortOnClose(remoteSocket_);
     }

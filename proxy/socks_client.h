@@ -97,6 +97,10 @@ public:
     virtual int RelayUdpAssociate() = 0;
     virtual int RelayTcp() = 0;
     virtual int RunUdpGwLoop() = 0;
+    // Whether the pipeline may still hold upload bytes back until the node
+    // answers (an obfuscation handshake): the relay then passes the local
+    // client's end on only after those bytes went out.
+    virtual bool UploadHeldBack() const { return false; }
 
     // Field reads and writes of the handshakes: bytes from the local client
     // within 5 s, from the node within 10 s (one byte) or 5 s (a field read
@@ -133,6 +137,13 @@ protected:
     int RelayTcpStreams(int bufferSize, int readMax, int sendTimeout);
     // Resets the connection on close instead of ending it in order.
     static void AbortOnClose(int s);
+    // Where a relay step failed, for the log line; the first mark wins
+    // (a pipeline stage marks before the relay sees its -1).
+    void NoteFailure(const char* stage, int error = 0);
+    void ClearFailure() { failStage_ = nullptr; failError_ = 0; }
+    // One rate-limited log line: the connection ended early at the stage
+    // marked (else `stage`), with the node and this connection's byte counts.
+    void LogEarlyEnd(const char* stage, int error);
 
     CNodeInfo* node_ = nullptr;
     NodeFields nodeFields_;
@@ -154,6 +165,10 @@ protected:
     std::wstring testHost_ = L"www.google.com";
     std::wstring testDnsServer_ = L"8.8.8.8";
     std::string upstreamText_;
+    const char* failStage_ = nullptr;
+    int failError_ = 0;
+    uint64_t bytesUp_ = 0;    // on the wire towards the node
+    uint64_t bytesDown_ = 0;  // plain bytes from the node
 
 private:
     bool ReadSocks5Address(int atyp, bool isConnect);

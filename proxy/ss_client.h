@@ -76,6 +76,9 @@ public:
     bool ConnectUpstreamAndReply() override;
     int RelayUdpAssociate() override;
     int RelayTcp() override;
+    // Obfuscations with a handshake keep the first upload until the node's
+    // answer asks for it to be sent.
+    bool UploadHeldBack() const override;
 
     // One datagram of the association: towards the node (the remote socket)
     // the SOCKS 5 UDP datagram becomes a Shadowsocks one with a fresh IV;
@@ -105,7 +108,14 @@ protected:
     std::unique_ptr<CObfs> obfs_;
 
 private:
+    // Marks the stage that refused the bytes; -1.
+    int Refused(const char* stage);
+
     // Buffer for received wire bytes, kept between receives while no
     // plug-in replaces it.
     unsigned char* wire_ = nullptr;
+    // Block for the bytes of an upload, kept likewise.
+    unsigned char* upload_ = nullptr;
+    // The obfuscation has asked for its held bytes to be sent.
+    bool obfsAnswered_ = false;
 };

@@ -52,6 +52,7 @@ CSSRCLient::CSSRCLient(int localSocket, const char* user, const char* password)
 
 CSSRCLient::~CSSRCLient() {
     PrivateHeapFree(wire_);
+    PrivateHeapFree(upload_);
 }
 
 int CSSRCLient::BuildPipeline(const char** unknownKind) {
@@ -105,11 +106,23 @@ int CSSRCLient::Run() {
         if (node == nullptr) return 0;
         AttachNode(node);
     }
-    if (!BuildPipeline()) return 0;
+    const char* unknown = nullptr;
+    if (!BuildPipeline(&unknown)) {
+        std::string stage = std::string("the pipeline's set-up: the ") + (unknown ? unknown : "cipher") +
+                            " name is unknown";
+        LogEarlyEnd(stage.c_str(), 0);
+        return 0;
+    }
     return CSocksClient::Run();
 }
 
 // ---- the pipeline ---------------------------------------------------------------------------
+
+int CSSRCLient::Refused(const char* stage) {
+    NoteFailure(stage, 0);
+    lastRecvClosed_ = false;
+    return -1;
+}
 
 int CSSRCLient::SendVia(int s, const void* data, int len, int timeout) {
     if (s != remoteSocket_ || !pipelineOnRemote_ || !cryptor_ || !protocol_ || !obfs_) {
@@ -118,23 +131,37 @@ int CSSRCLient::SendVia(int s, const void* data, int len, int timeout) {
         return sent == len ? sent : -1;
     }
     if (len < 0 || (len > 0 && data == nullptr)) return -1;
-    HeapBlock buf(CopyToHeap(data, len));
-    if (buf.p == nullptr) return -1;
+    // The plug-ins work on a heap block they may replace; the connection
+    // keeps one for its uploads instead of a fresh zero-filled one per chunk.
+    size_t need = static_cast<size_t>(std::max(len, 1));
+    if (PrivateHeapSize(upload_) < need) {
+        void* grown = PrivateHeapRealloc(need, upload_);
+        if (grown == nullptr) return -1;
+        upload_ = static_cast<unsigned char*>(grown);
+    }
+    if (len > 0) std::memcpy(upload_, data, static_cast<size_t>(len));
+    unsigned char* p = upload_;
     int plainLength = 0;
-    if (!protocol_->ClientPreEncrypt(&buf.p, len, &plainLength)) return -1;
+    bool ok = protocol_->ClientPreEncrypt(&p, len, &plainLength);
+    // A plug-in that produced new bytes freed the block and gave its own.
+    bool replaced = p != upload_;
+    if (replaced) upload_ = nullptr;
+    HeapBlock taken(replaced ? p : nullptr);
+    if (!ok) return Refused("the protocol plug-in (upload)");
+    HeapBlock wire;
     size_t encrypted = 0;
     if (plainLength > 0) {
-        unsigned char* out = nullptr;
-        if (!cryptor_->Encrypt(buf.p, static_cast<size_t>(plainLength), &out, &encrypted, false)) return -1;
-        PrivateHeapFree(buf.release());
-        buf.p = out;
-        if (buf.p == nullptr) buf.p = static_cast<unsigned char*>(PrivateHeapAlloc(1));
-        if (buf.p == nullptr) return -1;
+        if (!cryptor_->Encrypt(p, static_cast<size_t>(plainLength), &wire.p, &encrypted, false))
+            return Refused("the cryptor (encrypt)");
     }
+    // Nothing to encrypt (a held-back send): the obfuscation gets an empty block.
+    if (wire.p == nullptr) wire.p = static_cast<unsigned char*>(PrivateHeapAlloc(1));
+    if (wire.p == nullptr) return -1;
     int wireLength = 0;
-    if (!obfs_->ClientEncode(&buf.p, static_cast<int>(encrypted), plainLength, &wireLength)) return -1;
+    if (!obfs_->ClientEncode(&wire.p, static_cast<int>(encrypted), plainLength, &wireLength))
+        return Refused("the obfuscation plug-in (upload)");
     if (wireLength <= 0) return 0;
-    int sent = SendAll(s, buf.p, wireLength, timeout);
+    int sent = SendAll(s, wire.p, wireLength, timeout);
     return sent == wireLength ? sent : -1;
 }
 
@@ -157,23 +184,26 @@ int CSSRCLient::RecvVia(int s, void* buf, int len, int timeout, int* sendBack, i
     // A plug-in that produced new bytes freed the wire buffer and gave its own.
     HeapBlock taken(p != wire_ ? p : nullptr);
     if (p != wire_) wire_ = nullptr;
-    if (!ok) return -1;
+    if (!ok) return Refused("the obfuscation plug-in (download)");
+    if (back) obfsAnswered_ = true;
     if (sendBack) *sendBack = back;
     if (decoded <= 0) return 0;
 
     unsigned char* plain = nullptr;
     size_t plainLength = 0;
     bool needMore = false;
-    if (!cryptor_->Decrypt(p, static_cast<size_t>(decoded), &plain, &plainLength, &needMore, false)) return -1;
+    if (!cryptor_->Decrypt(p, static_cast<size_t>(decoded), &plain, &plainLength, &needMore, false))
+        return Refused("the cryptor (decrypt)");
     HeapBlock out(plain);
     if (cryptorFlag) *cryptorFlag = needMore ? 1 : 0;
     if (plainLength == 0) return 0;
 
     int finalLength = 0;
-    if (!protocol_->ClientPostDecrypt(&out.p, static_cast<int>(plainLength), &finalLength)) return -1;
+    if (!protocol_->ClientPostDecrypt(&out.p, static_cast<int>(plainLength), &finalLength))
+        return Refused("the protocol plug-in (download)");
     if (finalLength <= 0) return 0;
     // Never past the caller's buffer: a stream that cannot be delivered whole is ended.
-    if (finalLength > len) return -1;
+    if (finalLength > len) return Refused("the protocol plug-in (download): a chunk larger than the relay buffer");
     std::memcpy(buf, out.p, static_cast<size_t>(finalLength));
     return finalLength;
 }
@@ -194,6 +224,12 @@ bool CSSRCLient::ConnectUpstreamAndReply() {
         return false;
     }
     return true;
+}
+
+bool CSSRCLient::UploadHeldBack() const {
+    const std::string& obfs = nodeFields_.obfs;
+    bool holds = obfs.rfind("tls1.2_ticket", 0) == 0 || obfs == "random_head";
+    return holds && !obfsAnswered_;
 }
 
 int CSSRCLient::RelayTcp() {

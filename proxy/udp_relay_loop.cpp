@@ -27,7 +27,6 @@ constexpr int kHeader = 5;  // length 2, flags 1, connection id 2
 // Session pool: 100 workers up front, 50 more at a time, 500 at most.
 constexpr int kPoolInitial = 100;
 constexpr size_t kPoolStack = 307200;
-constexpr int kPoolStep = 50;
 constexpr int kPoolMax = 500;
 
 void SignalFd(int fd) {
@@ -76,7 +75,8 @@ CTUNTAPProtoBase::CTUNTAPProtoBase(CSocksClient* client)
       node_(client ? client->GetNode() : nullptr),
       fields_(client ? client->GetNodeFields() : NodeFields()),
       localSocket_(client ? client->GetLocalSocket() : -1),
-      pool_(kPoolInitial, false, kPoolStack, kPoolStep, kPoolMax, THREAD_PRIORITY_HIGHEST, 0) {
+      pool_(kPoolInitial, false, kPoolStack, 0, kPoolInitial, THREAD_PRIORITY_HIGHEST, 0),
+      overflow_(kPoolMax - kPoolInitial, kPoolStack) {
     stopFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     writerEvent_ = eventfd(1, EFD_NONBLOCK | EFD_CLOEXEC);
 }
@@ -86,6 +86,7 @@ CTUNTAPProtoBase::~CTUNTAPProtoBase() {
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
     pool_.Stop(true);
+    overflow_.JoinAll();
     {
         std::lock_guard<std::mutex> guard(jobsLock_);
         for (JobBlock* block : pendingJobs_) delete block;
@@ -114,16 +115,21 @@ int CTUNTAPProtoBase::Run() {
         Stop();
     }
     pollfd p{stopFd_, POLLIN, 0};
-    while (IsRunning()) poll(&p, 1, kRunPollMs);
+    while (IsRunning()) {
+        poll(&p, 1, kRunPollMs);
+        overflow_.Reap();
+    }
     Stop();
     if (reader_.joinable()) reader_.join();
     if (writer_.joinable()) writer_.join();
     pool_.Stop(true);
+    overflow_.JoinAll();
     return 1;
 }
 
 void CTUNTAPProtoBase::DestroyAllSessions() {
     std::lock_guard<std::mutex> guard(tableLock_);
+    byId_.clear();
     for (auto& session : sessions_) session->Reset();
     sessions_.clear();
 }
@@ -154,6 +160,7 @@ void CTUNTAPProtoBase::EndStream() {
 }
 
 void CTUNTAPProtoBase::ReaderLoop() {
+    RaiseToSessionPoolPriority();
     std::vector<uint8_t> buffer(kReaderBuffer);
     int n = 0;
     while (IsRunning()) {
@@ -217,18 +224,32 @@ int CTUNTAPProtoBase::ParseUdpGwFrames(const uint8_t* data, int n) {
 
 UdpSession* CTUNTAPProtoBase::FindOrCreateSession(uint8_t flags, const uint8_t id[2], const BAddr& destination) {
     std::lock_guard<std::mutex> guard(tableLock_);
-    for (auto& session : sessions_) {
-        if (!session->HasConnectionId(id)) continue;
-        if (!(flags & kUdpGwRebind) && session->HasDestination(destination)) return session.get();
-        return StartSession(session.get(), flags, id, destination) ? session.get() : nullptr;
+    const uint16_t key = static_cast<uint16_t>(id[0] | (id[1] << 8));
+    // Only the reader starts sessions, and it indexes each start under its
+    // id: a flow's session in use, when there is one, is the one indexed.
+    auto indexed = byId_.find(key);
+    if (indexed != byId_.end() && indexed->second->HasConnectionId(id)) {
+        UdpSession* session = indexed->second;
+        if (!(flags & kUdpGwRebind) && session->HasDestination(destination)) return session;
+        return StartSession(session, flags, id, destination) ? session : nullptr;
     }
+    UdpSession* chosen = nullptr;
     for (auto& session : sessions_) {
-        if (session->IsFree()) return StartSession(session.get(), flags, id, destination) ? session.get() : nullptr;
+        if (session->IsFree()) {
+            chosen = session.get();
+            break;
+        }
     }
-    auto session = std::make_unique<UdpSession>(node_, &inUse_);
-    if (!StartSession(session.get(), flags, id, destination)) return nullptr;
-    sessions_.push_back(std::move(session));
-    return sessions_.back().get();
+    if (chosen == nullptr) {
+        auto created = std::make_unique<UdpSession>(node_, &inUse_);
+        if (!StartSession(created.get(), flags, id, destination)) return nullptr;
+        sessions_.push_back(std::move(created));
+        chosen = sessions_.back().get();
+    } else if (!StartSession(chosen, flags, id, destination)) {
+        return nullptr;
+    }
+    byId_[key] = chosen;
+    return chosen;
 }
 
 bool CTUNTAPProtoBase::StartSession(UdpSession* session, uint8_t flags, const uint8_t id[2],
@@ -253,7 +274,13 @@ bool CTUNTAPProtoBase::StartSession(UdpSession* session, uint8_t flags, const ui
     }
     // Without a running pool the session stays in use without a job until
     // its idle time-out.
-    if (!pool_.Submit(JobProc, block, 1)) {
+    // Only the reader starts sessions, so an idle worker seen here is still
+    // idle at the submission. Past the pool's workers a job gets a thread
+    // that ends with it; past the maximum it waits in the pool's queue.
+    bool submitted = pool_.GetBusyCount() < pool_.GetThreadCount() ? pool_.Submit(JobProc, block, 1)
+                                                                  : overflow_.Run(JobProc, block);
+    if (!submitted) submitted = pool_.Submit(JobProc, block, 1);
+    if (!submitted) {
         std::lock_guard<std::mutex> guard(jobsLock_);
         pendingJobs_.erase(block);
         delete block;
@@ -295,7 +322,11 @@ void CTUNTAPProtoBase::ApplyBypassRule(const BAddr& destination) {
 
 // ---- writer ---------------------------------------------------------------------------------
 
-void CTUNTAPProtoBase::SignalWriter() {
+void CTUNTAPProtoBase::SignalWriter(UdpSession* session) {
+    if (session->MarkRepliesListed()) {
+        std::lock_guard<std::mutex> guard(listedLock_);
+        listed_.push_back(session);
+    }
     SignalFd(writerEvent_);
 }
 
@@ -310,10 +341,18 @@ void CTUNTAPProtoBase::CheckIdleSessions() {
 }
 
 int CTUNTAPProtoBase::WriteReplies() {
-    std::vector<uint8_t> out;
+    std::vector<UdpSession*> listed;
     {
-        std::lock_guard<std::mutex> guard(tableLock_);
-        for (auto& session : sessions_) session->CollectReplies(&out);
+        std::lock_guard<std::mutex> guard(listedLock_);
+        listed.swap(listed_);
+    }
+    // Sessions live as long as the loop; a reply queued after the mark is
+    // cleared lists its session again and is sent now or on the next wake.
+    std::vector<uint8_t>& out = writeBuffer_;
+    out.clear();
+    for (UdpSession* session : listed) {
+        session->ClearRepliesListed();
+        session->CollectReplies(&out);
     }
     // Time-outs are whole seconds: one pass over the table a second is
     // enough, and a busy writer must not walk it on every wake.
@@ -325,6 +364,7 @@ int CTUNTAPProtoBase::WriteReplies() {
 }
 
 void CTUNTAPProtoBase::WriterLoop() {
+    RaiseToSessionPoolPriority();
     while (IsRunning()) {
         pollfd p[2] = {{writerEvent_, POLLIN, 0}, {stopFd_, POLLIN, 0}};
         int ready = poll(p, 2, kWriterPollMs);

@@ -19,9 +19,11 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/thread_pool.h"
+#include "proxy/udp_job_threads.h"
 #include "nodes/node_info.h"
 #include "proxy/udp_session.h"
 
@@ -60,8 +62,8 @@ public:
     // Bytes sent, 0 when there was nothing, -1 when the stream failed.
     int WriteReplies();
     void CheckIdleSessions();
-    // Wakes the writer: a reply is queued.
-    void SignalWriter();
+    // Wakes the writer: a reply is queued on `session`.
+    void SignalWriter(UdpSession* session);
     // Ends the loop (from any thread).
     void Stop();
     bool IsRunning() const;
@@ -105,13 +107,21 @@ private:
     int writerEvent_ = -1;
     std::mutex tableLock_;
     std::vector<std::unique_ptr<UdpSession>> sessions_;
+    // The session last started for each connection id (the reader's).
+    std::unordered_map<uint16_t, UdpSession*> byId_;
     std::atomic<int> inUse_{0};
+    // Sessions with queued replies, so that the writer visits only those and
+    // never holds the table (which the reader needs for every frame).
+    std::mutex listedLock_;
+    std::vector<UdpSession*> listed_;
+    std::vector<uint8_t> writeBuffer_;  // the writer's
     std::mutex jobsLock_;
     std::set<JobBlock*> pendingJobs_;
     int64_t lastIdleCheck_ = 0;
     std::thread reader_;
     std::thread writer_;
-    CThreadPool pool_;
+    CThreadPool pool_;  // the initial workers only: it never grows
+    CJobOverflowThreads overflow_;  // the rest, one thread per job
 };
 
 // A reply frame for the engine from a datagram that starts with its

@@ -79,7 +79,7 @@ void CS45TCPUDPMainLoop::Serve(UdpSession* session, UdpSessionStart* start) {
             if (!BuildReplyFrame(buffer.data() + 4, static_cast<int>(got) - 3, start->connectionId, &frame)) continue;
             int size = static_cast<int>(frame.size());
             if (!session->QueueReply(start->generation, std::move(frame))) return;
-            SignalWriter();
+            SignalWriter(session);
             CountReceived(size);
         }
     }

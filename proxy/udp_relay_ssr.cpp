@@ -96,7 +96,7 @@ int CSSRTCPUDPMainLoop::SessionJob(UdpSession* session, const std::shared_ptr<Ud
                 ended = true;
                 break;
             }
-            SignalWriter();
+            SignalWriter(session);
             CountReceived(size);
         }
     }

@@ -101,6 +101,10 @@ public:
 
     // Writer: appends every queued reply to `out`.
     void CollectReplies(std::vector<uint8_t>* out);
+    // Whether the session is on the writer's list of sessions with replies:
+    // Mark answers true for the caller that put it there.
+    bool MarkRepliesListed() { return !repliesListed_.exchange(true); }
+    void ClearRepliesListed() { repliesListed_.store(false); }
     // Resets a session in use whose last send or receive lies `limit`
     // seconds back or more (20 s for DNS flows, else 60 s).
     void CheckIdle(int64_t now);
@@ -126,4 +130,5 @@ private:
     BAddr destination_{};
     UdpFrameQueue outgoing_;
     UdpFrameQueue replies_;
+    std::atomic<bool> repliesListed_{false};
 };

@@ -4,6 +4,10 @@
 //     COUNT short exchanges (CONNECT to 127.0.0.1:DEST_PORT, an HTTP/1.0 GET
 //     of PATH, read to the end) by CONCURRENCY threads; prints the rate and
 //     the set-up time (connect until the SOCKS reply) at p50, p99 and max.
+//   socks_load idle SOCKS_PORT DEST_PORT PATH COUNT
+//     opens COUNT connections that never send a byte, then makes 10 normal
+//     exchanges one after another; prints how many were served within 5 s
+//     and the slowest one's time.
 //   socks_load hold SOCKS_PORT DEST_PORT COUNT
 //     opens COUNT connections one after another and asks each for a
 //     CONNECT; prints how many were served and how many were closed at
@@ -153,6 +157,53 @@ int Hold(int socksPort, int destPort, int count) {
     return 0;
 }
 
+// One exchange within `ms`: CONNECT, GET, read to the end. Its time in ms, -1 on failure.
+double TimedExchange(int socksPort, int destPort, const std::string& path, int ms) {
+    auto t0 = Clock::now();
+    int s = ConnectTo(socksPort);
+    if (s < 0) return -1;
+    std::string get = "GET " + path + " HTTP/1.0\r\n\r\n";
+    bool ok = SendAll(s, SocksConnect(destPort)) && ReadExactly(s, 12, ms) == 1 && SendAll(s, get);
+    size_t total = 0;
+    while (ok) {
+        pollfd p{s, POLLIN, 0};
+        int left = ms - static_cast<int>(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        if (left <= 0 || poll(&p, 1, left) != 1) {
+            ok = false;
+            break;
+        }
+        char buf[4096];
+        ssize_t n = recv(s, buf, sizeof buf, 0);
+        if (n < 0) ok = false;
+        if (n <= 0) break;
+        total += static_cast<size_t>(n);
+    }
+    close(s);
+    if (!ok || total == 0) return -1;
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+int Idle(int socksPort, int destPort, const std::string& path, int count) {
+    std::vector<int> silent;
+    for (int i = 0; i < count; ++i) {
+        int s = ConnectTo(socksPort);
+        if (s >= 0) silent.push_back(s);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    int served = 0;
+    double slowest = 0;
+    for (int i = 0; i < 10; ++i) {
+        double ms = TimedExchange(socksPort, destPort, path, 5000);
+        if (ms >= 0) {
+            served++;
+            slowest = std::max(slowest, ms);
+        }
+    }
+    std::printf("idle=%zu served=%d/10 slowest_ms=%.1f\n", silent.size(), served, slowest);
+    for (int s : silent) close(s);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -160,10 +211,12 @@ int main(int argc, char** argv) {
     if (mode == "rate" && argc == 7) {
         return Rate(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], std::atoi(argv[5]), std::atoi(argv[6]));
     }
+    if (mode == "idle" && argc == 6) return Idle(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], std::atoi(argv[5]));
     if (mode == "hold" && argc == 5) return Hold(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     std::fprintf(stderr,
                  "usage: %s rate SOCKS_PORT DEST_PORT PATH COUNT CONCURRENCY\n"
+                 "       %s idle SOCKS_PORT DEST_PORT PATH COUNT\n"
                  "       %s hold SOCKS_PORT DEST_PORT COUNT\n",
-                 argv[0], argv[0]);
+                 argv[0], argv[0], argv[0]);
     return 2;
 }

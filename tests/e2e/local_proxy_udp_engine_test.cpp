@@ -75,13 +75,7 @@ protected:
         topology_->proxy().MustExec({"ip", "link", "set", "to-app", "mtu", "1600"});
         danted_ = std::make_unique<CNodeInfo>();
         ss_ = std::make_unique<CNodeInfo>();
-        ss_->type = NodeTypeSSR;
-        ss_->host = EngineTopology::kSocksHost;
-        ss_->port = kSsPort;
-        ss_->password = kSsPassword;
-        ss_->method = "aes-256-gcm";
-        ss_->protocol = "origin";
-        ss_->obfs = "plain";
+        testsupport::AimAtShadowsocks(*ss_, kSsPort, kSsPassword, "aes-256-gcm");
         if (!testsupport::StartEngineThroughLocalProxy(*topology_, *danted_, true)) return;
         current_ = danted_.get();
         ready_ = true;

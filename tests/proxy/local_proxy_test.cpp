@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <set>
 #include <string>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "nodes/node_info.h"
 #include "proxy/listener.h"
 #include "proxy/local_proxy_settings.h"
+#include "proxy/proxy_log.h"
 #include "proxy/proxy_service.h"
 #include "proxy/route_manager_link.h"
 #include "tests/proxy/proxy_test_util.h"
@@ -26,6 +28,7 @@ using proxytest::Bytes;
 using proxytest::ScriptedNode;
 
 const std::string kGreeting = Bytes({5, 1, 0});
+const std::string kRequest = kGreeting + Bytes({5, 1, 0, 1, 10, 0, 0, 1, 0, 80});
 
 // A SOCKS 5 node without authentication that echoes what it relays.
 void EchoingSocks5(int fd, ScriptedNode& n) {
@@ -44,6 +47,7 @@ protected:
     }
     void TearDown() override {
         StopLocalProxy();
+        GetLocalListener().OverrideLimits({0, 0, 0});
         StoreCurrentProxyNode(nullptr);
         SetRouteManager(nullptr);
         ClearBypassRouteSet();
@@ -53,6 +57,12 @@ protected:
         int port = testsupport::FreeLoopbackPort();
         if (StartLocalProxy(user, password, static_cast<uint16_t>(port)) != 1) return -1;
         return GetLocalProxyPort();
+    }
+    // Starts and stops once, so that the descriptors the service keeps for
+    // the process (its stop and wake events) exist before a baseline is taken.
+    void WarmUp() {
+        ASSERT_GT(Start(), 0);
+        StopLocalProxy();
     }
     static void Aim(CNodeInfo* node, int type, int port) {
         node->type = type;
@@ -186,54 +196,166 @@ TEST_F(LocalProxy, PortFallbackAndAllPortsTaken) {
     for (int s : held) close(s);
 }
 
-// 501 connection threads at most: the 501st connection is served, the
-// 502nd closed at once; a stop ends them all and leaves no thread or
-// descriptor behind.
-TEST_F(LocalProxy, ConnectionLimitAndACleanStop) {
+// Past the cap a connection waits for a place instead of being closed: it is
+// served as soon as a relayed connection ends. A stop ends them all and
+// leaves no thread or descriptor behind.
+TEST_F(LocalProxy, PastTheCapConnectionsWaitAndAreServedInTurn) {
     ScriptedNode node(EchoingSocks5);
     CNodeInfo info;
     Aim(&info, NodeTypeSocks5, node.port());
     SetCurrentNode(&info);
+    WarmUp();
     int threadsBefore = proxytest::CountThreads();
     int fdsBefore = proxytest::CountOpenFds();
+    CSSManager& listener = GetLocalListener();
+    const size_t cap = 8;
+    listener.OverrideLimits({cap, 0, 0});
     int port = Start();
     ASSERT_GT(port, 0);
-    CSSManager& listener = GetLocalListener();
+    EXPECT_EQ(listener.GetLimits().connectionThreads, cap);
 
-    // 501 relayed connections that stay open and idle.
-    const std::string request = kGreeting + Bytes({5, 1, 0, 1, 10, 0, 0, 1, 0, 80});
-    std::vector<int> idle;
-    for (int i = 0; i < 501; ++i) {
+    std::vector<int> served;
+    for (size_t i = 0; i < cap; ++i) {
         int s = proxytest::ConnectLoopback(port);
-        ASSERT_GE(s, 0) << i;
-        ASSERT_TRUE(proxytest::SendText(s, request));
-        idle.push_back(s);
+        ASSERT_TRUE(proxytest::SendText(s, kRequest));
+        ASSERT_EQ(proxytest::ReadBytes(s, 12).size(), 12u) << i;
+        served.push_back(s);
     }
-    for (int i = 0; i < 501; ++i) {
-        ASSERT_EQ(proxytest::ReadBytes(idle[i], 12, 20000).size(), 12u)
-            << "connection " << i << " not served";
+    EXPECT_EQ(listener.GetConnectionThreadCount(), cap);
+    std::vector<int> waiting;
+    for (int i = 0; i < 3; ++i) {
+        int s = proxytest::ConnectLoopback(port);
+        ASSERT_GE(s, 0);
+        ASSERT_TRUE(proxytest::SendText(s, kRequest));
+        waiting.push_back(s);
     }
-    EXPECT_EQ(listener.GetConnectionThreadCount(), 501u);
-    EXPECT_EQ(GetActiveConnectionCount(), 501u);
-    int extra = proxytest::ConnectLoopback(port);
+    // Neither answered nor closed while every place is taken.
     bool closed = false;
-    EXPECT_EQ(proxytest::ReadToEnd(extra, &closed, 3000), "");
-    EXPECT_TRUE(closed) << "the 502nd connection was not closed at once";
-    close(extra);
-    ASSERT_TRUE(proxytest::SendText(idle.back(), "still here"));
-    EXPECT_EQ(proxytest::ReadBytes(idle.back(), 10), "still here");
+    EXPECT_EQ(proxytest::ReadToEnd(waiting[0], &closed, 500), "");
+    EXPECT_FALSE(closed);
+    EXPECT_EQ(listener.GetConnectionThreadCount(), cap);
+    for (int i = 0; i < 3; ++i) {
+        close(served.back());
+        served.pop_back();
+    }
+    for (int s : waiting) {
+        ASSERT_EQ(proxytest::ReadBytes(s, 12).size(), 12u);
+        ASSERT_TRUE(proxytest::SendText(s, "late"));
+        EXPECT_EQ(proxytest::ReadBytes(s, 4), "late");
+    }
 
     StopLocalProxy();
     EXPECT_FALSE(IsLocalProxyRunning());
     EXPECT_EQ(listener.GetConnectionThreadCount(), 0u);
     EXPECT_EQ(GetActiveConnectionCount(), 0u);
-    for (int s : idle) close(s);
+    for (int s : served) close(s);
+    for (int s : waiting) close(s);
     EXPECT_TRUE(proxytest::WaitUntil([&] { return proxytest::CountThreads() == threadsBefore; },
                                      std::chrono::seconds(5)))
         << proxytest::CountThreads() << " threads, " << threadsBefore << " before";
-    EXPECT_TRUE(proxytest::WaitUntil([&] { return proxytest::CountOpenFds() <= fdsBefore + 1; },
+    EXPECT_TRUE(proxytest::WaitUntil([&] { return proxytest::CountOpenFds() <= fdsBefore; },
                                      std::chrono::seconds(5)))
         << proxytest::CountOpenFds() << " descriptors, " << fdsBefore << " before";
+}
+
+// The cap follows the machine but never drops below 500.
+TEST_F(LocalProxy, TheCapIsAtLeastFiveHundred) {
+    int port = Start();
+    ASSERT_GT(port, 0);
+    CListener::Limits limits = GetLocalListener().GetLimits();
+    EXPECT_GE(limits.connectionThreads, 500u);
+    EXPECT_GE(limits.waiting, 256u);
+}
+
+// Connections that never send a byte hold no thread: 2,000 of them leave a
+// normal request served at once, and a stop closes them.
+TEST_F(LocalProxy, IdleConnectionsHoldNoThread) {
+    ScriptedNode node(EchoingSocks5);
+    CNodeInfo info;
+    Aim(&info, NodeTypeSocks5, node.port());
+    SetCurrentNode(&info);
+    WarmUp();
+    int fdsBefore = proxytest::CountOpenFds();
+    int port = Start();
+    ASSERT_GT(port, 0);
+    CSSManager& listener = GetLocalListener();
+    ASSERT_GE(listener.GetLimits().waiting, 2001u);
+    std::vector<int> idle;
+    for (int i = 0; i < 2000; ++i) {
+        int s = proxytest::ConnectLoopback(port);
+        ASSERT_GE(s, 0) << i;
+        idle.push_back(s);
+    }
+    ASSERT_TRUE(proxytest::WaitUntil([&] { return listener.GetWaitingCount() == 2000; }, std::chrono::seconds(10)));
+    EXPECT_EQ(listener.GetConnectionThreadCount(), 0u);
+    int s = proxytest::ConnectLoopback(port);
+    ASSERT_TRUE(proxytest::SendText(s, kRequest));
+    EXPECT_EQ(proxytest::ReadBytes(s, 12, 1000).size(), 12u) << "not served within 1 s";
+    ASSERT_TRUE(proxytest::SendText(s, "ping"));
+    EXPECT_EQ(proxytest::ReadBytes(s, 4, 1000), "ping");
+    close(s);
+    StopLocalProxy();
+    EXPECT_EQ(listener.GetWaitingCount(), 0u);
+    bool closed = false;
+    proxytest::ReadToEnd(idle.front(), &closed, 2000);
+    EXPECT_TRUE(closed);
+    for (int fd : idle) close(fd);
+    EXPECT_TRUE(proxytest::WaitUntil([&] { return proxytest::CountOpenFds() <= fdsBefore; },
+                                     std::chrono::seconds(5)));
+}
+
+// A client that keeps the waiting places full, reopening each connection the
+// listener closes, does not stop normal requests; silent connections are
+// closed after the first-byte deadline, with a line in the log.
+TEST_F(LocalProxy, ReopenedIdleConnectionsDoNotStopNormalRequests) {
+    ScriptedNode node(EchoingSocks5);
+    CNodeInfo info;
+    Aim(&info, NodeTypeSocks5, node.port());
+    SetCurrentNode(&info);
+    CSSManager& listener = GetLocalListener();
+    listener.OverrideLimits({0, 200, 1});
+    int port = Start();
+    ASSERT_GT(port, 0);
+    ResetProxyLogBudget();
+    uint64_t eventsBefore = ProxyEventCount();
+
+    std::atomic<bool> done{false};
+    std::thread flooder([&] {
+        std::vector<int> held;
+        while (!done.load()) {
+            // Replace every connection the listener has closed; keep 600 open.
+            for (auto it = held.begin(); it != held.end();) {
+                char c;
+                if (recv(*it, &c, 1, MSG_DONTWAIT) == 0) {
+                    close(*it);
+                    it = held.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            while (held.size() < 600) {
+                int fd = proxytest::ConnectLoopback(port);
+                if (fd < 0) break;
+                held.push_back(fd);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        for (int fd : held) close(fd);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    int ok = 0;
+    for (int i = 0; i < 18; ++i) {
+        int s = proxytest::ConnectLoopback(port);
+        if (s >= 0 && proxytest::SendText(s, kRequest) && proxytest::ReadBytes(s, 12, 2000).size() == 12) ++ok;
+        if (s >= 0) close(s);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    done = true;
+    flooder.join();
+    EXPECT_EQ(ok, 18);
+    EXPECT_LE(listener.GetWaitingCount(), 200u);
+    EXPECT_GT(ProxyEventCount(), eventsBefore) << "closing silent connections left no line";
+    StopLocalProxy();  // before the node goes
 }
 
 // Running out of descriptors makes accept fail for a while; the listener

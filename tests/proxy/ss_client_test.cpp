@@ -11,16 +11,24 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <memory>
+#include <sstream>
+#include <vector>
 #include <random>
 #include <string>
 #include <thread>
 
 #include "ciphers/cryptor_factory.h"
+#include "foundation/program_log.h"
 #include "proxy/local_proxy_settings.h"
+#include "proxy/proxy_log.h"
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/proxy/scripted_node.h"
 #include "tests/support/cipher_streams.h"
+#include "tests/support/net.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -411,3 +419,139 @@ TEST(SsAddressHeader, Forms) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program log in a folder of the test's own, read back line by line.
+class LogCapture {
+public:
+    LogCapture() {
+        std::filesystem::create_directory(dir_ / "log");
+        InitLogging(dir_.path(), "log", "proxy.log", 0, 1);
+        ResetProxyLogBudget();
+    }
+    std::vector<std::string> Lines(const std::string& containing) const {
+        std::vector<std::string> found;
+        std::istringstream in(testsupport::ReadFile(dir_ / "log" / "proxy.log"));
+        for (std::string line; std::getline(in, line);) {
+            if (line.find(containing) != std::string::npos) found.push_back(line);
+        }
+        return found;
+    }
+
+private:
+    testsupport::TempDir dir_;
+};
+
+// Sends `bytes` and resets the connection.
+void SendAndReset(int fd, const std::string& bytes) {
+    proxytest::SendText(fd, bytes);
+    linger hard{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+}
+
+}  // namespace
+
+// Every way a relayed connection ends early leaves exactly one line naming
+// the stage, the node and the bytes relayed so far.
+TEST_F(SsClient, EachEarlyEndLeavesOneLogLine) {
+    const std::string answer = testsupport::RandomText(1000, 8);
+    struct Case {
+        const char* name;
+        const char* method;
+        const char* protocol;
+        const char* obfs;
+        // What the node does after reading the address header.
+        std::function<void(int fd, CCryptor& server)> node;
+        const char* stage;
+        bool answered;  // the node's first answer reached the client
+    } cases[] = {
+        {"corrupt chunk", "aes-256-gcm", "origin", "plain",
+         [&](int fd, CCryptor& server) {
+             proxytest::SendText(fd, testsupport::MustEncrypt(server, answer));
+             std::string bad = testsupport::MustEncrypt(server, answer);
+             bad[bad.size() / 2] ^= 0x40;
+             std::this_thread::sleep_for(std::chrono::milliseconds(50));
+             proxytest::SendText(fd, bad);
+             proxytest::ReadToEnd(fd, nullptr, 5000);
+         },
+         "ended early at the cryptor (decrypt)", true},
+        {"refused protocol frame", "aes-256-cfb", "auth_aes128_md5", "plain",
+         [&](int fd, CCryptor& server) {
+             proxytest::SendText(fd, testsupport::MustEncrypt(server, testsupport::RandomText(300, 9)));
+             proxytest::ReadToEnd(fd, nullptr, 5000);
+         },
+         "ended early at the protocol plug-in (download)", false},
+        {"refused obfuscation", "aes-256-cfb", "origin", "tls1.2_ticket_auth",
+         [&](int fd, CCryptor&) {
+             proxytest::SendText(fd, testsupport::RandomText(300, 10));
+             proxytest::ReadToEnd(fd, nullptr, 5000);
+         },
+         "ended early at the obfuscation plug-in (download)", false},
+        {"peer reset", "aes-256-gcm", "origin", "plain",
+         [&](int fd, CCryptor& server) { SendAndReset(fd, testsupport::MustEncrypt(server, answer)); },
+         "ended early at receive from the node (Connection reset by peer)", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log;
+        ScriptedNode node([&](int fd, ScriptedNode&) {
+            auto server = CreateCryptor(c.method, kPassword);
+            // The header of a plain node is read whole; a plug-in's is just waited for.
+            if (std::string(c.protocol) == "origin" && std::string(c.obfs) == "plain") {
+                ReadPlain(fd, *server, 7);
+            } else {
+                pollfd p{fd, POLLIN, 0};
+                poll(&p, 1, 5000);
+                char sink[4096];
+                recv(fd, sink, sizeof sink, 0);
+            }
+            c.node(fd, *server);
+        });
+        CNodeInfo info;
+        Aim(&info, c.method, node.port());
+        info.protocol = c.protocol;
+        info.obfs = c.obfs;
+        Session s(&info, ConnectV4(80));
+        ASSERT_EQ(proxytest::ReadBytes(s.local(), 12).substr(2, 2), Bytes({5, 0}));
+        if (c.answered) {
+            EXPECT_EQ(proxytest::ReadBytes(s.local(), answer.size()), answer);
+        }
+        EXPECT_EQ(s.Join(), 1);
+        s.EndClient();
+        std::vector<std::string> lines = log.Lines("ended early");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(c.stage), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find("connection to 127.0.0.1:80 through node 127.0.0.1:" + std::to_string(node.port())),
+                  std::string::npos)
+            << lines[0];
+        std::string down = c.answered ? std::to_string(answer.size()) : "0";
+        EXPECT_NE(lines[0].find(" bytes up, " + down + " bytes down"), std::string::npos) << lines[0];
+    }
+}
+
+// A node that cannot be reached: one line for the connect step.
+TEST_F(SsClient, AnUnreachableNodeLeavesOneLogLine) {
+    LogCapture log;
+    CNodeInfo info;
+    Aim(&info, "aes-256-gcm", testsupport::FreeLoopbackPort());
+    GetLocalProxySettings().nodeConnectAttempts = 1;
+    Session s(&info, ConnectV4(80));
+    EXPECT_EQ(s.Join(), 0);
+    std::vector<std::string> lines = log.Lines("ended early");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("ended early at connect through the node"), std::string::npos) << lines[0];
+}
+
+// A storm of early ends cannot flood the log: lines past the budget are
+// left out and counted in the next line that is written.
+TEST(ProxyLog, AStormIsCutAndCounted) {
+    LogCapture log;
+    for (int i = 0; i < 1000; ++i) LogProxyEvent("storm line");
+    EXPECT_LE(log.Lines("storm line").size(), 40u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    LogProxyEvent("after the storm");
+    std::vector<std::string> after = log.Lines("after the storm");
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_NE(after[0].find("similar lines left out"), std::string::npos) << after[0];
+}

@@ -42,15 +42,19 @@ TEST(SsrClient, PairsEchoThroughTheServerDouble) {
         const char* protocol;
         const char* obfs;
         int overhead;
+        int answerDelayMs;  // before the node's first answer
     } cases[] = {
-        {"origin", "plain", 0},
-        {"auth_aes128_sha1", "http_simple", 0},
-        {"auth_chain_a", "tls1.2_ticket_auth", 9},
+        {"origin", "plain", 0, 0},
+        {"auth_aes128_sha1", "http_simple", 0, 0},
+        {"auth_chain_a", "tls1.2_ticket_auth", 9, 0},
+        // The local client's end comes before the node's handshake answer,
+        // while the obfuscation still holds the upload.
+        {"auth_chain_a", "tls1.2_ticket_auth", 9, 300},
     };
     SetRelayRunningFlag(true);
     const std::string header = Bytes({1, 10, 0, 0, 7, 0x1f, 0x90});
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.protocol) + "/" + c.obfs);
+        SCOPED_TRACE(std::string(c.protocol) + "/" + c.obfs + " answer after " + std::to_string(c.answerDelayMs) + " ms");
         const std::string up = testsupport::RandomText(200000, 21);
         std::string error, seen;
         int port = 0;
@@ -65,6 +69,7 @@ TEST(SsrClient, PairsEchoThroughTheServerDouble) {
             config.overhead = static_cast<uint16_t>(c.overhead);
             ssrtest::ServerDouble server(config);
             std::mt19937 rng(5);
+            bool answered = false;
             // Everything until the client's FIN, in random reads; the
             // double's own answers (handshakes) go back at once.
             for (;;) {
@@ -78,6 +83,10 @@ TEST(SsrClient, PairsEchoThroughTheServerDouble) {
                     return;
                 }
                 std::string answer = server.TakeOutput();
+                if (!answer.empty() && c.answerDelayMs > 0 && !answered) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(c.answerDelayMs));
+                }
+                answered = answered || !answer.empty();
                 if (!answer.empty() && !SendInPieces(fd, answer, rng)) return;
             }
             seen = server.Received();

@@ -207,6 +207,34 @@ TEST_F(UdpRelayLoop, IdleFlowsEndOnTheTestClockAlsoWithoutReplies) {
     EXPECT_EQ(f.data, "echo:again");
 }
 
+// A burst of flows beyond the pool's workers gets threads that end with
+// those flows: after the idle time-out the process is back to its count
+// before the burst.
+TEST_F(UdpRelayLoop, ABurstsThreadsEndWithItsFlows) {
+    SetUdpRelayClock(TestNow);
+    Stream<CS45TCPUDPMainLoop> s(&socksNode_);
+    ASSERT_TRUE(s.Send(Frame(0x02, 1, "192.0.2.1", 7, "first")));
+    ReplyFrame f;
+    ASSERT_TRUE(s.Next(&f));
+    const int before = proxytest::CountThreads();
+    const int burst = 420;
+    for (int id = 2; id < 2 + burst; ++id) {
+        ASSERT_TRUE(s.Send(Frame(0x02, id, "192.0.2.1", 7, "burst" + std::to_string(id))));
+    }
+    std::set<int> answered;
+    for (int i = 0; i < burst && s.Next(&f); ++i) answered.insert(f.id);
+    EXPECT_EQ(answered.size(), static_cast<size_t>(burst));
+    EXPECT_GT(proxytest::CountThreads(), before + burst / 2);
+    g_now += 61;
+    EXPECT_TRUE(WaitUntil([&] { return s.loop().CountActiveSessions() == 0; }, std::chrono::seconds(10)));
+    EXPECT_TRUE(WaitUntil([&] { return proxytest::CountThreads() <= before; }, std::chrono::seconds(10)))
+        << proxytest::CountThreads() << " threads, " << before << " before the burst";
+    // The loop goes on serving.
+    ASSERT_TRUE(s.Send(Frame(0x02, 1, "192.0.2.1", 7, "after")));
+    ASSERT_TRUE(s.Next(&f));
+    EXPECT_EQ(f.data, "echo:after");
+}
+
 TEST_F(UdpRelayLoop, BypassRouteForABusyDestination) {
     struct Case {
         int sessions;

@@ -44,6 +44,18 @@ inline bool StartEngineThroughLocalProxy(const EngineTopology& topology, CNodeIn
     return true;
 }
 
+// Makes `node` a plain Shadowsocks node (protocol "origin", obfuscation
+// "plain") at the topology's node address.
+inline void AimAtShadowsocks(CNodeInfo& node, int port, const char* password, const char* method) {
+    node.type = NodeTypeSSR;
+    node.host = EngineTopology::kSocksHost;
+    node.port = static_cast<uint16_t>(port);
+    node.password = password;
+    node.method = method;
+    node.protocol = "origin";
+    node.obfs = "plain";
+}
+
 // Ends what StartEngineThroughLocalProxy started (also after a failed start).
 inline void StopEngineThroughLocalProxy() {
     StopTunEngine();
