@@ -17,6 +17,7 @@ tcp_pcb* tcp_bound_pcbs = nullptr;
 tcp_pcb* tcp_active_pcbs = nullptr;
 tcp_pcb* tcp_tw_pcbs = nullptr;
 uint32_t tcp_ticks = 0;
+tcp_timer_tuning tcp_tuning;
 uint8_t tcp_active_pcbs_changed = 0;
 uint8_t tcp_timer_ctr = 0;
 tcp_pcb* tcp_input_pcb = nullptr;
@@ -312,7 +313,9 @@ tcp_pcb* tcp_alloc(uint8_t prio) {
     pcb->last_timer = tcp_timer_ctr;
     pcb->polltmr = 0;
     pcb->recv = tcp_recv_default;
-    pcb->keep_idle = TCP_KEEPIDLE_DEFAULT;
+    pcb->keep_idle = tcp_tuning.keep_idle_ms;
+    pcb->keep_intvl = tcp_tuning.keep_intvl_ms;
+    pcb->keep_cnt = tcp_tuning.keep_cnt;
     pcb->keep_cnt_sent = 0;
     pcb->state = CLOSED;
     return pcb;
@@ -672,10 +675,19 @@ static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
         remove = true;
     } else if (pcb->persist_backoff > 0) {
         ++pcb->persist_cnt;
-        if (pcb->persist_cnt >= tcp_persist_backoff[pcb->persist_backoff - 1]) {
+        uint8_t due = tcp_persist_backoff[pcb->persist_backoff - 1];
+        if (due > tcp_tuning.persist_max_ticks) due = tcp_tuning.persist_max_ticks;
+        if (pcb->persist_cnt >= due) {
             pcb->persist_cnt = 0;
             if (pcb->persist_backoff < sizeof(tcp_persist_backoff)) ++pcb->persist_backoff;
-            tcp_zero_window_probe(pcb);
+            if (pcb->persist_probes >= TCP_MAXRTX) {
+                // The peer answered none of them: it is gone, not just slow to read.
+                remove = true;
+                reset = true;
+            } else {
+                ++pcb->persist_probes;
+                tcp_zero_window_probe(pcb);
+            }
         }
     }
     if (pcb->state == FIN_WAIT_2 && (pcb->flags & TF_RXCLOSED) &&
@@ -683,11 +695,11 @@ static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
         remove = true;
     }
     if ((pcb->so_options & SOF_KEEPALIVE) && (pcb->state == ESTABLISHED || pcb->state == CLOSE_WAIT)) {
-        uint32_t idle = tcp_ticks - pcb->tmr;
-        if (idle > (pcb->keep_idle + TCP_KEEPCNT_DEFAULT * TCP_KEEPINTVL_DEFAULT) / TCP_SLOW_INTERVAL) {
+        uint64_t idle_ms = uint64_t(tcp_ticks - pcb->tmr) * TCP_SLOW_INTERVAL;
+        if (idle_ms > pcb->keep_idle + uint64_t(pcb->keep_cnt) * pcb->keep_intvl) {
             remove = true;
             reset = true;
-        } else if (idle > (pcb->keep_idle + pcb->keep_cnt_sent * TCP_KEEPINTVL_DEFAULT) / TCP_SLOW_INTERVAL) {
+        } else if (idle_ms > pcb->keep_idle + uint64_t(pcb->keep_cnt_sent) * pcb->keep_intvl) {
             tcp_keepalive(pcb);
             ++pcb->keep_cnt_sent;
         }

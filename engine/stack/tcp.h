@@ -140,11 +140,24 @@ struct tcp_pcb : tcp_pcb_common {
     tcp_poll_fn poll;
     tcp_err_fn errf;
 
-    uint32_t keep_idle;
+    uint32_t keep_idle;   // ms without a segment from the peer before the first probe
+    uint32_t keep_intvl;  // ms between probes
+    uint8_t keep_cnt;     // unanswered probes that end the connection
     uint8_t persist_cnt;
     uint8_t persist_backoff;
+    uint8_t persist_probes;  // zero-window probes sent since the peer last sent anything
     uint8_t keep_cnt_sent;
 };
+
+// The timer values every new control block starts with. The engine may
+// change them before it starts (its tests shorten them).
+struct tcp_timer_tuning {
+    uint32_t keep_idle_ms = TCP_KEEPIDLE_DEFAULT;
+    uint32_t keep_intvl_ms = TCP_KEEPINTVL_DEFAULT;
+    uint8_t keep_cnt = TCP_KEEPCNT_DEFAULT;
+    uint8_t persist_max_ticks = TCP_PERSIST_MAX_TICKS;  // longest pause between window probes
+};
+extern tcp_timer_tuning tcp_tuning;
 
 // Creation, binding and listening.
 tcp_pcb* tcp_new();

@@ -419,6 +419,7 @@ static err_t tcp_process(tcp_pcb* pcb) {
     // Activity restarts the idle and keepalive timers (not once receiving is closed).
     if (!(pcb->flags & TF_RXCLOSED)) pcb->tmr = tcp_ticks;
     pcb->keep_cnt_sent = 0;
+    pcb->persist_probes = 0;
     tcp_parse_opt(pcb);
 
     switch (pcb->state) {

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "engine/base/blog.h"
 #include "engine/tun2socks/stack_netif.h"
@@ -65,6 +66,7 @@ void client_push_timer_handler(void* user);
 
 void client_release(tcp_client* client) {
     BReactor_StopTimer(client->relay->reactor, &client->push_timer);
+    BReactor_StopTimer(client->relay->reactor, &client->socks_timer);
     LinkedList_Remove(&client->relay->clients, &client->list_node);
     client->relay->num_clients.fetch_sub(1, std::memory_order_relaxed);
     std::free(client->socks_username);
@@ -285,6 +287,7 @@ void client_free_socks(tcp_client* client) {
     BSocksClient_Free(&client->socks_client);
     client->socks_closed = 1;
     BReactor_StopTimer(client->relay->reactor, &client->push_timer);
+    BReactor_StopTimer(client->relay->reactor, &client->socks_timer);
     if (client->socks_up && stack_open &&
         (client->socks_recv_buf_used > 0 || client->socks_recv_tcp_pending > 0)) {
         ClientLog(client, BLOG_INFO, "waiting until buffered data is sent to client");
@@ -310,6 +313,7 @@ void client_reset_socks(tcp_client* client) {
         client->socks_closed = 1;
     }
     BReactor_StopTimer(client->relay->reactor, &client->push_timer);
+    BReactor_StopTimer(client->relay->reactor, &client->socks_timer);
     if (client->client_closed) {
         client_release(client);
     } else {
@@ -338,6 +342,7 @@ void client_socks_handler(void* user, int event) {
             return;
     }
     ClientLog(client, BLOG_INFO, "SOCKS up");
+    BReactor_StopTimer(client->relay->reactor, &client->socks_timer);
     client->socks_send_if = BSocksClient_GetSendInterface(&client->socks_client);
     client->socks_recv_if = BSocksClient_GetRecvInterface(&client->socks_client);
     StreamSink_Sender_Init(client->socks_send_if, client_socks_send_handler_done, client);
@@ -352,6 +357,14 @@ void client_socks_handler(void* user, int event) {
         return;
     }
     if (!client->client_closed) client_socks_recv_start(client);
+}
+
+// A server that accepted and never answered, or a connect that hangs: the
+// application learns by a reset, and whatever it sent is dropped.
+void client_socks_timer_handler(void* user) {
+    auto* client = static_cast<tcp_client*>(user);
+    ClientLog(client, BLOG_INFO, "SOCKS did not come up in time");
+    client_free_socks(client);
 }
 
 void set_addr(BAddr* out, const tcp_pcb* pcb, const ipX_addr_t* ip, uint16_t port) {
@@ -413,6 +426,11 @@ err_t listener_accept_func(void* arg, tcp_pcb* newpcb, err_t) {
     tcp_recv(newpcb, client_recv_func);
     client->buf_used = 0;
     BReactorTimer_Init(&client->push_timer, 0, client_push_timer_handler, client);
+    BReactorTimer_Init(&client->socks_timer, relay->socks_deadline_ms, client_socks_timer_handler, client);
+    BReactor_RestartTimer(relay->reactor, &client->socks_timer);
+    // Every connection the engine holds ends even when the application's
+    // FIN or reset never arrives: keepalive finds it gone.
+    newpcb->so_options |= SOF_KEEPALIVE;
     client->socks_up = 0;
     client->socks_closed = 0;
     client->socks_send_if = nullptr;
@@ -428,8 +446,48 @@ err_t listener_accept_func(void* arg, tcp_pcb* newpcb, err_t) {
     return watch.Closed() ? ERR_ABRT : ERR_OK;
 }
 
+namespace {
+
+// Reads the time-outs the environment shortens; the rest keep their defaults.
+void load_timers(TcpRelay* relay) {
+    tcp_tuning = tcp_timer_tuning{};
+    relay->socks_deadline_ms = CLIENT_SOCKS_DEADLINE_MS;
+    const char* env = std::getenv("CENDROW_ENGINE_TIMERS");
+    if (env == nullptr) return;
+    std::string text(env);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(',', at);
+        if (end == std::string::npos) end = text.size();
+        std::string item = text.substr(at, end - at);
+        at = end + 1;
+        size_t eq = item.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = item.substr(0, eq);
+        char* rest = nullptr;
+        unsigned long value = std::strtoul(item.c_str() + eq + 1, &rest, 10);
+        if (rest == item.c_str() + eq + 1 || *rest != '\0' || value == 0 || value > 86400000UL) continue;
+        if (key == "keepidle") {
+            tcp_tuning.keep_idle_ms = static_cast<uint32_t>(value);
+        } else if (key == "keepintvl") {
+            tcp_tuning.keep_intvl_ms = static_cast<uint32_t>(value);
+        } else if (key == "keepcnt" && value <= 255) {
+            tcp_tuning.keep_cnt = static_cast<uint8_t>(value);
+        } else if (key == "persistmax") {
+            unsigned long ticks = (value + TCP_SLOW_INTERVAL - 1) / TCP_SLOW_INTERVAL;
+            tcp_tuning.persist_max_ticks =
+                static_cast<uint8_t>(ticks < TCP_PERSIST_MAX_TICKS ? ticks : TCP_PERSIST_MAX_TICKS);
+        } else if (key == "socks") {
+            relay->socks_deadline_ms = static_cast<btime_t>(value);
+        }
+    }
+}
+
+}  // namespace
+
 void TcpRelay_Init(TcpRelay* relay, BReactor* reactor, BAddr socks_server_addr,
                    const BSocksClient_auth_info* auth_info, size_t num_auth_info) {
+    load_timers(relay);
     relay->reactor = reactor;
     relay->socks_server_addr = socks_server_addr;
     relay->socks_auth_info = auth_info;

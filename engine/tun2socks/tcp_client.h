@@ -17,6 +17,8 @@
 #include "engine/system/breactor.h"
 
 #define CLIENT_SOCKS_RECV_BUF_SIZE 65536
+// How long a SOCKS server may take to connect and answer the CONNECT.
+#define CLIENT_SOCKS_DEADLINE_MS 30000
 
 // The relay's context: where each connection's SOCKS client goes, the
 // listeners that accept connections, and the clients relaying.
@@ -29,10 +31,13 @@ struct TcpRelay {
     tcp_pcb_listen* listener_ip6;
     LinkedList clients;
     std::atomic<int> num_clients{0};  // readable from any thread
+    btime_t socks_deadline_ms = CLIENT_SOCKS_DEADLINE_MS;
 };
 
 // A relay with no listener and no client yet; the authentication list must
-// outlive it.
+// outlive it. The environment variable CENDROW_ENGINE_TIMERS may shorten the
+// relay's and the stack's time-outs (for tests): comma-separated
+// keepidle=MS, keepintvl=MS, keepcnt=N, persistmax=MS, socks=MS.
 void TcpRelay_Init(TcpRelay* relay, BReactor* reactor, BAddr socks_server_addr,
                    const BSocksClient_auth_info* auth_info, size_t num_auth_info);
 // Ends every client at once (both sides) and closes the listeners, the IPv6
@@ -60,7 +65,8 @@ struct tcp_client {
     int client_send_closed;  // the application ended its sending side (its FIN arrived)
     uint8_t buf[TCP_WND];    // upload data not yet taken by SOCKS
     int buf_used;
-    BReactorTimer push_timer;  // hands the upload buffer to SOCKS once the device has no more for now
+    BReactorTimer push_timer;   // hands the upload buffer to SOCKS once the device has no more for now
+    BReactorTimer socks_timer;  // the SOCKS connection's deadline to come up
     char* socks_username;
     BSocksClient socks_client;
     int socks_up;

@@ -76,11 +76,14 @@ void CloseWithReset(int fd) {
 // the destination port instead of connecting anywhere:
 //   kSendThenReset: sends kResetAfter bytes, then resets the connection;
 //   kReport:        reads until the end of the stream or an error and
-//                   records which it was.
+//                   records which it was;
+//   kSendForever:   sends until the connection fails, then records it.
+// A silent server accepts and never answers at all.
 class ScriptedSocks {
 public:
     static constexpr int kSendThenReset = 7001;
     static constexpr int kReport = 7002;
+    static constexpr int kSendForever = 7003;
     static constexpr size_t kResetAfter = 200000;
 
     struct Outcome {
@@ -88,7 +91,7 @@ public:
         size_t bytes;
     };
 
-    ScriptedSocks(const NetNamespace& ns, const char* ip, int port) {
+    ScriptedSocks(const NetNamespace& ns, const char* ip, int port, bool silent = false) : silent_(silent) {
         NetNamespace::Scope scope(ns);
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
@@ -135,6 +138,17 @@ private:
     }
 
     void Session(int fd) {
+        if (silent_) {
+            // Holds the connection without a word until the client goes.
+            size_t got = 0;
+            int err = ReadToEnd(fd, &got);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                outcomes_.push_back({err == ECONNRESET, got});
+            }
+            close(fd);
+            return;
+        }
         timeval tv{20, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         uint8_t hello[3], request[10];
@@ -153,7 +167,22 @@ private:
             return;
         }
         size_t got = 0;
-        int err = ReadToEnd(fd, &got);
+        int err = 0;
+        if (port == kSendForever) {
+            const std::string chunk = Blob(65536, 3);
+            timeval stv{30, 0};
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &stv, sizeof stv);
+            for (;;) {
+                ssize_t n = send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+                if (n <= 0) {
+                    err = n < 0 ? errno : 0;
+                    break;
+                }
+                got += static_cast<size_t>(n);
+            }
+        } else {
+            err = ReadToEnd(fd, &got);
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             outcomes_.push_back({err == ECONNRESET, got});
@@ -161,6 +190,7 @@ private:
         close(fd);
     }
 
+    bool silent_;
     int listener_ = -1;
     std::thread thread_;
     std::vector<std::thread> sessions_;
@@ -285,6 +315,69 @@ protected:
 };
 std::unique_ptr<ScriptedSocks> EngineResets::socks_;
 bool EngineResets::ready_ = false;
+
+// Through scripted servers, with the engine's time-outs shortened so that
+// connections whose end never reaches the engine are found within seconds.
+class EngineDeadConnections : public EngineFaultsBase {
+protected:
+    static constexpr int kSilentPort = 1082;
+    static constexpr const char* kTimers = "keepidle=2000,keepintvl=500,keepcnt=3,persistmax=500,socks=2000";
+    static constexpr auto kReleaseWithin = std::chrono::seconds(15);
+
+    static void SetUpTestSuite() {
+        if (!Prepare()) return;
+        socks_ =
+            std::make_unique<ScriptedSocks>(topology_->proxy(), EngineTopology::kSocksHost, kScriptedPort);
+        silent_ = std::make_unique<ScriptedSocks>(topology_->proxy(), EngineTopology::kSocksHost, kSilentPort,
+                                                  true);
+        setenv("CENDROW_ENGINE_TIMERS", kTimers, 1);
+        ready_ = socks_->ok() && silent_->ok() && StartEngine(kScriptedPort);
+    }
+    static void TearDownTestSuite() {
+        StopTunEngine();
+        unsetenv("CENDROW_ENGINE_TIMERS");
+        socks_.reset();
+        silent_.reset();
+        Release();
+    }
+    void SetUp() override {
+        if (!topology_)
+            GTEST_SKIP() << "needs root, iproute2, tc, danted, nginx, curl, python3, iperf3 and ss";
+        if (!testsupport::HaveProgram("nft")) GTEST_SKIP() << "needs nft";
+        ASSERT_TRUE(ready_);
+        ASSERT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(10)));
+        fds_before_ = CountOpenFds();
+    }
+    void TearDown() override { topology_->app().Exec({"nft", "delete", "table", "ip", "cdrdrop"}); }
+
+    // Drops the application's TCP segments into the engine that carry `flag` (rst, fin).
+    void DropIntoEngine(const std::string& flag) {
+        std::string rules =
+            "table ip cdrdrop {\n"
+            " chain out { type filter hook output priority 0; oifname \"ctun0\" tcp flags & " +
+            flag + " != 0 drop; }\n}\n";
+        std::string file = Path("drop.nft");
+        testsupport::WriteFile(file, rules);
+        ASSERT_EQ(topology_->app().Exec({"nft", "-f", file}), 0);
+    }
+
+    // Every client and every descriptor of the engine is gone within the
+    // keepalive time plus its probes (and some slack).
+    void ExpectAllReleased() {
+        EXPECT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, kReleaseWithin))
+            << tun2socks_num_clients() << " clients left";
+        EXPECT_TRUE(WaitFor([&] { return CountOpenFds() == fds_before_; }, std::chrono::seconds(5)))
+            << CountOpenFds() << " descriptors open, " << fds_before_ << " before";
+    }
+
+    int fds_before_ = 0;
+    static std::unique_ptr<ScriptedSocks> socks_;
+    static std::unique_ptr<ScriptedSocks> silent_;
+    static bool ready_;
+};
+std::unique_ptr<ScriptedSocks> EngineDeadConnections::socks_;
+std::unique_ptr<ScriptedSocks> EngineDeadConnections::silent_;
+bool EngineDeadConnections::ready_ = false;
 
 // One HTTP/1.0 exchange from `local_port` (0: any) that nginx ends by
 // closing first; true when the whole answer arrived.
@@ -512,4 +605,104 @@ TEST_F(EngineResets, ApplicationResetReachesTheServerAsAReset) {
         }
     }
     EXPECT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(10)));
+}
+
+// The application's reset, then its FIN, never reaches the engine while
+// nothing flows towards the application: keepalive finds each connection
+// gone, and the server's side ends with a reset.
+TEST_F(EngineDeadConnections, LostResetOrFinOfTheApplicationStillEndsTheConnection) {
+    const NetNamespace& app = topology_->app();
+    // A closed socket whose FIN is lost would otherwise answer the probes
+    // for minutes while its kernel retries the FIN.
+    std::string orphan_retries;
+    app.Exec({"sysctl", "-n", "net.ipv4.tcp_orphan_retries"}, &orphan_retries);
+    app.Exec({"sysctl", "-qw", "net.ipv4.tcp_orphan_retries=1"});
+    struct Case {
+        const char* name;
+        const char* flag;
+        bool reset;
+    } cases[] = {{"reset lost", "rst", true}, {"FIN lost", "fin", false}};
+    constexpr int kConnections = 20;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        size_t before = socks_->outcomes().size();
+        std::vector<int> fds;
+        for (int i = 0; i < kConnections; ++i) {
+            int fd = ConnectIn(app, EngineTopology::kServerAddress, ScriptedSocks::kReport);
+            ASSERT_GE(fd, 0);
+            ASSERT_TRUE(SendAll(fd, "hello"));
+            fds.push_back(fd);
+        }
+        ASSERT_TRUE(
+            WaitFor([&] { return tun2socks_num_clients() == kConnections; }, std::chrono::seconds(10)));
+        DropIntoEngine(c.flag);
+        auto start = std::chrono::steady_clock::now();
+        for (int fd : fds) {
+            if (c.reset) {
+                CloseWithReset(fd);
+            } else {
+                close(fd);
+            }
+        }
+        ExpectAllReleased();
+        auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        // Nothing ended them before the keepalive time.
+        EXPECT_GE(took.count(), 2000) << "released before the keepalive could have found them";
+        ASSERT_TRUE(WaitFor([&] { return socks_->outcomes().size() >= before + kConnections; },
+                            std::chrono::seconds(5)));
+        for (size_t i = before; i < before + kConnections; ++i) {
+            EXPECT_TRUE(socks_->outcomes()[i].reset) << "server " << i << " saw a clean end";
+        }
+        topology_->app().Exec({"nft", "delete", "table", "ip", "cdrdrop"});
+    }
+    app.Exec({"sysctl", "-qw",
+              "net.ipv4.tcp_orphan_retries=" + (orphan_retries.empty()
+                                                    ? std::string("0")
+                                                    : orphan_retries.substr(0, orphan_retries.find('\n')))});
+}
+
+// A SOCKS server that accepts and never answers: the connection is given up
+// at the deadline with a reset, also after the application's FIN.
+TEST_F(EngineDeadConnections, SilentSocksServerIsGivenUpAtItsDeadline) {
+    ASSERT_TRUE(StartEngine(kSilentPort));
+    for (bool fin : {false, true}) {
+        SCOPED_TRACE(fin ? "after the application's FIN" : "application waiting");
+        int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, 80);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, "GET / HTTP/1.0\r\n\r\n"));
+        if (fin) shutdown(fd, SHUT_WR);
+        timeval tv{20, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        auto start = std::chrono::steady_clock::now();
+        size_t got = 0;
+        int err = ReadToEnd(fd, &got);
+        auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        close(fd);
+        EXPECT_EQ(err, ECONNRESET);
+        EXPECT_EQ(got, 0u);
+        EXPECT_GE(took.count(), 1500);
+        EXPECT_LE(took.count(), 6000);
+        EXPECT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(5)));
+    }
+    ASSERT_TRUE(StartEngine(kScriptedPort));
+}
+
+// An application that stops reading, then aborts while its reset is lost:
+// the engine's zero-window probes go unanswered and the connection ends.
+TEST_F(EngineDeadConnections, ZeroWindowReaderThatAbortsIsReleased) {
+    size_t before = socks_->outcomes().size();
+    int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, ScriptedSocks::kSendForever);
+    ASSERT_GE(fd, 0);
+    int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ASSERT_TRUE(WaitFor([] { return tun2socks_num_clients() == 1; }, std::chrono::seconds(10)));
+    // The application's window closes and stays closed.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    DropIntoEngine("rst");
+    CloseWithReset(fd);
+    ExpectAllReleased();
+    ASSERT_TRUE(WaitFor([&] { return socks_->outcomes().size() > before; }, std::chrono::seconds(40)));
+    EXPECT_TRUE(socks_->outcomes()[before].reset);
 }
