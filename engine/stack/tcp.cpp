@@ -295,6 +295,7 @@ tcp_pcb* tcp_alloc(uint8_t prio) {
     pcb->snd_queuelen = 0;
     pcb->rcv_wnd = TCP_WND;
     pcb->rcv_ann_wnd = TCP_WND;
+    pcb->rcv_wnd_max = TCP_WND;
     pcb->tos = 0;
     pcb->ttl = TCP_TTL;
     pcb->mss = TCP_DEFAULT_MSS;
@@ -421,7 +422,7 @@ void tcp_poll(tcp_pcb* pcb, tcp_poll_fn poll, uint8_t interval) {
 
 uint32_t tcp_update_rcv_ann_wnd(tcp_pcb* pcb) {
     uint32_t new_right_edge = pcb->rcv_nxt + pcb->rcv_wnd;
-    uint32_t step = pcb->mss < TCP_WND / 2 ? pcb->mss : TCP_WND / 2;
+    uint32_t step = pcb->mss < pcb->rcv_wnd_max / 2 ? pcb->mss : pcb->rcv_wnd_max / 2;
     if (TCP_SEQ_GEQ(new_right_edge, pcb->rcv_ann_right_edge + step)) {
         pcb->rcv_ann_wnd = pcb->rcv_wnd;
         return new_right_edge - pcb->rcv_ann_right_edge;
@@ -429,54 +430,66 @@ uint32_t tcp_update_rcv_ann_wnd(tcp_pcb* pcb) {
     if (TCP_SEQ_GT(pcb->rcv_nxt, pcb->rcv_ann_right_edge)) {
         pcb->rcv_ann_wnd = 0;
     } else {
-        uint32_t wnd = pcb->rcv_ann_right_edge - pcb->rcv_nxt;
-        LWIP_ASSERT("new_rcv_ann_wnd <= 0xffff", wnd <= 0xffff);
-        pcb->rcv_ann_wnd = static_cast<uint16_t>(wnd);
+        pcb->rcv_ann_wnd = pcb->rcv_ann_right_edge - pcb->rcv_nxt;
     }
     return 0;
 }
 
-void tcp_recved(tcp_pcb* pcb, uint16_t len) {
+void tcp_recved(tcp_pcb* pcb, uint32_t len) {
     LWIP_ASSERT("don't call tcp_recved for listen-pcbs", pcb->state != LISTEN);
-    LWIP_ASSERT("tcp_recved: len would wrap rcv_wnd\n", len <= 0xffff - pcb->rcv_wnd);
+    LWIP_ASSERT("tcp_recved: len would wrap rcv_wnd\n", len <= 0xffffffffU - pcb->rcv_wnd);
     uint32_t wnd = pcb->rcv_wnd + len;
-    pcb->rcv_wnd = static_cast<uint16_t>(wnd > TCP_WND ? TCP_WND : wnd);
-    if (tcp_update_rcv_ann_wnd(pcb) >= TCP_WND_UPDATE_THRESHOLD) {
+    pcb->rcv_wnd = wnd > pcb->rcv_wnd_max ? pcb->rcv_wnd_max : wnd;
+    if (tcp_update_rcv_ann_wnd(pcb) >= pcb->rcv_wnd_max / 4) {
         tcp_ack_now(pcb);
         tcp_output(pcb);
     }
 }
 
 err_t tcp_process_refused_data(tcp_pcb* pcb) {
-    pbuf* rest = pcb->refused_data;
-    uint8_t refused_flags = rest->flags;
-    pcb->refused_data = nullptr;
-    tcp_pcb* outer = tcp_cb_pcb;
-    tcp_cb_pcb = pcb;
-    tcp_cb_pcb_released = false;
-    err_t err;
-    if (pcb->recv != nullptr) {
-        err = pcb->recv(pcb->callback_arg, pcb, rest, ERR_OK);
-    } else {
-        tcp_recved(pcb, rest->tot_len);
-        pbuf_free(rest);
-        err = ERR_OK;
-    }
-    bool taken = err == ERR_OK || err == ERR_ABRT;
-    if (err == ERR_OK && !tcp_cb_pcb_released && (refused_flags & PBUF_FLAG_TCP_FIN)) {
-        if (pcb->rcv_wnd != TCP_WND) ++pcb->rcv_wnd;
-        if (pcb->recv != nullptr) err = pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK);
-    }
-    tcp_cb_pcb = outer;
-    if (tcp_cb_pcb_released) {
+    for (;;) {
+        pbuf* rest = pcb->refused_data;
+        uint8_t refused_flags = rest->flags;
+        pcb->refused_data = nullptr;
+        tcp_pcb* outer = tcp_cb_pcb;
+        tcp_cb_pcb = pcb;
         tcp_cb_pcb_released = false;
-        if (!taken) pbuf_free(rest);
-        tcp_free(pcb);
-        return ERR_ABRT;  // the block is gone
+        err_t err;
+        if (pcb->recv != nullptr) {
+            err = pcb->recv(pcb->callback_arg, pcb, rest, ERR_OK);
+        } else {
+            tcp_recved(pcb, rest->tot_len);
+            pbuf_free(rest);
+            err = ERR_OK;
+        }
+        bool taken = err == ERR_OK || err == ERR_ABRT;
+        if (err == ERR_OK && !tcp_cb_pcb_released && (refused_flags & PBUF_FLAG_TCP_FIN)) {
+            if (pcb->rcv_wnd != pcb->rcv_wnd_max) ++pcb->rcv_wnd;
+            if (pcb->recv != nullptr) err = pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK);
+        }
+        tcp_cb_pcb = outer;
+        if (tcp_cb_pcb_released) {
+            tcp_cb_pcb_released = false;
+            if (!taken) pbuf_free(rest);
+            tcp_free(pcb);
+            return ERR_ABRT;  // the block is gone
+        }
+        if (err == ERR_ABRT) return ERR_ABRT;
+        if (!taken) {
+            pcb->refused_data = rest;
+            return ERR_OK;
+        }
+        if (refused_flags & PBUF_FLAG_TCP_FIN) return ERR_OK;
+        // In-order data queued behind the refused chain goes next.
+        bool fin = false;
+        pbuf* more = tcp_take_queued_in_order(pcb, &fin);
+        if (more == nullptr && fin) more = pbuf_alloc(PBUF_RAW, 0, PBUF_RAM);  // carries the FIN alone
+        if (more == nullptr) return ERR_OK;
+        if (fin) more->flags |= PBUF_FLAG_TCP_FIN;
+        pcb->refused_data = more;
+        tcp_ack_now(pcb);
+        tcp_output(pcb);
     }
-    if (err == ERR_ABRT) return ERR_ABRT;
-    if (!taken) pcb->refused_data = rest;
-    return ERR_OK;
 }
 
 uint16_t tcp_eff_send_mss(uint16_t sendmss, bool isipv6, const ipX_addr_t* local, const ipX_addr_t* remote) {
@@ -560,7 +573,7 @@ static err_t tcp_close_shutdown(tcp_pcb_common* common) {
     }
     auto* pcb = static_cast<tcp_pcb*>(common);
     if ((pcb->state == ESTABLISHED || pcb->state == CLOSE_WAIT) &&
-        (pcb->refused_data != nullptr || pcb->rcv_wnd != TCP_WND)) {
+        (pcb->refused_data != nullptr || pcb->rcv_wnd != pcb->rcv_wnd_max)) {
         // The application did not take everything it was given: tell the peer.
         tcp_rst(pcb->snd_nxt, pcb->rcv_nxt, &pcb->local_ip, &pcb->remote_ip, pcb->local_port,
                 pcb->remote_port, pcb->isipv6);
@@ -747,9 +760,9 @@ static void RetransmissionTimeout(tcp_pcb* pcb) {
         pcb->rto = static_cast<int32_t>(rto > TCP_RTO_MAX_MS ? TCP_RTO_MAX_MS : rto);
     }
     tcp_rtx_restart(pcb);
-    uint16_t eff_wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
-    pcb->ssthresh = static_cast<uint16_t>(eff_wnd >> 1);
-    if (pcb->ssthresh < (pcb->mss << 1)) pcb->ssthresh = static_cast<uint16_t>(pcb->mss << 1);
+    uint32_t eff_wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
+    pcb->ssthresh = eff_wnd >> 1;
+    if (pcb->ssthresh < uint32_t(pcb->mss << 1)) pcb->ssthresh = uint32_t(pcb->mss << 1);
     pcb->cwnd = pcb->mss;
     tcp_rexmit_rto(pcb);
 }

@@ -152,7 +152,7 @@ err_t tcp_write(tcp_pcb* pcb, const void* arg, uint16_t len) {
         last_unsent->next = queue;
     }
     pcb->snd_lbb += len;
-    pcb->snd_buf = static_cast<uint16_t>(pcb->snd_buf - len);
+    pcb->snd_buf -= len;
     pcb->snd_queuelen = queuelen;
     if (seg == nullptr) seg = last_unsent;
     if (seg != nullptr) TCPH_SET_FLAG(seg->tcphdr, TCP_PSH);
@@ -172,7 +172,11 @@ err_t tcp_enqueue_flags(tcp_pcb* pcb, uint8_t hdrflags) {
         pcb->flags |= TF_NAGLEMEMERR;
         return ERR_MEM;
     }
-    uint8_t optflags = (hdrflags & TCP_SYN) ? TF_SEG_OPTS_MSS : 0;
+    uint8_t optflags = 0;
+    if (hdrflags & TCP_SYN) {
+        optflags = TF_SEG_OPTS_MSS;
+        if (pcb->rcv_scale != 0) optflags |= TF_SEG_OPTS_WND_SCALE;
+    }
     uint8_t optlen = LWIP_TCP_OPT_LENGTH(optflags);
     if (pcb->snd_buf == 0) return ERR_MEM;
     pbuf* p = pbuf_alloc(PBUF_TRANSPORT, optlen, PBUF_RAM);
@@ -213,6 +217,19 @@ err_t tcp_send_fin(tcp_pcb* pcb) {
     return tcp_enqueue_flags(pcb, TCP_FIN);
 }
 
+// The window field of a segment, and the right edge it announces: scaled
+// except on a SYN, and rounded up so that scaling never moves an announced
+// edge back (the edge may then lie a few bytes beyond the window; what
+// arrives there is trimmed).
+static uint16_t AnnounceWindow(tcp_pcb* pcb, bool syn) {
+    uint32_t wnd = pcb->rcv_ann_wnd;
+    uint8_t shift = syn ? 0 : pcb->rcv_scale;
+    wnd = (wnd + (1U << shift) - 1) >> shift;
+    if (wnd > 0xffff) wnd = 0xffff;
+    pcb->rcv_ann_right_edge = pcb->rcv_nxt + (wnd << shift);
+    return static_cast<uint16_t>(wnd);
+}
+
 // A header-only segment with ACK for the block; IP room in front.
 static pbuf* tcp_output_alloc_header(tcp_pcb* pcb, uint16_t datalen, uint32_t seqno_be) {
     pbuf* p = pbuf_alloc(PBUF_IP, static_cast<uint16_t>(TCP_HLEN + datalen), PBUF_RAM);
@@ -223,10 +240,9 @@ static pbuf* tcp_output_alloc_header(tcp_pcb* pcb, uint16_t datalen, uint32_t se
     h->seqno = seqno_be;
     h->ackno = htonl(pcb->rcv_nxt);
     TCPH_HDRLEN_FLAGS_SET(h, 5, TCP_ACK);
-    h->wnd = htons(pcb->rcv_ann_wnd);
+    h->wnd = htons(AnnounceWindow(pcb, false));
     h->chksum = 0;
     h->urgp = 0;
-    pcb->rcv_ann_right_edge = pcb->rcv_nxt + pcb->rcv_ann_wnd;
     return p;
 }
 
@@ -269,12 +285,23 @@ static bool LocalAddressReady(tcp_pcb* pcb) {
 
 static void tcp_output_segment(tcp_seg* seg, tcp_pcb* pcb) {
     seg->tcphdr->ackno = htonl(pcb->rcv_nxt);
-    seg->tcphdr->wnd = htons(pcb->rcv_ann_wnd);
-    pcb->rcv_ann_right_edge = pcb->rcv_nxt + pcb->rcv_ann_wnd;
+    bool syn = (TCPH_FLAGS(seg->tcphdr) & TCP_SYN) != 0;
+    seg->tcphdr->wnd = htons(AnnounceWindow(pcb, syn));
+    uint8_t* opts = reinterpret_cast<uint8_t*>(seg->tcphdr) + TCP_HLEN;
     if (seg->flags & TF_SEG_OPTS_MSS) {
         uint16_t mss = tcp_eff_send_mss(TCP_MSS, pcb->isipv6, &pcb->local_ip, &pcb->remote_ip);
         uint32_t opt = htonl(0x02040000U | mss);
-        std::memcpy(reinterpret_cast<uint8_t*>(seg->tcphdr) + TCP_HLEN, &opt, 4);
+        std::memcpy(opts, &opt, 4);
+        opts += 4;
+    }
+    if (seg->flags & TF_SEG_OPTS_WND_SCALE) {
+        uint32_t opt = htonl(0x01030300U | pcb->rcv_scale);
+        std::memcpy(opts, &opt, 4);
+        opts += 4;
+    }
+    if (seg->flags & TF_SEG_OPTS_SACK_PERM) {
+        uint32_t opt = htonl(0x01010402U);
+        std::memcpy(opts, &opt, 4);
     }
     if (!pcb->rtx_on) tcp_rtx_restart(pcb);
     if (!LocalAddressReady(pcb)) return;
@@ -394,10 +421,10 @@ void tcp_rexmit(tcp_pcb* pcb) {
 void tcp_rexmit_fast(tcp_pcb* pcb) {
     if (pcb->unacked == nullptr || (pcb->flags & TF_INFR)) return;
     tcp_rexmit(pcb);
-    uint16_t wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
-    pcb->ssthresh = static_cast<uint16_t>(wnd / 2);
-    if (pcb->ssthresh < 2 * pcb->mss) pcb->ssthresh = static_cast<uint16_t>(2 * pcb->mss);
-    pcb->cwnd = static_cast<uint16_t>(pcb->ssthresh + 3 * pcb->mss);
+    uint32_t wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
+    pcb->ssthresh = wnd / 2;
+    if (pcb->ssthresh < 2U * pcb->mss) pcb->ssthresh = 2U * pcb->mss;
+    pcb->cwnd = pcb->ssthresh + 3U * pcb->mss;
     pcb->flags |= TF_INFR;
 }
 

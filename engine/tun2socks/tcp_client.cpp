@@ -59,7 +59,7 @@ void signal_marker(tcp_client* client) {
 void client_handle_freed_client(tcp_client* client);
 void client_free_socks(tcp_client* client);
 err_t client_recv_func(void* arg, tcp_pcb* pcb, pbuf* p, err_t err);
-err_t client_sent_func(void* arg, tcp_pcb* pcb, uint16_t len);
+err_t client_sent_func(void* arg, tcp_pcb* pcb, uint32_t len);
 void client_err_func(void* arg, err_t err);
 void client_reset_socks(tcp_client* client);
 void client_push_timer_handler(void* user);
@@ -70,6 +70,8 @@ void client_release(tcp_client* client) {
     LinkedList_Remove(&client->relay->clients, &client->list_node);
     client->relay->num_clients.fetch_sub(1, std::memory_order_relaxed);
     std::free(client->socks_username);
+    std::free(client->buf);
+    std::free(client->buf_retired);
     std::free(client);
 }
 
@@ -115,7 +117,37 @@ void client_handle_freed_client(tcp_client* client) {
 // ---- upload: stack -> SOCKS ---------------------------------------------------
 
 void client_push_to_socks(tcp_client* client) {
-    StreamSink_Sender_Send(client->socks_send_if, client->buf, client->buf_used);
+    client->buf_sending = client->buf;
+    StreamSink_Sender_Send(client->socks_send_if, client->buf + client->buf_start, client->buf_used);
+}
+
+// Room for `len` more bytes after the data; false when there is none and
+// no memory for it.
+bool client_buf_reserve(tcp_client* client, int len) {
+    int need = client->buf_used + len;
+    if (client->buf_start + need <= client->buf_cap) return true;
+    // A send in progress reads from the buffer: its bytes stay where they are.
+    bool in_flight = client->buf_sending != nullptr && client->buf_sending == client->buf;
+    if (need <= client->buf_cap && !in_flight) {
+        std::memmove(client->buf, client->buf + client->buf_start, static_cast<size_t>(client->buf_used));
+        client->buf_start = 0;
+        return true;
+    }
+    int cap = client->buf_cap < 16384 ? 16384 : client->buf_cap;
+    while (cap < need) cap *= 2;
+    auto* grown = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(cap)));
+    if (grown == nullptr) return false;
+    if (client->buf_used > 0)
+        std::memcpy(grown, client->buf + client->buf_start, static_cast<size_t>(client->buf_used));
+    if (in_flight) {
+        client->buf_retired = client->buf;  // released once the send is done
+    } else {
+        std::free(client->buf);
+    }
+    client->buf = grown;
+    client->buf_cap = cap;
+    client->buf_start = 0;
+    return true;
 }
 
 // Passes the application's end of sending on to the server; what the server
@@ -130,9 +162,13 @@ int client_shutdown_socks_send(tcp_client* client) {
 
 void client_socks_send_handler_done(void* user, int len) {
     auto* client = static_cast<tcp_client*>(user);
-    std::memmove(client->buf, client->buf + len, static_cast<size_t>(client->buf_used - len));
+    client->buf_sending = nullptr;
+    std::free(client->buf_retired);
+    client->buf_retired = nullptr;
+    client->buf_start += len;
     client->buf_used -= len;
-    if (!client->client_closed) tcp_recved(client->pcb, static_cast<uint16_t>(len));
+    if (client->buf_used == 0) client->buf_start = 0;
+    if (!client->client_closed) tcp_recved(client->pcb, static_cast<uint32_t>(len));
     if (client->buf_used > 0) {
         client_push_to_socks(client);
     } else if (client->client_closed) {
@@ -160,11 +196,12 @@ err_t client_recv_func(void* arg, tcp_pcb*, pbuf* p, err_t) {
         ClientLog(client, BLOG_INFO, "client closed");
         return client_app_finished(client);
     }
-    if (p->tot_len > sizeof(client->buf) - static_cast<size_t>(client->buf_used)) {
+    if (client->buf_used + p->tot_len > static_cast<int>(TCP_WND_SCALED) + 65536 ||
+        !client_buf_reserve(client, p->tot_len)) {
         ClientLog(client, BLOG_ERROR, "no buffer for data !?!");
         return ERR_MEM;  // the stack keeps the data
     }
-    pbuf_copy_partial(p, client->buf + client->buf_used, p->tot_len, 0);
+    pbuf_copy_partial(p, client->buf + client->buf_start + client->buf_used, p->tot_len, 0);
     bool was_empty = client->buf_used == 0;
     client->buf_used += p->tot_len;
     // Taken: the stack does not free what it handed over, on any path.
@@ -194,8 +231,9 @@ void client_socks_recv_start(tcp_client* client) {
 int client_socks_recv_send_out(tcp_client* client) {
     while (client->socks_recv_buf_sent < client->socks_recv_buf_used) {
         int to_write = client->socks_recv_buf_used - client->socks_recv_buf_sent;
-        int room = tcp_sndbuf(client->pcb);
-        if (room < to_write) to_write = room;
+        uint32_t room = tcp_sndbuf(client->pcb);
+        if (room > 0xffff) room = 0xffff;  // one write takes at most this much
+        if (static_cast<int>(room) < to_write) to_write = static_cast<int>(room);
         if (to_write == 0) break;
         err_t err = tcp_write(client->pcb, client->socks_recv_buf + client->socks_recv_buf_sent,
                               static_cast<uint16_t>(to_write));
@@ -237,9 +275,9 @@ void client_socks_recv_done(void* user, int len) {
     if (client->socks_recv_buf_used == -1) client_socks_recv_start(client);
 }
 
-err_t client_sent_func(void* arg, tcp_pcb*, uint16_t len) {
+err_t client_sent_func(void* arg, tcp_pcb*, uint32_t len) {
     auto* client = static_cast<tcp_client*>(arg);
-    client->socks_recv_tcp_pending -= len;
+    client->socks_recv_tcp_pending -= static_cast<int>(len);
     if (client->socks_recv_buf_used > 0) {
         client->socks_recv_waiting = 0;
         if (client_socks_recv_send_out(client) < 0) return ERR_ABRT;
@@ -424,6 +462,11 @@ err_t listener_accept_func(void* arg, tcp_pcb* newpcb, err_t) {
     tcp_arg(newpcb, client);
     tcp_err(newpcb, client_err_func);
     tcp_recv(newpcb, client_recv_func);
+    client->buf = nullptr;
+    client->buf_sending = nullptr;
+    client->buf_retired = nullptr;
+    client->buf_cap = 0;
+    client->buf_start = 0;
     client->buf_used = 0;
     BReactorTimer_Init(&client->push_timer, 0, client_push_timer_handler, client);
     BReactorTimer_Init(&client->socks_timer, relay->socks_deadline_ms, client_socks_timer_handler, client);

@@ -63,8 +63,14 @@ struct tcp_client {
     tcp_pcb* pcb;
     int client_closed;       // the stack side is gone
     int client_send_closed;  // the application ended its sending side (its FIN arrived)
-    uint8_t buf[TCP_WND];    // upload data not yet taken by SOCKS
+    // Upload data not yet taken by SOCKS: grown as data arrives (up to the
+    // receive window), so a connection holds memory only for what it holds.
+    uint8_t* buf;
+    int buf_cap;
+    int buf_start;  // where the data begins in it
     int buf_used;
+    uint8_t* buf_sending;       // the buffer a send in progress reads from
+    uint8_t* buf_retired;       // a buffer replaced while a send read from it
     BReactorTimer push_timer;   // hands the upload buffer to SOCKS once the device has no more for now
     BReactorTimer socks_timer;  // the SOCKS connection's deadline to come up
     char* socks_username;

@@ -11,6 +11,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <linux/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "engine/stack/memp.h"
+#include "engine/stack/opt.h"
 #include "engine/tun2socks/tun2socks.h"
 #include "tests/support/e2e_transfer.h"
 #include "tests/support/engine_topology.h"
@@ -466,6 +468,46 @@ TEST_F(EngineUnderStress, TransfersSurviveAnImperfectLink) {
         ++ran;
     }
     EXPECT_GT(ran, 0) << "no impairment could be built (needs netem or nft)";
+}
+
+// The application's kernel and the engine agree on window scaling, and
+// large transfers both ways arrive whole while nftables drops packets in
+// one direction through the TUN device: the application's (into the
+// engine) or the engine's (towards the application).
+TEST_F(EngineUnderStress, LargeTransfersUnderLossInEitherDirection) {
+    {
+        int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, EngineTopology::kNginxPort);
+        ASSERT_GE(fd, 0);
+        tcp_info info{};
+        socklen_t len = sizeof info;
+        ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len), 0);
+        close(fd);
+        EXPECT_TRUE(info.tcpi_options & TCPI_OPT_WSCALE);
+        EXPECT_EQ(info.tcpi_snd_wscale, TCP_RCV_SCALE);  // the shift the engine announced
+    }
+    if (!testsupport::HaveProgram("nft")) GTEST_SKIP() << "needs nft";
+    const NetNamespace& app = topology_->app();
+    struct Condition {
+        const char* name;
+        const char* hook;  // the chain's hook and device match
+    } directions[] = {{"into the engine", "output priority 0; oifname"},
+                      {"from the engine", "prerouting priority 0; iifname"}};
+    for (const auto& d : directions) {
+        for (int pct : {1, 5}) {
+            std::string name = std::to_string(pct) + "% loss " + d.name;
+            SCOPED_TRACE(name);
+            std::string rules = "table ip cdrimpair {\n chain c { type filter hook " + std::string(d.hook) +
+                                " \"ctun0\" numgen random mod 100 < " + std::to_string(pct) + " drop; }\n}\n";
+            std::string file = Path("impair.nft");
+            testsupport::WriteFile(file, rules);
+            ASSERT_EQ(app.Exec({"nft", "-f", file}), 0);
+            auto start = std::chrono::steady_clock::now();
+            TransferBothWays("big", kBig, name);
+            app.Exec({"nft", "delete", "table", "ip", "cdrimpair"});
+            std::printf("[ NOTE     ] %s: 64 MiB each way in %.1f s\n", name.c_str(),
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+    }
 }
 
 // With the TUN offload on (the kernel hands over TCP bursts whole) and forced

@@ -1,0 +1,198 @@
+// TCP options on the SYN exchange and what they change afterwards: window
+// scaling (negotiation, the scaled window both ways, windows past 64 KiB).
+#include <gtest/gtest.h>
+
+#include "engine/stack/tcp_priv.h"
+#include "tests/engine/stack/stack_harness.h"
+
+namespace {
+
+using craft::kAck;
+using craft::kSyn;
+
+using TcpOptionsTest = StackTest;
+
+TEST_F(TcpOptionsTest, WindowScaleIsNegotiatedOnlyWhenThePeerOffersIt) {
+    struct Case {
+        const char* name;
+        craft::Bytes syn_options;
+        bool scaled;
+        uint8_t snd_scale;
+    } cases[] = {
+        {"offered, shift 7", WindowScaleOption(7), true, 7},
+        {"offered, shift 0", WindowScaleOption(0), true, 0},
+        {"offered, shift 15 is taken as 14", WindowScaleOption(15), true, 14},
+        {"not offered", {}, false, 0},
+        {"malformed (length 4)", {3, 4, 7, 0}, false, 0},
+    };
+    uint16_t port = 43000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Peer peer;
+        peer.sport = port++;
+        craft::Bytes syn = MssOption(1460);
+        syn.insert(syn.end(), c.syn_options.begin(), c.syn_options.end());
+        h->Input(peer.Seg(kSyn, "", 65535, syn));
+        auto out = h->Take();
+        ASSERT_EQ(out.size(), 1u);
+        ASSERT_EQ(out[0].flags, kSyn | kAck);
+        EXPECT_TRUE(out[0].l4_checksum_ok);
+        EXPECT_EQ(out[0].MssOption(), 1460);
+        craft::Bytes ws = FindOption(out[0].options, 3);
+        if (c.scaled) {
+            ASSERT_EQ(ws.size(), 3u);
+            EXPECT_EQ(ws[2], TCP_RCV_SCALE);
+            // The SYN-ACK's own window is never scaled.
+            EXPECT_EQ(out[0].wnd, 0xffff);
+        } else {
+            EXPECT_TRUE(ws.empty());
+            EXPECT_EQ(out[0].wnd, TCP_WND);
+        }
+        peer.rcv_nxt = out[0].seq + 1;
+        h->Input(peer.Seg(kAck, "", 1000));
+        ASSERT_FALSE(h->accepted.empty());
+        tcp_pcb* pcb = h->accepted.back();
+        EXPECT_EQ(pcb->snd_scale, c.snd_scale);
+        EXPECT_EQ(pcb->rcv_scale, c.scaled ? TCP_RCV_SCALE : 0);
+        EXPECT_EQ(pcb->rcv_wnd_max, c.scaled ? TCP_WND_SCALED : TCP_WND);
+        EXPECT_EQ(tcp_sndbuf(pcb), c.scaled ? TCP_SND_BUF_SCALED : TCP_SND_BUF);
+        // The handshake's last ACK already carries a scaled window.
+        EXPECT_EQ(pcb->snd_wnd, uint32_t(1000) << c.snd_scale);
+        tcp_abort(pcb);
+        h->Take();
+    }
+}
+
+TEST_F(TcpOptionsTest, ScaledWindowsAtTheirEdges) {
+    Peer peer;
+    tcp_pcb* pcb = Connect(*h, peer, 1460, WindowScaleOption(14));
+    ASSERT_NE(pcb, nullptr);
+    // The largest window a peer can announce.
+    h->Input(peer.Seg(kAck, "a", 0xffff));
+    EXPECT_EQ(pcb->snd_wnd, uint32_t(0xffff) << 14);
+    h->Input(peer.Seg(kAck, "b", 1));
+    EXPECT_EQ(pcb->snd_wnd, 1u << 14);
+    h->Input(peer.Seg(kAck, "c", 0));
+    EXPECT_EQ(pcb->snd_wnd, 0u);
+    h->Tick();
+    auto out = h->Take();
+    ASSERT_FALSE(out.empty());
+    out = {out.back()};
+    // Three bytes taken by the application and given back: the whole window,
+    // scaled down exactly.
+    EXPECT_EQ(out[0].wnd, TCP_WND_SCALED >> TCP_RCV_SCALE);
+
+    // Held bytes that are no multiple of the scale: the field rounds up, so
+    // the announced edge never moves back.
+    h->consume = false;
+    uint32_t edge = out[0].ack + (uint32_t(out[0].wnd) << TCP_RCV_SCALE);
+    for (int n : {1, 5, 7, 8, 13}) {
+        h->Input(peer.Seg(kAck, std::string(size_t(n), 'x')));
+        h->Tick();
+        out = h->Take();
+        ASSERT_FALSE(out.empty()) << n;
+        out = {out.back()};
+        uint32_t new_edge = out[0].ack + (uint32_t(out[0].wnd) << TCP_RCV_SCALE);
+        EXPECT_FALSE(TCP_SEQ_LT(new_edge, edge)) << n;
+        // Beyond the window by less than a segment: the peer cannot overrun it.
+        EXPECT_LT(new_edge - (out[0].ack + pcb->rcv_wnd), 1460u) << n;
+        edge = new_edge;
+    }
+}
+
+TEST_F(TcpOptionsTest, ScaledReceiveWindowHoldsMoreThan64KiB) {
+    Peer peer;
+    tcp_pcb* pcb = Connect(*h, peer, 1460, WindowScaleOption(7));
+    ASSERT_NE(pcb, nullptr);
+    h->consume = false;  // the application reads nothing yet
+    const std::string seg(1460, 'w');
+    size_t sent = 0;
+    while (sent + seg.size() <= TCP_WND_SCALED) {
+        h->Input(peer.Seg(kAck, seg));
+        sent += seg.size();
+    }
+    h->Input(peer.Seg(kAck, std::string(TCP_WND_SCALED - sent, 'e')));
+    EXPECT_EQ(h->received.size(), size_t(TCP_WND_SCALED));
+    EXPECT_EQ(pcb->rcv_wnd, 0u);
+    h->Tick();
+    auto out = h->Take();
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back().wnd, 0);
+    EXPECT_EQ(out.back().ack, peer.snd_nxt);
+    // Nothing beyond the window is taken.
+    h->Input(peer.Seg(kAck, "over"));
+    EXPECT_EQ(h->received.size(), size_t(TCP_WND_SCALED));
+    peer.snd_nxt -= 4;
+    h->Take();
+    // The application catches up: one update opens the whole window again.
+    tcp_recved(pcb, TCP_WND_SCALED);
+    out = h->Take();
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(uint32_t(out[0].wnd) << TCP_RCV_SCALE, TCP_WND_SCALED);
+}
+
+TEST_F(TcpOptionsTest, SendingFillsAScaledWindowPast64KiB) {
+    Peer peer;
+    tcp_pcb* pcb = Connect(*h, peer, 1460, WindowScaleOption(7));
+    ASSERT_NE(pcb, nullptr);
+    h->Input(peer.Seg(kAck, "", 4096));  // 512 KiB
+    pcb->cwnd = TCP_SND_BUF_SCALED;      // past slow start
+    const std::string chunk(0xffff, 'd');
+    uint32_t written = 0;
+    while (tcp_sndbuf(pcb) > 0) {
+        uint32_t n = tcp_sndbuf(pcb) < chunk.size() ? tcp_sndbuf(pcb) : uint32_t(chunk.size());
+        ASSERT_EQ(tcp_write(pcb, chunk.data(), uint16_t(n)), ERR_OK);
+        written += n;
+    }
+    EXPECT_EQ(written, TCP_SND_BUF_SCALED);
+    tcp_output(pcb);
+    size_t bytes = 0;
+    for (const auto& p : h->Take()) bytes += p.payload.size();
+    EXPECT_EQ(bytes, TCP_SND_BUF_SCALED);
+    // One acknowledgement of all of it reaches the application in full.
+    peer.rcv_nxt += TCP_SND_BUF_SCALED;
+    h->Input(peer.Seg(kAck, "", 4096));
+    EXPECT_EQ(h->sent_bytes, TCP_SND_BUF_SCALED);
+    EXPECT_EQ(tcp_sndbuf(pcb), TCP_SND_BUF_SCALED);
+}
+
+// More than one chain can hold (64 KiB) waits behind a hole; once the hole
+// is filled all of it reaches the application in order, also when the
+// application refuses a chain in between.
+TEST_F(TcpOptionsTest, OutOfOrderDataPast64KiBIsDeliveredWholeOnceTheHoleFills) {
+    for (bool refuse_first : {false, true}) {
+        SCOPED_TRACE(refuse_first ? "a chain refused" : "all taken");
+        h->received.clear();
+        Peer peer;
+        peer.sport = refuse_first ? 44001 : 44000;
+        tcp_pcb* pcb = Connect(*h, peer, 1460, WindowScaleOption(7));
+        ASSERT_NE(pcb, nullptr);
+        std::string all;
+        for (int i = 0; i < 120; ++i) all += std::string(1460, char('a' + i % 26));
+        uint32_t base = peer.snd_nxt;
+        for (int i = 1; i < 120; ++i) {
+            h->Input(peer.SegAt(base + uint32_t(i) * 1460, kAck, all.substr(size_t(i) * 1460, 1460)));
+        }
+        EXPECT_TRUE(h->received.empty());
+        h->refuse = refuse_first;
+        h->Input(peer.SegAt(base, kAck, all.substr(0, 1460)));
+        if (refuse_first) {
+            EXPECT_TRUE(h->received.empty());
+            h->refuse = false;
+            for (int i = 0; i < 8 && h->received.size() < all.size(); ++i) h->Tick();
+        }
+        EXPECT_EQ(h->received.size(), all.size());
+        EXPECT_TRUE(h->received == all);
+        EXPECT_EQ(pcb->rcv_nxt, base + uint32_t(all.size()));
+        EXPECT_EQ(pcb->ooseq, nullptr);
+        // The acknowledgement covers it all.
+        h->Tick(2);
+        auto out = h->Take();
+        ASSERT_FALSE(out.empty());
+        EXPECT_EQ(out.back().ack, base + uint32_t(all.size()));
+        tcp_abort(pcb);
+        h->Take();
+    }
+}
+
+}  // namespace
