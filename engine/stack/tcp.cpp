@@ -769,9 +769,11 @@ static void RetransmissionTimeout(tcp_pcb* pcb) {
 
 // How long a flight may go unacknowledged before its last segment is
 // probed: two round trips, at least the floor. A single segment in flight
-// is left to the timeout: the peer may be delaying its acknowledgement.
+// is left to the timeout: the peer may be delaying its acknowledgement. In
+// loss recovery the peer's acknowledgements already tell what is missing.
 static bool TailLossProbeDue(const tcp_pcb* pcb, uint32_t elapsed) {
-    if (pcb->tlp_sent || pcb->nrtx != 0 || pcb->state < ESTABLISHED || pcb->unacked->next == nullptr) {
+    if (pcb->tlp_sent || pcb->nrtx != 0 || pcb->state < ESTABLISHED || pcb->unacked->next == nullptr ||
+        (pcb->flags & TF_INFR)) {
         return false;
     }
     uint32_t pto = pcb->rtt_valid ? static_cast<uint32_t>(pcb->sa >> 2) : TCP_INITIAL_RTO_MS;

@@ -62,6 +62,8 @@ struct tcp_seg {
 #define TF_SEG_OPTS_TS 0x02U
 #define TF_SEG_OPTS_WND_SCALE 0x04U  // NOP and window scale, on a SYN
 #define TF_SEG_OPTS_SACK_PERM 0x08U  // two NOPs and SACK permitted, on a SYN
+#define TF_SEG_SACKED 0x10U          // on the unacknowledged queue: the peer holds it (SACK)
+#define TF_SEG_RETX 0x20U            // on the unacknowledged queue: resent in this loss recovery
 
 // What listening and connected blocks share.
 struct tcp_pcb_common {
@@ -102,9 +104,12 @@ struct tcp_pcb : tcp_pcb_common {
     uint32_t rcv_wnd;
     uint32_t rcv_ann_wnd;
     uint32_t rcv_ann_right_edge;
-    uint32_t rcv_wnd_max;  // the window when the application has read everything
-    uint8_t snd_scale;     // the peer's window shift (0: no scaling)
-    uint8_t rcv_scale;     // ours
+    uint32_t rcv_wnd_max;     // the window when the application has read everything
+    uint8_t snd_scale;        // the peer's window shift (0: no scaling)
+    uint8_t rcv_scale;        // ours
+    uint8_t sack_ok;          // both sides use selective acknowledgements
+    uint32_t ooseq_last;      // start of the out-of-order segment that arrived last
+    uint32_t recovery_point;  // SND.NXT when loss recovery began; it ends once that is acknowledged
 
     // Retransmission timer and round-trip estimate, in ms of tcp_now().
     uint8_t rtx_on;      // the timer runs (data or SYN/FIN in flight)

@@ -20,6 +20,8 @@ static pbuf* recv_data;
 // none) and whether SACK is permitted.
 static int opt_wnd_scale;
 static bool opt_sack_perm;
+static uint32_t opt_sack[TCP_MAX_SACK_BLOCKS][2];  // left and right edge, host order
+static int opt_sack_count;
 
 #define TF_RESET 0x08U
 #define TF_CLOSED 0x10U
@@ -293,6 +295,7 @@ static void TakeSynOptions(tcp_pcb* pcb) {
     } else {
         pcb->snd_scale = pcb->rcv_scale = 0;
     }
+    pcb->sack_ok = opt_sack_perm ? 1 : 0;
 }
 
 static void tcp_listen_input(tcp_pcb_listen* lpcb) {
@@ -549,6 +552,7 @@ static tcp_seg* CopyForOoseq(tcp_pcb* pcb) {
 }
 
 static void QueueOutOfOrder(tcp_pcb* pcb) {
+    pcb->ooseq_last = seqno;  // its block goes first in our SACK option
     if (pcb->ooseq == nullptr) {
         pcb->ooseq = CopyForOoseq(pcb);
         return;
@@ -638,6 +642,8 @@ static void CountDuplicateAck(tcp_pcb* pcb, uint32_t right_wnd_edge) {
     if (tcplen == 0 && pcb->snd_wl2 + pcb->snd_wnd == right_wnd_edge && pcb->rtx_on &&
         pcb->lastack == ackno) {
         if (pcb->dupacks < 0xff) ++pcb->dupacks;
+        // With SACK the blocks decide what is lost (tcp_sack_update).
+        if (pcb->sack_ok) return;
         if (pcb->dupacks > 3) {
             if (pcb->cwnd + pcb->mss > pcb->cwnd) pcb->cwnd += pcb->mss;
         } else if (pcb->dupacks == 3) {
@@ -662,7 +668,9 @@ static void FreeAckedSegment(tcp_pcb* pcb, tcp_seg** queue) {
 // window (by a segment per acknowledgement in slow start, by about a segment
 // per window after) and frees what was acknowledged.
 static void AcceptNewAck(tcp_pcb* pcb) {
-    if (pcb->flags & TF_INFR) {
+    // With SACK, recovery goes on until everything sent before it began is
+    // acknowledged; a partial acknowledgement only moves the holes along.
+    if ((pcb->flags & TF_INFR) && !(pcb->sack_ok && TCP_SEQ_LT(ackno, pcb->recovery_point))) {
         pcb->flags &= static_cast<uint8_t>(~TF_INFR);
         pcb->cwnd = pcb->ssthresh;
     }
@@ -672,7 +680,7 @@ static void AcceptNewAck(tcp_pcb* pcb) {
     pcb->snd_buf += pcb->acked;
     pcb->dupacks = 0;
     pcb->lastack = ackno;
-    if (pcb->state >= ESTABLISHED) {
+    if (pcb->state >= ESTABLISHED && !(pcb->flags & TF_INFR)) {
         // Never beyond what the send buffer can fill: a larger window
         // would only make the first loss look smaller than it is.
         const uint32_t cwnd_cap = 2 * TCP_SND_BUF_SCALED;
@@ -737,6 +745,7 @@ static void ProcessAck(tcp_pcb* pcb) {
         if (pcb->unsent == nullptr) pcb->unsent_oversize = 0;
     }
     UpdateRoundTrip(pcb);
+    if (pcb->sack_ok && pcb->unacked != nullptr) tcp_sack_update(pcb, opt_sack, opt_sack_count);
 }
 
 // ---- data ---------------------------------------------------------------------------
@@ -898,9 +907,10 @@ static void tcp_receive(tcp_pcb* pcb) {
         } else if (pcb->rcv_nxt == seqno) {
             ReceiveInOrder(pcb);
         } else {
-            // Our duplicate acknowledgement lets the peer resend the gap at once.
-            tcp_send_empty_ack(pcb);
+            // Our duplicate acknowledgement lets the peer resend the gap at
+            // once; its SACK blocks include this segment.
             QueueOutOfOrder(pcb);
+            tcp_send_empty_ack(pcb);
         }
     } else if (!TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd - 1)) {
         tcp_ack_now(pcb);
@@ -910,6 +920,7 @@ static void tcp_receive(tcp_pcb* pcb) {
 static void tcp_parse_opt(tcp_pcb* pcb) {
     opt_wnd_scale = -1;
     opt_sack_perm = false;
+    opt_sack_count = 0;
     if (TCPH_HDRLEN(tcphdr) <= 5) return;
     const auto* opts = reinterpret_cast<const uint8_t*>(tcphdr) + TCP_HLEN;
     uint16_t max_c = static_cast<uint16_t>((TCPH_HDRLEN(tcphdr) - 5) << 2);
@@ -942,6 +953,25 @@ static void tcp_parse_opt(tcp_pcb* pcb) {
             if (optlen != 2) return;
             if (flags & TCP_SYN) opt_sack_perm = true;
             c = static_cast<uint16_t>(c + 2);
+            continue;
+        }
+        if (opt == 5) {
+            if (optlen < 10 || (optlen - 2) % 8 != 0 || c + optlen > max_c) return;
+            if (pcb->sack_ok && !(flags & TCP_SYN)) {
+                for (int b = 0; b < (optlen - 2) / 8 && opt_sack_count < TCP_MAX_SACK_BLOCKS; ++b) {
+                    const uint8_t* e = opts + c + 2 + 8 * b;
+                    uint32_t left =
+                        (uint32_t(e[0]) << 24) | (uint32_t(e[1]) << 16) | (uint32_t(e[2]) << 8) | e[3];
+                    uint32_t right =
+                        (uint32_t(e[4]) << 24) | (uint32_t(e[5]) << 16) | (uint32_t(e[6]) << 8) | e[7];
+                    if (TCP_SEQ_LT(left, right)) {
+                        opt_sack[opt_sack_count][0] = left;
+                        opt_sack[opt_sack_count][1] = right;
+                        ++opt_sack_count;
+                    }
+                }
+            }
+            c = static_cast<uint16_t>(c + optlen);
             continue;
         }
         if (optlen < 2) return;  // a length below 2 would loop or read the next option as this one's

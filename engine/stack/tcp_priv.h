@@ -76,6 +76,11 @@ inline uint8_t LWIP_TCP_OPT_LENGTH(uint8_t optflags) {
 }
 // The largest shift a window-scale option may carry.
 #define TCP_MAX_WND_SCALE 14
+// SACK blocks in one segment: two NOPs, kind, length and 8 bytes a block
+// fill 36 of the 40 option bytes.
+#define TCP_MAX_SACK_BLOCKS 4
+// Segments the peer must hold above a hole before the hole counts as lost.
+#define TCP_DUPTHRESH 3
 
 inline void tcp_ack_now(tcp_pcb* pcb) {
     pcb->flags |= TF_ACK_NOW;
@@ -157,6 +162,11 @@ void tcp_rst(uint32_t seqno, uint32_t ackno, const ipX_addr_t* local_ip, const i
 void tcp_rexmit_rto(tcp_pcb* pcb);
 void tcp_rexmit(tcp_pcb* pcb);
 void tcp_rexmit_fast(tcp_pcb* pcb);
+// Takes the peer's SACK blocks into the unacknowledged queue and enters loss
+// recovery when they show a hole lost; `dupacks` duplicate acknowledgements so far.
+void tcp_sack_update(tcp_pcb* pcb, const uint32_t (*blocks)[2], int count);
+// In loss recovery: resends lost holes while the data in flight leaves room.
+void tcp_sack_rexmit(tcp_pcb* pcb);
 // Sends the last unacknowledged segment once more, leaving the queues as they are.
 void tcp_send_tail_probe(tcp_pcb* pcb);
 void tcp_keepalive(tcp_pcb* pcb);

@@ -1,5 +1,6 @@
 // TCP options on the SYN exchange and what they change afterwards: window
-// scaling (negotiation, the scaled window both ways, windows past 64 KiB).
+// scaling (negotiation, the scaled window both ways, windows past 64 KiB)
+// and selective acknowledgements (the blocks we send, the holes we resend).
 #include <gtest/gtest.h>
 
 #include "engine/stack/tcp_priv.h"
@@ -193,6 +194,182 @@ TEST_F(TcpOptionsTest, OutOfOrderDataPast64KiBIsDeliveredWholeOnceTheHoleFills) 
         tcp_abort(pcb);
         h->Take();
     }
+}
+
+// ---- selective acknowledgements ------------------------------------------------------
+
+craft::Bytes Cat(craft::Bytes a, const craft::Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A SACK option with the given blocks (left, right), two NOPs in front.
+craft::Bytes SackOption(const std::vector<std::pair<uint32_t, uint32_t>>& blocks) {
+    craft::Bytes o = {1, 1, 5, uint8_t(2 + 8 * blocks.size())};
+    for (auto [l, r] : blocks) {
+        for (uint32_t v : {l, r}) {
+            for (int sh = 24; sh >= 0; sh -= 8) o.push_back(uint8_t(v >> sh));
+        }
+    }
+    return o;
+}
+
+std::vector<std::pair<uint32_t, uint32_t>> SackBlocksOf(const craft::Packet& p) {
+    std::vector<std::pair<uint32_t, uint32_t>> blocks;
+    craft::Bytes o = FindOption(p.options, 5);
+    for (size_t i = 2; i + 8 <= o.size(); i += 8) {
+        auto get = [&](size_t at) {
+            return (uint32_t(o[at]) << 24) | (uint32_t(o[at + 1]) << 16) | (uint32_t(o[at + 2]) << 8) |
+                   o[at + 3];
+        };
+        blocks.emplace_back(get(i), get(i + 4));
+    }
+    return blocks;
+}
+
+TEST_F(TcpOptionsTest, SackIsPermittedOnlyWhenThePeerOffersIt) {
+    for (bool offered : {true, false}) {
+        SCOPED_TRACE(offered ? "offered" : "not offered");
+        Peer peer;
+        peer.sport = offered ? 45000 : 45001;
+        h->Input(peer.Seg(kSyn, "", 65535,
+                          offered ? Cat(MssOption(1460), SackPermittedOption()) : MssOption(1460)));
+        auto out = h->Take();
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(FindOption(out[0].options, 4).size(), offered ? 2u : 0u);
+        peer.rcv_nxt = out[0].seq + 1;
+        h->Input(peer.Seg(kAck));
+        ASSERT_FALSE(h->accepted.empty());
+        EXPECT_EQ(h->accepted.back()->sack_ok, offered ? 1 : 0);
+        // Out-of-order data: blocks only towards a peer that permitted them.
+        h->Input(peer.SegAt(peer.snd_nxt + 1000, kAck, std::string(500, 'o')));
+        out = h->Take();
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(SackBlocksOf(out[0]).size(), offered ? 1u : 0u);
+        tcp_abort(h->accepted.back());
+        h->Take();
+    }
+}
+
+// Holes in what the application's kernel sent: every duplicate
+// acknowledgement names the queued runs, the newest arrival's first, then
+// the rest from the highest down, as many as the option space holds.
+TEST_F(TcpOptionsTest, SackBlocksDescribeTheOutOfOrderQueue) {
+    Peer peer;
+    tcp_pcb* pcb = Connect(*h, peer, 1460, Cat(WindowScaleOption(7), SackPermittedOption()));
+    ASSERT_NE(pcb, nullptr);
+    h->Take();
+    const uint32_t base = peer.snd_nxt;
+    auto seg = [&](int i) { return std::make_pair(base + uint32_t(i) * 100, base + uint32_t(i + 1) * 100); };
+    using Blocks = std::vector<std::pair<uint32_t, uint32_t>>;
+    struct Step {
+        int segment;
+        Blocks expect;
+    } steps[] = {
+        {1, {seg(1)}},
+        {5, {seg(5), seg(1)}},
+        {3, {seg(3), seg(5), seg(1)}},
+        {7, {seg(7), seg(5), seg(3), seg(1)}},
+        {9, {seg(9), seg(7), seg(5), seg(3)}},  // four at most: the lowest is left out
+        {2, {{seg(1).first, seg(3).second}, seg(9), seg(7), seg(5)}},
+    };
+    for (const Step& st : steps) {
+        SCOPED_TRACE(st.segment);
+        h->Input(peer.SegAt(seg(st.segment).first, kAck, std::string(100, char('0' + st.segment))));
+        auto out = h->Take();
+        ASSERT_EQ(out.size(), 1u);
+        EXPECT_EQ(out[0].ack, base);
+        EXPECT_TRUE(out[0].l4_checksum_ok);
+        EXPECT_EQ(SackBlocksOf(out[0]), st.expect);
+    }
+    // The hole fills: everything up to the next hole is acknowledged, the
+    // blocks above it remain.
+    h->Input(peer.SegAt(base, kAck, std::string(100, '0')));
+    auto out = h->Take();
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back().ack, seg(4).first);
+    EXPECT_EQ(SackBlocksOf(out.back()), (Blocks{seg(9), seg(7), seg(5)}));
+    tcp_abort(pcb);
+}
+
+// The engine sends ten segments; the application's kernel holds all but
+// the first and the fourth and says so: exactly those two go again, and no
+// others, until everything is acknowledged.
+TEST_F(TcpOptionsTest, SenderResendsExactlyTheHolesTheSackNames) {
+    Peer peer;
+    tcp_pcb* pcb = Connect(*h, peer, 1460, Cat(WindowScaleOption(7), SackPermittedOption()));
+    ASSERT_NE(pcb, nullptr);
+    pcb->cwnd = 20 * 1460;
+    const std::string data(1460, 's');
+    for (int i = 0; i < 10; ++i) ASSERT_EQ(tcp_write(pcb, data.data(), 1460), ERR_OK);
+    tcp_output(pcb);
+    auto flight = h->Take();
+    ASSERT_EQ(flight.size(), 10u);
+    const uint32_t base = flight[0].seq;
+    auto at = [&](int i) { return base + uint32_t(i) * 1460; };
+
+    h->Input(peer.Seg(kAck, "", 4096, SackOption({{at(1), at(3)}})));
+    EXPECT_TRUE(h->Take().empty());  // not yet enough evidence of a loss
+    h->Input(peer.Seg(kAck, "", 4096, SackOption({{at(4), at(10)}, {at(1), at(3)}})));
+    auto resent = h->Take();
+    ASSERT_EQ(resent.size(), 2u);
+    EXPECT_EQ(resent[0].seq, at(0));
+    EXPECT_EQ(resent[1].seq, at(3));
+    for (const auto& p : resent) EXPECT_EQ(p.payload.size(), 1460u);
+    EXPECT_TRUE(pcb->flags & TF_INFR);
+    // More duplicates with the same news send nothing again.
+    h->Input(peer.Seg(kAck, "", 4096, SackOption({{at(4), at(10)}, {at(1), at(3)}})));
+    EXPECT_TRUE(h->Take().empty());
+    // The first hole arrives: a partial acknowledgement, recovery goes on.
+    peer.rcv_nxt = at(3);
+    h->Input(peer.Seg(kAck, "", 4096, SackOption({{at(4), at(10)}})));
+    EXPECT_TRUE(h->Take().empty());
+    EXPECT_TRUE(pcb->flags & TF_INFR);
+    peer.rcv_nxt = at(10);
+    h->Input(peer.Seg(kAck, "", 4096));
+    EXPECT_FALSE(pcb->flags & TF_INFR);
+    EXPECT_EQ(pcb->unacked, nullptr);
+    EXPECT_EQ(h->sent_bytes, 10u * 1460);
+    h->Advance(2000);
+    EXPECT_TRUE(h->Take().empty());
+}
+
+// The resent holes are lost as well and the peer falls silent: the
+// retransmission timeout takes over and sends from the first hole on,
+// forgetting what the peer said it held.
+TEST_F(TcpOptionsTest, LostRetransmissionsFallBackToTheTimeout) {
+    Peer peer;
+    tcp_pcb* pcb = Connect(*h, peer, 1460, Cat(WindowScaleOption(7), SackPermittedOption()));
+    ASSERT_NE(pcb, nullptr);
+    pcb->cwnd = 20 * 1460;
+    const std::string data(1460, 's');
+    for (int i = 0; i < 6; ++i) ASSERT_EQ(tcp_write(pcb, data.data(), 1460), ERR_OK);
+    tcp_output(pcb);
+    auto flight = h->Take();
+    ASSERT_EQ(flight.size(), 6u);
+    const uint32_t base = flight[0].seq;
+    h->Input(peer.Seg(kAck, "", 4096, SackOption({{base + 1460, base + 6 * 1460}})));
+    auto resent = h->Take();
+    ASSERT_EQ(resent.size(), 1u);
+    EXPECT_EQ(resent[0].seq, base);
+    uint32_t waited = 0;
+    std::vector<craft::Packet> out;
+    while (out.empty() && waited < 5000) {
+        h->Advance(TCP_REXMIT_INTERVAL);
+        waited += TCP_REXMIT_INTERVAL;
+        out = h->Take();
+    }
+    ASSERT_FALSE(out.empty());
+    EXPECT_GE(waited, uint32_t(TCP_RTO_MIN_MS));
+    EXPECT_EQ(out[0].seq, base);
+    EXPECT_FALSE(pcb->flags & TF_INFR);
+    for (tcp_seg* s = pcb->unsent; s != nullptr; s = s->next) EXPECT_FALSE(s->flags & TF_SEG_SACKED);
+    for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) EXPECT_FALSE(s->flags & TF_SEG_SACKED);
+    // The peer now acknowledges everything: the connection goes on.
+    peer.rcv_nxt = base + 6 * 1460;
+    h->Input(peer.Seg(kAck, "", 4096));
+    EXPECT_EQ(pcb->unacked, nullptr);
+    EXPECT_EQ(pcb->unsent, nullptr);
 }
 
 }  // namespace
