@@ -495,6 +495,7 @@ namespace {
 void load_timers(TcpRelay* relay) {
     tcp_tuning = tcp_timer_tuning{};
     relay->socks_deadline_ms = CLIENT_SOCKS_DEADLINE_MS;
+    relay->memory_release_ms = ENGINE_MEMORY_RELEASE_MS;
     const char* env = std::getenv("CENDROW_ENGINE_TIMERS");
     if (env == nullptr) return;
     std::string text(env);
@@ -522,6 +523,8 @@ void load_timers(TcpRelay* relay) {
                 static_cast<uint8_t>(ticks < TCP_PERSIST_MAX_TICKS ? ticks : TCP_PERSIST_MAX_TICKS);
         } else if (key == "socks") {
             relay->socks_deadline_ms = static_cast<btime_t>(value);
+        } else if (key == "release") {
+            relay->memory_release_ms = static_cast<btime_t>(value);
         }
     }
 }
@@ -563,4 +566,16 @@ int TcpRelay_Listen(TcpRelay* relay, netif* n, int ipv6, const char** failure) {
     if (!ipv6) return 1;
     relay->listener_ip6 = StackNetif_Listen(n, 1, listener_accept_func, relay, failure);
     return relay->listener_ip6 != nullptr;
+}
+
+void TcpRelay_ReleaseIdleBuffers(TcpRelay* relay) {
+    if (relay->reactor == nullptr) return;
+    for (LinkedListNode* n = relay->clients.first; n != nullptr; n = n->next) {
+        tcp_client* client = LINKED_LIST_ENTRY(n, tcp_client, list_node);
+        if (client->buf == nullptr || client->buf_used > 0 || client->buf_sending != nullptr) continue;
+        std::free(client->buf);
+        client->buf = nullptr;
+        client->buf_cap = 0;
+        client->buf_start = 0;
+    }
 }

@@ -19,6 +19,8 @@
 #define CLIENT_SOCKS_RECV_BUF_SIZE 65536
 // How long a SOCKS server may take to connect and answer the CONNECT.
 #define CLIENT_SOCKS_DEADLINE_MS 30000
+// How often memory no longer in use goes back to the system.
+#define ENGINE_MEMORY_RELEASE_MS 10000
 
 // The relay's context: where each connection's SOCKS client goes, the
 // listeners that accept connections, and the clients relaying.
@@ -32,12 +34,13 @@ struct TcpRelay {
     LinkedList clients;
     std::atomic<int> num_clients{0};  // readable from any thread
     btime_t socks_deadline_ms = CLIENT_SOCKS_DEADLINE_MS;
+    btime_t memory_release_ms = ENGINE_MEMORY_RELEASE_MS;
 };
 
 // A relay with no listener and no client yet; the authentication list must
 // outlive it. The environment variable CENDROW_ENGINE_TIMERS may shorten the
 // relay's and the stack's time-outs (for tests): comma-separated
-// keepidle=MS, keepintvl=MS, keepcnt=N, persistmax=MS, socks=MS.
+// keepidle=MS, keepintvl=MS, keepcnt=N, persistmax=MS, socks=MS, release=MS.
 void TcpRelay_Init(TcpRelay* relay, BReactor* reactor, BAddr socks_server_addr,
                    const BSocksClient_auth_info* auth_info, size_t num_auth_info);
 // Ends every client at once (both sides) and closes the listeners, the IPv6
@@ -46,6 +49,8 @@ void TcpRelay_Free(TcpRelay* relay);
 // Listens on the stack's interface: for IPv4, and with `ipv6` for IPv6 too.
 // 0 with `*failure` set to the message of the call that failed.
 int TcpRelay_Listen(TcpRelay* relay, netif* n, int ipv6, const char** failure);
+// Frees the upload buffers that hold nothing (they grow again with data).
+void TcpRelay_ReleaseIdleBuffers(TcpRelay* relay);
 
 // Tells code that runs jobs from inside a stack callback whether the stack
 // side went away meanwhile; markers nest, and the outer ones are told too.
