@@ -382,6 +382,17 @@ std::unique_ptr<ScriptedSocks> EngineDeadConnections::socks_;
 std::unique_ptr<ScriptedSocks> EngineDeadConnections::silent_;
 bool EngineDeadConnections::ready_ = false;
 
+// The test's sockets and the engine's SOCKS connections share this process:
+// hundreds of connections need more descriptors than the default allows.
+void RaiseFileLimit() {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 4096 && files.rlim_max >= 4096) {
+        files.rlim_cur = 4096;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+}
+
 // `connections` connections at once, each fetching the small file from nginx
 // with keep-alive and then closed by the application (nginx waits).
 void FetchAtOnceThenClose(const NetNamespace& app, int connections) {
@@ -585,13 +596,7 @@ TEST_F(EngineUnderStress, TransfersArriveIntactWithAndWithoutTheOffload) {
 // the application: all complete, and the engine's descriptors and pools go
 // back to where they started.
 TEST_F(EngineUnderStress, FiveHundredConcurrentConnectionsLeaveNothingBehind) {
-    // The test's sockets and the engine's SOCKS connections share this process.
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    if (files.rlim_cur < 4096 && files.rlim_max >= 4096) {
-        files.rlim_cur = 4096;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
+    RaiseFileLimit();
     ASSERT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(10)));
     int fds_before = CountOpenFds();
     std::vector<size_t> pools_before;
@@ -617,12 +622,7 @@ TEST_F(EngineUnderStress, FiveHundredConcurrentConnectionsLeaveNothingBehind) {
 // pools give back what they no longer use within a minute: what they hold
 // stays within 1.5 times what is in use.
 TEST_F(EngineUnderStress, MemoryGoesBackAfterABurstOfConnections) {
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    if (files.rlim_cur < 4096 && files.rlim_max >= 4096) {
-        files.rlim_cur = 4096;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
+    RaiseFileLimit();
     ASSERT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(10)));
     size_t peak = 0;
     for (int round = 0; round < 4; ++round) {

@@ -292,20 +292,28 @@ TEST_F(TcpOptionsTest, SackBlocksDescribeTheOutOfOrderQueue) {
     tcp_abort(pcb);
 }
 
+// A connection with scaling and SACK on which `segments` full segments are
+// in flight at once; nullptr when they did not all leave.
+tcp_pcb* ConnectAndSend(StackHarness& h, Peer& peer, int segments) {
+    tcp_pcb* pcb = Connect(h, peer, 1460, Cat(WindowScaleOption(7), SackPermittedOption()));
+    if (pcb == nullptr) return nullptr;
+    pcb->cwnd = 20 * 1460;
+    const std::string data(1460, 's');
+    for (int i = 0; i < segments; ++i) {
+        if (tcp_write(pcb, data.data(), 1460) != ERR_OK) return nullptr;
+    }
+    tcp_output(pcb);
+    return h.Take().size() == size_t(segments) ? pcb : nullptr;
+}
+
 // The engine sends ten segments; the application's kernel holds all but
 // the first and the fourth and says so: exactly those two go again, and no
 // others, until everything is acknowledged.
 TEST_F(TcpOptionsTest, SenderResendsExactlyTheHolesTheSackNames) {
     Peer peer;
-    tcp_pcb* pcb = Connect(*h, peer, 1460, Cat(WindowScaleOption(7), SackPermittedOption()));
+    tcp_pcb* pcb = ConnectAndSend(*h, peer, 10);
     ASSERT_NE(pcb, nullptr);
-    pcb->cwnd = 20 * 1460;
-    const std::string data(1460, 's');
-    for (int i = 0; i < 10; ++i) ASSERT_EQ(tcp_write(pcb, data.data(), 1460), ERR_OK);
-    tcp_output(pcb);
-    auto flight = h->Take();
-    ASSERT_EQ(flight.size(), 10u);
-    const uint32_t base = flight[0].seq;
+    const uint32_t base = pcb->lastack;
     auto at = [&](int i) { return base + uint32_t(i) * 1460; };
 
     h->Input(peer.Seg(kAck, "", 4096, SackOption({{at(1), at(3)}})));
@@ -339,15 +347,9 @@ TEST_F(TcpOptionsTest, SenderResendsExactlyTheHolesTheSackNames) {
 // forgetting what the peer said it held.
 TEST_F(TcpOptionsTest, LostRetransmissionsFallBackToTheTimeout) {
     Peer peer;
-    tcp_pcb* pcb = Connect(*h, peer, 1460, Cat(WindowScaleOption(7), SackPermittedOption()));
+    tcp_pcb* pcb = ConnectAndSend(*h, peer, 6);
     ASSERT_NE(pcb, nullptr);
-    pcb->cwnd = 20 * 1460;
-    const std::string data(1460, 's');
-    for (int i = 0; i < 6; ++i) ASSERT_EQ(tcp_write(pcb, data.data(), 1460), ERR_OK);
-    tcp_output(pcb);
-    auto flight = h->Take();
-    ASSERT_EQ(flight.size(), 6u);
-    const uint32_t base = flight[0].seq;
+    const uint32_t base = pcb->lastack;
     h->Input(peer.Seg(kAck, "", 4096, SackOption({{base + 1460, base + 6 * 1460}})));
     auto resent = h->Take();
     ASSERT_EQ(resent.size(), 1u);
