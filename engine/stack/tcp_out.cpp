@@ -509,17 +509,21 @@ void tcp_sack_update(tcp_pcb* pcb, const uint32_t (*blocks)[2], int count) {
     }
     if (pcb->flags & TF_INFR) return;
     // The first hole is lost once the peer holds DupThresh segments above it
-    // (or the third duplicate acknowledgement says as much).
+    // (or the third duplicate acknowledgement says as much), or holds the
+    // last segment sent: all before it had their chance to arrive.
     int sacked_above = 0;
     bool hole = false;
+    const tcp_seg* last = nullptr;
     for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) {
         if (!(s->flags & TF_SEG_SACKED)) {
             hole = true;
         } else if (hole) {
             ++sacked_above;
         }
+        last = s;
     }
-    if (!hole || (sacked_above < TCP_DUPTHRESH && pcb->dupacks < TCP_DUPTHRESH)) return;
+    bool tail_held = hole && (last->flags & TF_SEG_SACKED) && pcb->unsent == nullptr;
+    if (!hole || (sacked_above < TCP_DUPTHRESH && pcb->dupacks < TCP_DUPTHRESH && !tail_held)) return;
     uint32_t flight = pcb->snd_nxt - pcb->lastack;
     pcb->ssthresh = flight / 2;
     if (pcb->ssthresh < 2U * pcb->mss) pcb->ssthresh = 2U * pcb->mss;
@@ -533,9 +537,13 @@ void tcp_sack_rexmit(tcp_pcb* pcb) {
     // Segments the peer holds above each point, counted from the end: a
     // segment not held with DupThresh held segments above it is lost.
     int sacked_total = 0;
+    const tcp_seg* last = nullptr;
     for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) {
         if (s->flags & TF_SEG_SACKED) ++sacked_total;
+        last = s;
     }
+    // With the last segment held, every hole below it is lost.
+    const int dupthresh = last != nullptr && (last->flags & TF_SEG_SACKED) ? 1 : TCP_DUPTHRESH;
     // The data in flight: not held by the peer and not lost, plus what was resent.
     uint32_t pipe = 0;
     int sacked_seen = 0;
@@ -544,7 +552,7 @@ void tcp_sack_rexmit(tcp_pcb* pcb) {
             ++sacked_seen;
             continue;
         }
-        bool lost = sacked_total - sacked_seen >= TCP_DUPTHRESH || s == pcb->unacked;
+        bool lost = sacked_total - sacked_seen >= dupthresh || s == pcb->unacked;
         if (!lost) pipe += TCP_TCPLEN(s);
         if (s->flags & TF_SEG_RETX) pipe += TCP_TCPLEN(s);
     }
@@ -554,7 +562,7 @@ void tcp_sack_rexmit(tcp_pcb* pcb) {
             ++sacked_seen;
             continue;
         }
-        if (sacked_total - sacked_seen < TCP_DUPTHRESH && s != pcb->unacked) break;  // the rest is not lost
+        if (sacked_total - sacked_seen < dupthresh && s != pcb->unacked) break;  // the rest is not lost
         if (s->flags & TF_SEG_RETX) continue;
         // The first hole always goes; further ones as the window allows.
         if (pipe + TCP_TCPLEN(s) > pcb->cwnd && s != pcb->unacked) break;

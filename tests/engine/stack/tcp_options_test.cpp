@@ -342,6 +342,42 @@ TEST_F(TcpOptionsTest, SenderResendsExactlyTheHolesTheSackNames) {
     EXPECT_TRUE(h->Take().empty());
 }
 
+// A burst lost at the end of a flight: the tail probe's segment is the only
+// one the peer reports holding. Every hole below it is lost, and goes again.
+TEST_F(TcpOptionsTest, HeldTailSegmentMarksEveryHoleBelowItLost) {
+    Peer peer;
+    tcp_pcb* pcb = ConnectAndSend(*h, peer, 6);
+    ASSERT_NE(pcb, nullptr);
+    const uint32_t base = pcb->lastack;
+    peer.rcv_nxt = base + 1460;  // the first segment arrived, then a burst was lost
+    h->Input(peer.Seg(kAck, "", 4096));
+    h->Take();
+    std::vector<craft::Packet> out;
+    for (int i = 0; i < 100 && out.empty(); ++i) {
+        h->Advance(TCP_REXMIT_INTERVAL);
+        out = h->Take();
+    }
+    ASSERT_EQ(out.size(), 1u);  // the tail probe
+    EXPECT_EQ(out[0].seq, base + 5 * 1460);
+    const craft::Bytes tail = SackOption({{base + 5 * 1460, base + 6 * 1460}});
+    h->Input(peer.Seg(kAck, "", 4096, tail));
+    // As many as the halved window lets go; each acknowledgement lets more.
+    auto resent = h->Take();
+    ASSERT_EQ(resent.size(), 2u);
+    EXPECT_EQ(resent[0].seq, base + 1460);
+    EXPECT_EQ(resent[1].seq, base + 2 * 1460);
+    peer.rcv_nxt = base + 3 * 1460;
+    h->Input(peer.Seg(kAck, "", 4096, tail));
+    resent = h->Take();
+    ASSERT_EQ(resent.size(), 2u);
+    EXPECT_EQ(resent[0].seq, base + 3 * 1460);
+    EXPECT_EQ(resent[1].seq, base + 4 * 1460);
+    peer.rcv_nxt = base + 6 * 1460;
+    h->Input(peer.Seg(kAck, "", 4096));
+    EXPECT_EQ(pcb->unacked, nullptr);
+    EXPECT_FALSE(pcb->flags & TF_INFR);
+}
+
 // The resent holes are lost as well and the peer falls silent: the
 // retransmission timeout takes over and sends from the first hole on,
 // forgetting what the peer said it held.
