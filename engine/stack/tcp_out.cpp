@@ -522,7 +522,7 @@ void tcp_sack_update(tcp_pcb* pcb, const uint32_t (*blocks)[2], int count) {
         }
         last = s;
     }
-    bool tail_held = hole && (last->flags & TF_SEG_SACKED) && pcb->unsent == nullptr;
+    bool tail_held = hole && (last->flags & TF_SEG_SACKED);
     if (!hole || (sacked_above < TCP_DUPTHRESH && pcb->dupacks < TCP_DUPTHRESH && !tail_held)) return;
     uint32_t flight = pcb->snd_nxt - pcb->lastack;
     pcb->ssthresh = flight / 2;

@@ -352,6 +352,12 @@ TEST_F(TcpOptionsTest, HeldTailSegmentMarksEveryHoleBelowItLost) {
     peer.rcv_nxt = base + 1460;  // the first segment arrived, then a burst was lost
     h->Input(peer.Seg(kAck, "", 4096));
     h->Take();
+    // More data waits for room in the window: the tail is the last segment sent.
+    pcb->cwnd = 5 * 1460;
+    ASSERT_EQ(tcp_write(pcb, std::string(1460, 'm').data(), 1460), ERR_OK);
+    tcp_output(pcb);
+    EXPECT_TRUE(h->Take().empty());
+    ASSERT_NE(pcb->unsent, nullptr);
     std::vector<craft::Packet> out;
     for (int i = 0; i < 100 && out.empty(); ++i) {
         h->Advance(TCP_REXMIT_INTERVAL);
@@ -374,8 +380,14 @@ TEST_F(TcpOptionsTest, HeldTailSegmentMarksEveryHoleBelowItLost) {
     EXPECT_EQ(resent[1].seq, base + 4 * 1460);
     peer.rcv_nxt = base + 6 * 1460;
     h->Input(peer.Seg(kAck, "", 4096));
-    EXPECT_EQ(pcb->unacked, nullptr);
     EXPECT_FALSE(pcb->flags & TF_INFR);
+    // Recovery over, the waiting data leaves.
+    auto rest = h->Take();
+    ASSERT_EQ(rest.size(), 1u);
+    EXPECT_EQ(rest[0].seq, base + 6 * 1460);
+    peer.rcv_nxt = base + 7 * 1460;
+    h->Input(peer.Seg(kAck, "", 4096));
+    EXPECT_EQ(pcb->unacked, nullptr);
 }
 
 // The resent holes are lost as well and the peer falls silent: the
