@@ -6,8 +6,12 @@
 # engine's CPU seconds per GiB moved, from /proc/<pid>/stat of the engine
 # process; single downloads with netem on the TUN device (1% loss, 5%
 # reordering; without netem, random loss by nftables) and 5% loss both ways
-# (a transfer gets 300 s); the round trip through the engine
-# (ping of 10.198.75.61); and the engine's RSS with 500 connections held open.
+# (a transfer gets 300 s); single transfers with 1% loss of the engine's
+# data (downloads) and of the application's data (uploads) beside the same
+# without loss; the round trip through the engine (ping of 10.198.75.61 and
+# 2,000 one-byte exchanges with an echo server); and the engine's RSS idle,
+# with 2,000 idle connections, with 2,000 connections whose windows are full,
+# and after they closed.
 #
 # Several engine builds can be measured side by side in one run: every round
 # runs each of them and the direct path in turn, on the same topology.
@@ -145,6 +149,17 @@ else
   have_netem=0
 fi
 impair() {
+  # "engine-loss PCT": random loss of what the engine sends into the
+  # application's namespace (its data on downloads), by nftables only.
+  if [ "$1" = engine-loss ]; then
+    command -v nft > /dev/null || return 1
+    ip netns exec "$app" nft -f - <<END
+table ip cdrimpair {
+  chain in { type filter hook prerouting priority 0; iifname "ctun0" numgen random mod 100 < ${2%\%} drop; }
+}
+END
+    return 0
+  fi
   if [ "$have_netem" = 1 ]; then
     ip netns exec "$app" tc qdisc replace dev ctun0 root netem "$@"
     return 0
@@ -161,7 +176,9 @@ END
   return 1
 }
 unimpair() {
-  if [ "$have_netem" = 1 ]; then
+  if ip netns exec "$app" nft list table ip cdrimpair > /dev/null 2>&1; then
+    ip netns exec "$app" nft delete table ip cdrimpair
+  elif [ "$have_netem" = 1 ]; then
     ip netns exec "$app" tc qdisc del dev ctun0 root
   else
     ip netns exec "$app" nft delete table ip cdrimpair
@@ -214,35 +231,89 @@ row "down $down_mib MiB" down 1 down "$down_mib"
 row "down $down_each_mib MiB each" down "$streams" down-each "$down_each_mib"
 row "up $up_mib MiB" up 1 up "$up_mib"
 row "up $up_each_mib MiB each" up "$streams" up-each "$up_each_mib"
+row "down $loss_mib MiB, loss-free" down 1 loss "$loss_mib"
+row "down $loss_mib MiB, 1% loss of the engine's data" down 1 loss "$loss_mib" engine-loss 1%
+row "up $loss_mib MiB, loss-free" up 1 loss "$loss_mib"
+row "up $loss_mib MiB, 1% loss of the application's data" up 1 loss "$loss_mib" loss 1%
 row "down $loss_mib MiB, 1% loss" down 1 loss "$loss_mib" loss 1%
 row "down $loss_mib MiB, 5% reordering" down 1 loss "$loss_mib" delay 1ms reorder 5% 50%
 row "down $loss_mib MiB, 5% loss" down 1 loss "$loss_mib" loss 5%
 row "up $loss_mib MiB, 5% loss" up 1 loss "$loss_mib" loss 5%
 
-# The round trip through the engine, and its RSS with 500 connections open.
-printf '\n| engine | round trip ms (ping 10.198.75.61) | RSS idle KiB | RSS with 500 connections KiB |\n|---|---|---|---|\n'
-for i in "${!runners[@]}"; do
-  start_engine "${runners[$i]}"
-  rtt_ms=$(ip netns exec "$app" ping -q -c 50 -i 0.01 10.198.75.61 | awk -F/ '/^rtt/ {print $5}')
-  rss_idle=$(awk '/^VmRSS/ {print $2}' "/proc/$engine/status")
-  ip netns exec "$app" python3 - "$dir/held" <<'END' &
+# The round trip through the engine (ping of its address, and 2,000
+# one-byte exchanges over one TCP connection to an echo server), and its
+# RSS: idle, with 2,000 idle connections (and so per idle connection), with
+# 2,000 connections whose windows are full (downloads the application does
+# not read), and 15 s after those closed.
+ip netns exec "cdr-server-$tag" python3 - <<'END' &
+import socket, threading
+srv = socket.socket()
+srv.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+srv.bind(("10.198.77.2", 7007))
+srv.listen(64)
+def serve(c):
+    c.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+    while True:
+        d = c.recv(65536)
+        if not d:
+            break
+        c.sendall(d)
+    c.close()
+while True:
+    c, _ = srv.accept()
+    threading.Thread(target=serve, args=(c,), daemon=True).start()
+END
+echo_server=$!
+trap 'kill $echo_server 2>/dev/null || true; cleanup' EXIT
+printf '\n| engine | ping ms | 2,000 one-byte round trips ms | RSS idle KiB | RSS 2,000 idle connections KiB | per idle connection KiB | RSS 2,000 full windows KiB | RSS 15 s after KiB |\n|---|---|---|---|---|---|---|---|\n'
+# hold MODE: 2,000 connections to nginx, idle or each with a download it does not read.
+hold() {
+  ip netns exec "$app" python3 - "$dir/held" "$1" <<'END' &
 import socket, sys, time
 conns = []
-for i in range(500):
-    s = socket.create_connection(("10.198.77.2", 80), timeout=30)
-    s.sendall(b"GET /down HTTP/1.1\r\nHost: x\r\n\r\n")
+for i in range(2000):
+    s = socket.socket()
+    s.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+    s.settimeout(30)
+    s.connect(("10.198.77.2", 80))
+    if sys.argv[2] == "full":
+        s.sendall(b"GET /down HTTP/1.1\r\nHost: x\r\n\r\n")
     conns.append(s)
 open(sys.argv[1], "w").write("held")
-time.sleep(30)
+time.sleep(60)
 END
   holder=$!
-  for _ in $(seq 600); do [ -s "$dir/held" ] && break; sleep 0.1; done
-  sleep 2  # every connection's window fills
-  rss_held=$(awk '/^VmRSS/ {print $2}' "/proc/$engine/status")
+  for _ in $(seq 1200); do [ -s "$dir/held" ] && break; sleep 0.1; done
+  sleep 5  # every connection is accepted and, with a download, its windows fill
+  awk '/^VmRSS/ {print $2}' "/proc/$engine/status"
   kill "$holder" 2>/dev/null || true
   wait "$holder" 2>/dev/null || true
   rm -f "$dir/held"
-  printf '| %s | %s | %s | %s |\n' "${names[$i]}" "$rtt_ms" "$rss_idle" "$rss_held"
+}
+for i in "${!runners[@]}"; do
+  start_engine "${runners[$i]}"
+  rtt_ms=$(ip netns exec "$app" ping -q -c 50 -i 0.01 10.198.75.61 | awk -F/ '/^rtt/ {print $5}')
+  pingpong_ms=$(ip netns exec "$app" python3 - <<'END'
+import socket, time
+s = socket.create_connection(("10.198.77.2", 7007), timeout=30)
+s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+t0 = time.monotonic()
+for _ in range(2000):
+    s.sendall(b"x")
+    if s.recv(1) != b"x":
+        raise SystemExit("echo broke")
+print("%.0f" % ((time.monotonic() - t0) * 1000))
+END
+)
+  rss_idle=$(awk '/^VmRSS/ {print $2}' "/proc/$engine/status")
+  rss_conns=$(hold idle)
+  per_conn=$(awk -v a="$rss_conns" -v b="$rss_idle" 'BEGIN { printf "%.1f", (a - b) / 2000 }')
+  sleep 15  # the idle connections are gone and their memory released
+  rss_full=$(hold full)
+  sleep 15
+  rss_after=$(awk '/^VmRSS/ {print $2}' "/proc/$engine/status")
+  printf '| %s | %s | %s | %s | %s | %s | %s | %s |\n' "${names[$i]}" "$rtt_ms" "$pingpong_ms" "$rss_idle" "$rss_conns" \
+    "$per_conn" "$rss_full" "$rss_after"
 done
 stop_engine
 printf '\nmedians of %s runs\n' "$rounds"

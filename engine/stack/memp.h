@@ -29,6 +29,13 @@ size_t memp_used(memp_t type);
 
 // Gives the pools' chunks back to the heap where every block has been returned.
 void memp_release_unused();
+// Gives back every chunk none of whose blocks is handed out, also in pools
+// still in use: after a burst the pools shrink to what is used. Returns the
+// bytes given back.
+size_t memp_trim();
+// Bytes the pools hold from the heap, and the bytes of the blocks handed out.
+size_t memp_held_bytes();
+size_t memp_used_bytes();
 
 // For tests: at most `limit` blocks of the type may be out at once (0 = no limit).
 void memp_set_limit(memp_t type, size_t limit);

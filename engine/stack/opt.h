@@ -5,15 +5,20 @@
 
 // ---- TCP -----------------------------------------------------------------------
 
-#define TCP_MSS 1460                   // the largest segment we send, and the one we announce
-#define TCP_DEFAULT_MSS 536            // until the peer's SYN announces its own
-// The window and the send buffer are the largest that need no window
-// scaling: a connection's rate is window / round trip, and the round trip
-// through the engine is a fraction of a millisecond.
-#define TCP_WND 65528                              // receive window of every connection
-#define TCP_WND_UPDATE_THRESHOLD (TCP_WND / 4)     // window growth that is worth a window update of its own
-#define TCP_SND_BUF 65528                          // bytes a connection may hold for sending
-#define TCP_SND_QUEUELEN (4 * TCP_SND_BUF / TCP_MSS)  // buffers a connection may hold for sending
+#define TCP_MSS 1460         // the largest segment we send, and the one we announce
+#define TCP_DEFAULT_MSS 536  // until the peer's SYN announces its own
+// A connection's rate is window / round trip. Without window scaling the
+// window and the send buffer are the largest a 16-bit window field carries;
+// a peer that scales (every kernel does) gets four times as much, which
+// keeps a stream going at the rates the engine reaches while bounding what
+// a connection can hold: memory is taken only for data actually held.
+#define TCP_WND 65528                           // receive window without scaling
+#define TCP_WND_SCALED (256U * 1024U)           // receive window with scaling
+#define TCP_RCV_SCALE 3                         // the shift we offer: TCP_WND_SCALED >> 3 fits 16 bits
+#define TCP_WND_UPDATE_THRESHOLD (TCP_WND / 4)  // window growth that is worth a window update of its own
+#define TCP_SND_BUF 65528                       // bytes a connection may hold for sending
+#define TCP_SND_BUF_SCALED (256U * 1024U)       // the same towards a peer that scales
+#define TCP_SND_QUEUELEN (4 * TCP_SND_BUF_SCALED / TCP_MSS)  // buffers a connection may hold for sending
 #define TCP_TTL 255
 #define TCP_PRIO_NORMAL 64
 #define TCP_MAXRTX 12      // retransmissions of data before the connection is given up
@@ -31,9 +36,14 @@
 // long (at least) without an acknowledgement, so that a lost final
 // acknowledgement costs milliseconds instead of a timeout.
 #define TCP_TLP_MIN_MS 10
-#define TCP_KEEPIDLE_DEFAULT 7200000U
-#define TCP_KEEPINTVL_DEFAULT 75000U
-#define TCP_KEEPCNT_DEFAULT 9U
+// Keepalive for a peer on the same machine: its kernel answers a probe at
+// once (an ACK, or a reset once the socket is gone), so a few probes close
+// to each other tell a dead connection from an idle one.
+#define TCP_KEEPIDLE_DEFAULT 120000U
+#define TCP_KEEPINTVL_DEFAULT 10000U
+#define TCP_KEEPCNT_DEFAULT 3U
+// The longest pause between two zero-window probes, in slow ticks (60 s).
+#define TCP_PERSIST_MAX_TICKS 120U
 // The TCP timers, in ms; the engine drives them. The retransmission timer
 // runs only while some connection has data in flight.
 #define TCP_SLOW_INTERVAL 500

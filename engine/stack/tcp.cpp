@@ -17,6 +17,7 @@ tcp_pcb* tcp_bound_pcbs = nullptr;
 tcp_pcb* tcp_active_pcbs = nullptr;
 tcp_pcb* tcp_tw_pcbs = nullptr;
 uint32_t tcp_ticks = 0;
+tcp_timer_tuning tcp_tuning;
 uint8_t tcp_active_pcbs_changed = 0;
 uint8_t tcp_timer_ctr = 0;
 tcp_pcb* tcp_input_pcb = nullptr;
@@ -294,6 +295,7 @@ tcp_pcb* tcp_alloc(uint8_t prio) {
     pcb->snd_queuelen = 0;
     pcb->rcv_wnd = TCP_WND;
     pcb->rcv_ann_wnd = TCP_WND;
+    pcb->rcv_wnd_max = TCP_WND;
     pcb->tos = 0;
     pcb->ttl = TCP_TTL;
     pcb->mss = TCP_DEFAULT_MSS;
@@ -312,7 +314,9 @@ tcp_pcb* tcp_alloc(uint8_t prio) {
     pcb->last_timer = tcp_timer_ctr;
     pcb->polltmr = 0;
     pcb->recv = tcp_recv_default;
-    pcb->keep_idle = TCP_KEEPIDLE_DEFAULT;
+    pcb->keep_idle = tcp_tuning.keep_idle_ms;
+    pcb->keep_intvl = tcp_tuning.keep_intvl_ms;
+    pcb->keep_cnt = tcp_tuning.keep_cnt;
     pcb->keep_cnt_sent = 0;
     pcb->state = CLOSED;
     return pcb;
@@ -418,7 +422,7 @@ void tcp_poll(tcp_pcb* pcb, tcp_poll_fn poll, uint8_t interval) {
 
 uint32_t tcp_update_rcv_ann_wnd(tcp_pcb* pcb) {
     uint32_t new_right_edge = pcb->rcv_nxt + pcb->rcv_wnd;
-    uint32_t step = pcb->mss < TCP_WND / 2 ? pcb->mss : TCP_WND / 2;
+    uint32_t step = pcb->mss < pcb->rcv_wnd_max / 2 ? pcb->mss : pcb->rcv_wnd_max / 2;
     if (TCP_SEQ_GEQ(new_right_edge, pcb->rcv_ann_right_edge + step)) {
         pcb->rcv_ann_wnd = pcb->rcv_wnd;
         return new_right_edge - pcb->rcv_ann_right_edge;
@@ -426,54 +430,66 @@ uint32_t tcp_update_rcv_ann_wnd(tcp_pcb* pcb) {
     if (TCP_SEQ_GT(pcb->rcv_nxt, pcb->rcv_ann_right_edge)) {
         pcb->rcv_ann_wnd = 0;
     } else {
-        uint32_t wnd = pcb->rcv_ann_right_edge - pcb->rcv_nxt;
-        LWIP_ASSERT("new_rcv_ann_wnd <= 0xffff", wnd <= 0xffff);
-        pcb->rcv_ann_wnd = static_cast<uint16_t>(wnd);
+        pcb->rcv_ann_wnd = pcb->rcv_ann_right_edge - pcb->rcv_nxt;
     }
     return 0;
 }
 
-void tcp_recved(tcp_pcb* pcb, uint16_t len) {
+void tcp_recved(tcp_pcb* pcb, uint32_t len) {
     LWIP_ASSERT("don't call tcp_recved for listen-pcbs", pcb->state != LISTEN);
-    LWIP_ASSERT("tcp_recved: len would wrap rcv_wnd\n", len <= 0xffff - pcb->rcv_wnd);
+    LWIP_ASSERT("tcp_recved: len would wrap rcv_wnd\n", len <= 0xffffffffU - pcb->rcv_wnd);
     uint32_t wnd = pcb->rcv_wnd + len;
-    pcb->rcv_wnd = static_cast<uint16_t>(wnd > TCP_WND ? TCP_WND : wnd);
-    if (tcp_update_rcv_ann_wnd(pcb) >= TCP_WND_UPDATE_THRESHOLD) {
+    pcb->rcv_wnd = wnd > pcb->rcv_wnd_max ? pcb->rcv_wnd_max : wnd;
+    if (tcp_update_rcv_ann_wnd(pcb) >= pcb->rcv_wnd_max / 4) {
         tcp_ack_now(pcb);
         tcp_output(pcb);
     }
 }
 
 err_t tcp_process_refused_data(tcp_pcb* pcb) {
-    pbuf* rest = pcb->refused_data;
-    uint8_t refused_flags = rest->flags;
-    pcb->refused_data = nullptr;
-    tcp_pcb* outer = tcp_cb_pcb;
-    tcp_cb_pcb = pcb;
-    tcp_cb_pcb_released = false;
-    err_t err;
-    if (pcb->recv != nullptr) {
-        err = pcb->recv(pcb->callback_arg, pcb, rest, ERR_OK);
-    } else {
-        tcp_recved(pcb, rest->tot_len);
-        pbuf_free(rest);
-        err = ERR_OK;
-    }
-    bool taken = err == ERR_OK || err == ERR_ABRT;
-    if (err == ERR_OK && !tcp_cb_pcb_released && (refused_flags & PBUF_FLAG_TCP_FIN)) {
-        if (pcb->rcv_wnd != TCP_WND) ++pcb->rcv_wnd;
-        if (pcb->recv != nullptr) err = pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK);
-    }
-    tcp_cb_pcb = outer;
-    if (tcp_cb_pcb_released) {
+    for (;;) {
+        pbuf* rest = pcb->refused_data;
+        uint8_t refused_flags = rest->flags;
+        pcb->refused_data = nullptr;
+        tcp_pcb* outer = tcp_cb_pcb;
+        tcp_cb_pcb = pcb;
         tcp_cb_pcb_released = false;
-        if (!taken) pbuf_free(rest);
-        tcp_free(pcb);
-        return ERR_ABRT;  // the block is gone
+        err_t err;
+        if (pcb->recv != nullptr) {
+            err = pcb->recv(pcb->callback_arg, pcb, rest, ERR_OK);
+        } else {
+            tcp_recved(pcb, rest->tot_len);
+            pbuf_free(rest);
+            err = ERR_OK;
+        }
+        bool taken = err == ERR_OK || err == ERR_ABRT;
+        if (err == ERR_OK && !tcp_cb_pcb_released && (refused_flags & PBUF_FLAG_TCP_FIN)) {
+            if (pcb->rcv_wnd != pcb->rcv_wnd_max) ++pcb->rcv_wnd;
+            if (pcb->recv != nullptr) err = pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK);
+        }
+        tcp_cb_pcb = outer;
+        if (tcp_cb_pcb_released) {
+            tcp_cb_pcb_released = false;
+            if (!taken) pbuf_free(rest);
+            tcp_free(pcb);
+            return ERR_ABRT;  // the block is gone
+        }
+        if (err == ERR_ABRT) return ERR_ABRT;
+        if (!taken) {
+            pcb->refused_data = rest;
+            return ERR_OK;
+        }
+        if (refused_flags & PBUF_FLAG_TCP_FIN) return ERR_OK;
+        // In-order data queued behind the refused chain goes next.
+        bool fin = false;
+        pbuf* more = tcp_take_queued_in_order(pcb, &fin);
+        if (more == nullptr && fin) more = pbuf_alloc(PBUF_RAW, 0, PBUF_RAM);  // carries the FIN alone
+        if (more == nullptr) return ERR_OK;
+        if (fin) more->flags |= PBUF_FLAG_TCP_FIN;
+        pcb->refused_data = more;
+        tcp_ack_now(pcb);
+        tcp_output(pcb);
     }
-    if (err == ERR_ABRT) return ERR_ABRT;
-    if (!taken) pcb->refused_data = rest;
-    return ERR_OK;
 }
 
 uint16_t tcp_eff_send_mss(uint16_t sendmss, bool isipv6, const ipX_addr_t* local, const ipX_addr_t* remote) {
@@ -557,7 +573,7 @@ static err_t tcp_close_shutdown(tcp_pcb_common* common) {
     }
     auto* pcb = static_cast<tcp_pcb*>(common);
     if ((pcb->state == ESTABLISHED || pcb->state == CLOSE_WAIT) &&
-        (pcb->refused_data != nullptr || pcb->rcv_wnd != TCP_WND)) {
+        (pcb->refused_data != nullptr || pcb->rcv_wnd != pcb->rcv_wnd_max)) {
         // The application did not take everything it was given: tell the peer.
         tcp_rst(pcb->snd_nxt, pcb->rcv_nxt, &pcb->local_ip, &pcb->remote_ip, pcb->local_port,
                 pcb->remote_port, pcb->isipv6);
@@ -672,10 +688,19 @@ static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
         remove = true;
     } else if (pcb->persist_backoff > 0) {
         ++pcb->persist_cnt;
-        if (pcb->persist_cnt >= tcp_persist_backoff[pcb->persist_backoff - 1]) {
+        uint8_t due = tcp_persist_backoff[pcb->persist_backoff - 1];
+        if (due > tcp_tuning.persist_max_ticks) due = tcp_tuning.persist_max_ticks;
+        if (pcb->persist_cnt >= due) {
             pcb->persist_cnt = 0;
             if (pcb->persist_backoff < sizeof(tcp_persist_backoff)) ++pcb->persist_backoff;
-            tcp_zero_window_probe(pcb);
+            if (pcb->persist_probes >= TCP_MAXRTX) {
+                // The peer answered none of them: it is gone, not just slow to read.
+                remove = true;
+                reset = true;
+            } else {
+                ++pcb->persist_probes;
+                tcp_zero_window_probe(pcb);
+            }
         }
     }
     if (pcb->state == FIN_WAIT_2 && (pcb->flags & TF_RXCLOSED) &&
@@ -683,11 +708,11 @@ static bool SlowTimerVisit(tcp_pcb* pcb, tcp_pcb** next_out) {
         remove = true;
     }
     if ((pcb->so_options & SOF_KEEPALIVE) && (pcb->state == ESTABLISHED || pcb->state == CLOSE_WAIT)) {
-        uint32_t idle = tcp_ticks - pcb->tmr;
-        if (idle > (pcb->keep_idle + TCP_KEEPCNT_DEFAULT * TCP_KEEPINTVL_DEFAULT) / TCP_SLOW_INTERVAL) {
+        uint64_t idle_ms = uint64_t(tcp_ticks - pcb->tmr) * TCP_SLOW_INTERVAL;
+        if (idle_ms > pcb->keep_idle + uint64_t(pcb->keep_cnt) * pcb->keep_intvl) {
             remove = true;
             reset = true;
-        } else if (idle > (pcb->keep_idle + pcb->keep_cnt_sent * TCP_KEEPINTVL_DEFAULT) / TCP_SLOW_INTERVAL) {
+        } else if (idle_ms > pcb->keep_idle + uint64_t(pcb->keep_cnt_sent) * pcb->keep_intvl) {
             tcp_keepalive(pcb);
             ++pcb->keep_cnt_sent;
         }
@@ -735,18 +760,20 @@ static void RetransmissionTimeout(tcp_pcb* pcb) {
         pcb->rto = static_cast<int32_t>(rto > TCP_RTO_MAX_MS ? TCP_RTO_MAX_MS : rto);
     }
     tcp_rtx_restart(pcb);
-    uint16_t eff_wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
-    pcb->ssthresh = static_cast<uint16_t>(eff_wnd >> 1);
-    if (pcb->ssthresh < (pcb->mss << 1)) pcb->ssthresh = static_cast<uint16_t>(pcb->mss << 1);
+    uint32_t eff_wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
+    pcb->ssthresh = eff_wnd >> 1;
+    if (pcb->ssthresh < uint32_t(pcb->mss << 1)) pcb->ssthresh = uint32_t(pcb->mss << 1);
     pcb->cwnd = pcb->mss;
     tcp_rexmit_rto(pcb);
 }
 
 // How long a flight may go unacknowledged before its last segment is
 // probed: two round trips, at least the floor. A single segment in flight
-// is left to the timeout: the peer may be delaying its acknowledgement.
+// is left to the timeout: the peer may be delaying its acknowledgement. In
+// loss recovery the peer's acknowledgements already tell what is missing.
 static bool TailLossProbeDue(const tcp_pcb* pcb, uint32_t elapsed) {
-    if (pcb->tlp_sent || pcb->nrtx != 0 || pcb->state < ESTABLISHED || pcb->unacked->next == nullptr) {
+    if (pcb->tlp_sent || pcb->nrtx != 0 || pcb->state < ESTABLISHED || pcb->unacked->next == nullptr ||
+        (pcb->flags & TF_INFR)) {
         return false;
     }
     uint32_t pto = pcb->rtt_valid ? static_cast<uint32_t>(pcb->sa >> 2) : TCP_INITIAL_RTO_MS;

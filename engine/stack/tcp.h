@@ -45,7 +45,7 @@ struct tcp_pcb;
 
 typedef err_t (*tcp_accept_fn)(void* arg, tcp_pcb* newpcb, err_t err);
 typedef err_t (*tcp_recv_fn)(void* arg, tcp_pcb* tpcb, pbuf* p, err_t err);
-typedef err_t (*tcp_sent_fn)(void* arg, tcp_pcb* tpcb, uint16_t len);
+typedef err_t (*tcp_sent_fn)(void* arg, tcp_pcb* tpcb, uint32_t len);
 typedef err_t (*tcp_poll_fn)(void* arg, tcp_pcb* tpcb);
 typedef void (*tcp_err_fn)(void* arg, err_t err);
 typedef err_t (*tcp_connected_fn)(void* arg, tcp_pcb* tpcb, err_t err);
@@ -60,6 +60,10 @@ struct tcp_seg {
 };
 #define TF_SEG_OPTS_MSS 0x01U
 #define TF_SEG_OPTS_TS 0x02U
+#define TF_SEG_OPTS_WND_SCALE 0x04U  // NOP and window scale, on a SYN
+#define TF_SEG_OPTS_SACK_PERM 0x08U  // two NOPs and SACK permitted, on a SYN
+#define TF_SEG_SACKED 0x10U          // on the unacknowledged queue: the peer holds it (SACK)
+#define TF_SEG_RETX 0x20U            // on the unacknowledged queue: resent in this loss recovery
 
 // What listening and connected blocks share.
 struct tcp_pcb_common {
@@ -97,9 +101,15 @@ struct tcp_pcb : tcp_pcb_common {
     uint32_t tmr;  // activity time in slow ticks
 
     uint32_t rcv_nxt;
-    uint16_t rcv_wnd;
-    uint16_t rcv_ann_wnd;
+    uint32_t rcv_wnd;
+    uint32_t rcv_ann_wnd;
     uint32_t rcv_ann_right_edge;
+    uint32_t rcv_wnd_max;     // the window when the application has read everything
+    uint8_t snd_scale;        // the peer's window shift (0: no scaling)
+    uint8_t rcv_scale;        // ours
+    uint8_t sack_ok;          // both sides use selective acknowledgements
+    uint32_t ooseq_last;      // start of the out-of-order segment that arrived last
+    uint32_t recovery_point;  // SND.NXT when loss recovery began; it ends once that is acknowledged
 
     // Retransmission timer and round-trip estimate, in ms of tcp_now().
     uint8_t rtx_on;      // the timer runs (data or SYN/FIN in flight)
@@ -116,16 +126,16 @@ struct tcp_pcb : tcp_pcb_common {
     uint8_t dupacks;
     uint32_t lastack;
 
-    uint16_t cwnd;
-    uint16_t ssthresh;
+    uint32_t cwnd;
+    uint32_t ssthresh;
     uint32_t snd_nxt;
     uint32_t snd_wl1;
     uint32_t snd_wl2;
     uint32_t snd_lbb;
-    uint16_t snd_wnd;
-    uint16_t snd_wnd_max;
-    uint16_t acked;
-    uint16_t snd_buf;
+    uint32_t snd_wnd;
+    uint32_t snd_wnd_max;
+    uint32_t acked;
+    uint32_t snd_buf;
     uint16_t snd_queuelen;
     uint16_t unsent_oversize;
 
@@ -140,11 +150,24 @@ struct tcp_pcb : tcp_pcb_common {
     tcp_poll_fn poll;
     tcp_err_fn errf;
 
-    uint32_t keep_idle;
+    uint32_t keep_idle;   // ms without a segment from the peer before the first probe
+    uint32_t keep_intvl;  // ms between probes
+    uint8_t keep_cnt;     // unanswered probes that end the connection
     uint8_t persist_cnt;
     uint8_t persist_backoff;
+    uint8_t persist_probes;  // zero-window probes sent since the peer last sent anything
     uint8_t keep_cnt_sent;
 };
+
+// The timer values every new control block starts with. The engine may
+// change them before it starts (its tests shorten them).
+struct tcp_timer_tuning {
+    uint32_t keep_idle_ms = TCP_KEEPIDLE_DEFAULT;
+    uint32_t keep_intvl_ms = TCP_KEEPINTVL_DEFAULT;
+    uint8_t keep_cnt = TCP_KEEPCNT_DEFAULT;
+    uint8_t persist_max_ticks = TCP_PERSIST_MAX_TICKS;  // longest pause between window probes
+};
+extern tcp_timer_tuning tcp_tuning;
 
 // Creation, binding and listening.
 tcp_pcb* tcp_new();
@@ -164,10 +187,10 @@ void tcp_err(tcp_pcb* pcb, tcp_err_fn err);
 void tcp_poll(tcp_pcb* pcb, tcp_poll_fn poll, uint8_t interval);
 
 // Data path.
-void tcp_recved(tcp_pcb* pcb, uint16_t len);
+void tcp_recved(tcp_pcb* pcb, uint32_t len);
 err_t tcp_write(tcp_pcb* pcb, const void* data, uint16_t len);
 err_t tcp_output(tcp_pcb* pcb);
-inline uint16_t tcp_sndbuf(const tcp_pcb* pcb) {
+inline uint32_t tcp_sndbuf(const tcp_pcb* pcb) {
     return pcb->snd_buf;
 }
 inline uint16_t tcp_sndqueuelen(const tcp_pcb* pcb) {

@@ -16,6 +16,12 @@ static uint8_t flags;
 static uint16_t tcplen;
 static uint8_t recv_flags;
 static pbuf* recv_data;
+// What the segment's options said (tcp_parse_opt): the window shift (-1:
+// none) and whether SACK is permitted.
+static int opt_wnd_scale;
+static bool opt_sack_perm;
+static uint32_t opt_sack[TCP_MAX_SACK_BLOCKS][2];  // left and right edge, host order
+static int opt_sack_count;
 
 #define TF_RESET 0x08U
 #define TF_CLOSED 0x10U
@@ -26,6 +32,7 @@ static void tcp_receive(tcp_pcb* pcb);
 static void tcp_parse_opt(tcp_pcb* pcb);
 static void tcp_listen_input(tcp_pcb_listen* pcb);
 static void tcp_timewait_input(tcp_pcb* pcb);
+static void TakeQueuedInOrder(tcp_pcb* pcb);
 
 static uint32_t SegSeq(const tcp_seg* s) {
     return s->tcphdr->seqno;
@@ -163,16 +170,23 @@ static bool TellApplication(tcp_pcb* pcb) {
             tcp_abort(pcb);
             return false;
         }
-        pbuf* data = recv_data;
-        recv_data = nullptr;
-        err_t err = DeliverRecv(pcb, data);
-        if (tcp_cb_pcb_released) {
-            if (err != ERR_OK && err != ERR_ABRT) pbuf_free(data);
-            return true;
+        while (recv_data != nullptr) {
+            pbuf* data = recv_data;
+            recv_data = nullptr;
+            err_t err = DeliverRecv(pcb, data);
+            if (tcp_cb_pcb_released) {
+                if (err != ERR_OK && err != ERR_ABRT) pbuf_free(data);
+                return true;
+            }
+            if (err == ERR_ABRT) return false;
+            if (err != ERR_OK) {
+                // Refused data is offered again before the next segment is processed.
+                pcb->refused_data = data;
+                break;
+            }
+            // In-order data that did not fit the chain follows in the next one.
+            TakeQueuedInOrder(pcb);
         }
-        if (err == ERR_ABRT) return false;
-        // Refused data is offered again before the next segment is processed.
-        if (err != ERR_OK) pcb->refused_data = data;
     }
     if (recv_flags & TF_GOT_FIN) {
         if (pcb->refused_data != nullptr) {
@@ -180,7 +194,7 @@ static bool TellApplication(tcp_pcb* pcb) {
             pcb->refused_data->flags |= PBUF_FLAG_TCP_FIN;
         } else {
             // The FIN took a sequence number but no room in the window: give it back.
-            if (pcb->rcv_wnd != TCP_WND) ++pcb->rcv_wnd;
+            if (pcb->rcv_wnd != pcb->rcv_wnd_max) ++pcb->rcv_wnd;
             err_t err = ERR_OK;
             if (pcb->recv != nullptr) err = pcb->recv(pcb->callback_arg, pcb, nullptr, ERR_OK);
             if (tcp_cb_pcb_released) return true;
@@ -263,6 +277,27 @@ void tcp_input(pbuf* p, netif* inp) {
     }
 }
 
+// The window a segment announces: scaled, except on a SYN (RFC 7323).
+static uint32_t SegWindow(const tcp_pcb* pcb) {
+    if (flags & TCP_SYN) return tcphdr->wnd;
+    return uint32_t(tcphdr->wnd) << pcb->snd_scale;
+}
+
+// What the peer's SYN offered: window scaling only when both sides use it,
+// and then the larger window and send buffer.
+static void TakeSynOptions(tcp_pcb* pcb) {
+    if (opt_wnd_scale >= 0) {
+        pcb->snd_scale =
+            static_cast<uint8_t>(opt_wnd_scale > TCP_MAX_WND_SCALE ? TCP_MAX_WND_SCALE : opt_wnd_scale);
+        pcb->rcv_scale = TCP_RCV_SCALE;
+        pcb->rcv_wnd = pcb->rcv_ann_wnd = pcb->rcv_wnd_max = TCP_WND_SCALED;
+        pcb->snd_buf = TCP_SND_BUF_SCALED;
+    } else {
+        pcb->snd_scale = pcb->rcv_scale = 0;
+    }
+    pcb->sack_ok = opt_sack_perm ? 1 : 0;
+}
+
 static void tcp_listen_input(tcp_pcb_listen* lpcb) {
     if (flags & TCP_RST) return;
     if (flags & TCP_ACK) {
@@ -282,15 +317,17 @@ static void tcp_listen_input(tcp_pcb_listen* lpcb) {
     npcb->state = SYN_RCVD;
     npcb->rcv_nxt = seqno + 1;
     npcb->rcv_ann_right_edge = npcb->rcv_nxt;
-    npcb->snd_wnd = tcphdr->wnd;
-    npcb->snd_wnd_max = tcphdr->wnd;
-    npcb->ssthresh = tcphdr->wnd;
     npcb->snd_wl1 = seqno - 1;
     npcb->callback_arg = lpcb->callback_arg;
     npcb->accept = lpcb->accept;
     npcb->so_options = static_cast<uint8_t>(lpcb->so_options & SOF_INHERITED);
     tcp_reg_active(npcb);
     tcp_parse_opt(npcb);
+    TakeSynOptions(npcb);
+    npcb->snd_wnd = SegWindow(npcb);
+    npcb->snd_wnd_max = npcb->snd_wnd;
+    // Slow start until the first loss, up to the window the peer offers.
+    npcb->ssthresh = npcb->snd_wnd << npcb->snd_scale;
     npcb->mss = tcp_eff_send_mss(npcb->mss, npcb->isipv6, &npcb->local_ip, &npcb->remote_ip);
     if (tcp_enqueue_flags(npcb, TCP_SYN | TCP_ACK) != ERR_OK) {
         tcp_abandon(npcb, 0);
@@ -351,13 +388,14 @@ static err_t SynSentInput(tcp_pcb* pcb) {
     pcb->rcv_nxt = seqno + 1;
     pcb->rcv_ann_right_edge = pcb->rcv_nxt;
     pcb->lastack = ackno;
-    pcb->snd_wnd = tcphdr->wnd;
-    pcb->snd_wnd_max = tcphdr->wnd;
+    TakeSynOptions(pcb);
+    pcb->snd_wnd = SegWindow(pcb);
+    pcb->snd_wnd_max = pcb->snd_wnd;
     pcb->snd_wl1 = seqno - 1;
     pcb->state = ESTABLISHED;
     pcb->mss = tcp_eff_send_mss(pcb->mss, pcb->isipv6, &pcb->local_ip, &pcb->remote_ip);
-    pcb->ssthresh = static_cast<uint16_t>(pcb->mss * 10);
-    pcb->cwnd = static_cast<uint16_t>(pcb->cwnd == 1 ? pcb->mss * 2 : pcb->mss);
+    pcb->ssthresh = uint32_t(pcb->mss) * 10;
+    pcb->cwnd = pcb->cwnd == 1 ? uint32_t(pcb->mss) * 2 : pcb->mss;
     LWIP_ASSERT("pcb->snd_queuelen > 0", pcb->snd_queuelen > 0);
     --pcb->snd_queuelen;
     tcp_seg* rseg = pcb->unacked;
@@ -394,11 +432,11 @@ static err_t SynRcvdInput(tcp_pcb* pcb) {
         if (err != ERR_ABRT) tcp_abort(pcb);
         return ERR_ABRT;
     }
-    uint16_t old_cwnd = pcb->cwnd;
+    uint32_t old_cwnd = pcb->cwnd;
     tcp_receive(pcb);
     // The acknowledged SYN is no data the application sent.
     if (pcb->acked != 0) --pcb->acked;
-    pcb->cwnd = static_cast<uint16_t>(old_cwnd == 1 ? pcb->mss * 2 : pcb->mss);
+    pcb->cwnd = old_cwnd == 1 ? uint32_t(pcb->mss) * 2 : pcb->mss;
     if (recv_flags & TF_GOT_FIN) {
         tcp_ack_now(pcb);
         // The accept callback may have closed already: our FIN is
@@ -419,6 +457,7 @@ static err_t tcp_process(tcp_pcb* pcb) {
     // Activity restarts the idle and keepalive timers (not once receiving is closed).
     if (!(pcb->flags & TF_RXCLOSED)) pcb->tmr = tcp_ticks;
     pcb->keep_cnt_sent = 0;
+    pcb->persist_probes = 0;
     tcp_parse_opt(pcb);
 
     switch (pcb->state) {
@@ -513,6 +552,7 @@ static tcp_seg* CopyForOoseq(tcp_pcb* pcb) {
 }
 
 static void QueueOutOfOrder(tcp_pcb* pcb) {
+    pcb->ooseq_last = seqno;  // its block goes first in our SACK option
     if (pcb->ooseq == nullptr) {
         pcb->ooseq = CopyForOoseq(pcb);
         return;
@@ -576,11 +616,11 @@ static void QueueOutOfOrder(tcp_pcb* pcb) {
 // until the window opens again.
 static void UpdateSendWindow(tcp_pcb* pcb) {
     if (!(TCP_SEQ_LT(pcb->snd_wl1, seqno) || (pcb->snd_wl1 == seqno && TCP_SEQ_LT(pcb->snd_wl2, ackno)) ||
-          (pcb->snd_wl2 == ackno && tcphdr->wnd > pcb->snd_wnd))) {
+          (pcb->snd_wl2 == ackno && SegWindow(pcb) > pcb->snd_wnd))) {
         return;
     }
-    pcb->snd_wnd = tcphdr->wnd;
-    if (pcb->snd_wnd_max < tcphdr->wnd) pcb->snd_wnd_max = tcphdr->wnd;
+    pcb->snd_wnd = SegWindow(pcb);
+    if (pcb->snd_wnd_max < pcb->snd_wnd) pcb->snd_wnd_max = pcb->snd_wnd;
     pcb->snd_wl1 = seqno;
     pcb->snd_wl2 = ackno;
     if (pcb->snd_wnd == 0) {
@@ -602,8 +642,10 @@ static void CountDuplicateAck(tcp_pcb* pcb, uint32_t right_wnd_edge) {
     if (tcplen == 0 && pcb->snd_wl2 + pcb->snd_wnd == right_wnd_edge && pcb->rtx_on &&
         pcb->lastack == ackno) {
         if (pcb->dupacks < 0xff) ++pcb->dupacks;
+        // With SACK the blocks decide what is lost (tcp_sack_update).
+        if (pcb->sack_ok) return;
         if (pcb->dupacks > 3) {
-            if (static_cast<uint16_t>(pcb->cwnd + pcb->mss) > pcb->cwnd) pcb->cwnd += pcb->mss;
+            if (pcb->cwnd + pcb->mss > pcb->cwnd) pcb->cwnd += pcb->mss;
         } else if (pcb->dupacks == 3) {
             tcp_rexmit_fast(pcb);
         }
@@ -626,23 +668,28 @@ static void FreeAckedSegment(tcp_pcb* pcb, tcp_seg** queue) {
 // window (by a segment per acknowledgement in slow start, by about a segment
 // per window after) and frees what was acknowledged.
 static void AcceptNewAck(tcp_pcb* pcb) {
-    if (pcb->flags & TF_INFR) {
+    // With SACK, recovery goes on until everything sent before it began is
+    // acknowledged; a partial acknowledgement only moves the holes along.
+    if ((pcb->flags & TF_INFR) && !(pcb->sack_ok && TCP_SEQ_LT(ackno, pcb->recovery_point))) {
         pcb->flags &= static_cast<uint8_t>(~TF_INFR);
         pcb->cwnd = pcb->ssthresh;
     }
     pcb->nrtx = 0;
     pcb->rto = tcp_rto_estimate(pcb);
-    pcb->acked = static_cast<uint16_t>(ackno - pcb->lastack);
-    pcb->snd_buf = static_cast<uint16_t>(pcb->snd_buf + pcb->acked);
+    pcb->acked = ackno - pcb->lastack;
+    pcb->snd_buf += pcb->acked;
     pcb->dupacks = 0;
     pcb->lastack = ackno;
-    if (pcb->state >= ESTABLISHED) {
+    if (pcb->state >= ESTABLISHED && !(pcb->flags & TF_INFR)) {
+        // Never beyond what the send buffer can fill: a larger window
+        // would only make the first loss look smaller than it is.
+        const uint32_t cwnd_cap = 2 * TCP_SND_BUF_SCALED;
         if (pcb->cwnd < pcb->ssthresh) {
-            if (static_cast<uint16_t>(pcb->cwnd + pcb->mss) > pcb->cwnd) pcb->cwnd += pcb->mss;
+            pcb->cwnd += pcb->mss;
         } else {
-            auto new_cwnd = static_cast<uint16_t>(pcb->cwnd + pcb->mss * pcb->mss / pcb->cwnd);
-            if (new_cwnd > pcb->cwnd) pcb->cwnd = new_cwnd;
+            pcb->cwnd += uint32_t(pcb->mss) * pcb->mss / pcb->cwnd;
         }
+        if (pcb->cwnd > cwnd_cap) pcb->cwnd = cwnd_cap;
     }
     while (pcb->unacked != nullptr &&
            TCP_SEQ_LEQ(ntohl(pcb->unacked->tcphdr->seqno) + TCP_TCPLEN(pcb->unacked), ackno)) {
@@ -698,6 +745,7 @@ static void ProcessAck(tcp_pcb* pcb) {
         if (pcb->unsent == nullptr) pcb->unsent_oversize = 0;
     }
     UpdateRoundTrip(pcb);
+    if (pcb->sack_ok && pcb->unacked != nullptr) tcp_sack_update(pcb, opt_sack, opt_sack_count);
 }
 
 // ---- data ---------------------------------------------------------------------------
@@ -735,7 +783,7 @@ static void FitToWindow(tcp_pcb* pcb) {
     tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
     if (tcplen <= pcb->rcv_wnd) return;
     if (TCPH_FLAGS(inseg.tcphdr) & TCP_FIN) TCPH_UNSET_FLAG(inseg.tcphdr, TCP_FIN);
-    inseg.len = pcb->rcv_wnd;
+    inseg.len = static_cast<uint16_t>(pcb->rcv_wnd);
     if (TCPH_FLAGS(inseg.tcphdr) & TCP_SYN) --inseg.len;
     pbuf_realloc(inseg.p, inseg.len);
     tcplen = TCP_TCPLEN_HOSTHDR(&inseg, TCPH_FLAGS(inseg.tcphdr));
@@ -774,15 +822,17 @@ static void MergeWithOutOfOrder(tcp_pcb* pcb) {
     pcb->ooseq = next;
 }
 
-// Queued segments that are in order now follow the data to the application.
+// Queued segments that are in order now follow the data to the application,
+// as many as one chain holds (its length is 16 bits); the rest stay at the
+// head of the queue for the next delivery.
 static void TakeQueuedInOrder(tcp_pcb* pcb) {
     while (pcb->ooseq != nullptr && SegSeq(pcb->ooseq) == pcb->rcv_nxt) {
         tcp_seg* cseg = pcb->ooseq;
         uint16_t clen = TCP_TCPLEN_HOSTHDR(cseg, TCPH_FLAGS(cseg->tcphdr));
         if (clen > pcb->rcv_wnd) break;  // cannot happen: queued data lies inside the window
-        seqno = SegSeq(cseg);
+        if (recv_data != nullptr && uint32_t(recv_data->tot_len) + cseg->p->tot_len > 0xffff) break;
         pcb->rcv_nxt += clen;
-        pcb->rcv_wnd = static_cast<uint16_t>(pcb->rcv_wnd - clen);
+        pcb->rcv_wnd -= clen;
         tcp_update_rcv_ann_wnd(pcb);
         if (cseg->p->tot_len > 0) {
             if (recv_data != nullptr) {
@@ -801,13 +851,28 @@ static void TakeQueuedInOrder(tcp_pcb* pcb) {
     }
 }
 
+pbuf* tcp_take_queued_in_order(tcp_pcb* pcb, bool* fin) {
+    *fin = false;
+    if (pcb->ooseq == nullptr || SegSeq(pcb->ooseq) != pcb->rcv_nxt) return nullptr;
+    pbuf* saved_data = recv_data;
+    uint8_t saved_flags = recv_flags;
+    recv_data = nullptr;
+    recv_flags = 0;
+    TakeQueuedInOrder(pcb);
+    pbuf* p = recv_data;
+    *fin = (recv_flags & TF_GOT_FIN) != 0;
+    recv_data = saved_data;
+    recv_flags = saved_flags;
+    return p;
+}
+
 // The segment begins at the next expected byte: its data (and whatever of
 // the queue follows it) is handed on and acknowledged.
 static void ReceiveInOrder(tcp_pcb* pcb) {
     FitToWindow(pcb);
     MergeWithOutOfOrder(pcb);
     pcb->rcv_nxt = seqno + tcplen;
-    pcb->rcv_wnd = static_cast<uint16_t>(pcb->rcv_wnd - tcplen);
+    pcb->rcv_wnd -= tcplen;
     tcp_update_rcv_ann_wnd(pcb);
     if (inseg.p->tot_len > 0) {
         recv_data = inseg.p;
@@ -842,9 +907,10 @@ static void tcp_receive(tcp_pcb* pcb) {
         } else if (pcb->rcv_nxt == seqno) {
             ReceiveInOrder(pcb);
         } else {
-            // Our duplicate acknowledgement lets the peer resend the gap at once.
-            tcp_send_empty_ack(pcb);
+            // Our duplicate acknowledgement lets the peer resend the gap at
+            // once; its SACK blocks include this segment.
             QueueOutOfOrder(pcb);
+            tcp_send_empty_ack(pcb);
         }
     } else if (!TCP_SEQ_BETWEEN(seqno, pcb->rcv_nxt, pcb->rcv_nxt + pcb->rcv_wnd - 1)) {
         tcp_ack_now(pcb);
@@ -852,6 +918,9 @@ static void tcp_receive(tcp_pcb* pcb) {
 }
 
 static void tcp_parse_opt(tcp_pcb* pcb) {
+    opt_wnd_scale = -1;
+    opt_sack_perm = false;
+    opt_sack_count = 0;
     if (TCPH_HDRLEN(tcphdr) <= 5) return;
     const auto* opts = reinterpret_cast<const uint8_t*>(tcphdr) + TCP_HLEN;
     uint16_t max_c = static_cast<uint16_t>((TCPH_HDRLEN(tcphdr) - 5) << 2);
@@ -874,7 +943,38 @@ static void tcp_parse_opt(tcp_pcb* pcb) {
             c = static_cast<uint16_t>(c + 4);
             continue;
         }
-        if (optlen == 0) return;
+        if (opt == 3) {
+            if (optlen != 3 || c + 3 > max_c) return;
+            if (flags & TCP_SYN) opt_wnd_scale = opts[c + 2];
+            c = static_cast<uint16_t>(c + 3);
+            continue;
+        }
+        if (opt == 4) {
+            if (optlen != 2) return;
+            if (flags & TCP_SYN) opt_sack_perm = true;
+            c = static_cast<uint16_t>(c + 2);
+            continue;
+        }
+        if (opt == 5) {
+            if (optlen < 10 || (optlen - 2) % 8 != 0 || c + optlen > max_c) return;
+            if (pcb->sack_ok && !(flags & TCP_SYN)) {
+                for (int b = 0; b < (optlen - 2) / 8 && opt_sack_count < TCP_MAX_SACK_BLOCKS; ++b) {
+                    const uint8_t* e = opts + c + 2 + 8 * b;
+                    uint32_t left =
+                        (uint32_t(e[0]) << 24) | (uint32_t(e[1]) << 16) | (uint32_t(e[2]) << 8) | e[3];
+                    uint32_t right =
+                        (uint32_t(e[4]) << 24) | (uint32_t(e[5]) << 16) | (uint32_t(e[6]) << 8) | e[7];
+                    if (TCP_SEQ_LT(left, right)) {
+                        opt_sack[opt_sack_count][0] = left;
+                        opt_sack[opt_sack_count][1] = right;
+                        ++opt_sack_count;
+                    }
+                }
+            }
+            c = static_cast<uint16_t>(c + optlen);
+            continue;
+        }
+        if (optlen < 2) return;  // a length below 2 would loop or read the next option as this one's
         c = static_cast<uint16_t>(c + optlen);
     }
 }

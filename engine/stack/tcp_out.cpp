@@ -152,7 +152,7 @@ err_t tcp_write(tcp_pcb* pcb, const void* arg, uint16_t len) {
         last_unsent->next = queue;
     }
     pcb->snd_lbb += len;
-    pcb->snd_buf = static_cast<uint16_t>(pcb->snd_buf - len);
+    pcb->snd_buf -= len;
     pcb->snd_queuelen = queuelen;
     if (seg == nullptr) seg = last_unsent;
     if (seg != nullptr) TCPH_SET_FLAG(seg->tcphdr, TCP_PSH);
@@ -172,7 +172,12 @@ err_t tcp_enqueue_flags(tcp_pcb* pcb, uint8_t hdrflags) {
         pcb->flags |= TF_NAGLEMEMERR;
         return ERR_MEM;
     }
-    uint8_t optflags = (hdrflags & TCP_SYN) ? TF_SEG_OPTS_MSS : 0;
+    uint8_t optflags = 0;
+    if (hdrflags & TCP_SYN) {
+        optflags = TF_SEG_OPTS_MSS;
+        if (pcb->rcv_scale != 0) optflags |= TF_SEG_OPTS_WND_SCALE;
+        if (pcb->sack_ok) optflags |= TF_SEG_OPTS_SACK_PERM;
+    }
     uint8_t optlen = LWIP_TCP_OPT_LENGTH(optflags);
     if (pcb->snd_buf == 0) return ERR_MEM;
     pbuf* p = pbuf_alloc(PBUF_TRANSPORT, optlen, PBUF_RAM);
@@ -213,20 +218,33 @@ err_t tcp_send_fin(tcp_pcb* pcb) {
     return tcp_enqueue_flags(pcb, TCP_FIN);
 }
 
+// The window field of a segment, and the right edge it announces: scaled
+// except on a SYN, and rounded up so that scaling never moves an announced
+// edge back (the edge may then lie a few bytes beyond the window; what
+// arrives there is trimmed).
+static uint16_t AnnounceWindow(tcp_pcb* pcb, bool syn) {
+    uint32_t wnd = pcb->rcv_ann_wnd;
+    uint8_t shift = syn ? 0 : pcb->rcv_scale;
+    wnd = (wnd + (1U << shift) - 1) >> shift;
+    if (wnd > 0xffff) wnd = 0xffff;
+    pcb->rcv_ann_right_edge = pcb->rcv_nxt + (wnd << shift);
+    return static_cast<uint16_t>(wnd);
+}
+
 // A header-only segment with ACK for the block; IP room in front.
-static pbuf* tcp_output_alloc_header(tcp_pcb* pcb, uint16_t datalen, uint32_t seqno_be) {
-    pbuf* p = pbuf_alloc(PBUF_IP, static_cast<uint16_t>(TCP_HLEN + datalen), PBUF_RAM);
+// `optlen` bytes of options (a multiple of 4) follow the header.
+static pbuf* tcp_output_alloc_header(tcp_pcb* pcb, uint16_t datalen, uint32_t seqno_be, uint8_t optlen = 0) {
+    pbuf* p = pbuf_alloc(PBUF_IP, static_cast<uint16_t>(TCP_HLEN + optlen + datalen), PBUF_RAM);
     if (p == nullptr) return nullptr;
     auto* h = static_cast<tcp_hdr*>(p->payload);
     h->src = htons(pcb->local_port);
     h->dest = htons(pcb->remote_port);
     h->seqno = seqno_be;
     h->ackno = htonl(pcb->rcv_nxt);
-    TCPH_HDRLEN_FLAGS_SET(h, 5, TCP_ACK);
-    h->wnd = htons(pcb->rcv_ann_wnd);
+    TCPH_HDRLEN_FLAGS_SET(h, static_cast<uint16_t>(5 + optlen / 4), TCP_ACK);
+    h->wnd = htons(AnnounceWindow(pcb, false));
     h->chksum = 0;
     h->urgp = 0;
-    pcb->rcv_ann_right_edge = pcb->rcv_nxt + pcb->rcv_ann_wnd;
     return p;
 }
 
@@ -237,9 +255,66 @@ static void SendHeaderOnly(tcp_pcb* pcb, pbuf* p, uint8_t tos) {
     pbuf_free(p);
 }
 
+// The out-of-order queue as SACK blocks (RFC 2018): runs of contiguous
+// queued data, the one holding the segment that arrived last first, then
+// the others from the highest down (the newest the peer sent); at most
+// TCP_MAX_SACK_BLOCKS. Queued input segments carry their sequence number in
+// host order.
+static int SackBlocks(const tcp_pcb* pcb, uint32_t (*out)[2]) {
+    uint32_t runs[TCP_MAX_SACK_BLOCKS * 4][2];
+    int n = 0;
+    for (const tcp_seg* s = pcb->ooseq; s != nullptr; s = s->next) {
+        uint32_t left = s->tcphdr->seqno;
+        uint32_t right = left + TCP_TCPLEN_HOSTHDR(s, TCPH_FLAGS(s->tcphdr));
+        if (n > 0 && runs[n - 1][1] == left) {
+            runs[n - 1][1] = right;
+        } else if (n < int(sizeof runs / sizeof runs[0])) {
+            runs[n][0] = left;
+            runs[n][1] = right;
+            ++n;
+        } else {
+            // More runs than we keep: the newest (highest) ones matter more.
+            std::memmove(runs, runs + 1, sizeof runs[0] * size_t(n - 1));
+            runs[n - 1][0] = left;
+            runs[n - 1][1] = right;
+        }
+    }
+    int count = 0;
+    int first = -1;
+    for (int i = 0; i < n; ++i) {
+        if (TCP_SEQ_GEQ(pcb->ooseq_last, runs[i][0]) && TCP_SEQ_LT(pcb->ooseq_last, runs[i][1])) first = i;
+    }
+    if (first >= 0) {
+        out[count][0] = runs[first][0];
+        out[count][1] = runs[first][1];
+        ++count;
+    }
+    for (int i = n - 1; i >= 0 && count < TCP_MAX_SACK_BLOCKS; --i) {
+        if (i == first) continue;
+        out[count][0] = runs[i][0];
+        out[count][1] = runs[i][1];
+        ++count;
+    }
+    return count;
+}
+
 err_t tcp_send_empty_ack(tcp_pcb* pcb) {
-    pbuf* p = tcp_output_alloc_header(pcb, 0, htonl(pcb->snd_nxt));
+    uint32_t blocks[TCP_MAX_SACK_BLOCKS][2];
+    int nblocks = pcb->sack_ok && pcb->ooseq != nullptr ? SackBlocks(pcb, blocks) : 0;
+    auto optlen = static_cast<uint8_t>(nblocks > 0 ? 4 + 8 * nblocks : 0);
+    pbuf* p = tcp_output_alloc_header(pcb, 0, htonl(pcb->snd_nxt), optlen);
     if (p == nullptr) return ERR_BUF;
+    if (nblocks > 0) {
+        uint8_t* o = static_cast<uint8_t*>(p->payload) + TCP_HLEN;
+        o[0] = 1;
+        o[1] = 1;
+        o[2] = 5;
+        o[3] = static_cast<uint8_t>(2 + 8 * nblocks);
+        for (int i = 0; i < nblocks; ++i) {
+            uint32_t edges[2] = {htonl(blocks[i][0]), htonl(blocks[i][1])};
+            std::memcpy(o + 4 + 8 * i, edges, 8);
+        }
+    }
     pcb->flags &= static_cast<uint8_t>(~(TF_ACK_DELAY | TF_ACK_NOW));
     SendHeaderOnly(pcb, p, pcb->tos);
     return ERR_OK;
@@ -269,12 +344,23 @@ static bool LocalAddressReady(tcp_pcb* pcb) {
 
 static void tcp_output_segment(tcp_seg* seg, tcp_pcb* pcb) {
     seg->tcphdr->ackno = htonl(pcb->rcv_nxt);
-    seg->tcphdr->wnd = htons(pcb->rcv_ann_wnd);
-    pcb->rcv_ann_right_edge = pcb->rcv_nxt + pcb->rcv_ann_wnd;
+    bool syn = (TCPH_FLAGS(seg->tcphdr) & TCP_SYN) != 0;
+    seg->tcphdr->wnd = htons(AnnounceWindow(pcb, syn));
+    uint8_t* opts = reinterpret_cast<uint8_t*>(seg->tcphdr) + TCP_HLEN;
     if (seg->flags & TF_SEG_OPTS_MSS) {
         uint16_t mss = tcp_eff_send_mss(TCP_MSS, pcb->isipv6, &pcb->local_ip, &pcb->remote_ip);
         uint32_t opt = htonl(0x02040000U | mss);
-        std::memcpy(reinterpret_cast<uint8_t*>(seg->tcphdr) + TCP_HLEN, &opt, 4);
+        std::memcpy(opts, &opt, 4);
+        opts += 4;
+    }
+    if (seg->flags & TF_SEG_OPTS_WND_SCALE) {
+        uint32_t opt = htonl(0x01030300U | pcb->rcv_scale);
+        std::memcpy(opts, &opt, 4);
+        opts += 4;
+    }
+    if (seg->flags & TF_SEG_OPTS_SACK_PERM) {
+        uint32_t opt = htonl(0x01010402U);
+        std::memcpy(opts, &opt, 4);
     }
     if (!pcb->rtx_on) tcp_rtx_restart(pcb);
     if (!LocalAddressReady(pcb)) return;
@@ -304,6 +390,7 @@ static bool tcp_do_output_nagle(const tcp_pcb* pcb) {
 err_t tcp_output(tcp_pcb* pcb) {
     LWIP_ASSERT("don't call tcp_output for listen-pcbs", pcb->state != LISTEN);
     if (tcp_input_pcb == pcb) return ERR_OK;
+    if ((pcb->flags & TF_INFR) && pcb->sack_ok) tcp_sack_rexmit(pcb);
     uint32_t wnd = pcb->snd_wnd < pcb->cwnd ? pcb->snd_wnd : pcb->cwnd;
     tcp_seg* seg = pcb->unsent;
     if ((pcb->flags & TF_ACK_NOW) && (seg == nullptr || SegSeqOut(seg) - pcb->lastack + seg->len > wnd)) {
@@ -368,6 +455,12 @@ void tcp_rst(uint32_t seqno, uint32_t ackno, const ipX_addr_t* local_ip, const i
 
 void tcp_rexmit_rto(tcp_pcb* pcb) {
     if (pcb->unacked == nullptr) return;
+    // Everything goes again: what the peer reported holding is forgotten
+    // (it may have dropped it), and so is the recovery the timeout ends.
+    for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) {
+        s->flags &= static_cast<uint8_t>(~(TF_SEG_SACKED | TF_SEG_RETX));
+    }
+    pcb->flags &= static_cast<uint8_t>(~TF_INFR);
     tcp_seg* last = pcb->unacked;
     while (last->next != nullptr) last = last->next;
     last->next = pcb->unsent;
@@ -394,11 +487,90 @@ void tcp_rexmit(tcp_pcb* pcb) {
 void tcp_rexmit_fast(tcp_pcb* pcb) {
     if (pcb->unacked == nullptr || (pcb->flags & TF_INFR)) return;
     tcp_rexmit(pcb);
-    uint16_t wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
-    pcb->ssthresh = static_cast<uint16_t>(wnd / 2);
-    if (pcb->ssthresh < 2 * pcb->mss) pcb->ssthresh = static_cast<uint16_t>(2 * pcb->mss);
-    pcb->cwnd = static_cast<uint16_t>(pcb->ssthresh + 3 * pcb->mss);
+    uint32_t wnd = pcb->cwnd < pcb->snd_wnd ? pcb->cwnd : pcb->snd_wnd;
+    pcb->ssthresh = wnd / 2;
+    if (pcb->ssthresh < 2U * pcb->mss) pcb->ssthresh = 2U * pcb->mss;
+    pcb->cwnd = pcb->ssthresh + 3U * pcb->mss;
     pcb->flags |= TF_INFR;
+}
+
+// ---- SACK loss recovery (RFC 6675) ------------------------------------------------
+
+void tcp_sack_update(tcp_pcb* pcb, const uint32_t (*blocks)[2], int count) {
+    for (int b = 0; b < count; ++b) {
+        uint32_t left = blocks[b][0], right = blocks[b][1];
+        // A block at or below the cumulative acknowledgement tells nothing new.
+        if (TCP_SEQ_LEQ(right, pcb->lastack) || TCP_SEQ_GT(right, pcb->snd_nxt)) continue;
+        for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) {
+            uint32_t seq = SegSeqOut(s);
+            if (TCP_SEQ_GEQ(seq, right)) break;
+            if (TCP_SEQ_GEQ(seq, left) && TCP_SEQ_LEQ(seq + TCP_TCPLEN(s), right)) s->flags |= TF_SEG_SACKED;
+        }
+    }
+    if (pcb->flags & TF_INFR) return;
+    // The first hole is lost once the peer holds DupThresh segments above it
+    // (or the third duplicate acknowledgement says as much), or holds the
+    // last segment sent: all before it had their chance to arrive.
+    int sacked_above = 0;
+    bool hole = false;
+    const tcp_seg* last = nullptr;
+    for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) {
+        if (!(s->flags & TF_SEG_SACKED)) {
+            hole = true;
+        } else if (hole) {
+            ++sacked_above;
+        }
+        last = s;
+    }
+    bool tail_held = hole && (last->flags & TF_SEG_SACKED);
+    if (!hole || (sacked_above < TCP_DUPTHRESH && pcb->dupacks < TCP_DUPTHRESH && !tail_held)) return;
+    uint32_t flight = pcb->snd_nxt - pcb->lastack;
+    pcb->ssthresh = flight / 2;
+    if (pcb->ssthresh < 2U * pcb->mss) pcb->ssthresh = 2U * pcb->mss;
+    pcb->cwnd = pcb->ssthresh;
+    pcb->recovery_point = pcb->snd_nxt;
+    pcb->flags |= TF_INFR;
+    for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) s->flags &= static_cast<uint8_t>(~TF_SEG_RETX);
+}
+
+void tcp_sack_rexmit(tcp_pcb* pcb) {
+    // Segments the peer holds above each point, counted from the end: a
+    // segment not held with DupThresh held segments above it is lost.
+    int sacked_total = 0;
+    const tcp_seg* last = nullptr;
+    for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) {
+        if (s->flags & TF_SEG_SACKED) ++sacked_total;
+        last = s;
+    }
+    // With the last segment held, every hole below it is lost.
+    const int dupthresh = last != nullptr && (last->flags & TF_SEG_SACKED) ? 1 : TCP_DUPTHRESH;
+    // The data in flight: not held by the peer and not lost, plus what was resent.
+    uint32_t pipe = 0;
+    int sacked_seen = 0;
+    for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) {
+        if (s->flags & TF_SEG_SACKED) {
+            ++sacked_seen;
+            continue;
+        }
+        bool lost = sacked_total - sacked_seen >= dupthresh || s == pcb->unacked;
+        if (!lost) pipe += TCP_TCPLEN(s);
+        if (s->flags & TF_SEG_RETX) pipe += TCP_TCPLEN(s);
+    }
+    sacked_seen = 0;
+    for (tcp_seg* s = pcb->unacked; s != nullptr; s = s->next) {
+        if (s->flags & TF_SEG_SACKED) {
+            ++sacked_seen;
+            continue;
+        }
+        if (sacked_total - sacked_seen < dupthresh && s != pcb->unacked) break;  // the rest is not lost
+        if (s->flags & TF_SEG_RETX) continue;
+        // The first hole always goes; further ones as the window allows.
+        if (pipe + TCP_TCPLEN(s) > pcb->cwnd && s != pcb->unacked) break;
+        tcp_output_segment(s, pcb);
+        s->flags |= TF_SEG_RETX;
+        pipe += TCP_TCPLEN(s);
+        pcb->rttest = 0;  // no round trip from a resent segment
+    }
 }
 
 void tcp_send_tail_probe(tcp_pcb* pcb) {

@@ -70,8 +70,17 @@ inline uint16_t TCP_TCPLEN(const tcp_seg* seg) {
     return TCP_TCPLEN_HOSTHDR(seg, TCPH_FLAGS(seg->tcphdr));
 }
 inline uint8_t LWIP_TCP_OPT_LENGTH(uint8_t optflags) {
-    return (optflags & TF_SEG_OPTS_MSS) ? 4 : 0;
+    return static_cast<uint8_t>(((optflags & TF_SEG_OPTS_MSS) ? 4 : 0) +
+                                ((optflags & TF_SEG_OPTS_WND_SCALE) ? 4 : 0) +
+                                ((optflags & TF_SEG_OPTS_SACK_PERM) ? 4 : 0));
 }
+// The largest shift a window-scale option may carry.
+#define TCP_MAX_WND_SCALE 14
+// SACK blocks in one segment: two NOPs, kind, length and 8 bytes a block
+// fill 36 of the 40 option bytes.
+#define TCP_MAX_SACK_BLOCKS 4
+// Segments the peer must hold above a hole before the hole counts as lost.
+#define TCP_DUPTHRESH 3
 
 inline void tcp_ack_now(tcp_pcb* pcb) {
     pcb->flags |= TF_ACK_NOW;
@@ -130,6 +139,11 @@ void tcp_pcb_purge(tcp_pcb* pcb);
 void tcp_pcb_remove(tcp_pcb* pcb);
 uint32_t tcp_update_rcv_ann_wnd(tcp_pcb* pcb);
 err_t tcp_process_refused_data(tcp_pcb* pcb);
+// In-order data still queued behind data the application refused (one
+// chain holds at most 64 KiB): the next chain of it, taken into the
+// sequence space, and whether the peer's FIN came with it; nullptr when
+// there is no data.
+pbuf* tcp_take_queued_in_order(tcp_pcb* pcb, bool* fin);
 uint16_t tcp_eff_send_mss(uint16_t sendmss, bool isipv6, const ipX_addr_t* local, const ipX_addr_t* remote);
 void tcp_netif_ip4_addr_changed(const ip4_addr_t* old_addr, const ip4_addr_t* new_addr);
 
@@ -148,6 +162,11 @@ void tcp_rst(uint32_t seqno, uint32_t ackno, const ipX_addr_t* local_ip, const i
 void tcp_rexmit_rto(tcp_pcb* pcb);
 void tcp_rexmit(tcp_pcb* pcb);
 void tcp_rexmit_fast(tcp_pcb* pcb);
+// Takes the peer's SACK blocks into the unacknowledged queue and enters loss
+// recovery when they show a hole lost; `dupacks` duplicate acknowledgements so far.
+void tcp_sack_update(tcp_pcb* pcb, const uint32_t (*blocks)[2], int count);
+// In loss recovery: resends lost holes while the data in flight leaves room.
+void tcp_sack_rexmit(tcp_pcb* pcb);
 // Sends the last unacknowledged segment once more, leaving the queues as they are.
 void tcp_send_tail_probe(tcp_pcb* pcb);
 void tcp_keepalive(tcp_pcb* pcb);

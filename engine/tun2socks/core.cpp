@@ -1,11 +1,14 @@
 #include "engine/tun2socks/core.h"
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <cstring>
 
 #include "engine/base/blog.h"
 #include "engine/flow/device_input.h"
 #include "engine/stack/init.h"
+#include "engine/stack/memp.h"
 #include "engine/tun2socks/stack_netif.h"
 #include "engine/tun2socks/tcp_client.h"
 #include "engine/tun2socks/tun2socks_state.h"
@@ -190,6 +193,8 @@ void core_init_tcp_timer(void) {
     BReactor_RestartTimer(&g_engine.reactor, &core.tcp_timer);
     core.tcp_timer_ticks = 0;
     BReactorTimer_Init(&core.rexmit_timer, TCP_REXMIT_INTERVAL, rexmit_timer_handler, nullptr);
+    BReactorTimer_Init(&core.release_timer, g_engine.tcp.memory_release_ms, release_timer_handler, nullptr);
+    BReactor_RestartTimer(&g_engine.reactor, &core.release_timer);
     core.have_tcp_timer = 1;
 }
 
@@ -197,6 +202,7 @@ void core_free_tcp_timer(void) {
     if (!core.have_tcp_timer) return;
     BReactor_StopTimer(&g_engine.reactor, &core.tcp_timer);
     BReactor_StopTimer(&g_engine.reactor, &core.rexmit_timer);
+    BReactor_StopTimer(&g_engine.reactor, &core.release_timer);
     core.have_tcp_timer = 0;
 }
 
@@ -302,6 +308,16 @@ void tcp_timer_handler(void*) {
     tcp_fasttmr();
     // Every second tick, from the first on: the slow timer runs every 500 ms.
     if (++core.tcp_timer_ticks & 1) tcp_slowtmr();
+}
+
+// After a burst the pools, the upload buffers and the heap keep their peak;
+// what nobody uses any more goes back, so the engine's memory follows use.
+void release_timer_handler(void*) {
+    BReactor_RestartTimer(&g_engine.reactor, &core.release_timer);
+    TcpRelay_ReleaseIdleBuffers(&g_engine.tcp);
+    size_t pools = memp_trim();
+    malloc_trim(0);
+    BLog(BLOG_DEBUG, "released %zu bytes of pool memory", pools);
 }
 
 void rexmit_timer_handler(void*) {

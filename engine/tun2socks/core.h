@@ -43,7 +43,8 @@ struct EngineCore {
     int have_tcp_timer;
     BReactorTimer tcp_timer;
     uint8_t tcp_timer_ticks;
-    BReactorTimer rexmit_timer;  // runs while some connection has data in flight
+    BReactorTimer rexmit_timer;   // runs while some connection has data in flight
+    BReactorTimer release_timer;  // gives memory no longer in use back to the system
 };
 
 // Opens the device and its input interface; 0 when the device could not be opened.
@@ -71,6 +72,7 @@ void core_write_packet(const uint8_t* data, int len);
 void lwip_init_job_hadler(void* unused);
 void tcp_timer_handler(void* unused);
 void rexmit_timer_handler(void* unused);
+void release_timer_handler(void* unused);
 void device_error_handler(void* unused);
 void signal_handler(void* unused);
 // The device-input interface's send handler: one packet read from the device.

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "engine/base/blog.h"
 #include "engine/tun2socks/stack_netif.h"
@@ -58,16 +59,19 @@ void signal_marker(tcp_client* client) {
 void client_handle_freed_client(tcp_client* client);
 void client_free_socks(tcp_client* client);
 err_t client_recv_func(void* arg, tcp_pcb* pcb, pbuf* p, err_t err);
-err_t client_sent_func(void* arg, tcp_pcb* pcb, uint16_t len);
+err_t client_sent_func(void* arg, tcp_pcb* pcb, uint32_t len);
 void client_err_func(void* arg, err_t err);
 void client_reset_socks(tcp_client* client);
 void client_push_timer_handler(void* user);
 
 void client_release(tcp_client* client) {
     BReactor_StopTimer(client->relay->reactor, &client->push_timer);
+    BReactor_StopTimer(client->relay->reactor, &client->socks_timer);
     LinkedList_Remove(&client->relay->clients, &client->list_node);
     client->relay->num_clients.fetch_sub(1, std::memory_order_relaxed);
     std::free(client->socks_username);
+    std::free(client->buf);
+    std::free(client->buf_retired);
     std::free(client);
 }
 
@@ -113,7 +117,37 @@ void client_handle_freed_client(tcp_client* client) {
 // ---- upload: stack -> SOCKS ---------------------------------------------------
 
 void client_push_to_socks(tcp_client* client) {
-    StreamSink_Sender_Send(client->socks_send_if, client->buf, client->buf_used);
+    client->buf_sending = client->buf;
+    StreamSink_Sender_Send(client->socks_send_if, client->buf + client->buf_start, client->buf_used);
+}
+
+// Room for `len` more bytes after the data; false when there is none and
+// no memory for it.
+bool client_buf_reserve(tcp_client* client, int len) {
+    int need = client->buf_used + len;
+    if (client->buf_start + need <= client->buf_cap) return true;
+    // A send in progress reads from the buffer: its bytes stay where they are.
+    bool in_flight = client->buf_sending != nullptr && client->buf_sending == client->buf;
+    if (need <= client->buf_cap && !in_flight) {
+        std::memmove(client->buf, client->buf + client->buf_start, static_cast<size_t>(client->buf_used));
+        client->buf_start = 0;
+        return true;
+    }
+    int cap = client->buf_cap < 16384 ? 16384 : client->buf_cap;
+    while (cap < need) cap *= 2;
+    auto* grown = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(cap)));
+    if (grown == nullptr) return false;
+    if (client->buf_used > 0)
+        std::memcpy(grown, client->buf + client->buf_start, static_cast<size_t>(client->buf_used));
+    if (in_flight) {
+        client->buf_retired = client->buf;  // released once the send is done
+    } else {
+        std::free(client->buf);
+    }
+    client->buf = grown;
+    client->buf_cap = cap;
+    client->buf_start = 0;
+    return true;
 }
 
 // Passes the application's end of sending on to the server; what the server
@@ -128,9 +162,13 @@ int client_shutdown_socks_send(tcp_client* client) {
 
 void client_socks_send_handler_done(void* user, int len) {
     auto* client = static_cast<tcp_client*>(user);
-    std::memmove(client->buf, client->buf + len, static_cast<size_t>(client->buf_used - len));
+    client->buf_sending = nullptr;
+    std::free(client->buf_retired);
+    client->buf_retired = nullptr;
+    client->buf_start += len;
     client->buf_used -= len;
-    if (!client->client_closed) tcp_recved(client->pcb, static_cast<uint16_t>(len));
+    if (client->buf_used == 0) client->buf_start = 0;
+    if (!client->client_closed) tcp_recved(client->pcb, static_cast<uint32_t>(len));
     if (client->buf_used > 0) {
         client_push_to_socks(client);
     } else if (client->client_closed) {
@@ -158,11 +196,12 @@ err_t client_recv_func(void* arg, tcp_pcb*, pbuf* p, err_t) {
         ClientLog(client, BLOG_INFO, "client closed");
         return client_app_finished(client);
     }
-    if (p->tot_len > sizeof(client->buf) - static_cast<size_t>(client->buf_used)) {
+    if (client->buf_used + p->tot_len > static_cast<int>(TCP_WND_SCALED) + 65536 ||
+        !client_buf_reserve(client, p->tot_len)) {
         ClientLog(client, BLOG_ERROR, "no buffer for data !?!");
         return ERR_MEM;  // the stack keeps the data
     }
-    pbuf_copy_partial(p, client->buf + client->buf_used, p->tot_len, 0);
+    pbuf_copy_partial(p, client->buf + client->buf_start + client->buf_used, p->tot_len, 0);
     bool was_empty = client->buf_used == 0;
     client->buf_used += p->tot_len;
     // Taken: the stack does not free what it handed over, on any path.
@@ -192,8 +231,9 @@ void client_socks_recv_start(tcp_client* client) {
 int client_socks_recv_send_out(tcp_client* client) {
     while (client->socks_recv_buf_sent < client->socks_recv_buf_used) {
         int to_write = client->socks_recv_buf_used - client->socks_recv_buf_sent;
-        int room = tcp_sndbuf(client->pcb);
-        if (room < to_write) to_write = room;
+        uint32_t room = tcp_sndbuf(client->pcb);
+        if (room > 0xffff) room = 0xffff;  // one write takes at most this much
+        if (static_cast<int>(room) < to_write) to_write = static_cast<int>(room);
         if (to_write == 0) break;
         err_t err = tcp_write(client->pcb, client->socks_recv_buf + client->socks_recv_buf_sent,
                               static_cast<uint16_t>(to_write));
@@ -235,9 +275,9 @@ void client_socks_recv_done(void* user, int len) {
     if (client->socks_recv_buf_used == -1) client_socks_recv_start(client);
 }
 
-err_t client_sent_func(void* arg, tcp_pcb*, uint16_t len) {
+err_t client_sent_func(void* arg, tcp_pcb*, uint32_t len) {
     auto* client = static_cast<tcp_client*>(arg);
-    client->socks_recv_tcp_pending -= len;
+    client->socks_recv_tcp_pending -= static_cast<int>(len);
     if (client->socks_recv_buf_used > 0) {
         client->socks_recv_waiting = 0;
         if (client_socks_recv_send_out(client) < 0) return ERR_ABRT;
@@ -285,6 +325,7 @@ void client_free_socks(tcp_client* client) {
     BSocksClient_Free(&client->socks_client);
     client->socks_closed = 1;
     BReactor_StopTimer(client->relay->reactor, &client->push_timer);
+    BReactor_StopTimer(client->relay->reactor, &client->socks_timer);
     if (client->socks_up && stack_open &&
         (client->socks_recv_buf_used > 0 || client->socks_recv_tcp_pending > 0)) {
         ClientLog(client, BLOG_INFO, "waiting until buffered data is sent to client");
@@ -310,6 +351,7 @@ void client_reset_socks(tcp_client* client) {
         client->socks_closed = 1;
     }
     BReactor_StopTimer(client->relay->reactor, &client->push_timer);
+    BReactor_StopTimer(client->relay->reactor, &client->socks_timer);
     if (client->client_closed) {
         client_release(client);
     } else {
@@ -338,6 +380,7 @@ void client_socks_handler(void* user, int event) {
             return;
     }
     ClientLog(client, BLOG_INFO, "SOCKS up");
+    BReactor_StopTimer(client->relay->reactor, &client->socks_timer);
     client->socks_send_if = BSocksClient_GetSendInterface(&client->socks_client);
     client->socks_recv_if = BSocksClient_GetRecvInterface(&client->socks_client);
     StreamSink_Sender_Init(client->socks_send_if, client_socks_send_handler_done, client);
@@ -352,6 +395,14 @@ void client_socks_handler(void* user, int event) {
         return;
     }
     if (!client->client_closed) client_socks_recv_start(client);
+}
+
+// A server that accepted and never answered, or a connect that hangs: the
+// application learns by a reset, and whatever it sent is dropped.
+void client_socks_timer_handler(void* user) {
+    auto* client = static_cast<tcp_client*>(user);
+    ClientLog(client, BLOG_INFO, "SOCKS did not come up in time");
+    client_free_socks(client);
 }
 
 void set_addr(BAddr* out, const tcp_pcb* pcb, const ipX_addr_t* ip, uint16_t port) {
@@ -411,8 +462,18 @@ err_t listener_accept_func(void* arg, tcp_pcb* newpcb, err_t) {
     tcp_arg(newpcb, client);
     tcp_err(newpcb, client_err_func);
     tcp_recv(newpcb, client_recv_func);
+    client->buf = nullptr;
+    client->buf_sending = nullptr;
+    client->buf_retired = nullptr;
+    client->buf_cap = 0;
+    client->buf_start = 0;
     client->buf_used = 0;
     BReactorTimer_Init(&client->push_timer, 0, client_push_timer_handler, client);
+    BReactorTimer_Init(&client->socks_timer, relay->socks_deadline_ms, client_socks_timer_handler, client);
+    BReactor_RestartTimer(relay->reactor, &client->socks_timer);
+    // Every connection the engine holds ends even when the application's
+    // FIN or reset never arrives: keepalive finds it gone.
+    newpcb->so_options |= SOF_KEEPALIVE;
     client->socks_up = 0;
     client->socks_closed = 0;
     client->socks_send_if = nullptr;
@@ -428,8 +489,51 @@ err_t listener_accept_func(void* arg, tcp_pcb* newpcb, err_t) {
     return watch.Closed() ? ERR_ABRT : ERR_OK;
 }
 
+namespace {
+
+// Reads the time-outs the environment shortens; the rest keep their defaults.
+void load_timers(TcpRelay* relay) {
+    tcp_tuning = tcp_timer_tuning{};
+    relay->socks_deadline_ms = CLIENT_SOCKS_DEADLINE_MS;
+    relay->memory_release_ms = ENGINE_MEMORY_RELEASE_MS;
+    const char* env = std::getenv("CENDROW_ENGINE_TIMERS");
+    if (env == nullptr) return;
+    std::string text(env);
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t end = text.find(',', at);
+        if (end == std::string::npos) end = text.size();
+        std::string item = text.substr(at, end - at);
+        at = end + 1;
+        size_t eq = item.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = item.substr(0, eq);
+        char* rest = nullptr;
+        unsigned long value = std::strtoul(item.c_str() + eq + 1, &rest, 10);
+        if (rest == item.c_str() + eq + 1 || *rest != '\0' || value == 0 || value > 86400000UL) continue;
+        if (key == "keepidle") {
+            tcp_tuning.keep_idle_ms = static_cast<uint32_t>(value);
+        } else if (key == "keepintvl") {
+            tcp_tuning.keep_intvl_ms = static_cast<uint32_t>(value);
+        } else if (key == "keepcnt" && value <= 255) {
+            tcp_tuning.keep_cnt = static_cast<uint8_t>(value);
+        } else if (key == "persistmax") {
+            unsigned long ticks = (value + TCP_SLOW_INTERVAL - 1) / TCP_SLOW_INTERVAL;
+            tcp_tuning.persist_max_ticks =
+                static_cast<uint8_t>(ticks < TCP_PERSIST_MAX_TICKS ? ticks : TCP_PERSIST_MAX_TICKS);
+        } else if (key == "socks") {
+            relay->socks_deadline_ms = static_cast<btime_t>(value);
+        } else if (key == "release") {
+            relay->memory_release_ms = static_cast<btime_t>(value);
+        }
+    }
+}
+
+}  // namespace
+
 void TcpRelay_Init(TcpRelay* relay, BReactor* reactor, BAddr socks_server_addr,
                    const BSocksClient_auth_info* auth_info, size_t num_auth_info) {
+    load_timers(relay);
     relay->reactor = reactor;
     relay->socks_server_addr = socks_server_addr;
     relay->socks_auth_info = auth_info;
@@ -462,4 +566,16 @@ int TcpRelay_Listen(TcpRelay* relay, netif* n, int ipv6, const char** failure) {
     if (!ipv6) return 1;
     relay->listener_ip6 = StackNetif_Listen(n, 1, listener_accept_func, relay, failure);
     return relay->listener_ip6 != nullptr;
+}
+
+void TcpRelay_ReleaseIdleBuffers(TcpRelay* relay) {
+    if (relay->reactor == nullptr) return;
+    for (LinkedListNode* n = relay->clients.first; n != nullptr; n = n->next) {
+        tcp_client* client = LINKED_LIST_ENTRY(n, tcp_client, list_node);
+        if (client->buf == nullptr || client->buf_used > 0 || client->buf_sending != nullptr) continue;
+        std::free(client->buf);
+        client->buf = nullptr;
+        client->buf_cap = 0;
+        client->buf_start = 0;
+    }
 }

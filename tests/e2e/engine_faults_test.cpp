@@ -11,11 +11,13 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <linux/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -29,6 +31,7 @@
 #include <vector>
 
 #include "engine/stack/memp.h"
+#include "engine/stack/opt.h"
 #include "engine/tun2socks/tun2socks.h"
 #include "tests/support/e2e_transfer.h"
 #include "tests/support/engine_topology.h"
@@ -76,11 +79,14 @@ void CloseWithReset(int fd) {
 // the destination port instead of connecting anywhere:
 //   kSendThenReset: sends kResetAfter bytes, then resets the connection;
 //   kReport:        reads until the end of the stream or an error and
-//                   records which it was.
+//                   records which it was;
+//   kSendForever:   sends until the connection fails, then records it.
+// A silent server accepts and never answers at all.
 class ScriptedSocks {
 public:
     static constexpr int kSendThenReset = 7001;
     static constexpr int kReport = 7002;
+    static constexpr int kSendForever = 7003;
     static constexpr size_t kResetAfter = 200000;
 
     struct Outcome {
@@ -88,7 +94,7 @@ public:
         size_t bytes;
     };
 
-    ScriptedSocks(const NetNamespace& ns, const char* ip, int port) {
+    ScriptedSocks(const NetNamespace& ns, const char* ip, int port, bool silent = false) : silent_(silent) {
         NetNamespace::Scope scope(ns);
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
@@ -135,6 +141,17 @@ private:
     }
 
     void Session(int fd) {
+        if (silent_) {
+            // Holds the connection without a word until the client goes.
+            size_t got = 0;
+            int err = ReadToEnd(fd, &got);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                outcomes_.push_back({err == ECONNRESET, got});
+            }
+            close(fd);
+            return;
+        }
         timeval tv{20, 0};
         setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
         uint8_t hello[3], request[10];
@@ -153,7 +170,22 @@ private:
             return;
         }
         size_t got = 0;
-        int err = ReadToEnd(fd, &got);
+        int err = 0;
+        if (port == kSendForever) {
+            const std::string chunk = Blob(65536, 3);
+            timeval stv{30, 0};
+            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &stv, sizeof stv);
+            for (;;) {
+                ssize_t n = send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);
+                if (n <= 0) {
+                    err = n < 0 ? errno : 0;
+                    break;
+                }
+                got += static_cast<size_t>(n);
+            }
+        } else {
+            err = ReadToEnd(fd, &got);
+        }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             outcomes_.push_back({err == ECONNRESET, got});
@@ -161,6 +193,7 @@ private:
         close(fd);
     }
 
+    bool silent_;
     int listener_ = -1;
     std::thread thread_;
     std::vector<std::thread> sessions_;
@@ -286,6 +319,112 @@ protected:
 std::unique_ptr<ScriptedSocks> EngineResets::socks_;
 bool EngineResets::ready_ = false;
 
+// Through scripted servers, with the engine's time-outs shortened so that
+// connections whose end never reaches the engine are found within seconds.
+class EngineDeadConnections : public EngineFaultsBase {
+protected:
+    static constexpr int kSilentPort = 1082;
+    static constexpr const char* kTimers = "keepidle=2000,keepintvl=500,keepcnt=3,persistmax=500,socks=2000";
+    static constexpr auto kReleaseWithin = std::chrono::seconds(15);
+
+    static void SetUpTestSuite() {
+        if (!Prepare()) return;
+        socks_ =
+            std::make_unique<ScriptedSocks>(topology_->proxy(), EngineTopology::kSocksHost, kScriptedPort);
+        silent_ = std::make_unique<ScriptedSocks>(topology_->proxy(), EngineTopology::kSocksHost, kSilentPort,
+                                                  true);
+        setenv("CENDROW_ENGINE_TIMERS", kTimers, 1);
+        ready_ = socks_->ok() && silent_->ok() && StartEngine(kScriptedPort);
+    }
+    static void TearDownTestSuite() {
+        StopTunEngine();
+        unsetenv("CENDROW_ENGINE_TIMERS");
+        socks_.reset();
+        silent_.reset();
+        Release();
+    }
+    void SetUp() override {
+        if (!topology_)
+            GTEST_SKIP() << "needs root, iproute2, tc, danted, nginx, curl, python3, iperf3 and ss";
+        if (!testsupport::HaveProgram("nft")) GTEST_SKIP() << "needs nft";
+        ASSERT_TRUE(ready_);
+        ASSERT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(10)));
+        fds_before_ = CountOpenFds();
+    }
+    void TearDown() override { topology_->app().Exec({"nft", "delete", "table", "ip", "cdrdrop"}); }
+
+    // Drops the application's TCP segments into the engine that carry `flag` (rst, fin).
+    void DropIntoEngine(const std::string& flag) {
+        std::string rules =
+            "table ip cdrdrop {\n"
+            " chain out { type filter hook output priority 0; oifname \"ctun0\" tcp flags & " +
+            flag + " != 0 drop; }\n}\n";
+        std::string file = Path("drop.nft");
+        testsupport::WriteFile(file, rules);
+        ASSERT_EQ(topology_->app().Exec({"nft", "-f", file}), 0);
+    }
+
+    // Every client and every descriptor of the engine is gone within the
+    // keepalive time plus its probes (and some slack).
+    void ExpectAllReleased() {
+        EXPECT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, kReleaseWithin))
+            << tun2socks_num_clients() << " clients left";
+        EXPECT_TRUE(WaitFor([&] { return CountOpenFds() == fds_before_; }, std::chrono::seconds(5)))
+            << CountOpenFds() << " descriptors open, " << fds_before_ << " before";
+    }
+
+    int fds_before_ = 0;
+    static std::unique_ptr<ScriptedSocks> socks_;
+    static std::unique_ptr<ScriptedSocks> silent_;
+    static bool ready_;
+};
+std::unique_ptr<ScriptedSocks> EngineDeadConnections::socks_;
+std::unique_ptr<ScriptedSocks> EngineDeadConnections::silent_;
+bool EngineDeadConnections::ready_ = false;
+
+// The test's sockets and the engine's SOCKS connections share this process:
+// hundreds of connections need more descriptors than the default allows.
+void RaiseFileLimit() {
+    rlimit files{};
+    getrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 4096 && files.rlim_max >= 4096) {
+        files.rlim_cur = 4096;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+}
+
+// `connections` connections at once, each fetching the small file from nginx
+// with keep-alive and then closed by the application (nginx waits).
+void FetchAtOnceThenClose(const NetNamespace& app, int connections) {
+    std::vector<int> fds;
+    for (int i = 0; i < connections; ++i) {
+        int fd = ConnectIn(app, EngineTopology::kServerAddress, EngineTopology::kNginxPort, 0, 60);
+        ASSERT_GE(fd, 0) << "connection " << i;
+        fds.push_back(fd);
+    }
+    // Keep-alive: nginx answers and waits, so the application closes first.
+    for (int fd : fds) ASSERT_TRUE(SendAll(fd, "GET /small HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"));
+    // The engine counts a client once it has taken the handshake's last ACK,
+    // which can come a moment after the application's connect returned.
+    EXPECT_TRUE(WaitFor([&] { return tun2socks_num_clients() >= connections; }, std::chrono::seconds(30)))
+        << tun2socks_num_clients() << " clients";
+    for (int fd : fds) {
+        std::string head;
+        size_t body = 0;
+        char buf[65536];
+        // The header, then the body up to its length.
+        while (body < kSmall) {
+            ssize_t n = recv(fd, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            head.append(buf, static_cast<size_t>(n));
+            size_t at = head.find("\r\n\r\n");
+            body = at == std::string::npos ? 0 : head.size() - at - 4;
+        }
+        EXPECT_EQ(body, kSmall);
+        close(fd);
+    }
+}
+
 // One HTTP/1.0 exchange from `local_port` (0: any) that nginx ends by
 // closing first; true when the whole answer arrived.
 bool ServerClosedRequest(const NetNamespace& app, int local_port) {
@@ -375,6 +514,47 @@ TEST_F(EngineUnderStress, TransfersSurviveAnImperfectLink) {
     EXPECT_GT(ran, 0) << "no impairment could be built (needs netem or nft)";
 }
 
+// The application's kernel and the engine agree on window scaling and SACK, and
+// large transfers both ways arrive whole while nftables drops packets in
+// one direction through the TUN device: the application's (into the
+// engine) or the engine's (towards the application).
+TEST_F(EngineUnderStress, LargeTransfersUnderLossInEitherDirection) {
+    {
+        int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, EngineTopology::kNginxPort);
+        ASSERT_GE(fd, 0);
+        tcp_info info{};
+        socklen_t len = sizeof info;
+        ASSERT_EQ(getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len), 0);
+        close(fd);
+        EXPECT_TRUE(info.tcpi_options & TCPI_OPT_WSCALE);
+        EXPECT_TRUE(info.tcpi_options & TCPI_OPT_SACK);
+        EXPECT_EQ(info.tcpi_snd_wscale, TCP_RCV_SCALE);  // the shift the engine announced
+    }
+    if (!testsupport::HaveProgram("nft")) GTEST_SKIP() << "needs nft";
+    const NetNamespace& app = topology_->app();
+    struct Condition {
+        const char* name;
+        const char* hook;  // the chain's hook and device match
+    } directions[] = {{"into the engine", "output priority 0; oifname"},
+                      {"from the engine", "prerouting priority 0; iifname"}};
+    for (const auto& d : directions) {
+        for (int pct : {1, 5}) {
+            std::string name = std::to_string(pct) + "% loss " + d.name;
+            SCOPED_TRACE(name);
+            std::string rules = "table ip cdrimpair {\n chain c { type filter hook " + std::string(d.hook) +
+                                " \"ctun0\" numgen random mod 100 < " + std::to_string(pct) + " drop; }\n}\n";
+            std::string file = Path("impair.nft");
+            testsupport::WriteFile(file, rules);
+            ASSERT_EQ(app.Exec({"nft", "-f", file}), 0);
+            auto start = std::chrono::steady_clock::now();
+            TransferBothWays("big", kBig, name);
+            app.Exec({"nft", "delete", "table", "ip", "cdrimpair"});
+            std::printf("[ NOTE     ] %s: 64 MiB each way in %.1f s\n", name.c_str(),
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        }
+    }
+}
+
 // With the TUN offload on (the kernel hands over TCP bursts whole) and forced
 // off: large transfers both ways and fifty in parallel arrive intact.
 TEST_F(EngineUnderStress, TransfersArriveIntactWithAndWithoutTheOffload) {
@@ -414,46 +594,13 @@ TEST_F(EngineUnderStress, TransfersArriveIntactWithAndWithoutTheOffload) {
 // the application: all complete, and the engine's descriptors and pools go
 // back to where they started.
 TEST_F(EngineUnderStress, FiveHundredConcurrentConnectionsLeaveNothingBehind) {
-    // The test's sockets and the engine's SOCKS connections share this process.
-    rlimit files{};
-    getrlimit(RLIMIT_NOFILE, &files);
-    if (files.rlim_cur < 4096 && files.rlim_max >= 4096) {
-        files.rlim_cur = 4096;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
+    RaiseFileLimit();
     ASSERT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(10)));
     int fds_before = CountOpenFds();
     std::vector<size_t> pools_before;
     for (int t = 0; t < MEMP_MAX; ++t) pools_before.push_back(memp_used(static_cast<memp_t>(t)));
 
-    constexpr int kConnections = 500;
-    std::vector<int> fds;
-    for (int i = 0; i < kConnections; ++i) {
-        int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, EngineTopology::kNginxPort, 0, 60);
-        ASSERT_GE(fd, 0) << "connection " << i;
-        fds.push_back(fd);
-    }
-    // Keep-alive: nginx answers and waits, so the application closes first.
-    for (int fd : fds) ASSERT_TRUE(SendAll(fd, "GET /small HTTP/1.0\r\nConnection: keep-alive\r\n\r\n"));
-    // The engine counts a client once it has taken the handshake's last ACK,
-    // which can come a moment after the application's connect returned.
-    EXPECT_TRUE(WaitFor([] { return tun2socks_num_clients() >= kConnections; }, std::chrono::seconds(30)))
-        << tun2socks_num_clients() << " clients";
-    for (int fd : fds) {
-        std::string head;
-        size_t body = 0;
-        char buf[65536];
-        // The header, then the body up to its length.
-        while (body < kSmall) {
-            ssize_t n = recv(fd, buf, sizeof buf, 0);
-            if (n <= 0) break;
-            head.append(buf, static_cast<size_t>(n));
-            size_t at = head.find("\r\n\r\n");
-            body = at == std::string::npos ? 0 : head.size() - at - 4;
-        }
-        EXPECT_EQ(body, kSmall);
-        close(fd);
-    }
+    FetchAtOnceThenClose(topology_->app(), 500);
     EXPECT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(30)))
         << tun2socks_num_clients() << " clients left";
     EXPECT_TRUE(WaitFor([&] { return CountOpenFds() == fds_before; }, std::chrono::seconds(30)))
@@ -467,6 +614,27 @@ TEST_F(EngineUnderStress, FiveHundredConcurrentConnectionsLeaveNothingBehind) {
         },
         std::chrono::seconds(30)));
     for (int t = 0; t < MEMP_MAX; ++t) EXPECT_EQ(memp_used(static_cast<memp_t>(t)), pools_before[t]) << "pool " << t;
+}
+
+// After 2,000 connections have come and gone (500 at a time), the engine's
+// pools give back what they no longer use within a minute: what they hold
+// stays within 1.5 times what is in use.
+TEST_F(EngineUnderStress, MemoryGoesBackAfterABurstOfConnections) {
+    RaiseFileLimit();
+    ASSERT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(10)));
+    size_t peak = 0;
+    for (int round = 0; round < 4; ++round) {
+        FetchAtOnceThenClose(topology_->app(), 500);
+        peak = std::max(peak, memp_held_bytes());
+    }
+    ASSERT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(30)));
+    auto within = [] { return double(memp_held_bytes()) <= 1.5 * double(memp_used_bytes()) + 1048576.0; };
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitFor(within, std::chrono::seconds(60)))
+        << memp_held_bytes() << " bytes held, " << memp_used_bytes() << " in use";
+    std::printf("[ NOTE     ] pools: %zu KiB at the peak, %zu KiB held and %zu KiB in use after %.0f s\n", peak >> 10,
+                memp_held_bytes() >> 10, memp_used_bytes() >> 10,
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
 }
 
 // The server's side breaks off with a reset after sending data: the
@@ -512,4 +680,104 @@ TEST_F(EngineResets, ApplicationResetReachesTheServerAsAReset) {
         }
     }
     EXPECT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(10)));
+}
+
+// The application's reset, then its FIN, never reaches the engine while
+// nothing flows towards the application: keepalive finds each connection
+// gone, and the server's side ends with a reset.
+TEST_F(EngineDeadConnections, LostResetOrFinOfTheApplicationStillEndsTheConnection) {
+    const NetNamespace& app = topology_->app();
+    // A closed socket whose FIN is lost would otherwise answer the probes
+    // for minutes while its kernel retries the FIN.
+    std::string orphan_retries;
+    app.Exec({"sysctl", "-n", "net.ipv4.tcp_orphan_retries"}, &orphan_retries);
+    app.Exec({"sysctl", "-qw", "net.ipv4.tcp_orphan_retries=1"});
+    struct Case {
+        const char* name;
+        const char* flag;
+        bool reset;
+    } cases[] = {{"reset lost", "rst", true}, {"FIN lost", "fin", false}};
+    constexpr int kConnections = 20;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        size_t before = socks_->outcomes().size();
+        std::vector<int> fds;
+        for (int i = 0; i < kConnections; ++i) {
+            int fd = ConnectIn(app, EngineTopology::kServerAddress, ScriptedSocks::kReport);
+            ASSERT_GE(fd, 0);
+            ASSERT_TRUE(SendAll(fd, "hello"));
+            fds.push_back(fd);
+        }
+        ASSERT_TRUE(
+            WaitFor([&] { return tun2socks_num_clients() == kConnections; }, std::chrono::seconds(10)));
+        DropIntoEngine(c.flag);
+        auto start = std::chrono::steady_clock::now();
+        for (int fd : fds) {
+            if (c.reset) {
+                CloseWithReset(fd);
+            } else {
+                close(fd);
+            }
+        }
+        ExpectAllReleased();
+        auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        // Nothing ended them before the keepalive time.
+        EXPECT_GE(took.count(), 2000) << "released before the keepalive could have found them";
+        ASSERT_TRUE(WaitFor([&] { return socks_->outcomes().size() >= before + kConnections; },
+                            std::chrono::seconds(5)));
+        for (size_t i = before; i < before + kConnections; ++i) {
+            EXPECT_TRUE(socks_->outcomes()[i].reset) << "server " << i << " saw a clean end";
+        }
+        topology_->app().Exec({"nft", "delete", "table", "ip", "cdrdrop"});
+    }
+    app.Exec({"sysctl", "-qw",
+              "net.ipv4.tcp_orphan_retries=" + (orphan_retries.empty()
+                                                    ? std::string("0")
+                                                    : orphan_retries.substr(0, orphan_retries.find('\n')))});
+}
+
+// A SOCKS server that accepts and never answers: the connection is given up
+// at the deadline with a reset, also after the application's FIN.
+TEST_F(EngineDeadConnections, SilentSocksServerIsGivenUpAtItsDeadline) {
+    ASSERT_TRUE(StartEngine(kSilentPort));
+    for (bool fin : {false, true}) {
+        SCOPED_TRACE(fin ? "after the application's FIN" : "application waiting");
+        int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, 80);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, "GET / HTTP/1.0\r\n\r\n"));
+        if (fin) shutdown(fd, SHUT_WR);
+        timeval tv{20, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        auto start = std::chrono::steady_clock::now();
+        size_t got = 0;
+        int err = ReadToEnd(fd, &got);
+        auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        close(fd);
+        EXPECT_EQ(err, ECONNRESET);
+        EXPECT_EQ(got, 0u);
+        EXPECT_GE(took.count(), 1500);
+        EXPECT_LE(took.count(), 6000);
+        EXPECT_TRUE(WaitFor([] { return tun2socks_num_clients() == 0; }, std::chrono::seconds(5)));
+    }
+    ASSERT_TRUE(StartEngine(kScriptedPort));
+}
+
+// An application that stops reading, then aborts while its reset is lost:
+// the engine's zero-window probes go unanswered and the connection ends.
+TEST_F(EngineDeadConnections, ZeroWindowReaderThatAbortsIsReleased) {
+    size_t before = socks_->outcomes().size();
+    int fd = ConnectIn(topology_->app(), EngineTopology::kServerAddress, ScriptedSocks::kSendForever);
+    ASSERT_GE(fd, 0);
+    int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    ASSERT_TRUE(WaitFor([] { return tun2socks_num_clients() == 1; }, std::chrono::seconds(10)));
+    // The application's window closes and stays closed.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    DropIntoEngine("rst");
+    CloseWithReset(fd);
+    ExpectAllReleased();
+    ASSERT_TRUE(WaitFor([&] { return socks_->outcomes().size() > before; }, std::chrono::seconds(40)));
+    EXPECT_TRUE(socks_->outcomes()[before].reset);
 }

@@ -155,9 +155,9 @@ private:
         } else if (c->port == kEchoPort) {
             size_t done = 0;
             while (done < c->echo_pending.size()) {
-                size_t n = std::min<size_t>(c->echo_pending.size() - done, tcp_sndbuf(c->pcb));
+                size_t n = std::min<size_t>({c->echo_pending.size() - done, tcp_sndbuf(c->pcb), 0xffff});
                 if (n == 0 || tcp_write(c->pcb, c->echo_pending.data() + done, uint16_t(n)) != ERR_OK) break;
-                tcp_recved(c->pcb, uint16_t(n));  // only what went back out is taken from the window
+                tcp_recved(c->pcb, uint32_t(n));  // only what went back out is taken from the window
                 done += n;
             }
             c->echo_pending.erase(0, done);
@@ -201,7 +201,7 @@ private:
         return ERR_OK;
     }
 
-    static err_t OnSent(void* arg, tcp_pcb*, uint16_t) {
+    static err_t OnSent(void* arg, tcp_pcb*, uint32_t) {
         Pump(static_cast<Conn*>(arg));
         return ERR_OK;
     }

@@ -51,7 +51,7 @@ err_t OnRecv(void* arg, tcp_pcb* pcb, pbuf* p, err_t) {
     return ERR_OK;
 }
 
-err_t OnSent(void* arg, tcp_pcb*, uint16_t len) {
+err_t OnSent(void* arg, tcp_pcb*, uint32_t len) {
     auto* h = static_cast<StackHarness*>(arg);
     h->sent_bytes += len;
     ++h->sent_calls;
@@ -150,10 +150,35 @@ craft::Bytes Peer::Seg(uint8_t flags, const std::string& data, uint16_t wnd, con
     return b;
 }
 
-tcp_pcb* Connect(StackHarness& h, Peer& peer, uint16_t mss) {
+craft::Bytes WindowScaleOption(uint8_t shift) {
+    return {1, 3, 3, shift};
+}
+
+craft::Bytes SackPermittedOption() {
+    return {1, 1, 4, 2};
+}
+
+craft::Bytes FindOption(const craft::Bytes& options, uint8_t kind) {
+    for (size_t i = 0; i < options.size();) {
+        if (options[i] == 0) break;
+        if (options[i] == 1) {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= options.size() || options[i + 1] < 2 || i + options[i + 1] > options.size()) break;
+        if (options[i] == kind)
+            return craft::Bytes(options.begin() + long(i), options.begin() + long(i + options[i + 1]));
+        i += options[i + 1];
+    }
+    return {};
+}
+
+tcp_pcb* Connect(StackHarness& h, Peer& peer, uint16_t mss, const craft::Bytes& options) {
     size_t before = h.accepted.size();
     h.Take();
-    h.Input(peer.Seg(craft::kSyn, "", 65535, MssOption(mss)));
+    craft::Bytes syn_options = MssOption(mss);
+    syn_options.insert(syn_options.end(), options.begin(), options.end());
+    h.Input(peer.Seg(craft::kSyn, "", 65535, syn_options));
     auto out = h.Take();
     if (out.size() != 1 || out[0].flags != (craft::kSyn | craft::kAck)) return nullptr;
     peer.rcv_nxt = out[0].seq + 1;

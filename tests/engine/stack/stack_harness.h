@@ -70,9 +70,15 @@ struct Peer {
                        const craft::Bytes& options = {}) const;
 };
 
-// Completes a handshake; returns the accepted block (nullptr on failure).
-tcp_pcb* Connect(StackHarness& h, Peer& peer, uint16_t mss = 1460);
+// Completes a handshake, the SYN carrying the MSS option and `options`;
+// returns the accepted block (nullptr on failure).
+tcp_pcb* Connect(StackHarness& h, Peer& peer, uint16_t mss = 1460, const craft::Bytes& options = {});
 craft::Bytes MssOption(uint16_t mss);
+craft::Bytes WindowScaleOption(uint8_t shift);  // with a NOP in front
+craft::Bytes SackPermittedOption();             // with two NOPs in front
+// The option of `kind` among a segment's options, its kind and length
+// included; empty when there is none.
+craft::Bytes FindOption(const craft::Bytes& options, uint8_t kind);
 
 // A test with a fresh stack that checks, after teardown, that nothing is left allocated.
 class StackTest : public ::testing::Test {
