@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <random>
 #include <set>
 #include <sstream>
@@ -45,16 +46,37 @@ void Log(const std::string& text) {
     AppendToProgramLogOrStderr("[CUnboundController] " + text);
 }
 
-// Every occurrence of `from`, in one pass over the text: configuration
-// templates can hold tens of thousands of placeholders.
-std::string ReplaceEvery(std::string_view text, std::string_view from, std::string_view to) {
+struct Placeholder {
+    std::string_view name;
+    std::string_view value;
+};
+
+// Every placeholder of `fills`, in one pass over the text and into one
+// buffer: forward-zone templates hold tens of thousands of them. All begin
+// with "<@-"; a value is never searched again, so a folder name that happens
+// to hold a placeholder stays as it is.
+std::string FillTemplate(std::string_view text, std::initializer_list<Placeholder> fills) {
+    static constexpr std::string_view kMark = "<@-";
     std::string out;
-    out.reserve(text.size());
+    out.reserve(text.size() + text.size() / 4);
     size_t pos = 0;
-    for (size_t at = text.find(from); at != std::string_view::npos; at = text.find(from, pos)) {
+    size_t at = text.find(kMark);
+    while (at != std::string_view::npos) {
+        const Placeholder* hit = nullptr;
+        for (const Placeholder& f : fills) {
+            if (text.compare(at, f.name.size(), f.name) == 0) {
+                hit = &f;
+                break;
+            }
+        }
+        if (!hit) {
+            at = text.find(kMark, at + 1);
+            continue;
+        }
         out.append(text.substr(pos, at - pos));
-        out.append(to);
-        pos = at + from.size();
+        out.append(hit->value);
+        pos = at + hit->name.size();
+        at = text.find(kMark, pos);
     }
     out.append(text.substr(pos));
     return out;
@@ -341,9 +363,9 @@ int CUnboundController::GenerateForwardZoneConf() {
     if (Exists(out)) return 1;
     std::string text = ReadTemplate(folder_ / kZoneFolder / WideToPath(zone_template_));
     if (text.empty()) return 0;
-    text = ReplaceEvery(text, "<@-forward-addr1-@>", domestic_primary_);
-    text = ReplaceEvery(text, "<@-forward-addr2-@>",
-                        domestic_secondary_.empty() ? domestic_primary_ : domestic_secondary_);
+    text = FillTemplate(text, {{"<@-forward-addr1-@>", domestic_primary_},
+                               {"<@-forward-addr2-@>",
+                                domestic_secondary_.empty() ? domestic_primary_ : domestic_secondary_}});
     if (!WriteFileAtomically(out, text)) Log("cannot write " + out.string());
     return Exists(out) ? 1 : 0;
 }
@@ -355,11 +377,12 @@ int CUnboundController::GenerateServiceConf() {
     if (Exists(out)) return 1;
     std::string text = ReadTemplate(folder_ / kServiceTemplate);
     if (text.empty()) return 0;
-    text = ReplaceEvery(text, "<@-directory-@>", folder_.string());
-    text = ReplaceEvery(text, "<@-forward-addr1-@>", remote_primary_);
-    text = ReplaceEvery(text, "<@-forward-addr2-@>",
-                        remote_secondary_.empty() ? remote_primary_ : remote_secondary_);
-    text = ReplaceEvery(text, "<@-forward-zone-file-@>", ForwardZoneConfPath().string());
+    const std::string directory = folder_.string();
+    const std::string zoneFile = ForwardZoneConfPath().string();
+    text = FillTemplate(text, {{"<@-directory-@>", directory},
+                               {"<@-forward-addr1-@>", remote_primary_},
+                               {"<@-forward-addr2-@>", remote_secondary_.empty() ? remote_primary_ : remote_secondary_},
+                               {"<@-forward-zone-file-@>", zoneFile}});
     if (!WriteFileAtomically(out, text)) {
         Log("cannot write " + out.string());
         return 0;
