@@ -272,14 +272,19 @@ bool CTUNTAPProtoBase::StartSession(UdpSession* session, uint8_t flags, const ui
         std::lock_guard<std::mutex> guard(jobsLock_);
         pendingJobs_.insert(block);
     }
-    // Without a running pool the session stays in use without a job until
-    // its idle time-out.
+    // Without a running pool (a loop that Run has not started, or has
+    // ended) no job runs, on the pool or beside it: the session stays in
+    // use without a job until its idle time-out. Only Run joins the extra
+    // threads while the loop is whole.
     // Only the reader starts sessions, so an idle worker seen here is still
     // idle at the submission. Past the pool's workers a job gets a thread
     // that ends with it; past the maximum it waits in the pool's queue.
-    bool submitted = pool_.GetBusyCount() < pool_.GetThreadCount() ? pool_.Submit(JobProc, block, 1)
+    bool submitted = false;
+    if (pool_.IsStarted()) {
+        submitted = pool_.GetBusyCount() < pool_.GetThreadCount() ? pool_.Submit(JobProc, block, 1)
                                                                   : overflow_.Run(JobProc, block);
-    if (!submitted) submitted = pool_.Submit(JobProc, block, 1);
+        if (!submitted) submitted = pool_.Submit(JobProc, block, 1);
+    }
     if (!submitted) {
         std::lock_guard<std::mutex> guard(jobsLock_);
         pendingJobs_.erase(block);
