@@ -568,16 +568,19 @@ TEST_F(EngineUnderStress, TransfersArriveIntactWithAndWithoutTheOffload) {
             if (i % 2) {
                 transfers.push_back(topology_->app().Spawn(
                     {"curl", "-sS", "--max-time", "120", "-H", "Expect:", "-o", Path("u" + std::to_string(i)), "-T",
-                     topology_->www() + "/lossy", Url(EngineTopology::kHttpPort, "/up")}));
+                     topology_->www() + "/lossy", Url(EngineTopology::kHttpPort, "/up")},
+                    Path("curl" + std::to_string(i) + ".log")));
             } else {
                 transfers.push_back(topology_->app().Spawn({"curl", "-sS", "--max-time", "120", "-o",
                                                             Path("p" + std::to_string(i)),
-                                                            Url(EngineTopology::kNginxPort, "/lossy")}));
+                                                            Url(EngineTopology::kNginxPort, "/lossy")},
+                                                           Path("curl" + std::to_string(i) + ".log")));
             }
         }
         for (int i = 0; i < 50; ++i) {
             int status = transfers[i].Wait(std::chrono::seconds(180));
-            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "transfer " << i;
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+                << "transfer " << i << ": " << testsupport::ReadFile(Path("curl" + std::to_string(i) + ".log"));
             if (i % 2) {
                 EXPECT_EQ(testsupport::ReadFile(Path("u" + std::to_string(i))),
                           expected + " " + std::to_string(kLossy) + "\n")

@@ -43,9 +43,15 @@ class Handler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
+class Server(http.server.ThreadingHTTPServer):
+    # Tests open dozens of connections at once; the default queue of 5 would
+    # drop their handshakes while the server is busy hashing.
+    request_queue_size = 256
+
+
 def serve_http(address, port, root):
     handler = functools.partial(Handler, directory=root)
-    server = http.server.ThreadingHTTPServer((address, int(port)), handler)
+    server = Server((address, int(port)), handler)
     server.daemon_threads = True
     server.serve_forever()
 
