@@ -327,12 +327,9 @@ NSReply CNSTAP::SetCurrentProxy(const std::vector<std::string>& f) {
     // Fields: host, port, user, password, type, method, protocol, protocol
     // parameter, obfuscation, obfuscation parameter. Port and type are
     // checked whole, never cut to their width.
-    char* end = nullptr;
-    long port = std::strtol(f[1].c_str(), &end, 10);
-    bool portOk = !f[1].empty() && end && *end == '\0' && port >= 1 && port <= 65535;
-    long type = std::strtol(f[4].c_str(), &end, 10);
-    bool typeOk = !f[4].empty() && end && *end == '\0' && type >= 0 && type <= 255;
-    if (f[0].empty() || !portOk || !typeOk) return kParametersError;
+    long port = 0, type = 0;
+    if (f[0].empty() || !ParseWholeNumber(f[1], 1, 65535, &port) || !ParseWholeNumber(f[4], 0, 255, &type))
+        return kParametersError;
     if (type == NodeTypeSSR && (f[3].empty() || f[5].empty())) return kParametersError;
     if (!IsAcceptedNodeCipher(static_cast<int32_t>(type), f[5]))
         return {1, "Unknown cipher method: the node would send its traffic unencrypted."};
@@ -389,8 +386,11 @@ NSReply CNSTAP::SetCurrentDns(const std::vector<std::string>& f) {
 // ---- Transport ----
 
 std::filesystem::path CNS::DefaultFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime == '/') return std::filesystem::path(runtime) / "cendrow";
+    return FolderFor(std::getenv("XDG_RUNTIME_DIR"));
+}
+
+std::filesystem::path CNS::FolderFor(const char* runtimeDir) {
+    if (runtimeDir && *runtimeDir == '/') return std::filesystem::path(runtimeDir) / "cendrow";
     return std::filesystem::path("/tmp") / ("cendrow-" + std::to_string(getuid()));
 }
 

@@ -95,6 +95,8 @@ public:
 
     // $XDG_RUNTIME_DIR/cendrow, else /tmp/cendrow-<uid>.
     static std::filesystem::path DefaultFolder();
+    // The same for a process whose XDG_RUNTIME_DIR is `runtimeDir` (null: unset).
+    static std::filesystem::path FolderFor(const char* runtimeDir);
     // Creates the folder 0700 when missing; 1 when it is a real folder of
     // ours that nobody else can enter.
     static int PrepareFolder(const std::filesystem::path& folder);

@@ -61,15 +61,15 @@ int AskRunningInstance(int command, const std::string& data, const std::filesyst
 std::filesystem::path ChannelFolderOf(pid_t pid) {
     std::string environ;
     if (pid <= 0 || !ReadWholeFile("/proc/" + std::to_string(pid) + "/environ", &environ)) return {};
+    static constexpr std::string_view kName = "XDG_RUNTIME_DIR=";
     for (size_t at = 0; at < environ.size();) {
         size_t end = environ.find('\0', at);
         if (end == std::string::npos) end = environ.size();
-        std::string_view entry(environ.data() + at, end - at);
-        if (entry.rfind("XDG_RUNTIME_DIR=/", 0) == 0)
-            return std::filesystem::path(std::string(entry.substr(16))) / "cendrow";
+        std::string entry = environ.substr(at, end - at);
+        if (entry.rfind(kName, 0) == 0) return CNS::FolderFor(entry.c_str() + kName.size());
         at = end + 1;
     }
-    return std::filesystem::path("/tmp") / ("cendrow-" + std::to_string(getuid()));
+    return CNS::FolderFor(nullptr);
 }
 
 std::string UserName(uid_t uid) {

@@ -128,6 +128,13 @@ int CIni::GetSectionNamesLength() const {
     return length == 1 ? 2 : length;
 }
 
+std::vector<std::wstring> CIni::GetKeyNames(const wchar_t* section) const {
+    std::vector<std::wstring> names;
+    if (!section || path_.empty()) return names;
+    for (const auto& name : IniKeyNames(path_, WideToUtf8String(section))) names.push_back(Utf8ToWideString(name));
+    return names;
+}
+
 int CIni::IsSectionExist(const wchar_t* section) const {
     if (!section || path_.empty()) return 0;
     std::string wanted = WideToUtf8String(section);

@@ -46,6 +46,8 @@ public:
     int GetSectionNamesLength() const;
     // 1 when the file has the section, names compared without regard to case.
     int IsSectionExist(const wchar_t* section) const;
+    // The key names of the section in file order (empty for a missing one).
+    std::vector<std::wstring> GetKeyNames(const wchar_t* section) const;
 
     // Writes return 1, or 0 when the file could not be written. A null value
     // writes an empty one.

@@ -11,7 +11,6 @@
 #include "foundation/base64.h"
 #include "foundation/ini.h"
 #include "foundation/program_log.h"
-#include "foundation/string_util.h"
 #include "foundation/text_convert.h"
 #include "platform/atomic_file.h"
 
@@ -107,36 +106,20 @@ bool ReadRecord(const CIni& ini, int n, SubscriptionGroup& g) {
     return true;
 }
 
-// The highest record number among the file's numbered keys of our section
-// (0 when it has none), so that a load that stopped early can tell.
-int HighestRecordNumber(const std::string& text) {
-    static const char* const kNames[] = {"groupname", "url", "recently_updated", "frequency",
-                                         "default_params_of_obfs", "p_type", "p_server", "p_server_port",
-                                         "p_username", "p_password", "p_protocol", "p_protocolparam",
-                                         "p_obfs", "p_obfsparam", "p_method"};
+// The highest record number among the numbered keys of our section (0 when
+// it has none), so that a load that stopped early can tell.
+int HighestRecordNumber(const CIni& ini) {
+    static const wchar_t* const kNames[] = {L"groupname", L"url", L"recently_updated", L"frequency",
+                                            L"default_params_of_obfs", L"p_type", L"p_server", L"p_server_port",
+                                            L"p_username", L"p_password", L"p_protocol", L"p_protocolparam",
+                                            L"p_obfs", L"p_obfsparam", L"p_method"};
     int highest = 0;
-    bool inSection = false;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        start = end + 1;
-        TrimString(line, " \t\r");
-        if (line.empty()) continue;
-        if (line.front() == '[') {
-            inSection = AsciiEqualsNoCase(line, "[basic]");
-            continue;
-        }
-        size_t eq = line.find('=');
-        if (!inSection || eq == std::string::npos) continue;
-        std::string key = line.substr(0, eq);
-        TrimString(key, " \t");
-        size_t digits = key.find_last_not_of("0123456789") + 1;
+    for (const std::wstring& key : ini.GetKeyNames(kSection)) {
+        size_t digits = key.find_last_not_of(L"0123456789") + 1;
         if (digits == 0 || digits == key.size() || key.size() - digits > 9) continue;
-        std::string name = AsciiLower(key.substr(0, digits));
-        for (const char* known : kNames) {
-            if (name == known) highest = std::max(highest, std::stoi(key.substr(digits)));
+        std::wstring name = key.substr(0, digits);
+        for (const wchar_t* known : kNames) {
+            if (AsciiEqualsNoCase(name, known)) highest = std::max(highest, std::stoi(key.substr(digits)));
         }
     }
     return highest;
@@ -214,8 +197,7 @@ void CSubscriptionStore::Load() {
         groups_.push_back(std::move(group));
     }
     changed_ = false;
-    std::string bytes;
-    int highest = exists && ReadWholeFile(file, &bytes) ? HighestRecordNumber(bytes) : 0;
+    int highest = exists ? HighestRecordNumber(ini) : 0;
     // A rewrite would lose what the list does not hold: the file is kept
     // aside first (Save).
     needsBackup_ = highest >= n || dropped > 0;

@@ -206,6 +206,17 @@ public:
         return any;
     }
 
+    std::vector<std::string> Keys(std::string_view section) const {
+        std::vector<std::string> names;
+        size_t header = FindSection(section);
+        if (header == std::string::npos) return names;
+        for (size_t i = header + 1, end = SectionEnd(header); i < end; ++i) {
+            std::string_view k, v;
+            if (KeyLine(lines_[i], &k, &v)) names.emplace_back(k);
+        }
+        return names;
+    }
+
     std::vector<std::string> Sections() const {
         std::vector<std::string> names;
         for (const auto& line : lines_) {
@@ -256,6 +267,12 @@ std::vector<std::string> IniSectionNames(const std::filesystem::path& file) {
     IniDocument doc;
     if (!doc.Load(file)) return {};
     return doc.Sections();
+}
+
+std::vector<std::string> IniKeyNames(const std::filesystem::path& file, std::string_view section) {
+    IniDocument doc;
+    if (!doc.Load(file)) return {};
+    return doc.Keys(section);
 }
 
 bool IniWriteSectionFile(const std::filesystem::path& file, std::string_view section,

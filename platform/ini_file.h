@@ -37,6 +37,10 @@ bool IniDeleteKey(const std::filesystem::path& file, std::string_view section, s
 // The names of the file's sections in file order; empty when it has none or is missing.
 std::vector<std::string> IniSectionNames(const std::filesystem::path& file);
 
+// The key names of the first `section` (found without regard to case), in
+// file order; empty when the file or the section is missing.
+std::vector<std::string> IniKeyNames(const std::filesystem::path& file, std::string_view section);
+
 // Replaces the whole file, in one atomic write, by a file holding `section`
 // with `values` as its keys in order (a repeated key keeps its first place and
 // its last value). For lists that are always written whole.

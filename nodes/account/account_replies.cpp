@@ -63,8 +63,8 @@ std::unique_ptr<CNodeInfo> ReadNode(const Json::Value& item, const PackageTexts&
         TrimString(*text, " ");
     }
     if (!IsUsableHost(host)) return nullptr;
+    // The list reads other types' unknown names as "none".
     if (!IsAcceptedNodeCipher(type, method)) return nullptr;
-    if (!IsCipherName(method)) method = "none";
     if (!IsObfsName(obfs)) obfs = "plain";
     if (!IsProtocolName(protocol)) protocol = "origin";
 
