@@ -2,7 +2,6 @@
 #include "app/main_core.h"
 
 #include "app/headless_view.h"
-
 #include "foundation/settings.h"
 #include "foundation/text_convert.h"
 #include "foundation/text_format.h"
