@@ -135,6 +135,7 @@ int DialogOstrelBase::OnLoadingDone() {
         OnDataLoaded();
     else if (loadingJob_ == 2)
         FillNodeList(-1);
+    UpdateAccountInfo();
     return 1;
 }
 
@@ -197,6 +198,7 @@ void DialogOstrelBase::OnNodeSelected() {
     nodes->SelectNode(node);
     GetSettings()->LastUsedNodeId = node->id;
     SaveSettings();
+    UpdateAccountInfo();
 }
 
 // ---- Timers and session ----

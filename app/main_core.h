@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/connect_system.h"
+#include "app/main_menus.h"
 #include "app/main_window_view.h"
 #include "app/worker_base.h"
 
@@ -96,6 +97,31 @@ public:
     void UpdateConnectButton();
     void ShowMainWindow();
     void AutoHideAfterConnect();
+
+    // What the window's commands do once their menu or dialog has answered.
+    // Deletes the node of the chooser's selected row (nothing for no row, a
+    // header or a row without a node): the first remaining node becomes
+    // current, or none when the list is empty.
+    void DeleteSelectedNode();
+    // An add dialog ended with OK: the chooser is filled again; with
+    // "Add and activate it" the new node becomes current and is saved.
+    void OnNodeAdded(bool activate, int newNodeId);
+    // An edit dialog ended with OK.
+    void OnNodeEdited(int nodeId);
+    // The batch dialog ended with OK having added `count` nodes.
+    void OnNodesImported(int count);
+    // Command 3541: the first half of the exit path, the service's nodes
+    // removed, the login again; a cancelled login ends the program through
+    // Exit (TRUE), so nothing keeps running behind released managers.
+    void Logout();
+    virtual void OnAfterRelogin() {}
+    // The account lines of the selected node's package; a header row or no
+    // row leaves them as they are.
+    void UpdateAccountInfo();
+    MenuState GetMenuState() { return CurrentMenuState(dataLoaded_.load() != 0); }
+    // The view no longer exists (its window is gone): later calls go to a
+    // view that does nothing. Only once no worker, probe or loading job runs.
+    void DetachView();
 
     // Action log.
     void AppendActionLog(const std::wstring& text);

@@ -58,4 +58,10 @@ public:
     virtual bool RunLoadingPanel(int /*loadFlags*/, std::function<void()> /*done*/) { return false; }
     // Waits until a job the panel runs has ended.
     virtual void JoinLoadingPanel() {}
+
+    // The account edition's two lines under CONNECT; other windows have none.
+    virtual void SetAccountLines(const std::wstring& /*traffic*/, const std::wstring& /*expiration*/) {}
+    // The login after "Logout", modal; true when it logged in. Without a
+    // window there is no one to log in.
+    virtual bool RunLogin() { return false; }
 };

@@ -537,6 +537,124 @@ def make_toolkit_pictures(res):
     write_file(os.path.join(res, "strings.txt"), "128\tCendrow\n".encode("utf-8"))
 
 
+# Faces of the main window's small button strips: normal, hover, pressed,
+# disabled (one row each).
+SMALL_FACES = [(236, 242, 250), (255, 232, 190), (214, 150, 80), (222, 222, 222)]
+
+
+def ring(img, cx, cy, r_out, r_in, colour, background):
+    img.disc(cx, cy, r_out, colour)
+    img.disc(cx, cy, r_in, background)
+
+
+def glyph(img, kind, ox, oy, size, colour, face):
+    """Draws one button glyph in the square at (ox, oy) of side `size`."""
+    c = size / 2 - 0.5
+    u = size / 24.0
+    cx, cy = ox + c, oy + c
+    def r(x, y, w, h):
+        img.rect(int(ox + x * u), int(oy + y * u), max(1, int(w * u)), max(1, int(h * u)), colour)
+    if kind == "plus":
+        r(5, 11, 14, 3)
+        r(11, 5, 3, 14)
+    elif kind == "minus":
+        r(5, 11, 14, 3)
+    elif kind == "pencil":
+        for i in range(int(12 * u)):
+            img.rect(int(ox + (6 * u) + i), int(oy + (17 * u) - i), max(2, int(3 * u)), max(2, int(3 * u)), colour)
+        r(5, 18, 3, 2)
+    elif kind == "test":
+        for i in range(int(10 * u)):
+            h = int(10 * u) - i
+            img.rect(int(ox + 8 * u + i), int(cy - h / 2), 1, max(1, h), colour)
+    elif kind == "modes":
+        ring(img, cx, cy, 8 * u, 4 * u, colour, face)
+        for dx, dy in ((0, -9), (0, 9), (-9, 0), (9, 0)):
+            img.disc(cx + dx * u, cy + dy * u, 2 * u, colour)
+    elif kind == "heart":
+        img.disc(cx - 3.5 * u, cy - 2 * u, 4.5 * u, colour)
+        img.disc(cx + 3.5 * u, cy - 2 * u, 4.5 * u, colour)
+        for i in range(int(9 * u)):
+            w = int(16 * u) - 2 * i
+            if w > 0:
+                img.rect(int(cx - w / 2 + 0.5), int(cy + i), w, 1, colour)
+    elif kind == "power":
+        ring(img, cx, cy + 1 * u, 8 * u, 5.5 * u, colour, face)
+        img.rect(int(cx - 3 * u), int(oy + 2 * u), int(6 * u) + 1, int(9 * u), face)
+        r(10.5, 3, 3, 10)
+    elif kind == "menu":
+        for y in (7, 11, 15):
+            r(5, y, 14, 2)
+    elif kind == "home":
+        for i in range(int(8 * u)):
+            img.rect(int(cx - i), int(oy + 4 * u + i), 2 * i + 1, 1, colour)
+        r(6, 12, 12, 8)
+        r(10.5, 15, 3, 5)
+        img.rect(int(ox + 10.5 * u), int(oy + 15 * u), max(1, int(3 * u)), max(1, int(5 * u)), face)
+    elif kind == "code":
+        for i in range(int(6 * u)):
+            img.rect(int(ox + 9 * u - i), int(cy - 6 * u + i), 2, 2, colour)
+            img.rect(int(ox + 9 * u - i), int(cy + 6 * u - i), 2, 2, colour)
+            img.rect(int(ox + 15 * u + i), int(cy - 6 * u + i), 2, 2, colour)
+            img.rect(int(ox + 15 * u + i), int(cy + 6 * u - i), 2, 2, colour)
+    elif kind == "person":
+        img.disc(cx, oy + 8 * u, 4 * u, colour)
+        for y in range(int(6 * u)):
+            w = int(8 * u) + 2 * y
+            img.rect(int(cx - w / 2), int(oy + 14 * u + y), w, 1, colour)
+
+
+def button_strip(w, h, kind, colour):
+    """A four-row strip for a bitmap button: a framed face with the glyph."""
+    img = Image(w, 4 * h, WHITE)
+    side = min(w, h)
+    for row, face in enumerate(SMALL_FACES):
+        y = row * h
+        img.rect(0, y, w, h, face)
+        img.frame(0, y, w, h, tuple(c * 3 // 4 for c in face))
+        ink = (150, 150, 150) if row == 3 else colour
+        glyph(img, kind, (w - side) // 2, y + (h - side) // 2, side, ink, face)
+    return img
+
+
+def make_main_window_pictures(res):
+    # Picture 138: the disconnected state, the card of 137 in greys.
+    card = Image(128, 128, WHITE)
+    for y in range(128):
+        for x in range(128):
+            v = 150 + (x + y) // 8
+            card.set(x, y, (v, v, v + 6))
+    card.disc(63.5, 63.5, 30, WHITE)
+    card.disc(63.5, 63.5, 18, (120, 120, 130))
+    write_bmp(os.path.join(res, "bitmap", "138.bmp"), card)
+
+    small = {235: ("plus", (40, 150, 60)), 236: ("minus", (200, 60, 60)), 238: ("pencil", (60, 90, 170)),
+             242: ("test", (30, 120, 200)), 251: ("modes", (130, 60, 170)), 237: ("heart", (220, 60, 110)),
+             239: ("power", (200, 60, 60))}
+    for bitmap, (kind, colour) in small.items():
+        write_bmp(os.path.join(res, "bitmap", "%d.bmp" % bitmap), button_strip(24, 24, kind, colour))
+    account = {246: "home", 247: "code", 248: "person", 249: "menu", 250: "power"}
+    for bitmap, kind in account.items():
+        write_bmp(os.path.join(res, "bitmap", "%d.bmp" % bitmap), button_strip(64, 56, kind, (50, 90, 160)))
+
+    # Icon 228: the tray icon while disconnected, icon 128 in grey.
+    tray = Image(16, 16, (0, 0, 0, 0))
+    tray.disc(8, 8, 7.5, (130, 130, 130, 255))
+    tray.disc(8, 8, 4.5, (255, 255, 255, 255))
+    tray.disc(8, 8, 2.5, (130, 130, 130, 255))
+    write_png(os.path.join(res, "icon", "228.png"), tray)
+    # Icon 158: the UDP warning, an amber triangle with a mark.
+    warn = Image(16, 16, (0, 0, 0, 0))
+    for y in range(14):
+        half = y / 2.0 + 0.5
+        for x in range(16):
+            if abs(x - 7.5) <= half:
+                warn.set(x, y + 1, (235, 170, 20, 255))
+    warn.rect(7, 5, 2, 5, (40, 40, 40, 255))
+    warn.rect(7, 11, 2, 2, (40, 40, 40, 255))
+    write_png(os.path.join(res, "icon", "158.png"), warn)
+
+
 def main():
     if len(sys.argv) != 2:
         sys.stderr.write(__doc__)
@@ -545,6 +663,7 @@ def main():
     make_skin(os.path.join(program, "skins", "default"))
     make_pictures(os.path.join(program, "res"))
     make_toolkit_pictures(os.path.join(program, "res"))
+    make_main_window_pictures(os.path.join(program, "res"))
     return 0
 
 

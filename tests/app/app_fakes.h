@@ -3,6 +3,7 @@
 // logged in order as one short text, and any step of the machine can be
 // made to fail.
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -80,6 +81,15 @@ public:
     void FillModes(int index) override { modeRow = index; }
     int GetSelectedModeIndex() override { return modeRow; }
     void SelectModeIndex(int index) override { modeRow = index; }
+    void SetAccountLines(const std::wstring& traffic, const std::wstring& expiration) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        accountLines.push_back(N(traffic) + " | " + N(expiration));
+    }
+    // The login after "Logout": what `login` does and answers (cancelled without it).
+    bool RunLogin() override {
+        log.Add("login");
+        return login ? login() : false;
+    }
 
     std::vector<std::string> Status() {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -99,6 +109,8 @@ public:
     std::string trayTip;
     bool udpWarning = false;
     std::vector<int> fills;
+    std::vector<std::string> accountLines;
+    std::function<bool()> login;
     NodeRowSelection row;
     int modeRow = -1;
 };

@@ -1,0 +1,35 @@
+#include "app/window/base/main_template.h"
+
+std::map<int, PixRect> MainTemplateRects() {
+    return {
+        {kIdConnectedPicture, {136, 10, 128, 128}},
+        {kIdDisconnectedPicture, {136, 10, 128, 128}},
+        {kIdBusyPicture, {136, 10, 128, 128}},
+        {kIdUdpWarning, {274, 122, 16, 16}},
+        {kIdWebPlace, {0, 0, 400, 140}},
+        {kIdRowsFrame, {10, 148, 380, 84}},
+        {kIdProxyLabel, {20, 166, 56, 20}},
+        {kIdNodeCombo, {78, 162, 186, 24}},
+        {kIdAddNode, {269, 162, 24, 24}},
+        {kIdDeleteNode, {298, 162, 24, 24}},
+        {kIdEditNode, {327, 162, 24, 24}},
+        {kIdTestNode, {356, 162, 24, 24}},
+        {kIdModeLabel, {20, 200, 56, 20}},
+        {kIdModeCombo, {78, 196, 186, 24}},
+        {kIdModesButton, {269, 196, 24, 24}},
+        {kIdConnect, {20, 242, 360, 34}},
+        {kIdMenuButton, {298, 286, 24, 24}},
+        {kIdDonate, {327, 286, 24, 24}},
+        {kIdExitButton, {356, 286, 24, 24}},
+        {kIdProductLink, {20, 290, 200, 18}},
+        {kIdUpdateLink, {20, 290, 260, 18}},
+        {kIdTrafficPlace, {0, 318, 400, 120}},
+        {kIdAccountLine1, {20, 296, 360, 20}},
+        {kIdAccountLine2, {20, 326, 360, 20}},
+        {kIdAccountHome, {8, 366, 64, 56}},
+        {kIdAccountCode, {88, 366, 64, 56}},
+        {kIdAccountProfile, {168, 366, 64, 56}},
+        {kIdAccountMenu, {248, 366, 64, 56}},
+        {kIdAccountExit, {328, 366, 64, 56}},
+    };
+}
