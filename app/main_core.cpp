@@ -223,12 +223,24 @@ void DialogOstrelBase::OnEndSession() {
 }
 
 void DialogOstrelBase::Exit(int quit) {
-    if (quit) {
-        exiting_ = 1;
-        view_->HideToTray();
-    }
+    // A stop that arrives while this exit waits (its loop serves signals
+    // and the channel meanwhile) leaves the exit to it.
+    if (quit && exiting_.exchange(1)) return;
+    RunExitSteps(quit);
+}
+
+void DialogOstrelBase::ExitWithoutWindow() {
+    exiting_ = 1;
+    RunExitSteps(1);
+}
+
+void DialogOstrelBase::RunExitSteps(int quit) {
+    if (quit) view_->HideToTray();
     // A connect or disconnect that still runs ends first; a stopped connect
-    // undoes itself.
+    // undoes itself. Its boxes are answered meanwhile (a windowed loop
+    // keeps serving them), so the wait cannot deadlock on one.
+    RequestStop();
+    loop_->WaitUntil([this] { return !IsWorking(); });
     StopWork(1);
     if (quit) system_->StopLocalProxy();
     DoDisconnect();

@@ -77,6 +77,10 @@ public:
     void OnEndSession();
     // The exit path: TRUE ends the program, FALSE is the first half of logging out.
     void Exit(int quit);
+    // Exit (TRUE)'s steps once the window is gone for good (the display was
+    // lost), also when an exit was already under way: that one waited on
+    // the window and never comes back. The view must be cut off first.
+    void ExitWithoutWindow();
     int IsExiting() const { return exiting_.load(); }
     // Exit (TRUE) from the loop's next turn.
     void PostExit();
@@ -164,6 +168,7 @@ private:
     // Undoes, newest first, what the current connection did.
     void UndoConnection();
     bool Cancelled();
+    void RunExitSteps(int quit);
     void StartProbe(CNodeInfo* node);
 
     CMainLoop* loop_;

@@ -134,6 +134,40 @@ void CMainLoop::Quit(int code) {
     exitCode_ = code;
     quit_ = true;
     Wake();
+    QuitHook hook;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hook = quitHook_;
+    }
+    if (!hook) return;
+    if (IsLoopThread())
+        hook(code);
+    else
+        Post([hook, code] { hook(code); });
+}
+
+void CMainLoop::SetQuitHook(QuitHook hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quitHook_ = std::move(hook);
+}
+
+void CMainLoop::SetNestedRunner(NestedRunner runner) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    nestedRunner_ = std::move(runner);
+}
+
+void CMainLoop::WaitUntil(const std::function<bool()>& done) {
+    if (done()) return;
+    NestedRunner runner;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        runner = nestedRunner_;
+    }
+    if (runner && IsLoopThread()) {
+        runner(done);
+        return;
+    }
+    while (!done()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 bool CMainLoop::IsLoopThread() const {
@@ -151,32 +185,44 @@ int64_t CMainLoop::Now() const {
 }
 
 void CMainLoop::RunPosted() {
-    std::deque<Task> tasks;
+    // Taken one at a time from the shared queue, as many as were there when
+    // the pass began: a nested pass (a task waiting in a box) goes on with
+    // the next ones in order, and a task that posts again cannot keep a pass
+    // running for ever.
+    size_t count;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        tasks.swap(posted_);
+        count = posted_.size();
     }
-    for (auto& t : tasks) {
+    for (; count > 0; --count) {
+        Task t;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (posted_.empty()) return;  // a nested pass ran them
+            t = std::move(posted_.front());
+            posted_.pop_front();
+        }
         if (t) t();
     }
 }
 
 void CMainLoop::RunDueTimers() {
-    std::vector<int> due;
+    // Every due timer is re-armed before any of them runs, so that a nested
+    // pass does not fire it a second time.
+    std::vector<std::pair<int, Task>> due;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         int64_t now = clock_();
-        for (auto& [id, t] : timers_)
-            if (t.due <= now) due.push_back(id);
+        for (auto& [id, t] : timers_) {
+            if (t.due > now) continue;
+            t.due = now + t.period;
+            due.emplace_back(id, t.fn);
+        }
     }
-    for (int id : due) {
-        Task fn;
+    for (auto& [id, fn] : due) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            auto it = timers_.find(id);
-            if (it == timers_.end()) continue;  // an earlier timer killed it
-            it->second.due = clock_() + it->second.period;
-            fn = it->second.fn;
+            if (timers_.count(id) == 0) continue;  // an earlier timer killed it
         }
         if (fn) fn();
     }
@@ -199,33 +245,50 @@ int CMainLoop::NextTimeout() const {
     return static_cast<int>(std::min<int64_t>(next - now, INT_MAX));
 }
 
+void CMainLoop::DrainWake() {
+    uint64_t v;
+    while (read(wake_, &v, sizeof v) > 0) {
+    }
+}
+
+void CMainLoop::RunWatch(int fd) {
+    if (fd == wake_) {
+        DrainWake();
+        return;
+    }
+    std::function<void()> fn;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = watches_.find(fd);
+        if (it != watches_.end()) fn = it->second;
+    }
+    if (fn) fn();
+}
+
 int CMainLoop::Run() {
     loopThread_ = std::this_thread::get_id();
     quit_ = false;
     while (!quit_) {
         epoll_event events[16];
         int n = epoll_wait(epoll_, events, 16, NextTimeout());
-        for (int i = 0; i < n && !quit_; ++i) {
-            int fd = events[i].data.fd;
-            if (fd == wake_) {
-                uint64_t v;
-                while (read(wake_, &v, sizeof v) > 0) {
-                }
-                continue;
-            }
-            std::function<void()> fn;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                auto it = watches_.find(fd);
-                if (it != watches_.end()) fn = it->second;
-            }
-            if (fn) fn();
-        }
+        for (int i = 0; i < n && !quit_; ++i) RunWatch(events[i].data.fd);
         if (quit_) break;
         RunPosted();
         if (quit_) break;
         RunDueTimers();
     }
+    return Finish();
+}
+
+void CMainLoop::Dispatch() {
+    epoll_event events[16];
+    int n = epoll_wait(epoll_, events, 16, 0);
+    for (int i = 0; i < n; ++i) RunWatch(events[i].data.fd);
+    RunPosted();
+    RunDueTimers();
+}
+
+int CMainLoop::Finish() {
     // Tasks posted after the end are dropped (their Invoke callers return false).
     ended_ = true;
     std::lock_guard<std::mutex> lock(mutex_);

@@ -49,8 +49,30 @@ public:
 
     // Runs until Quit; returns the code Quit gave.
     int Run();
-    // Ends Run after the current task; from any thread.
+    // Ends Run after the current task; from any thread. With a quit hook
+    // (the toolkit's loop runs this one) the hook runs on the loop thread.
     void Quit(int code = 0);
+
+    // One pass without waiting: ready descriptors, then the tasks posted
+    // before the pass began (in order), then the timers that are due.
+    void Dispatch();
+    // The descriptor that is readable whenever Dispatch has work (epoll).
+    int GetFd() const { return epoll_; }
+    // Milliseconds until a pass has work without a descriptor: 0 when
+    // tasks wait or a timer is due, -1 when no timer is armed.
+    int NextTimeout() const;
+    using QuitHook = std::function<void(int code)>;
+    void SetQuitHook(QuitHook hook);
+    // Marks the end when another loop ran this one: later posts are
+    // refused and waiting ones dropped. Returns the code Quit gave.
+    int Finish();
+
+    // Waits on the loop thread until `done` is true. A windowed program
+    // sets a runner that keeps its windows' events served meanwhile (a
+    // worker may be waiting for them); without one it only polls.
+    using NestedRunner = std::function<void(const std::function<bool()>& done)>;
+    void SetNestedRunner(NestedRunner runner);
+    void WaitUntil(const std::function<bool()>& done);
     bool IsQuitting() const { return quit_.load(); }
     bool IsLoopThread() const;
 
@@ -67,9 +89,10 @@ private:
         Task fn;
     };
     void Wake();
+    void DrainWake();
+    void RunWatch(int fd);
     void RunPosted();
     void RunDueTimers();
-    int NextTimeout() const;
 
     int epoll_ = -1;
     int wake_ = -1;
@@ -84,4 +107,6 @@ private:
     std::map<int, std::function<void()>> watches_;
     std::function<void(int)> onSignal_;
     Clock clock_;
+    QuitHook quitHook_;
+    NestedRunner nestedRunner_;
 };

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/app_shell.h"
 #include "app/command_channel.h"
 #include "app/connect_system_linux.h"
 #include "app/halvern_app.h"
@@ -146,7 +147,7 @@ bool RefuseUnwritableProgramFolder() {
 
 }  // namespace
 
-int RunApplication(int argc, char** argv) {
+int RunApplication(int argc, char** argv, IAppShell* shell) {
     // Before any thread starts: the stop signals reach only the main loop's signalfd.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
@@ -190,31 +191,56 @@ int RunApplication(int argc, char** argv) {
     app.SetTapAdapterCount(system.DetectNetworkAdapters());
     SetInterfaceMetrics();
 
-    std::vector<std::string> missing = MissingTunnelPrivileges(GetAppDir());
-    if (!missing.empty()) app.SetNetworkPrivilegeMissing(1);
+    AppRunContext ctx;
+    ctx.loop = &loop;
+    ctx.system = &system;
+    ctx.single = &single;
+    ctx.repairs = std::move(repairs);
+    ctx.missingPrivileges = MissingTunnelPrivileges(GetAppDir());
+    if (!ctx.missingPrivileges.empty()) app.SetNetworkPrivilegeMissing(1);
+    ctx.onStop = [&loop] { loop.Quit(1); };
+    loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [&ctx](int) {
+        if (ctx.onStop) ctx.onStop();
+    });
 
+    if (shell) {
+        if (shell->Open(argc, argv)) return shell->Run(ctx);
+        Tell("No display could be opened; Cendrow runs without windows.");
+    }
     CHeadlessView view;
-    int code = 0;
-    {
-        DialogOstrelBase core(&loop, &view, &system);
-        for (const std::string& line : repairs) core.AppendActionLog(Utf8ToWideString(line));
-        if (!missing.empty()) {
-            std::string line = "Start-up: tunnel modes are off:";
-            for (size_t i = 0; i < missing.size(); ++i) line += (i ? "; " : " ") + missing[i];
-            Tell(line + ". Run scripts/install-caps.sh as root to grant the privileges.");
-            core.SetStatusText(Utf8ToWideString(Translate(kTunnelPrivilegesMissing)));
-        }
-        loop.WatchSignals({SIGTERM, SIGINT, SIGHUP}, [&core](int) { core.Exit(1); });
-        loop.WatchFd(single.GetFd(), [&single] { single.DropCallers(); });
+    CoreHooks hooks;
+    hooks.attach = [](DialogOstrelBase& core) {
         core.StartServices();
         core.OnDeferredInitMessage(0);
-        CNSTAP channel(&core, &system);
-        if (!channel.Start(&loop, CNS::DefaultFolder()))
-            AppendToProgramLog("channel: not opened; the program cannot be driven");
-        code = loop.Run();
-        loop.UnwatchFd(single.GetFd());
-        channel.Stop();
-        if (!core.IsExiting()) core.Exit(1);
+    };
+    hooks.run = [&loop] { return loop.Run(); };
+    return RunCore(ctx, &view, hooks);
+}
+
+int RunCore(AppRunContext& ctx, IMainWindowView* view, const CoreHooks& hooks) {
+    CMainLoop& loop = *ctx.loop;
+    DialogOstrelBase core(&loop, view, ctx.system);
+    for (const std::string& line : ctx.repairs) core.AppendActionLog(Utf8ToWideString(line));
+    if (!ctx.missingPrivileges.empty()) {
+        std::string line = "Start-up: tunnel modes are off:";
+        for (size_t i = 0; i < ctx.missingPrivileges.size(); ++i)
+            line += (i ? "; " : " ") + ctx.missingPrivileges[i];
+        Tell(line + ". Run scripts/install-caps.sh as root to grant the privileges.");
+        core.SetStatusText(Utf8ToWideString(Translate(kTunnelPrivilegesMissing)));
     }
+    std::function<void()> previousStop = ctx.onStop;
+    ctx.onStop = [&core] { core.Exit(1); };
+    CNamedMutex* single = ctx.single;
+    if (single) loop.WatchFd(single->GetFd(), [single] { single->DropCallers(); });
+    if (hooks.attach) hooks.attach(core);
+    CNSTAP channel(&core, ctx.system);
+    if (!channel.Start(&loop, CNS::DefaultFolder()))
+        AppendToProgramLog("channel: not opened; the program cannot be driven");
+    int code = hooks.run ? hooks.run() : 0;
+    if (single) loop.UnwatchFd(single->GetFd());
+    channel.Stop();
+    if (!core.IsExiting()) core.Exit(1);
+    if (hooks.detach) hooks.detach();
+    ctx.onStop = previousStop;
     return code;
 }

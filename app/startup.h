@@ -1,8 +1,12 @@
 #pragma once
 // The program's start-up without a window, its main loop and its end.
 
-// Runs the program; returns the process's exit code.
-int RunApplication(int argc, char** argv);
+class IAppShell;
+
+// Runs the program; returns the process's exit code. With a shell whose
+// display opens, the shell runs the windows; otherwise the program runs
+// without them.
+int RunApplication(int argc, char** argv, IAppShell* shell = nullptr);
 
 // The single-instance lock's name.
 inline constexpr const wchar_t* kSingleInstanceName =

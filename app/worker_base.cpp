@@ -60,15 +60,20 @@ int CDialogZentravBase::StopWork(int terminate) {
         return 1;
     }
     if (worker_.get_id() == std::this_thread::get_id()) return 1;  // a job cannot wait for itself
-    {
-        std::lock_guard<std::mutex> w(waitMutex_);
-        stop_ = true;
-    }
-    waitCv_.notify_all();
+    RequestStop();
     worker_.join();
     working_ = false;
     stop_ = false;
     return 1;
+}
+
+void CDialogZentravBase::RequestStop() {
+    {
+        std::lock_guard<std::mutex> w(waitMutex_);
+        if (!working_) return;  // a request left behind would stop the next job
+        stop_ = true;
+    }
+    waitCv_.notify_all();
 }
 
 bool CDialogZentravBase::WaitOrStop(int ms) {

@@ -40,6 +40,12 @@ public:
     // running worker to stop and waits until it has. TRUE when a worker was
     // there.
     virtual int StopWork(int terminate);
+    // Asks a running worker to stop and returns at once; the job sees the
+    // request between its steps and in its waits. A thread that must keep
+    // serving the worker while it ends (the user-interface thread, which
+    // answers its boxes) requests the stop, keeps serving until IsWorking
+    // turns false, then calls StopWork to join.
+    void RequestStop();
     virtual void SetStatusText(const std::wstring& text);
     // UTF-8 text; invalid bytes show as U+FFFD.
     virtual void SetStatusTextA(const char* text);

@@ -14,6 +14,17 @@ add_library(deps::ssh2 ALIAS PkgConfig::SSH2)
 add_library(deps::jsoncpp ALIAS PkgConfig::JSONCPP)
 add_library(deps::mnl ALIAS PkgConfig::MNL)
 
+# GLib and GIO (the main loop inside the toolkit's, the system bus) and Xlib
+# (the display-loss handler): only for the windowed program.
+pkg_check_modules(GIO IMPORTED_TARGET glib-2.0 gio-2.0)
+pkg_check_modules(X11 IMPORTED_TARGET x11)
+if(GIO_FOUND)
+  add_library(deps::gio ALIAS PkgConfig::GIO)
+endif()
+if(X11_FOUND)
+  add_library(deps::x11 ALIAS PkgConfig::X11)
+endif()
+
 # wxWidgets 3.2 (GTK3): linked only by the user-interface layers (ui, app, dialogs).
 find_package(wxWidgets 3.2 COMPONENTS webview core base)
 if(wxWidgets_FOUND)

@@ -2,6 +2,7 @@
 
 #include <wx/statbox.h>
 
+#include "dialogs/worker_wait.h"
 #include "foundation/crack_url.h"
 #include "foundation/text_convert.h"
 #include "foundation/translate.h"
@@ -155,8 +156,16 @@ void CDialogLogin::OnOK() {
     OnLoginOK(f);
 }
 
+int CDialogLogin::RunModal(wxWindow* parent) {
+    auto* login = new CDialogLogin(parent);
+    const int result = login->ShowModal();
+    delete login;
+    return result == wxID_OK ? wxID_OK : wxID_CANCEL;
+}
+
 void CDialogLogin::OnCancel() {
-    CancelLogin();
+    // The job may wait for a box of this thread: served while it ends.
+    StopWorkServingEvents(this);
     EndDialog(wxID_CANCEL);
 }
 

@@ -33,6 +33,11 @@ public:
     explicit CDialogLogin(wxWindow* parent);
     ~CDialogLogin() override;
 
+    // Runs a login window modally (at start-up, and again after "Logout")
+    // and destroys it; wxID_OK after a good login, else wxID_CANCEL. A
+    // quit meanwhile closes it as its cancel does.
+    static int RunModal(wxWindow* parent);
+
     // The OK handler (button 1, Enter, the automatic login).
     void OnOK();
     void OnCancel();

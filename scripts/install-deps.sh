@@ -16,6 +16,8 @@ PACKAGES=(
   libssl-dev zlib1g-dev
   # the user interface (wxWidgets on GTK 3), its fonts, and the link opener
   libwxgtk3.2-dev libwxgtk-webview3.2-dev xdg-utils fonts-wqy-microhei fonts-dejavu-core fonts-liberation2
+  # the main loop on GLib, the display-loss handler (Xlib), suspend through the system bus (GIO)
+  libglib2.0-dev libx11-dev
   # the program's run-time helpers
   iproute2 unbound
   # setcap and getcap for scripts/install-caps.sh
@@ -26,6 +28,8 @@ PACKAGES=(
   nginx-light iperf3 nftables
   # windows drawn on a virtual display, driven and photographed by the tests
   xvfb xauth xdotool imagemagick trayer
+  # a private system bus for the suspend test
+  dbus-daemon
 )
 
 missing=()

@@ -6,6 +6,8 @@
 
 #include <future>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "foundation/message_box.h"
 
@@ -77,14 +79,35 @@ int ShowOnUiThread(const std::wstring& text, const std::wstring& caption, unsign
     return ButtonId(style, box.ShowModal());
 }
 
+// A box another thread waits for: answered once, by the user or, when the
+// windows are gone, with the style's default button.
+struct PendingBox {
+    std::promise<int> answer;
+    std::once_flag once;
+    unsigned style = 0;
+    void Answer(int id) {
+        std::call_once(once, [&] { answer.set_value(id); });
+    }
+};
+
+std::mutex g_pendingMutex;
+std::set<std::shared_ptr<PendingBox>> g_pending;
+
 int WxSink(const std::wstring& text, const std::wstring& caption, unsigned style) {
     if (!wxTheApp) return DefaultMessageBoxButton(style);
     if (wxIsMainThread()) return ShowOnUiThread(text, caption, style);
-    auto answer = std::make_shared<std::promise<int>>();
-    std::future<int> result = answer->get_future();
-    wxTheApp->CallAfter(
-        [answer, text, caption, style] { answer->set_value(ShowOnUiThread(text, caption, style)); });
-    return result.get();
+    auto box = std::make_shared<PendingBox>();
+    box->style = style;
+    std::future<int> result = box->answer.get_future();
+    {
+        std::lock_guard<std::mutex> lock(g_pendingMutex);
+        g_pending.insert(box);
+    }
+    wxTheApp->CallAfter([box, text, caption, style] { box->Answer(ShowOnUiThread(text, caption, style)); });
+    const int id = result.get();
+    std::lock_guard<std::mutex> lock(g_pendingMutex);
+    g_pending.erase(box);
+    return id;
 }
 
 }  // namespace
@@ -100,4 +123,13 @@ void UninstallWxMessageBoxSink() {
     SetMessageBoxSink(g_previous);
     g_previous = nullptr;
     g_installed = false;
+}
+
+void AbandonWxMessageBoxes() {
+    // Later boxes go to the default sink (log and default answer).
+    SetMessageBoxSink(nullptr);
+    g_previous = nullptr;
+    g_installed = false;
+    std::lock_guard<std::mutex> lock(g_pendingMutex);
+    for (const auto& box : g_pending) box->Answer(DefaultMessageBoxButton(box->style));
 }

@@ -8,3 +8,8 @@
 // one that was there before (for orderly shutdown and tests).
 void InstallWxMessageBoxSink();
 void UninstallWxMessageBoxSink();
+
+// The windows are gone for good (the display was lost): boxes that other
+// threads wait for get their style's default answer, and later boxes go to
+// the default sink. Touches no window; safe from the display-loss handler.
+void AbandonWxMessageBoxes();

@@ -110,9 +110,12 @@ ItemSize QeltMenu::MeasureItem(wxDC& dc, const QeltMenuData& item) const {
     if (item.flags & MF_SEPARATOR) return MeasureMenuItem(true, 0);
     // Measured in the font the item is drawn with.
     wxDCFontChanger font(dc, MenuFont());
+    // The text and the shortcut are measured apart: the shortcut has its
+    // own right-aligned column.
     const auto [before, after] = SplitMenuText(item.text);
-    int width = dc.GetTextExtent(wxString(before)).x;
-    if (!after.empty()) width += dc.GetTextExtent(wxString(L"    " + after)).x;
+    const bool tab = item.text.find(L'\t') != std::wstring::npos;
+    const int width = MenuTextColumnsWidth(dc.GetTextExtent(wxString(before)).x,
+                                           tab ? dc.GetTextExtent(wxString(after)).x : 0, tab);
     return MeasureMenuItem(false, width);
 }
 
@@ -190,8 +193,11 @@ void QeltMenu::DrawItem(wxDC& dc, const DRAWITEMSTRUCT& dis) const {
 class QeltMenuPopup : public wxPopupTransientWindow {
 public:
     QeltMenuPopup(wxWindow* parent, QeltMenu* menu, wxGUIEventLoop* loop)
-        : wxPopupTransientWindow(parent, wxBORDER_SIMPLE), menu_(menu), loop_(loop) {
-        panel_ = new wxWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxWANTS_CHARS);
+        : wxPopupTransientWindow(parent, wxBORDER_NONE), menu_(menu), loop_(loop) {
+        // The outline is the popup's own colour around the items, which
+        // keeps the menu apart from a white window under it.
+        SetBackgroundColour(WxColour(GetSysColor(COLOR_BTNSHADOW)));
+        panel_ = new wxWindow(this, wxID_ANY, wxPoint(kOutline, kOutline), wxDefaultSize, wxWANTS_CHARS);
         panel_->SetBackgroundStyle(wxBG_STYLE_PAINT);
         LayoutItems();
         panel_->Bind(wxEVT_PAINT, &QeltMenuPopup::OnPaint, this);
@@ -213,8 +219,8 @@ public:
             y += s.cy;
         }
         for (auto& r : rows_) r.width = width;
-        panel_->SetSize(width, y);
-        SetClientSize(width, y);
+        panel_->SetSize(kOutline, kOutline, width, y);
+        SetClientSize(width + 2 * kOutline, y + 2 * kOutline);
     }
 
     int result() const { return result_; }
@@ -314,6 +320,7 @@ private:
         Finish(command);
     }
 
+    static constexpr int kOutline = 1;
     QeltMenu* menu_;
     wxGUIEventLoop* loop_;
     wxWindow* panel_ = nullptr;

@@ -17,7 +17,10 @@ namespace {
 class WxTrayBackend : public TrayBackend {
 public:
     WxTrayBackend() {
-        icon_.Bind(wxEVT_TASKBAR_RIGHT_UP, [this](wxTaskBarIconEvent&) { Notify(WM_RBUTTONUP); });
+        // wxGTK sends no right-button-up for a status icon; its menu click
+        // is GTK's popup-menu signal, raised on the right press.
+        icon_.Bind(wxEVT_TASKBAR_CLICK, [this](wxTaskBarIconEvent&) { Notify(WM_RBUTTONDOWN); });
+        // Also sent for a single left click while left-down is unhandled.
         icon_.Bind(wxEVT_TASKBAR_LEFT_DCLICK, [this](wxTaskBarIconEvent&) { Notify(WM_LBUTTONDBLCLK); });
     }
     ~WxTrayBackend() override { icon_.RemoveIcon(); }

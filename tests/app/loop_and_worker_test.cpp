@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "app/main_loop.h"
@@ -84,6 +85,41 @@ TEST(WorkerBase, OneJobAtATimeAndAStopIsARequestThenAJoin) {
     while (job.started < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     job.StopWork(1);
     EXPECT_EQ(job.finished, 2);
+}
+
+TEST(WorkerBase, RequestStopReturnsAtOnceAndTheJobEndsByItself) {
+    SlowJob job;
+    job.RequestStop();  // no job: nothing is left behind for the next one
+    ASSERT_EQ(job.StartWork(), 1);
+    while (job.started == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(job.IsWorking());
+    job.RequestStop();
+    // The caller keeps serving (here: polling) until the job has left.
+    while (job.IsWorking()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(job.stoppedEarly);
+    EXPECT_EQ(job.finished, 1);
+    EXPECT_EQ(job.StopWork(1), 1);  // joins the thread that has ended
+    EXPECT_EQ(job.StopWork(0), 0);
+}
+
+TEST(MainLoop, WaitUntilUsesTheNestedRunnerOnTheLoopThread) {
+    CMainLoop loop;
+    std::atomic<bool> flag{false};
+    int runs = 0;
+    loop.SetNestedRunner([&](const std::function<bool()>& done) {
+        ++runs;
+        flag = true;  // the runner serves what the waited-for work needs
+        EXPECT_TRUE(done());
+    });
+    loop.WaitUntil([&] { return flag.load(); });
+    EXPECT_EQ(runs, 1);
+    // Off the loop thread the runner is not used: only polling.
+    flag = false;
+    std::thread other([&] { loop.WaitUntil([&] { return flag.load(); }); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    flag = true;
+    other.join();
+    EXPECT_EQ(runs, 1);
 }
 
 TEST(WorkerBase, StatusTextAcceptsInvalidUtf8) {

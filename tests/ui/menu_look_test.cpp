@@ -47,6 +47,17 @@ TEST(MenuLook, SizesAndPlaces) {
     EXPECT_EQ(SplitMenuText(L"Plain").second, L"");
 }
 
+TEST(MenuLook, TheShortcutKeepsItsOwnColumn) {
+    // "Connect\tCtrl+K": text 50 wide, shortcut 40. In a row of the measured
+    // width the text ends before the right-aligned shortcut begins.
+    const int columns = MenuTextColumnsWidth(50, 40, true);
+    const ItemSize size = MeasureMenuItem(false, columns);
+    const PixRect text = MenuTextRect({0, 0, size.cx, size.cy}, true);
+    const int textEnd = text.x + 50, shortcutStart = text.x + text.width - 40;
+    EXPECT_GE(shortcutStart - textEnd, kMenuShortcutGap);
+    EXPECT_EQ(MenuTextColumnsWidth(50, 0, false), 50) << "no shortcut, no column";
+}
+
 TEST(MenuLook, ShadedCopyKeepsTheFace) {
     const COLORREF face = RGB(240, 240, 240), shadow = RGB(160, 160, 160);
     Pixmap icon(2, 1, ArgbOf(face));

@@ -42,6 +42,10 @@ ItemSize MeasureMenuItem(bool separator, int textWidth) {
     return {textWidth + kMenuGap + 24, std::max(kMenuGap + 16, kMenuSystemRowHeight)};
 }
 
+int MenuTextColumnsWidth(int textWidth, int shortcutWidth, bool hasTab) {
+    return hasTab ? textWidth + kMenuShortcutGap + shortcutWidth + 16 : textWidth;
+}
+
 std::pair<std::wstring, std::wstring> SplitMenuText(const std::wstring& text) {
     const size_t first = text.find(L'\t');
     if (first == std::wstring::npos) return {text, std::wstring()};

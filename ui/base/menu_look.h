@@ -36,6 +36,12 @@ inline constexpr int kMenuSystemRowHeight = 19;
 // a tab together) in the font it is drawn with.
 ItemSize MeasureMenuItem(bool separator, int textWidth);
 
+// The width of an item's text columns: the text, and with a shortcut a gap,
+// the shortcut and the 16 pixels MenuTextRect keeps free after it; so the
+// shortcut drawn right-aligned never runs into the text.
+inline constexpr int kMenuShortcutGap = 24;
+int MenuTextColumnsWidth(int textWidth, int shortcutWidth, bool hasTab);
+
 // The text before the first tab and after the last one (empty without a tab).
 std::pair<std::wstring, std::wstring> SplitMenuText(const std::wstring& text);
 

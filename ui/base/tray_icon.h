@@ -27,6 +27,7 @@ enum : unsigned {
 
 enum : unsigned {
     WM_LBUTTONDBLCLK = 0x0203,
+    WM_RBUTTONDOWN = 0x0204,
     WM_RBUTTONUP = 0x0205,
     WM_COMMAND = 0x0111,
 };

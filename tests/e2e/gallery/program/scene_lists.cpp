@@ -185,8 +185,14 @@ GALLERY_SCENE(lists) {
     CTrayIcon* tray = holder->tray.get();
     tray->SetNotificationWnd(frame, 2025);
     tray->SetIcon(128);
-    registry.Add("tray", frame, [tray] {
-        return "shown=" + std::to_string(tray->IsShown() ? 1 : 0) + " tip=" + Utf8(wxString(tray->data().szTip));
+    // The mouse messages the icon sent to its window, in order.
+    auto trayNotes = std::make_shared<std::string>();
+    frame->Bind(EVT_TRAY_NOTIFY, [trayNotes](wxCommandEvent& e) {
+        *trayNotes += (trayNotes->empty() ? "" : ",") + std::to_string(e.GetExtraLong());
+    });
+    registry.Add("tray", frame, [tray, trayNotes] {
+        return "shown=" + std::to_string(tray->IsShown() ? 1 : 0) + " notes=" + *trayNotes +
+               " tip=" + Utf8(wxString(tray->data().szTip));
     });
     registry.AddAction("tray.remove", [tray] { tray->SetIcon(0); });
 

@@ -202,6 +202,28 @@ TEST(GalleryLists, MenuDrawsChoosesAndCancels) {
     EXPECT_TRUE(WaitFor([&] { return g.StateHas("menu", "event=105"); })) << g.State("menu");
 }
 
+TEST(GalleryLists, TrayIconClicksReachItsWindow) {
+    REQUIRE_DISPLAY();
+    Gallery g({"lists"});
+    const Rect tray{0, 1024 - 30, 1280, 30};
+    ASSERT_TRUE(WaitFor([&] { return TakeScreenshot().Count(tray, kTrayOrange, 40) > 10; }, std::chrono::seconds(15)))
+        << "the icon in trayer's area";
+    // The icon's middle: the mean of its orange pixels.
+    const Screenshot s = TakeScreenshot();
+    long sx = 0, sy = 0, n = 0;
+    for (int y = tray.y; y < tray.y + tray.h; ++y)
+        for (int x = tray.x; x < tray.x + tray.w; ++x)
+            if (Near(s.At(x, y), kTrayOrange, 40)) sx += x, sy += y, ++n;
+    ASSERT_GT(n, 0);
+    ASSERT_TRUE(MoveTo(static_cast<int>(sx / n), static_cast<int>(sy / n)));
+    // The menu click is the right press; a single left click counts as the
+    // double click that shows the main window.
+    ASSERT_TRUE(Xdo({"click", "3"}));
+    EXPECT_TRUE(WaitFor([&] { return g.StateHas("tray", "notes=516"); })) << g.State("tray");
+    ASSERT_TRUE(Xdo({"click", "1"}));
+    EXPECT_TRUE(WaitFor([&] { return g.StateHas("tray", "notes=516,515"); })) << g.State("tray");
+}
+
 TEST(GalleryLists, TrayIconSurvivesATrayRestart) {
     REQUIRE_DISPLAY();
     Gallery g({"lists"});
