@@ -1,0 +1,24 @@
+#pragma once
+// Message ids that are looked up later, marked for the catalogue extractor
+// (which knows N_ beside Translate) without translating them here.
+
+#include <string>
+#include <vector>
+
+constexpr const char* N_(const char* id) {
+    return id;
+}
+
+// What a handler decided to say: the id (null: nothing to say) and the
+// values for its %1, %2, ... placeholders.
+struct DialogMessage {
+    const char* id = nullptr;
+    std::vector<std::string> args;
+
+    explicit operator bool() const { return id != nullptr; }
+    // The translation with the placeholders filled, in UTF-8.
+    std::string Text() const;
+};
+
+// Shows the message in the program's box (OK button); nothing for an empty one.
+void ShowDialogMessage(const DialogMessage& message);
