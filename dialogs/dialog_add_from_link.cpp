@@ -16,7 +16,7 @@ constexpr int kEditDu = 279;
 
 CDialogAddFromLink::CDialogAddFromLink(wxWindow* parent, CLinkFormOwner* owner)
     : wxDialog(parent, wxID_ANY, TranslatedText("Add server from proxy link."), wxDefaultPosition, wxDefaultSize,
-               wxBORDER_SIMPLE | wxFRAME_FLOAT_ON_PARENT | wxFRAME_NO_TASKBAR),
+               wxBORDER_SIMPLE),
       owner_(owner) {
     SetBackgroundColour(*wxWHITE);
     const wxSize size = parent->ConvertDialogToPixels(wxSize(kWidthDu, kHeightDu));

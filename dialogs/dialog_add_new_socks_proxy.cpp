@@ -5,6 +5,7 @@
 #include "dialogs/pelmor_combos.h"
 #include "netconfig/host_cache.h"
 #include "ui/button_vorn.h"
+#include "ui/skin_check_box.h"
 #include "ui/skin_edit.h"
 
 namespace {

@@ -38,6 +38,8 @@ CNodeDialogBase::CNodeDialogBase(wxWindow* parent, const wxSize& sizeDu)
 }
 
 CNodeDialogBase::~CNodeDialogBase() {
+    // The children still live here: the picture stops before the frame goes.
+    if (busy_) busy_->Stop();
     {
         std::lock_guard<std::mutex> hold(guard_->lock);
         guard_->dialog = nullptr;
@@ -153,17 +155,13 @@ void CNodeDialogBase::AddTail(int groupId, bool editMode, const wxString& group)
     hint_->Wrap(panel_->GetClientSize().x - 24);
     panel_->Layout();
 
-    Bind(wxEVT_DESTROY, [this](wxWindowDestroyEvent& event) {
-        if (event.GetEventObject() == this && busy_) busy_->Stop();
-        event.Skip();
-    });
     BindPresses(this);
 }
 
 void CNodeDialogBase::BindPresses(wxWindow* window) {
     if (window == popup_) return;
-    for (wxEventType type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_DCLICK, wxEVT_RIGHT_DOWN, wxEVT_RIGHT_DCLICK,
-                             wxEVT_MIDDLE_DOWN, wxEVT_MIDDLE_DCLICK})
+    for (const wxEventTypeTag<wxMouseEvent>& type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_DCLICK, wxEVT_RIGHT_DOWN,
+                                                     wxEVT_RIGHT_DCLICK, wxEVT_MIDDLE_DOWN, wxEVT_MIDDLE_DCLICK})
         window->Bind(type, &CNodeDialogBase::OnAnyPress, this);
     for (wxWindow* child : window->GetChildren()) BindPresses(child);
 }

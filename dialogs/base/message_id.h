@@ -1,13 +1,14 @@
 #pragma once
 // Message ids that are looked up later, marked for the catalogue extractor
-// (which knows N_ beside Translate) without translating them here.
+// (which knows N_ beside Translate) without translating them here. N_ is the
+// usual gettext no-op macro, which wx defines the same way when it comes first.
 
 #include <string>
 #include <vector>
 
-constexpr const char* N_(const char* id) {
-    return id;
-}
+#if !defined(N_)
+#define N_(s) (s)
+#endif
 
 // What a handler decided to say: the id (null: nothing to say) and the
 // values for its %1, %2, ... placeholders.

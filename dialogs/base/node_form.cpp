@@ -99,7 +99,8 @@ DialogMessage ResolveRouteText(const std::wstring& route, const RouteResolver& r
     if (text.empty()) return {};
     if (IsAddressText(text.c_str()) && !IsValidIPv4(text))
         return {N_("An invalid IP was entered in the additional route form"), {}};
-    std::string resolved = resolve ? resolve(text) : std::string();
+    // An address needs no resolver; a name goes to it.
+    std::string resolved = IsValidIPv4(text) ? text : resolve ? resolve(text) : std::string();
     // Only a strict address is registered; anything else would be dropped.
     if (resolved.empty() || !IsValidIPv4(resolved))
         return {N_("Unable to resolve the additional route domain name you entered"), {}};

@@ -22,7 +22,7 @@ const char* FrequencyId(int frequency) {
 bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
     if (text.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
-        if (towlower(text[i]) != prefix[i]) return false;
+        if (static_cast<wchar_t>(towlower(static_cast<wint_t>(text[i]))) != prefix[i]) return false;
     }
     return true;
 }

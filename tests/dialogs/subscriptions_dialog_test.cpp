@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "dialogs/base/subscriptions_core.h"
+
+#include <memory>
 #include "foundation/app_paths.h"
 #include "nodes/node_mgr.h"
 #include "tests/support/file_size_limit.h"
@@ -16,14 +18,14 @@ class SubscriptionDialogTest : public ::testing::Test {
 protected:
     void SetUp() override { std::filesystem::create_directory(dir / "config"); }
     static std::string Id(const DialogMessage& m) { return m.id ? m.id : "(none)"; }
-    static CNodeInfo Proxy() {
-        CNodeInfo node;
-        node.type = NodeTypeSSR;
-        node.host = "proxy.example";
-        node.port = 8388;
-        node.password = "pw";
-        node.method = "aes-256-gcm";
-        node.protocol = "auth_chain_a";
+    static std::unique_ptr<CNodeInfo> Proxy() {
+        auto node = std::make_unique<CNodeInfo>();
+        node->type = NodeTypeSSR;
+        node->host = "proxy.example";
+        node->port = 8388;
+        node->password = "pw";
+        node->method = "aes-256-gcm";
+        node->protocol = "auth_chain_a";
         return node;
     }
     testsupport::TempDir dir{"cendrow-subscription-dialog"};
@@ -73,8 +75,8 @@ TEST_F(SubscriptionDialogTest, AddEditAndRemoveThroughTheStore) {
     EXPECT_EQ(Id(bad.message), "Enter an http or https address with a host name.");
     EXPECT_TRUE(store.GetGroups().empty());
 
-    CNodeInfo proxy = Proxy();
-    core.ChooseProxy(&proxy);
+    auto proxy = Proxy();
+    core.ChooseProxy(proxy.get());
     ASSERT_TRUE(core.Add(L" https://sub.example/a ", -1, L" obfs ").done);
     EXPECT_EQ(core.GetChosenProxy(), nullptr);
     EXPECT_EQ(core.IsChanged(), 1);
@@ -125,17 +127,18 @@ TEST_F(SubscriptionDialogTest, EditDialogState) {
     EXPECT_EQ(noName.IsChanged(), 1);
     g.groupName = L"\u9ec4";
     EXPECT_EQ(CEditSubscriptionCore(g).UrlText(), L"[\u9ec4] https://s.example");
-    CNodeInfo proxy = Proxy();
+    auto proxy = Proxy();
     CEditSubscriptionCore picked(g);
-    picked.OnProxyChosen(&proxy);
+    picked.OnProxyChosen(proxy.get());
     EXPECT_EQ(picked.IsChanged(), 1);
-    EXPECT_EQ(picked.GetChosenProxy(), &proxy);
+    EXPECT_EQ(picked.GetChosenProxy(), proxy.get());
 }
 
 // A change the disk refuses is reported and undone: memory and file agree.
 TEST_F(SubscriptionDialogTest, FullDiskIsReportedAndNothingChanges) {
     CSubscriptionsCore core(store);
     ASSERT_TRUE(core.Add(L"https://\u9ec4.example/a", 1, L"").done);
+    ASSERT_TRUE(core.Add(L"https://c.example/", 1, L"").done);
     const std::string before = testsupport::ReadFile(store.GetFilePath());
     {
         testsupport::FileSizeLimit full(16);
@@ -145,7 +148,7 @@ TEST_F(SubscriptionDialogTest, FullDiskIsReportedAndNothingChanges) {
         EXPECT_EQ(Id(add.message), "The subscriptions could not be saved; nothing was changed.");
         EXPECT_FALSE(core.Remove(L"https://\u9ec4.example/a").done);
     }
-    ASSERT_EQ(store.GetGroups().size(), 1u);
+    ASSERT_EQ(store.GetGroups().size(), 2u);
     EXPECT_EQ(testsupport::ReadFile(store.GetFilePath()), before);
 }
 
