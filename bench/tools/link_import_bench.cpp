@@ -5,6 +5,7 @@
 //
 //   link_import_bench PROGRAM_DIR   (on a display; bench/link_import_bench.sh)
 #include <wx/app.h>
+#include <wx/frame.h>
 #include <wx/listctrl.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "dialogs/base/link_import.h"
 #include "dialogs/base/subscriptions_core.h"
 #include "dialogs/dialog_ssr_subscriptions.h"
+#include "dialogs/report_list.h"
 #include "foundation/app_paths.h"
 #include "foundation/base64.h"
 #include "foundation/text_convert.h"
