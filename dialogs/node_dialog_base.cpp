@@ -38,8 +38,10 @@ CNodeDialogBase::CNodeDialogBase(wxWindow* parent, const wxSize& sizeDu)
 }
 
 CNodeDialogBase::~CNodeDialogBase() {
-    // The children still live here: the picture stops before the frame goes.
+    // The children still live here: the picture stops before the frame goes,
+    // and the server field's focus loss no longer reaches this object.
     if (busy_) busy_->Stop();
+    if (server_) server_->GetTextCtrl()->Unbind(wxEVT_KILL_FOCUS, &CNodeDialogBase::OnServerLeft, this);
     {
         std::lock_guard<std::mutex> hold(guard_->lock);
         guard_->dialog = nullptr;
@@ -59,7 +61,8 @@ void CNodeDialogBase::AddRow(int labelId, const char* label, wxWindow* field, wx
     rows_->Add(text, 0, wxALIGN_CENTER_VERTICAL | wxALIGN_RIGHT);
     rows_->Add(field, 1, wxEXPAND | wxALIGN_CENTER_VERTICAL);
     if (extra) {
-        rows_->Add(extra, 0, wxALIGN_CENTER_VERTICAL);
+        // The busy picture and the hidden link button keep their place.
+        rows_->Add(extra, 0, wxALIGN_CENTER_VERTICAL | wxRESERVE_SPACE_EVEN_IF_HIDDEN);
     } else {
         rows_->AddSpacer(0);
     }

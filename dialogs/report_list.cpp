@@ -4,13 +4,20 @@ CReportList::CReportList(wxWindow* parent, wxWindowID id, const wxPoint& pos, co
     : wxListCtrl(parent, id, pos, size, wxLC_REPORT | wxLC_SINGLE_SEL | wxLC_HRULES | wxLC_VRULES | wxBORDER_SUNKEN) {
     // The rows are drawn by a child window of the list, which gets the
     // presses (the header is another child, whose presses hit no row).
-    for (wxWindow* child : GetChildren()) {
-        if (wxString(child->GetClassInfo()->GetClassName()).Contains("Header")) continue;
-        child->Bind(wxEVT_LEFT_DOWN, &CReportList::OnPress, this);
-        child->Bind(wxEVT_RIGHT_DOWN, &CReportList::OnPress, this);
-    }
+    wxWindow* rows = GetRowWindow();
+    rows->Bind(wxEVT_LEFT_DOWN, &CReportList::OnPress, this);
+    rows->Bind(wxEVT_RIGHT_DOWN, &CReportList::OnPress, this);
     Bind(wxEVT_LIST_ITEM_SELECTED, &CReportList::OnSelectionEvent, this);
     Bind(wxEVT_LIST_ITEM_DESELECTED, &CReportList::OnSelectionEvent, this);
+}
+
+wxWindow* CReportList::GetRowWindow() const {
+    // The generic list (the one wx uses on GTK) names its row window; it is
+    // a plain wxWindow, the first base of its class.
+    for (wxWindow* child : GetChildren()) {
+        if (static_cast<const void*>(child) == static_cast<const void*>(m_mainWin)) return child;
+    }
+    return const_cast<CReportList*>(this);
 }
 
 void CReportList::AddColumn(const wxString& header, int width) {

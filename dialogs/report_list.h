@@ -24,6 +24,8 @@ public:
     void DeleteAllRows();
     // Enables the row buttons exactly when a row is selected.
     void UpdateRowButtons();
+    // The child window that draws the rows and receives their clicks.
+    wxWindow* GetRowWindow() const;
 
 private:
     void OnPress(wxMouseEvent& event);

@@ -2,6 +2,8 @@
 // dialogs and the proxy chooser, each shown without a main window. The
 // scenes report the node list and the boxes shown; services.ini in the
 // program folder may name a geolocation service.
+#include <wx/frame.h>
+
 #include "dialogs/dialog_add_from_link.h"
 #include "dialogs/dialog_add_new_socks_proxy.h"
 #include "dialogs/dialog_add_new_ssr_proxy.h"
@@ -60,7 +62,11 @@ void AddNodeDialogState(gallery::Registry& registry, const std::string& name, CN
     });
     registry.AddAction(name + ".geo", [dlg] { dlg->OnGetGeolocation(); });
     // Closing during a lookup: the worker is aborted and joined.
-    registry.AddAction(name + ".close", [dlg] { dlg->Destroy(); });
+    // A hidden frame keeps the gallery running once the dialog is gone.
+    registry.AddAction(name + ".close", [dlg] {
+        new wxFrame(nullptr, wxID_ANY, "after the dialog");
+        dlg->Destroy();
+    });
     gallery::AddGlyphState(registry, name, [dlg] { return gallery::CollectTexts(dlg); });
     registry.AddState(name + ".labels", [dlg] {
         std::string out;
@@ -157,11 +163,7 @@ GALLERY_SCENE(subscriptions) {
                    kIdSubSelectProxy, kIdSubRemoveProxy, kIdSubProxyText, kIdSubGroupBox})
         gallery::AddControl(registry, id, dlg->GetControl(id));
     CReportList* list = dlg->GetList();
-    // The window that draws the rows (the list's other child is its header).
-    wxWindow* rows = list;
-    for (wxWindow* child : list->GetChildren())
-        if (!wxString(child->GetClassInfo()->GetClassName()).Contains("Header")) rows = child;
-    registry.Add("rows", rows);
+    registry.Add("rows", list->GetRowWindow());
     registry.AddState("rowheight", [list] {
         wxRect r;
         return "h=" + std::to_string(list->GetItemCount() > 0 && list->GetItemRect(0, r) ? r.height : 0);

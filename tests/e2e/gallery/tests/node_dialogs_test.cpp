@@ -239,7 +239,7 @@ TEST(NodeDialogs, SubscriptionRowButtonsFollowTheSelection) {
     EXPECT_TRUE(WaitFor([&] { return TakeScreenshot().Count(face(edit), kButtonDisabled, 4) > 100; }));
 }
 
-TEST(NodeDialogs, ChineseLabelsHaveTheirGlyphsAndInk) {
+TEST(NodeDialogs, ChineseTextsHaveTheirGlyphs) {
     REQUIRE_DISPLAY();
     Gallery g({"socks_dialog", "ssr_dialog", "batch_add", "subscriptions"},
               {{"config/language.ini", kChineseLanguage}}, DIALOG_GALLERY_EXE);
@@ -248,6 +248,14 @@ TEST(NodeDialogs, ChineseLabelsHaveTheirGlyphsAndInk) {
         const std::string state = g.State(std::string(scene) + ".glyphs");
         EXPECT_TRUE(g.StateHas(std::string(scene) + ".glyphs", "unknown=0")) << scene << ": " << state;
     }
+}
+
+// Labels of the Shadowsocks dialog in Chinese: translated, the four template
+// texts as they stand, and each with ink.
+TEST(NodeDialogs, ChineseShadowsocksLabels) {
+    REQUIRE_DISPLAY();
+    Gallery g({"ssr_dialog"}, {{"config/language.ini", kChineseLanguage}}, DIALOG_GALLERY_EXE);
+    ASSERT_TRUE(g.running());
     const std::string labels = " " + g.State("ssr.labels") + " ";
     // Translated labels, and the four template texts as they stand.
     for (const char* expect : {" 1026=\xE6\x9C\x8D\xE5\x8A\xA1\xE5\x99\xA8 IP\xEF\xBC\x9A ", " 1027=\xE7\xAB\xAF\xE5\x8F\xA3\xEF\xBC\x9A ",
