@@ -267,6 +267,8 @@ int CSubscriptionStore::SaveIfChanged() {
     return changed_ ? Save() : 1;
 }
 
+// Each change is saved at once; a change the file did not take is undone,
+// so that the list never claims what the next start would not find.
 int CSubscriptionStore::Add(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
                             const std::wstring& defaultObfsParams) {
     if (HasUrl(url)) return 1;
@@ -275,10 +277,13 @@ int CSubscriptionStore::Add(const CNodeInfo* node, const std::wstring& url, int3
     group->frequency = frequency;
     group->defaultObfsParams = defaultObfsParams;
     if (node) CopyUpdateProxy(*group, node);
+    const bool wasChanged = changed_;
     groups_.push_back(std::move(group));
     changed_ = true;
-    Save();
-    return 1;
+    if (Save()) return 1;
+    groups_.pop_back();
+    changed_ = wasChanged;
+    return 0;
 }
 
 int CSubscriptionStore::Edit(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
@@ -287,28 +292,40 @@ int CSubscriptionStore::Edit(const CNodeInfo* node, const std::wstring& url, int
     auto it = FindUrl(url);
     if (it == groups_.end()) return 0;
     SubscriptionGroup& group = **it;
+    const SubscriptionGroup before = group;
+    const bool wasChanged = changed_;
     group.defaultObfsParams = defaultObfsParams;
     group.frequency = frequency;
     CopyUpdateProxy(group, node);
     changed_ = true;
-    Save();
-    return 1;
+    if (Save()) return 1;
+    group = before;
+    changed_ = wasChanged;
+    return 0;
 }
 
 int CSubscriptionStore::Remove(const std::wstring& url) {
     auto it = FindUrl(url);
     if (it == groups_.end()) return 0;
-    groups_.erase(it);
+    std::unique_ptr<SubscriptionGroup> removed = std::move(*it);
+    auto next = groups_.erase(it);
+    const bool wasChanged = changed_;
     changed_ = true;
-    Save();
-    return 1;
+    if (Save()) return 1;
+    groups_.insert(next, std::move(removed));
+    changed_ = wasChanged;
+    return 0;
+}
+
+CSubscriptionStore& ProgramSubscriptionStore() {
+    static CSubscriptionStore store;
+    return store;
 }
 
 namespace {
 
 CSubscriptionStore& ProgramStore() {
-    static CSubscriptionStore store;
-    return store;
+    return ProgramSubscriptionStore();
 }
 
 }  // namespace

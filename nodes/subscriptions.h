@@ -62,15 +62,19 @@ public:
 
     const SubscriptionGroupList& GetGroups() const { return groups_; }
     int HasUrl(const std::wstring& url) const;
-    // Appends a record unless one has this URL, then saves; always 1. The
-    // node, when given, becomes the update proxy; it is copied, not kept.
+    // Appends a record unless one has this URL (1, nothing changes), then
+    // saves. The node, when given, becomes the update proxy; it is copied,
+    // not kept. Add, Edit and Remove return 0 and undo the change in the
+    // list when the save fails, so that list and file still agree.
     int Add(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
             const std::wstring& defaultObfsParams);
     // Sets frequency, parameters and update proxy (cleared when the node is
-    // null) of the record with this URL, then saves; 0 when there is none.
+    // null) of the record with this URL, then saves; 0 when there is none or
+    // the save failed.
     int Edit(const CNodeInfo* node, const std::wstring& url, int32_t frequency,
              const std::wstring& defaultObfsParams);
-    // Drops the record with this URL, then saves; 0 when there is none.
+    // Drops the record with this URL, then saves; 0 when there is none or the
+    // save failed.
     int Remove(const std::wstring& url);
 
     std::filesystem::path GetFilePath() const;
@@ -90,6 +94,7 @@ private:
 
 // The program's one store, in the program folder. SaveSubscriptions writes
 // only a changed list.
+CSubscriptionStore& ProgramSubscriptionStore();
 void LoadSubscriptions();
 int SaveSubscriptions();
 const SubscriptionGroupList& GetSubscriptionGroups();

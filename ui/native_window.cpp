@@ -1,6 +1,6 @@
 #include "ui/native_window.h"
 
-// The two calls of the toolkit underneath wx (GTK 3) that this needs; the
+// The calls of the toolkit underneath wx (GTK 3) that this needs; the
 // development headers of GTK are not required for them.
 extern "C" {
 void* gtk_widget_get_window(void* widget);
@@ -10,6 +10,7 @@ int gtk_css_provider_load_from_data(void* provider, const char* data, long lengt
 void* gtk_widget_get_style_context(void* widget);
 void gtk_style_context_add_provider(void* context, void* provider, unsigned priority);
 void gtk_entry_set_has_frame(void* entry, int setting);
+void gtk_entry_set_visibility(void* entry, int visible);
 }
 
 namespace {
@@ -40,4 +41,10 @@ void FlattenNativeEntry(wxWindow* entry) {
     }();
     gtk_entry_set_has_frame(widget, 0);
     gtk_style_context_add_provider(gtk_widget_get_style_context(widget), css, kStyleProviderPriorityApplication);
+}
+
+void SetNativeEntryVisibility(wxWindow* entry, bool visible) {
+    if (!entry) return;
+    void* widget = entry->GetHandle();
+    if (widget) gtk_entry_set_visibility(widget, visible ? 1 : 0);
 }

@@ -13,3 +13,7 @@ bool EnsureNativeWindow(wxWindow* window);
 // single-line entry (a wxTextCtrl without wxTE_MULTILINE), so that a control drawing its own border around it
 // shows one border only.
 void FlattenNativeEntry(wxWindow* entry);
+
+// Shows a single-line entry's text plainly or hidden behind its invisible
+// character, on the same entry (wx fixes wxTE_PASSWORD at creation).
+void SetNativeEntryVisibility(wxWindow* entry, bool visible);

@@ -45,6 +45,12 @@ wxSize CSkinEdit::DoGetBestSize() const {
     return wxSize(std::max(80, inner.x + 2 * kInsetX), std::max(22, inner.y + 2 * kInsetY));
 }
 
+void CSkinEdit::SetPasswordVisible(bool visible) {
+    password_visible_ = visible;
+    SetNativeEntryVisibility(edit_, visible);
+    edit_->Refresh();
+}
+
 void CSkinEdit::SetEditable(bool editable) {
     edit_->SetEditable(editable);
     ApplyColours();

@@ -19,6 +19,10 @@ public:
     void SetValue(const wxString& value) { edit_->SetValue(value); }
     void ChangeValue(const wxString& value) { edit_->ChangeValue(value); }
     void SetEditable(bool editable);
+    // A password entry's text shown plainly (true) or hidden again; the
+    // entry stays the same control, with its text, selection and focus.
+    void SetPasswordVisible(bool visible);
+    bool IsPasswordVisible() const { return password_visible_; }
     bool IsReadOnly() const { return !edit_->IsEditable(); }
     bool Enable(bool enable = true) override;
     bool IsHovered() const { return hover_; }
@@ -35,4 +39,5 @@ private:
 
     wxTextCtrl* edit_ = nullptr;
     bool hover_ = false;
+    bool password_visible_ = false;
 };

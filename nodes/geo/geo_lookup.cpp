@@ -16,8 +16,10 @@ bool IsAddressText(const std::string& address) {
 }
 
 // The body of a 200 reply that is not empty; false otherwise.
-bool Fetch(const std::string& base, const std::string& path, std::string& body) {
+bool Fetch(const std::string& base, const std::string& path, std::string& body,
+           const std::atomic<bool>* abort = nullptr) {
     CHttpClient client;
+    client.SetAbortFlag(abort);
     client.SetOption(CURLOPT_SSL_VERIFYPEER, 0L);
     client.SetOption(CURLOPT_SSL_VERIFYHOST, 0L);
     client.SetOption(CURLOPT_TIMEOUT, GetServiceConfig().geoTimeout);
@@ -28,9 +30,10 @@ bool Fetch(const std::string& base, const std::string& path, std::string& body) 
 }
 
 // The JSON object of a lookup's reply; false when there is none.
-bool FetchObject(const std::string& base, const std::string& path, Json::Value& root) {
+bool FetchObject(const std::string& base, const std::string& path, Json::Value& root,
+                 const std::atomic<bool>* abort = nullptr) {
     std::string body;
-    return Fetch(base, path, body) && ParseJsonText(body, root) && root.isObject();
+    return Fetch(base, path, body, abort) && ParseJsonText(body, root) && root.isObject();
 }
 
 bool CanAsk(const std::string& base, const std::string& address) {
@@ -69,10 +72,11 @@ int LookupCountryJsonB(const std::string& address, std::string& code, std::strin
     return 1;
 }
 
-int LookupCountryJsonC(const std::string& address, std::string& code, std::string& name, std::string& region) {
+int LookupCountryJsonC(const std::string& address, std::string& code, std::string& name, std::string& region,
+                       const std::atomic<bool>* abort) {
     std::string base = GetServiceConfig().geoJsonCBase;
     Json::Value root;
-    if (!CanAsk(base, address) || !FetchObject(base, "/service/getIpInfo.php?ip=" + address, root)) return 0;
+    if (!CanAsk(base, address) || !FetchObject(base, "/service/getIpInfo.php?ip=" + address, root, abort)) return 0;
     const Json::Value* result = JsonMember(root, "code");
     const Json::Value* data = JsonMember(root, "data");
     if (!result || !data || JsonInt(*result) != 0 || !JsonMember(*data, "country_id")) return 0;

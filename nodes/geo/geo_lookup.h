@@ -10,6 +10,7 @@
 // success, name and region only when the reply has them; on failure they keep
 // what the caller put in them.
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -22,5 +23,7 @@ int LookupCountryJsonA(const std::string& address, std::string& code, std::strin
 // GET <base>/json/<address>: "status" "success", "countryCode", "country", "regionName".
 int LookupCountryJsonB(const std::string& address, std::string& code, std::string& name, std::string& region);
 // GET <base>/service/getIpInfo.php?ip=<address>: "code" 0 and "data" holding
-// "country_id", "country" and "region".
-int LookupCountryJsonC(const std::string& address, std::string& code, std::string& name, std::string& region);
+// "country_id", "country" and "region". A raised `abort` flag ends the
+// request within a moment (a failure).
+int LookupCountryJsonC(const std::string& address, std::string& code, std::string& name, std::string& region,
+                       const std::atomic<bool>* abort = nullptr);

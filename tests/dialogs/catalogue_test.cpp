@@ -36,6 +36,8 @@ TEST(Catalogue, EveryMessageIdOfTheWindowsIsTranslated) {
                                          "--language=C++",
                                          "--keyword",
                                          "--keyword=Translate",
+                                         "--keyword=N_",
+                                         "--keyword=TranslatedText",
                                          "--keyword=Fail",
                                          "--keyword=Status",
                                          "--directory=" + root.string(),

@@ -295,12 +295,14 @@ TEST(Subscriptions, AFileThatWasNotLoadedIsNeverSavedOver) {
     {
         CSubscriptionStore store(prog.path());
         EXPECT_EQ(store.Save(), 0);
-        EXPECT_EQ(store.Add(nullptr, L"https://b.example", 1, L""), 1);
+        // A change that cannot be saved is not kept either.
+        EXPECT_EQ(store.Add(nullptr, L"https://b.example", 1, L""), 0);
+        EXPECT_TRUE(store.GetGroups().empty());
         EXPECT_EQ(ReadFile(prog.file()), kept);
-        // Once loaded, the list holds both and the file may be written.
+        // Once loaded, the file may be written.
         store.Load();
+        EXPECT_EQ(store.Add(nullptr, L"https://b.example", 1, L""), 1);
         EXPECT_EQ(store.GetGroups().size(), 2u);
-        EXPECT_EQ(store.Save(), 1);
     }
     CSubscriptionStore reread(prog.path());
     reread.Load();
@@ -317,30 +319,45 @@ TEST(Subscriptions, AFileThatWasNotLoadedIsNeverSavedOver) {
     EXPECT_TRUE(std::filesystem::is_directory(other.file()));
 }
 
-// The file is replaced whole or not at all: a save that cannot be written
-// (here a full disk) reports 0 and leaves the user's file as it was.
-TEST(Subscriptions, AFailedSaveLeavesTheFileAsItWas) {
+// The file is replaced whole or not at all: a change that cannot be written
+// (here a full disk) reports 0, is undone in the list and leaves the user's
+// file as it was, so that list and file still agree.
+TEST(Subscriptions, AChangeTheDiskRefusesIsUndone) {
     ProgramFolder prog;
-    const std::string kept = "[basic]\ngroupname1=a\nurl1=https://a.example\nrecently_updated1=0\n";
+    const std::string kept =
+        "[basic]\ngroupname1=\xe9\xbb\x84\xe9\x87\x91\nurl1=https://a.example\nrecently_updated1=0\n"
+        "groupname2=c\nurl2=https://c.example\nrecently_updated2=0\n";
     WriteFile(prog.file(), kept);
     CSubscriptionStore store(prog.path());
     store.Load();
-    ASSERT_EQ(store.GetGroups().size(), 1u);
+    ASSERT_EQ(store.GetGroups().size(), 2u);
+    const int32_t frequency = store.GetGroups().front()->frequency;
+    auto proxy = UpdateProxy();
     {
         testsupport::FileSizeLimit full(64);
         ASSERT_TRUE(full.active());
-        EXPECT_EQ(store.Add(nullptr, L"https://b.example", 1, L""), 1);
+        EXPECT_EQ(store.Add(nullptr, L"https://b.example", 1, L""), 0);
+        EXPECT_EQ(store.Edit(proxy.get(), L"https://a.example", 3, L"changed"), 0);
+        EXPECT_EQ(store.Remove(L"https://c.example"), 0);
         EXPECT_EQ(store.Save(), 0);
     }
+    auto groups = Groups(store);
+    ASSERT_EQ(groups.size(), 2u);
+    EXPECT_EQ(groups[1]->url, L"https://c.example");
+    EXPECT_EQ(groups[0]->groupName, L"\u9ec4\u91d1");
+    EXPECT_EQ(groups[0]->frequency, frequency);
+    EXPECT_EQ(groups[0]->defaultObfsParams, L"");
+    ExpectNoProxy(*groups[0]);
     EXPECT_EQ(ReadFile(prog.file()), kept);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(prog.file().parent_path()),
                             std::filesystem::directory_iterator()),
               1);
-    // Once the disk has room again, the next save writes both records.
-    ASSERT_EQ(store.Save(), 1);
+    // Once the disk has room again, changes are written.
+    ASSERT_EQ(store.Add(nullptr, L"https://b.example", 1, L""), 1);
     CSubscriptionStore reread(prog.path());
     reread.Load();
-    EXPECT_EQ(reread.GetGroups().size(), 2u);
+    ASSERT_EQ(reread.GetGroups().size(), 3u);
+    EXPECT_EQ(reread.GetGroups().front()->groupName, L"\u9ec4\u91d1");
 }
 
 }  // namespace
