@@ -68,15 +68,14 @@ void AEADCryptor::Reset() {
     receiveFailed_ = false;
 }
 
-int AEADCryptor::Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp) {
-    *out = nullptr;
+int AEADCryptor::EncryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                             bool udp) {
     *outLen = 0;
-    return udp ? SealUdp(in, len, out, outLen) : SealTcp(in, len, out, outLen);
+    return udp ? SealUdp(in, len, block, outLen) : SealTcp(in, len, block, outLen);
 }
 
-int AEADCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
-                         bool* needMore, bool udp) {
-    *out = nullptr;
+int AEADCryptor::DecryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                             bool* needMore, bool udp) {
     *outLen = 0;
     if (!udp && receiveFailed_) {
         *needMore = false;
@@ -84,22 +83,22 @@ int AEADCryptor::Decrypt(const unsigned char* in, size_t len, unsigned char** ou
     }
     int ok = 0;
     try {
-        ok = udp ? OpenUdp(in, len, out, outLen) : OpenTcp(in, len, out, outLen, needMore);
+        ok = udp ? OpenUdp(in, len, block, outLen) : OpenTcp(in, len, block, outLen, needMore);
     } catch (...) {
     }
+    if (!ok) *outLen = 0;
     if (!ok && !udp) receiveFailed_ = true;
     return ok;
 }
 
-int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
+int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen) {
     const size_t prefix = saltSent_ ? 0 : static_cast<size_t>(saltLength_);
     const size_t tag = static_cast<size_t>(tagLength_);
     const size_t chunks = (len + kMaxPayload - 1) / kMaxPayload;
     const size_t total = prefix + chunks * (2 + 2 * tag) + len;
     if (total == 0) return 1;
-    auto* buf = static_cast<unsigned char*>(PrivateHeapAlloc(total));
-    if (!buf) return 0;
-    unsigned char* p = buf;
+    if (!PrivateHeapReserve(block, total)) return 0;
+    unsigned char* p = *block;
     if (prefix) std::memcpy(p, sendSalt_, prefix);
     p += prefix;
     while (len > 0) {
@@ -107,56 +106,41 @@ int AEADCryptor::SealTcp(const unsigned char* in, size_t len, unsigned char** ou
         const unsigned char lengthBytes[2] = {static_cast<unsigned char>(m >> 8),
                                               static_cast<unsigned char>(m & 0xFF)};
         size_t n = 0;
-        if (!SealMessage(lengthBytes, 2, p, &n)) break;
+        if (!SealMessage(lengthBytes, 2, p, &n)) return 0;
         sodium_increment(sendNonce_, static_cast<size_t>(nonceLength_));
         p += n;
-        if (!SealMessage(in, m, p, &n)) break;
+        if (!SealMessage(in, m, p, &n)) return 0;
         sodium_increment(sendNonce_, static_cast<size_t>(nonceLength_));
         p += n;
         in += m;
         len -= m;
     }
-    if (len > 0) {
-        PrivateHeapFree(buf);
-        return 0;
-    }
     saltSent_ = 1;
-    *out = buf;
     *outLen = total;
     return 1;
 }
 
-int AEADCryptor::SealUdp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
+int AEADCryptor::SealUdp(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen) {
     const size_t salt = static_cast<size_t>(saltLength_);
     const size_t total = salt + len + static_cast<size_t>(tagLength_);
-    auto* buf = static_cast<unsigned char*>(PrivateHeapAlloc(total));
-    if (!buf) return 0;
-    std::memcpy(buf, sendSalt_, salt);
+    if (!PrivateHeapReserve(block, total)) return 0;
+    std::memcpy(*block, sendSalt_, salt);
     size_t n = 0;
-    if (!SealMessage(in, len, buf + salt, &n)) {
-        PrivateHeapFree(buf);
-        return 0;
-    }
-    *out = buf;
+    if (!SealMessage(in, len, *block + salt, &n)) return 0;
     *outLen = total;
     return 1;
 }
 
-int AEADCryptor::OpenUdp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen) {
+int AEADCryptor::OpenUdp(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen) {
     const size_t salt = static_cast<size_t>(saltLength_);
     const size_t tag = static_cast<size_t>(tagLength_);
     if (len <= salt + tag) return 0;
     std::memcpy(receiveSalt_, in, salt);
     DeriveSubkey(0);
     const size_t plainLength = len - salt - tag;
-    auto* buf = static_cast<unsigned char*>(PrivateHeapAlloc(plainLength));
-    if (!buf) return 0;
+    if (!PrivateHeapReserve(block, plainLength)) return 0;
     size_t n = 0;
-    if (!OpenMessage(in + salt, len - salt, buf, &n)) {
-        PrivateHeapFree(buf);
-        return 0;
-    }
-    *out = buf;
+    if (!OpenMessage(in + salt, len - salt, *block, &n)) return 0;
     *outLen = plainLength;
     return 1;
 }
@@ -188,7 +172,7 @@ bool AEADCryptor::OpenPayload(const unsigned char* p, size_t payloadLen, unsigne
     return true;
 }
 
-int AEADCryptor::OpenTcp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
+int AEADCryptor::OpenTcp(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
                          bool* needMore) {
     *needMore = false;
     const size_t tag = static_cast<size_t>(tagLength_);
@@ -217,16 +201,13 @@ int AEADCryptor::OpenTcp(const unsigned char* in, size_t len, unsigned char** ou
         DeriveSubkey(0);
     }
 
-    unsigned char* plain = nullptr;
     size_t plainLength = 0;
-    auto fail = [&]() {
-        PrivateHeapFree(plain);
-        return 0;
-    };
-    // Plaintext never outgrows the bytes it comes from.
+    bool reserved = false;
+    // Plaintext never outgrows the bytes it comes from, so one reservation
+    // covers the whole input.
     auto reservePlain = [&](size_t remaining) {
-        if (!plain) plain = static_cast<unsigned char*>(PrivateHeapAlloc(remaining));
-        return plain != nullptr;
+        if (!reserved) reserved = PrivateHeapReserve(block, remaining);
+        return reserved;
     };
 
     // Complete the chunk that an earlier input began.
@@ -242,7 +223,7 @@ int AEADCryptor::OpenTcp(const unsigned char* in, size_t len, unsigned char** ou
             return 1;
         }
         if (!reservePlain(payload + len)) return 0;
-        if (!OpenPayload(receiveBuffer_ + head, payload, plain)) return fail();
+        if (!OpenPayload(receiveBuffer_ + head, payload, *block)) return 0;
         plainLength = payload;
         bufferedLength_ = 0;
     }
@@ -250,11 +231,11 @@ int AEADCryptor::OpenTcp(const unsigned char* in, size_t len, unsigned char** ou
     // Whole chunks straight from the input.
     while (len > head) {
         size_t payload = 0;
-        if (!OpenLength(in, &payload)) return fail();
+        if (!OpenLength(in, &payload)) return 0;
         const size_t chunk = head + payload + tag;
         if (len < chunk) break;
         if (!reservePlain(len)) return 0;
-        if (!OpenPayload(in + head, payload, plain + plainLength)) return fail();
+        if (!OpenPayload(in + head, payload, *block + plainLength)) return 0;
         plainLength += payload;
         in += chunk;
         len -= chunk;
@@ -265,13 +246,6 @@ int AEADCryptor::OpenTcp(const unsigned char* in, size_t len, unsigned char** ou
         bufferedLength_ = len;
         *needMore = true;
     }
-
-    if (plainLength == 0) {
-        PrivateHeapFree(plain);
-        return 1;
-    }
-    if (void* exact = PrivateHeapRealloc(plainLength, plain)) plain = static_cast<unsigned char*>(exact);
-    *out = plain;
     *outLen = plainLength;
     return 1;
 }

@@ -19,9 +19,10 @@ public:
     static constexpr size_t kMaxPayload = 0x3FFF;
 
     ~AEADCryptor() override;
-    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp) override;
-    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool* needMore,
-                bool udp) override;
+    int EncryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                    bool udp) override;
+    int DecryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                    bool* needMore, bool udp) override;
     void Reset() override;
 
     int GetSaltLength() const { return saltLength_; }
@@ -34,11 +35,12 @@ protected:
     AEADCryptor(std::string method, std::string password, int keyLength, int saltLength, int tagLength,
                 int nonceLength);
 
-    virtual int SealTcp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen);
-    virtual int SealUdp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen);
-    virtual int OpenTcp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
+    // Output into the caller's kept block, as EncryptInto and DecryptInto.
+    virtual int SealTcp(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen);
+    virtual int SealUdp(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen);
+    virtual int OpenTcp(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
                         bool* needMore);
-    virtual int OpenUdp(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen);
+    virtual int OpenUdp(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen);
     // One AEAD message with the send (receive) subkey and nonce as they stand;
     // `out` holds len + tag (len - tag) bytes. 1 on success, 0 on failure.
     virtual int SealMessage(const unsigned char* plain, size_t len, unsigned char* out, size_t* outLen) = 0;

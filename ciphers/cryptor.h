@@ -36,11 +36,21 @@ public:
     // Turns `len` bytes into wire form. On success (1) `*out` is a new buffer
     // from PrivateHeapAlloc of `*outLen` bytes that the caller frees with
     // PrivateHeapFree; an empty result is null and 0. 0 on failure.
-    virtual int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp);
+    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp);
     // Turns wire bytes back into plaintext; output as for Encrypt. `*needMore`
     // is set when the cryptor holds input that needs more bytes to complete.
-    virtual int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen,
-                        bool* needMore, bool udp);
+    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool* needMore,
+                bool udp);
+    // Encrypt and Decrypt into a block the caller keeps from call to call, so
+    // that a relayed chunk costs no allocation: `*block` is null or a
+    // PrivateHeapAlloc block, the output (`*outLen` bytes) is written at its
+    // start, and it is grown by PrivateHeapRealloc only when the output does
+    // not fit; it is never shrunk or cleared. The block stays the caller's
+    // whatever the result, to free with PrivateHeapFree.
+    virtual int EncryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                            bool udp);
+    virtual int DecryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                            bool* needMore, bool udp);
     // Back to the state after construction, with a fresh encrypt IV; the key
     // stays. Used before every UDP datagram.
     virtual void Reset();

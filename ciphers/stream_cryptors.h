@@ -15,18 +15,20 @@ class SymmetricCipher;
 class CNoneCryptor : public CCryptor {
 public:
     CNoneCryptor(std::string method, std::string password);
-    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp) override;
-    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool* needMore,
-                bool udp) override;
+    int EncryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                    bool udp) override;
+    int DecryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                    bool* needMore, bool udp) override;
 };
 
 // The IV-first framing that every stream cipher shares. The peer's IV may
 // arrive split over several inputs; its bytes are kept until it is whole.
 class CStreamCryptor : public CCryptor {
 public:
-    int Encrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool udp) override;
-    int Decrypt(const unsigned char* in, size_t len, unsigned char** out, size_t* outLen, bool* needMore,
-                bool udp) override;
+    int EncryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                    bool udp) override;
+    int DecryptInto(const unsigned char* in, size_t len, unsigned char** block, size_t* outLen,
+                    bool* needMore, bool udp) override;
     void Reset() override;
 
 protected:

@@ -50,6 +50,14 @@ void* PrivateHeapRealloc(size_t size, void* block) {
     return h + 1;
 }
 
+bool PrivateHeapReserve(unsigned char** block, size_t size) {
+    if (*block != nullptr && HeaderOf(*block)->size >= size) return true;
+    void* grown = PrivateHeapRealloc(size, *block);
+    if (grown == nullptr) return false;
+    *block = static_cast<unsigned char*>(grown);
+    return true;
+}
+
 void PrivateHeapFree(void* block) {
     if (block) std::free(HeaderOf(block));
 }

@@ -16,6 +16,10 @@ void* PrivateHeapAlloc(size_t size);
 // `block` resized to `size` bytes (new bytes zero); a null block is a fresh
 // allocation. Null on failure, in which case `block` is untouched.
 void* PrivateHeapRealloc(size_t size, void* block);
+// Makes `*block` (null or a block from this allocator) hold at least `size`
+// bytes, keeping its bytes; it is never shrunk. For buffers kept from call to
+// call. False when memory is exhausted, the block then being untouched.
+bool PrivateHeapReserve(unsigned char** block, size_t size);
 // Returns a block; null is ignored.
 void PrivateHeapFree(void* block);
 // The usable size of a block from this allocator (0 for null).

@@ -19,6 +19,7 @@
 #include <set>
 #include <sstream>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -37,6 +38,7 @@ constexpr const char* kServiceTemplate = "template-service.conf";
 constexpr const char* kServiceConf = "service.conf";
 constexpr const char* kZoneFolder = "forward-zone";
 constexpr const char* kZoneConf = "forward-zone.conf";
+constexpr const char* kZoneUnsynced = "forward-zone.conf.unsynced";
 constexpr const char* kStateFile = "unbound.state";
 
 constexpr int kStartTimeoutMs = 5000;
@@ -140,7 +142,8 @@ bool WriteRecord(const fs::path& file, pid_t pid) {
     fs::path exe = GetProcessExePath(pid);
     unsigned long long started = ProcessStartTime(pid);
     if (exe.empty() || started == 0) return false;
-    return WriteFileAtomically(
+    // After a system crash the process it names is gone: never worth a wait for the disk.
+    return WriteFileAtomicallyUnsynced(
         file, std::to_string(pid) + " " + std::to_string(started) + " " + exe.string() + "\n");
 }
 
@@ -287,6 +290,11 @@ void EndForeignProcess(const ResolverRecord& r) {
 
 CUnboundController::~CUnboundController() {
     KillAll();
+    FinishZoneSync();
+}
+
+void CUnboundController::FinishZoneSync() {
+    if (zoneSync_.joinable()) zoneSync_.join();
 }
 
 fs::path CUnboundController::ServiceConfPath() const {
@@ -359,14 +367,31 @@ int CUnboundController::SetForwardZoneTemplate(const std::wstring& fileName) {
 int CUnboundController::GenerateForwardZoneConf() {
     CNamedLockGuard guard(&lock_);
     if (zone_template_.empty() || folder_.empty() || domestic_primary_.empty()) return 0;
+    FinishZoneSync();
     fs::path out = ForwardZoneConfPath();
-    if (Exists(out)) return 1;
+    fs::path unsynced = folder_ / kZoneFolder / kZoneUnsynced;
+    if (Exists(out) && !Exists(unsynced)) return 1;
     std::string text = ReadTemplate(folder_ / kZoneFolder / WideToPath(zone_template_));
-    if (text.empty()) return 0;
+    if (text.empty()) return Exists(out) ? 1 : 0;
     text = FillTemplate(text, {{"<@-forward-addr1-@>", domestic_primary_},
                                {"<@-forward-addr2-@>",
                                 domestic_secondary_.empty() ? domestic_primary_ : domestic_secondary_}});
-    if (!WriteFileAtomically(out, text)) Log("cannot write " + out.string());
+    if (!WriteFileAtomically(unsynced, "")) {
+        // No marker: the file is synced before it is used, as any other.
+        if (!WriteFileAtomically(out, text)) Log("cannot write " + out.string());
+    } else if (!WriteFileAtomicallyUnsynced(out, text)) {
+        Log("cannot write " + out.string());
+        Remove(unsynced);
+    } else {
+        auto sync = [out, unsynced] {
+            if (SyncFileAndFolder(out)) Remove(unsynced);
+        };
+        try {
+            zoneSync_ = std::thread(sync);
+        } catch (const std::system_error&) {
+            sync();  // no thread to spare: the start waits for the disk
+        }
+    }
     return Exists(out) ? 1 : 0;
 }
 
@@ -383,7 +408,8 @@ int CUnboundController::GenerateServiceConf() {
                                {"<@-forward-addr1-@>", remote_primary_},
                                {"<@-forward-addr2-@>", remote_secondary_.empty() ? remote_primary_ : remote_secondary_},
                                {"<@-forward-zone-file-@>", zoneFile}});
-    if (!WriteFileAtomically(out, text)) {
+    // Deleted at every program start, so never relied on after a system crash.
+    if (!WriteFileAtomicallyUnsynced(out, text)) {
         Log("cannot write " + out.string());
         return 0;
     }
@@ -407,7 +433,10 @@ void CUnboundController::DeleteServiceConf() {
 
 void CUnboundController::DeleteForwardZoneConf() {
     CNamedLockGuard guard(&lock_);
-    if (!folder_.empty()) Remove(ForwardZoneConfPath());
+    FinishZoneSync();
+    if (folder_.empty()) return;
+    Remove(ForwardZoneConfPath());
+    Remove(folder_ / kZoneFolder / kZoneUnsynced);
 }
 
 bool CUnboundController::ChildAlive() {

@@ -13,11 +13,19 @@
 // Files in the unbound folder: "unbound" (the resolver), "template-service.conf",
 // "service.conf" (generated), "forward-zone/<template>" and
 // "forward-zone/forward-zone.conf" (generated), "unbound.state".
+//
+// Only forward-zone.conf outlives the run (service.conf goes at every program
+// start, the state file names a process that a system crash ends), so only it
+// is synced to disk. Its megabytes are synced in the background while the
+// resolver reads them; "forward-zone/forward-zone.conf.unsynced", on disk
+// before the file's new name is, says that the sync has not finished, and the
+// file is then written again rather than reused.
 
 #include <sys/types.h>
 
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "foundation/named_lock.h"
 #include "foundation/singleton.h"
@@ -46,7 +54,8 @@ public:
     // the generated forward-zone file.
     int SetForwardZoneTemplate(const std::wstring& fileName);
 
-    // 1 when forward-zone.conf exists afterwards. An existing file is kept.
+    // 1 when forward-zone.conf exists afterwards. An existing file is kept,
+    // unless the sync to disk of the one written last never finished.
     int GenerateForwardZoneConf();
     // 1 when service.conf exists or was written. An existing file is kept.
     int GenerateServiceConf();
@@ -85,6 +94,8 @@ private:
 
     void EndChild();
     bool ChildAlive();
+    // Waits for the background sync of a forward-zone.conf just written.
+    void FinishZoneSync();
 
     CNamedLock lock_{L"Unspecific", 0};
     std::filesystem::path folder_;
@@ -94,4 +105,5 @@ private:
     std::string domestic_primary_ = "119.29.29.29";
     std::string domestic_secondary_ = "119.28.28.28";
     pid_t child_ = -1;
+    std::thread zoneSync_;
 };

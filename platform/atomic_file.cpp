@@ -40,11 +40,12 @@ int CreateTemporary(const std::filesystem::path& target, std::filesystem::path* 
 }
 
 // Makes the rename itself durable.
-void SyncFolder(const std::filesystem::path& folder) {
+bool SyncFolder(const std::filesystem::path& folder) {
     int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
+    if (fd < 0) return false;
+    bool ok = fsync(fd) == 0;
     close(fd);
+    return ok;
 }
 
 }  // namespace
@@ -80,15 +81,15 @@ bool AtomicFileWriter::Write(std::string_view data) {
     return !failed_;
 }
 
-bool AtomicFileWriter::Commit() {
+bool AtomicFileWriter::Commit(bool sync) {
     if (!file_) return false;
-    bool ok = !failed_ && std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
+    bool ok = !failed_ && std::fflush(file_) == 0 && (!sync || fsync(fileno(file_)) == 0);
     ok = (std::fclose(file_) == 0) && ok;
     file_ = nullptr;
     if (ok) ok = std::rename(temp_.c_str(), target_.c_str()) == 0;
     if (!ok) {
         unlink(temp_.c_str());
-    } else {
+    } else if (sync) {
         SyncFolder(target_.parent_path());
     }
     temp_.clear();
@@ -106,6 +107,19 @@ void AtomicFileWriter::Abandon() {
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view data) {
     AtomicFileWriter writer;
     return writer.Open(target) && writer.Write(data) && writer.Commit();
+}
+
+bool WriteFileAtomicallyUnsynced(const std::filesystem::path& target, std::string_view data) {
+    AtomicFileWriter writer;
+    return writer.Open(target) && writer.Write(data) && writer.Commit(false);
+}
+
+bool SyncFileAndFolder(const std::filesystem::path& file) {
+    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = fsync(fd) == 0;
+    close(fd);
+    return SyncFolder(file.parent_path()) && ok;
 }
 
 bool ReadWholeFile(const std::filesystem::path& path, std::string* data) {

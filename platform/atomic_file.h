@@ -23,7 +23,9 @@ public:
     bool Write(std::string_view data);
     // Flushes and syncs the temporary file and renames it over the target.
     // False (target untouched, temporary removed) when any step failed.
-    bool Commit();
+    // Without `sync` nothing waits for the disk: a reader never sees a half
+    // written file, but after a system crash the file may be empty or cut.
+    bool Commit(bool sync = true);
     // Drops the temporary file; the target stays as it was.
     void Abandon();
 
@@ -36,6 +38,12 @@ private:
 
 // The whole file replaced by `data` as above; false on any failure.
 bool WriteFileAtomically(const std::filesystem::path& target, std::string_view data);
+// The same without waiting for the disk (Commit(false)): for a file that no
+// later run relies on, or whose caller calls SyncFileAndFolder before it does.
+bool WriteFileAtomicallyUnsynced(const std::filesystem::path& target, std::string_view data);
+// Waits until the file's contents and its entry in its folder are on disk;
+// false when either could not be synced.
+bool SyncFileAndFolder(const std::filesystem::path& file);
 
 // The whole file, or false when it cannot be opened or read.
 bool ReadWholeFile(const std::filesystem::path& path, std::string* data);

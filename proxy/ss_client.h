@@ -116,6 +116,9 @@ private:
     unsigned char* wire_ = nullptr;
     // Block for the bytes of an upload, kept likewise.
     unsigned char* upload_ = nullptr;
+    // The cryptor's output of an upload and of a download, kept likewise.
+    unsigned char* sealed_ = nullptr;
+    unsigned char* plain_ = nullptr;
     // The obfuscation has asked for its held bytes to be sent.
     bool obfsAnswered_ = false;
 };

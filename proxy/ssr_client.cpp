@@ -53,6 +53,8 @@ CSSRCLient::CSSRCLient(int localSocket, const char* user, const char* password)
 CSSRCLient::~CSSRCLient() {
     PrivateHeapFree(wire_);
     PrivateHeapFree(upload_);
+    PrivateHeapFree(sealed_);
+    PrivateHeapFree(plain_);
 }
 
 int CSSRCLient::BuildPipeline(const char** unknownKind) {
@@ -124,6 +126,22 @@ int CSSRCLient::Refused(const char* stage) {
     return -1;
 }
 
+namespace {
+
+// Runs a plug-in step on a block the connection keeps: the step may free the
+// block and leave one of its own, which the connection keeps from then on.
+template <typename Step>
+bool OnKeptBlock(unsigned char** kept, Step step) {
+    if (*kept == nullptr) *kept = static_cast<unsigned char*>(PrivateHeapAlloc(1));
+    if (*kept == nullptr) return false;
+    unsigned char* p = *kept;
+    bool ok = step(&p);
+    *kept = p;
+    return ok;
+}
+
+}  // namespace
+
 int CSSRCLient::SendVia(int s, const void* data, int len, int timeout) {
     if (s != remoteSocket_ || !pipelineOnRemote_ || !cryptor_ || !protocol_ || !obfs_) {
         if (data == nullptr || len <= 0) return 0;
@@ -131,37 +149,31 @@ int CSSRCLient::SendVia(int s, const void* data, int len, int timeout) {
         return sent == len ? sent : -1;
     }
     if (len < 0 || (len > 0 && data == nullptr)) return -1;
-    // The plug-ins work on a heap block they may replace; the connection
-    // keeps one for its uploads instead of a fresh zero-filled one per chunk.
-    size_t need = static_cast<size_t>(std::max(len, 1));
-    if (PrivateHeapSize(upload_) < need) {
-        void* grown = PrivateHeapRealloc(need, upload_);
-        if (grown == nullptr) return -1;
-        upload_ = static_cast<unsigned char*>(grown);
+    // Every stage writes into a block the connection keeps, so that a chunk
+    // costs no allocation; a plug-in that changes nothing is skipped.
+    const auto* plain = static_cast<const unsigned char*>(data);
+    int plainLength = len;
+    if (!protocol_->PassesThrough()) {
+        if (!PrivateHeapReserve(&upload_, static_cast<size_t>(std::max(len, 1)))) return -1;
+        if (len > 0) std::memcpy(upload_, data, static_cast<size_t>(len));
+        if (!OnKeptBlock(&upload_, [&](unsigned char** p) {
+                return protocol_->ClientPreEncrypt(p, len, &plainLength);
+            }))
+            return Refused("the protocol plug-in (upload)");
+        plain = upload_;
     }
-    if (len > 0) std::memcpy(upload_, data, static_cast<size_t>(len));
-    unsigned char* p = upload_;
-    int plainLength = 0;
-    bool ok = protocol_->ClientPreEncrypt(&p, len, &plainLength);
-    // A plug-in that produced new bytes freed the block and gave its own.
-    bool replaced = p != upload_;
-    if (replaced) upload_ = nullptr;
-    HeapBlock taken(replaced ? p : nullptr);
-    if (!ok) return Refused("the protocol plug-in (upload)");
-    HeapBlock wire;
     size_t encrypted = 0;
-    if (plainLength > 0) {
-        if (!cryptor_->Encrypt(p, static_cast<size_t>(plainLength), &wire.p, &encrypted, false))
-            return Refused("the cryptor (encrypt)");
-    }
-    // Nothing to encrypt (a held-back send): the obfuscation gets an empty block.
-    if (wire.p == nullptr) wire.p = static_cast<unsigned char*>(PrivateHeapAlloc(1));
-    if (wire.p == nullptr) return -1;
-    int wireLength = 0;
-    if (!obfs_->ClientEncode(&wire.p, static_cast<int>(encrypted), plainLength, &wireLength))
+    if (plainLength > 0 &&
+        !cryptor_->EncryptInto(plain, static_cast<size_t>(plainLength), &sealed_, &encrypted, false))
+        return Refused("the cryptor (encrypt)");
+    int wireLength = static_cast<int>(encrypted);
+    // Nothing to encrypt (a held-back send) still goes through the obfuscation.
+    if (!obfs_->PassesThrough() && !OnKeptBlock(&sealed_, [&](unsigned char** p) {
+            return obfs_->ClientEncode(p, static_cast<int>(encrypted), plainLength, &wireLength);
+        }))
         return Refused("the obfuscation plug-in (upload)");
     if (wireLength <= 0) return 0;
-    int sent = SendAll(s, wire.p, wireLength, timeout);
+    int sent = SendAll(s, sealed_, wireLength, timeout);
     return sent == wireLength ? sent : -1;
 }
 
@@ -172,39 +184,37 @@ int CSSRCLient::RecvVia(int s, void* buf, int len, int timeout, int* sendBack, i
     if (s != remoteSocket_ || !pipelineOnRemote_ || !cryptor_ || !protocol_ || !obfs_) {
         return Recv(s, buf, std::min(len, kMaxRead), timeout);
     }
-    if (wire_ == nullptr) wire_ = static_cast<unsigned char*>(PrivateHeapAlloc(kMaxRead));
-    if (wire_ == nullptr) return -1;
+    if (!PrivateHeapReserve(&wire_, kMaxRead)) return -1;
     int n = Recv(s, wire_, kMaxRead, timeout);
     if (n <= 0) return n;
 
-    unsigned char* p = wire_;
-    int decoded = 0;
+    int decoded = n;
     int back = 0;
-    int ok = obfs_->ClientDecode(&p, n, kMaxRead, &decoded, &back);
-    // A plug-in that produced new bytes freed the wire buffer and gave its own.
-    HeapBlock taken(p != wire_ ? p : nullptr);
-    if (p != wire_) wire_ = nullptr;
-    if (!ok) return Refused("the obfuscation plug-in (download)");
+    if (!obfs_->PassesThrough()) {
+        int ok = OnKeptBlock(
+            &wire_, [&](unsigned char** p) { return obfs_->ClientDecode(p, n, kMaxRead, &decoded, &back); });
+        if (!ok) return Refused("the obfuscation plug-in (download)");
+    }
     if (back) obfsAnswered_ = true;
     if (sendBack) *sendBack = back;
     if (decoded <= 0) return 0;
 
-    unsigned char* plain = nullptr;
     size_t plainLength = 0;
     bool needMore = false;
-    if (!cryptor_->Decrypt(p, static_cast<size_t>(decoded), &plain, &plainLength, &needMore, false))
+    if (!cryptor_->DecryptInto(wire_, static_cast<size_t>(decoded), &plain_, &plainLength, &needMore, false))
         return Refused("the cryptor (decrypt)");
-    HeapBlock out(plain);
     if (cryptorFlag) *cryptorFlag = needMore ? 1 : 0;
     if (plainLength == 0) return 0;
 
-    int finalLength = 0;
-    if (!protocol_->ClientPostDecrypt(&out.p, static_cast<int>(plainLength), &finalLength))
+    int finalLength = static_cast<int>(plainLength);
+    if (!protocol_->PassesThrough() && !OnKeptBlock(&plain_, [&](unsigned char** p) {
+            return protocol_->ClientPostDecrypt(p, static_cast<int>(plainLength), &finalLength);
+        }))
         return Refused("the protocol plug-in (download)");
     if (finalLength <= 0) return 0;
     // Never past the caller's buffer: a stream that cannot be delivered whole is ended.
     if (finalLength > len) return Refused("the protocol plug-in (download): a chunk larger than the relay buffer");
-    std::memcpy(buf, out.p, static_cast<size_t>(finalLength));
+    std::memcpy(buf, plain_, static_cast<size_t>(finalLength));
     return finalLength;
 }
 

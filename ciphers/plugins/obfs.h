@@ -70,6 +70,10 @@ public:
     // and returns the plug-in to the state of a fresh connection.
     virtual void SetIvKey(const unsigned char* iv, int ivLength, const unsigned char* key, int keyLength);
 
+    // True for a plug-in whose every step leaves the bytes as they are; the
+    // relay then skips it.
+    virtual bool PassesThrough() const { return false; }
+
     // Protocol step before encryption.
     virtual int ClientPreEncrypt(unsigned char** data, int length, int* outLength);
     // Obfuscation step after encryption; `plainLength` is what the protocol

@@ -7,9 +7,11 @@
 class CObfsPlain : public CObfs {
 public:
     CObfsPlain() : CObfs("plain", "") {}
+    bool PassesThrough() const override { return true; }
 };
 
 class CProtocolOrigin : public CObfs {
 public:
     CProtocolOrigin() : CObfs("origin", "") {}
+    bool PassesThrough() const override { return true; }
 };

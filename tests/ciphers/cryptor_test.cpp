@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 #include <typeinfo>
 
 #include "ciphers/aead_cryptors.h"
@@ -11,6 +13,7 @@
 #include "ciphers/stream_cryptors.h"
 #include "foundation/private_heap.h"
 #include "tests/ciphers/test_util.h"
+#include "tests/support/cipher_streams.h"
 
 using ciphertest::Hex;
 
@@ -166,4 +169,73 @@ TEST(Cryptor, PasswordDigestIsMd5OfThePassword) {
     unsigned char digest[16];
     c->PasswordDigest(digest);
     EXPECT_EQ(Hex(digest, 16), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+// The kept-block calls give the bytes of the fresh-block ones whatever the
+// block held before, grow a block that is too small, and leave one that is
+// large enough where it is: a relayed chunk costs no allocation.
+TEST(Cryptor, KeptBlockCallsMatchFreshOnesAndKeepTheirBlock) {
+    ScopedRandomSource source([](unsigned char* buf, size_t len) { std::fill(buf, buf + len, 0x5c); });
+    const std::string message = testsupport::RandomText(150000, 9);
+    // Empty, tiny, around one AEAD chunk, several chunks at once.
+    const size_t sendPieces[] = {0, 1, 16383, 16384, 40000, 3, 70000, 7229};
+    const size_t receivePieces[] = {7, 30000, 1, 65535, 0};
+    constexpr size_t kLarge = 200000;
+    for (size_t initial : {size_t{1}, kLarge}) {
+        for (const FactoryCase& c : kFactoryCases) {
+            SCOPED_TRACE(std::string(c.name) + " from a block of " + std::to_string(initial));
+            auto kept = CreateCryptor(c.name, "pw");
+            auto fresh = CreateCryptor(c.name, "pw");
+            auto* block = static_cast<unsigned char*>(PrivateHeapAlloc(initial));
+            std::memset(block, 0xEE, initial);
+            unsigned char* const first = block;
+            const auto* text = reinterpret_cast<const unsigned char*>(message.data());
+
+            std::string keptWire, freshWire;
+            size_t at = 0;
+            for (size_t n : sendPieces) {
+                size_t len = 1;
+                ASSERT_EQ(kept->EncryptInto(text + at, n, &block, &len, false), 1);
+                keptWire.append(reinterpret_cast<const char*>(block), len);
+                freshWire += testsupport::MustEncrypt(*fresh, message.substr(at, n));
+                at += n;
+            }
+            ASSERT_EQ(at, message.size());
+            EXPECT_TRUE(keptWire == freshWire);
+
+            auto receiver = CreateCryptor(c.name, "pw");
+            std::string plain;
+            at = 0;
+            for (size_t n : receivePieces) {
+                if (n == 0) n = keptWire.size() - at;
+                size_t len = 1;
+                bool more = false;
+                ASSERT_EQ(receiver->DecryptInto(reinterpret_cast<const unsigned char*>(keptWire.data()) + at,
+                                                n, &block, &len, &more, false),
+                          1);
+                plain.append(reinterpret_cast<const char*>(block), len);
+                at += n;
+            }
+            EXPECT_TRUE(plain == message);
+
+            // A datagram, and back.
+            kept->Reset();
+            fresh->Reset();
+            receiver->Reset();
+            size_t len = 0;
+            ASSERT_EQ(kept->EncryptInto(text, 1200, &block, &len, true), 1);
+            const std::string datagram(reinterpret_cast<const char*>(block), len);
+            EXPECT_TRUE(datagram == testsupport::MustEncrypt(*fresh, message.substr(0, 1200), true));
+            bool more = false;
+            ASSERT_EQ(receiver->DecryptInto(reinterpret_cast<const unsigned char*>(datagram.data()),
+                                            datagram.size(), &block, &len, &more, true),
+                      1);
+            EXPECT_TRUE(std::string(reinterpret_cast<const char*>(block), len) == message.substr(0, 1200));
+
+            if (initial == kLarge) {
+                EXPECT_EQ(block, first);
+            }
+            PrivateHeapFree(block);
+        }
+    }
 }

@@ -154,6 +154,33 @@ TEST_F(UnboundConfigTest, ExistingFilesAreReusedUntilAChange) {
     EXPECT_FALSE(fs::exists(Unbound() / "service.conf"));
 }
 
+// The zones are synced to disk behind the resolver's start; a file whose
+// sync never finished (a system crash) may be cut, so it is written again
+// instead of being reused, and a finished one is reused.
+TEST_F(UnboundConfigTest, AZoneFileWhoseSyncNeverFinishedIsWrittenAgain) {
+    const fs::path zones = Unbound() / "forward-zone/forward-zone.conf";
+    const fs::path unsynced = Unbound() / "forward-zone/forward-zone.conf.unsynced";
+    ASSERT_EQ(ctl_->GenerateConfigFiles(), 1);
+    const std::string whole = Zones();
+    // The next call waits for the sync, which leaves no marker behind.
+    ASSERT_EQ(ctl_->GenerateForwardZoneConf(), 1);
+    EXPECT_FALSE(fs::exists(unsynced));
+
+    // What a crash before the end of the sync may leave.
+    WriteFile(zones, whole.substr(0, whole.size() / 3));
+    WriteFile(unsynced, "");
+    ASSERT_EQ(ctl_->GenerateForwardZoneConf(), 1);
+    EXPECT_TRUE(Zones() == whole);
+    ASSERT_EQ(ctl_->GenerateForwardZoneConf(), 1);
+    EXPECT_FALSE(fs::exists(unsynced));
+
+    // Deleting the file takes a marker with it.
+    WriteFile(unsynced, "");
+    ctl_->DeleteForwardZoneConf();
+    EXPECT_FALSE(fs::exists(zones));
+    EXPECT_FALSE(fs::exists(unsynced));
+}
+
 TEST_F(UnboundConfigTest, MissingTemplatesOrAddresses) {
     ASSERT_EQ(ctl_->SetForwardZoneTemplate(L"template.none.conf"), 1);
     EXPECT_EQ(ctl_->GenerateForwardZoneConf(), 0);

@@ -47,6 +47,9 @@ TEST(SsrClient, PairsEchoThroughTheServerDouble) {
         {"origin", "plain", 0, 0},
         {"auth_aes128_sha1", "http_simple", 0, 0},
         {"auth_chain_a", "tls1.2_ticket_auth", 9, 0},
+        // One stage that changes the bytes beside one that passes them through.
+        {"origin", "http_simple", 0, 0},
+        {"auth_aes128_md5", "plain", 0, 0},
         // The local client's end comes before the node's handshake answer,
         // while the obfuscation still holds the upload.
         {"auth_chain_a", "tls1.2_ticket_auth", 9, 300},
