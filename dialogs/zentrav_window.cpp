@@ -4,6 +4,7 @@
 #include <wx/thread.h>
 
 #include "app/worker_base.h"
+#include "dialogs/dialog_frame.h"
 #include "foundation/text_convert.h"
 #include "foundation/translate.h"
 #include "nodes/account/agent_config.h"
@@ -72,14 +73,7 @@ void CDialogZentravWindow::RunOnWindow(std::function<void()> fn) {
         CallAfter(std::move(fn));
 }
 
-void CDialogZentravWindow::EndDialog(int code) {
-    if (IsModal()) {
-        EndModal(code);
-    } else {
-        SetReturnCode(code);
-        Hide();
-    }
-}
+void CDialogZentravWindow::EndDialog(int code) { EndDialogWith(this, code); }
 
 void CDialogZentravWindow::OnShowWindow(wxShowEvent& event) {
     event.Skip();

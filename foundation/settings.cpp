@@ -136,19 +136,22 @@ struct Loader {
     }
 };
 
-// Write failures are ignored: the next save writes every key again.
+// Every key is written even after a failure, so that as much as possible
+// is kept; `ok` tells the caller whether all of it was.
 struct Saver {
     const CIni& ini;
-    void Bool(const wchar_t* key, bool& value, int) { ini.WriteBool(kSection, key, value ? 1 : 0); }
-    void Int(const wchar_t* key, int& value, int) { ini.WriteInt(kSection, key, value, 10); }
+    bool ok = true;
+    void Note(int written) { ok = ok && written != 0; }
+    void Bool(const wchar_t* key, bool& value, int) { Note(ini.WriteBool(kSection, key, value ? 1 : 0)); }
+    void Int(const wchar_t* key, int& value, int) { Note(ini.WriteInt(kSection, key, value, 10)); }
     void UInt(const wchar_t* key, int& value, int) {
-        ini.WriteUInt(kSection, key, static_cast<unsigned int>(value), 10);
+        Note(ini.WriteUInt(kSection, key, static_cast<unsigned int>(value), 10));
     }
-    void String(const wchar_t* key, std::wstring& value) { ini.WriteString(kSection, key, value.c_str()); }
+    void String(const wchar_t* key, std::wstring& value) { Note(ini.WriteString(kSection, key, value.c_str())); }
     void WrittenOnly(const wchar_t* key, std::wstring& value) { String(key, value); }
     // An empty value leaves the stored one as it is.
     void Credential(const wchar_t* key, std::wstring& value) {
-        if (!value.empty()) ini.WriteString(kSection, key, EncodeCredential(value).c_str());
+        if (!value.empty()) Note(ini.WriteString(kSection, key, EncodeCredential(value).c_str()));
     }
     void TestUrl(const wchar_t* key, std::wstring& value) { String(key, value); }
 };
@@ -181,11 +184,12 @@ void RestrictSettingsFile(const std::filesystem::path& path) {
 
 }  // namespace
 
-void SaveSettings() {
+int SaveSettings() {
     RestrictSettingsFile(GetSettingsFilePath());
     CIni ini(GetSettingsFilePath());
     Saver saver{ini};
     VisitStoredKeys(g_settings, saver);
+    return saver.ok ? 1 : 0;
 }
 
 void ForgetLoginCredentials() {

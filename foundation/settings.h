@@ -77,8 +77,9 @@ std::filesystem::path GetSettingsFilePath();
 void LoadSettings();
 // Writes every key of the record over the existing file, which only its
 // owner may read (a new file is made 0600, an existing one tightened). An
-// empty user name or password leaves the stored one as it is.
-void SaveSettings();
+// empty user name or password leaves the stored one as it is. 1 when every
+// key was written, 0 when any write failed (the others are still made).
+int SaveSettings();
 // What the login dialog stores before saving.
 void SetLoginCredentials(int remember, const std::wstring& username, const std::wstring& password);
 // Empties the record's user name and password and removes both keys from

@@ -39,9 +39,14 @@ int CAdditionalRouteMgr::Load() {
 int CAdditionalRouteMgr::Save() {
     std::filesystem::path file = GetAppDir() / "config" / WideToUtf8String(kFileName);
     if (routes_.empty()) {
+        // An emptied list is stored as no file; only a file that stays is a failure.
         std::error_code ec;
         std::filesystem::remove(file, ec);
-        return 0;
+        if (ec && ec != std::errc::no_such_file_or_directory) {
+            NetconfigLog("Additional routes: " + file.string() + " could not be deleted");
+            return 0;
+        }
+        return 1;
     }
     std::vector<std::pair<std::string, std::string>> values;
     int n = 1;

@@ -19,8 +19,9 @@ public:
     // Reads the program folder's file and adds its entries (numbered from 1,
     // up to the first number with a key missing); returns the number of entries.
     int Load();
-    // Replaces the file, in one atomic write, by the entries in map order; 1
-    // when written. An empty list deletes the file and returns 0.
+    // Replaces the file, in one atomic write, by the entries in map order. An
+    // empty list deletes the file. 1 when the file holds the list, 0 when it
+    // could not be written or deleted.
     int Save();
     int Exists(const std::wstring& address) const { return routes_.count(address) ? 1 : 0; }
     // Adds the entry unless the address is 127.x, already listed, or no strict

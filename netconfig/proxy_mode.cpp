@@ -387,6 +387,31 @@ int CProxyModeMgr::DeleteMode(int id) {
     return 0;
 }
 
+int CProxyModeMgr::ReplaceMode(int id, const std::wstring& fileName, int type, const std::wstring& nameEn,
+                               const std::wstring& nameCn, int routeAll, int rulesDirect,
+                               const std::wstring& ruleText, int encoded, int dnsPolicy,
+                               const std::wstring& remarks) {
+    auto it = std::find_if(modes_.begin(), modes_.end(), [id](const auto& m) { return m->id == id; });
+    if (it == modes_.end()) return 0;
+    // Out of the list while the new one is saved, so that its own file and
+    // names are no clash; back in its place when the save fails or another
+    // mode has the names (the saved one would be dropped).
+    const auto index = it - modes_.begin();
+    std::unique_ptr<CProxyMode> old = std::move(*it);
+    modes_.erase(it);
+    if (HasModeNamed(nameEn, nameCn) || !SaveMode(fileName, type, nameEn, nameCn, routeAll, rulesDirect, ruleText, 1, encoded, dnsPolicy,
+                  remarks, 0)) {
+        modes_.insert(modes_.begin() + index, std::move(old));
+        return 0;
+    }
+    CProxyMode* saved = FindModeByPath(PathToWide(folder_ / "rules" / WideToPath(fileName)));
+    if (!old->path.empty() && (!saved || saved->path != old->path)) {
+        std::error_code ec;
+        std::filesystem::remove(WideToPath(old->path), ec);
+    }
+    return 1;
+}
+
 void CProxyModeMgr::SetCurrentIndex(int index) {
     if (index >= 0 && index < static_cast<int>(modes_.size())) currentIndex_ = index;
 }

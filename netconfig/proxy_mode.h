@@ -138,6 +138,14 @@ public:
                  const std::filesystem::path& folder = {});
     // Deletes the mode's file and removes it from the list; 1 when found.
     int DeleteMode(int id);
+    // Saves a mode as SaveMode does in place of mode `id`, which leaves the
+    // list only once the new file is written; its own file is deleted unless
+    // it is the file just written. The saved mode comes last, with a new id.
+    // 0 when `id` is not listed, another mode has both names or the save
+    // fails: then the list and the files are as they were.
+    int ReplaceMode(int id, const std::wstring& fileName, int type, const std::wstring& nameEn,
+                    const std::wstring& nameCn, int routeAll, int rulesDirect, const std::wstring& ruleText,
+                    int encoded, int dnsPolicy, const std::wstring& remarks);
 
     // Taken when 0 <= index < number of modes.
     void SetCurrentIndex(int index);
