@@ -11,6 +11,7 @@
 #include <map>
 
 #include "foundation/named_lock.h"
+#include "foundation/system_helpers.h"
 
 namespace {
 
@@ -109,4 +110,13 @@ int ResolveHostCached(std::string_view host, std::string* address) {
     HostCacheStore(host, found);
     if (address) *address = found;
     return 1;
+}
+
+std::string ResolveRouteAddress(std::string_view text) {
+    std::string name(text);
+    if (name.empty() || name.find('\0') != std::string::npos) return {};
+    if (IsAddressText(name.c_str())) return name;
+    std::string address;
+    if (!ResolveHostCached(name, &address)) return {};
+    return address;
 }

@@ -29,6 +29,12 @@ void HostCacheStore(std::string_view host, std::string_view address);
 // stale entry); 0 when the name does not resolve (the cache is unchanged).
 int ResolveHostCached(std::string_view host, std::string* address);
 
+// The address an additional route is registered under: text that reads as an
+// address (IsAddressText) comes back unchanged, a name comes back as its
+// IPv4 address through ResolveHostCached; empty when the name does not
+// resolve. Blocks while the resolver works.
+std::string ResolveRouteAddress(std::string_view text);
+
 // The clock the cache reads (seconds); null restores the system clock. For tests.
 using HostCacheClock = int64_t (*)();
 void SetHostCacheClock(HostCacheClock clock);

@@ -93,6 +93,24 @@ TEST_F(HostCacheTest, DottedAddressResolvesToItselfAndIsCached) {
     EXPECT_EQ(HostCacheLookup("198.51.100.9", nullptr), 1);
 }
 
+TEST_F(HostCacheTest, RouteAddressPassesAddressTextAndResolvesNames) {
+    // Address text comes back as typed (its validity is the dialog's check)
+    // and is not cached; names go through the cache.
+    const std::string name = Name("route");
+    HostCacheStore(name, "192.0.2.60");
+    struct Case {
+        std::string text;
+        std::string address;
+    } cases[] = {{"10.0.0.1", "10.0.0.1"}, {"10.1", "10.1"}, {"0.1.2.3", "0.1.2.3"},
+                 {name, "192.0.2.60"},     {"", ""},         {std::string("a\0b", 3), ""}};
+    for (const Case& c : cases) EXPECT_EQ(ResolveRouteAddress(c.text), c.address) << c.text;
+    EXPECT_EQ(HostCacheContains("10.0.0.1"), 0);
+    // A stale entry is resolved again: "localhost" from the hosts file.
+    HostCacheStore("localhost", "192.0.2.61");
+    g_now += kHostCacheLifetime;
+    EXPECT_EQ(ResolveRouteAddress("localhost"), "127.0.0.1");
+}
+
 TEST_F(HostCacheTest, EmptyNameDoesNotResolve) {
     std::string address = "untouched";
     EXPECT_EQ(ResolveHostCached("", &address), 0);
