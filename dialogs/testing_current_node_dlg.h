@@ -24,6 +24,9 @@ class CTestingCurrentNodeDlg : public CSkinDialog, public ITestLogSink, public C
 public:
     explicit CTestingCurrentNodeDlg(wxWindow* parent, NodeTesterFactory factory = MakeNodeTester);
     ~CTestingCurrentNodeDlg() override;
+    // The node list's operations, not the window's namesakes.
+    using CTestingCurrentNodeCore::AddNode;
+    using CTestingCurrentNodeCore::ClearNodes;
 
     // Records whether the command is SW_SHOW, then shows or hides.
     void ShowWindow(int command);
