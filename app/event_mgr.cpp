@@ -1,5 +1,6 @@
 #include "app/event_mgr.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/process_names.h"
@@ -65,14 +66,14 @@ int CEventMgr::Load(const wchar_t* programFolder) {
     return static_cast<int>(events_.size());
 }
 
-void CEventMgr::Save() {
+int CEventMgr::Save() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (folder_.empty()) return;
+    if (folder_.empty()) return 1;
     std::filesystem::path file = EventFile(folder_);
     if (events_.empty()) {
         std::error_code ec;
         std::filesystem::remove(file, ec);
-        return;
+        return ec ? 0 : 1;
     }
     std::vector<std::pair<std::wstring, std::wstring>> values;
     int n = 1;
@@ -82,7 +83,7 @@ void CEventMgr::Save() {
         values.emplace_back(Key(L"param", n), r.param);
         ++n;
     }
-    CIni(file).WriteSectionFile(L"basic", values);
+    return CIni(file).WriteSectionFile(L"basic", values);
 }
 
 std::vector<EventRecord> CEventMgr::GetEvents() {
@@ -97,14 +98,24 @@ void CEventMgr::AddEvent(EventRecord record) {
     events_.push_back(std::move(record));
 }
 
-void CEventMgr::RemoveEvent(const EventRecord& record) {
+int CEventMgr::RemoveEvent(const EventRecord& record) {
     std::lock_guard<std::mutex> lock(mutex_);
     for (auto it = events_.begin(); it != events_.end(); ++it) {
         if (*it == record) {
+            int index = static_cast<int>(it - events_.begin());
             events_.erase(it);
-            return;
+            return index;
         }
     }
+    return -1;
+}
+
+void CEventMgr::RestoreEvent(int index, EventRecord record) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const EventRecord& r : events_)
+        if (r == record) return;
+    size_t at = index < 0 ? events_.size() : std::min(static_cast<size_t>(index), events_.size());
+    events_.insert(events_.begin() + static_cast<std::ptrdiff_t>(at), std::move(record));
 }
 
 int CEventMgr::Exists(const EventRecord& record) {

@@ -40,12 +40,18 @@ public:
     // Keeps the folder and adds the file's events (duplicates dropped);
     // returns how many are held. A null folder returns 0 and changes nothing.
     int Load(const wchar_t* programFolder);
-    // Rewrites the file whole; an empty list leaves no file.
-    void Save();
+    // Rewrites the file whole; an empty list leaves no file. 1 when the
+    // file now holds the list (or no folder is set), 0 when it could not be
+    // written or removed.
+    int Save();
     // A copy of the list.
     std::vector<EventRecord> GetEvents();
     void AddEvent(EventRecord record);
-    void RemoveEvent(const EventRecord& record);
+    // Erases the first equal record; its position, or -1 when none is equal.
+    int RemoveEvent(const EventRecord& record);
+    // Puts a record back at `index` (clamped to the list), unless an equal
+    // one exists: undoes a removal that could not be saved.
+    void RestoreEvent(int index, EventRecord record);
     int Exists(const EventRecord& record);
     // Runs every event of the type in list order; FALSE when an action
     // refused (a notify whose process runs), TRUE otherwise.

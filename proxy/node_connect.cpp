@@ -9,10 +9,13 @@
 #include "proxy/local_proxy_settings.h"
 #include "proxy/service_stop.h"
 #include "proxy/socket_base.h"
+#include "proxy/test_stop.h"
 
 int ConnectSocketTo(const sockaddr_in& to, bool udp, bool nonBlocking, int* elapsedMs, int waitSeconds) {
     int s = socket(AF_INET, (udp ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
     if (s < 0) return -1;
+    // A node test being stopped shuts it down, ending the connect's wait.
+    TrackTestSocket(s);
     if (nonBlocking && !SetSocketBlocking(s, false)) {
         CloseSocket(s);
         return -1;

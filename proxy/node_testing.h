@@ -12,6 +12,7 @@
 
 #include "proxy/s45_client.h"
 #include "proxy/ss_client.h"
+#include "proxy/test_stop.h"
 
 // Receives every line of a test: user data, text, level (1 progress, 2 a
 // passed step or result, 3 an error).
@@ -49,10 +50,12 @@ protected:
     void LogRaw(int level, const std::string& text);
     // Logs `passed` (level 2) or `failed` (level 3) and returns `ok`.
     bool LogOutcome(bool ok, const char* passed, const char* failed);
-    // Whether any of the test sites answers `testOneUrl`, tried in order.
+    // Whether any of the test sites answers `testOneUrl`, tried in order
+    // until one does or the test is stopped.
     template <class TestOne>
     static bool AnyTestUrlPasses(TestOne testOneUrl) {
         for (const char* url : kTcpTestUrls) {
+            if (TestStopRequested()) return false;
             if (testOneUrl(url)) return true;
         }
         return false;

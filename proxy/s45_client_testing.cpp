@@ -96,7 +96,7 @@ bool CS45ClientTesting::RunTest(CNodeInfo* node, int udp) {
     if (option_ == 0) WriteHeader(node);
     bool result = udp ? TestUdp() : TestTcp();
     node->lastTestResult.store(result ? 1 : 0);
-    if (result && !udp) {
+    if (result && !udp && !TestStopRequested()) {
         PingResult ping;
         if (IcmpPing(&ping, 64, 5000, 32, nodeFields_.GetConnectAddress().c_str())) {
             node->latency.store(ping.roundTripMs > 0 ? ping.roundTripMs : 1);
@@ -121,6 +121,7 @@ bool CS45ClientTesting::TestUdpTransfer() {
     Log(kTestLogInfo, "Testing UDP relay...");
     Log(kTestLogInfo, "Requesting UDP relay from proxy server...");
     for (size_t i = 0; i < sizeof kUdpTestPairs / sizeof kUdpTestPairs[0]; ++i) {
+        if (TestStopRequested()) break;
         // A fresh association for every pair.
         sockaddr_in relay{};
         uint32_t bound = 0;

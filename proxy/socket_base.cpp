@@ -14,6 +14,7 @@
 #include <string>
 
 #include "proxy/service_stop.h"
+#include "proxy/test_stop.h"
 
 namespace {
 
@@ -203,7 +204,10 @@ int OpenLoopbackUdp(sockaddr_in* bound) {
 }
 
 void CloseSocket(int& s) {
-    if (s >= 0) close(s);
+    if (s >= 0) {
+        UntrackTestSocket(s);
+        close(s);
+    }
     s = -1;
 }
 

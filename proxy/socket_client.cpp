@@ -9,6 +9,7 @@
 
 #include "foundation/text_convert.h"
 #include "proxy/socket_base.h"
+#include "proxy/test_stop.h"
 
 namespace {
 
@@ -27,6 +28,7 @@ void CSocketEx::Open(int type) {
         socket_ = -1;
         return;
     }
+    TrackTestSocket(socket_);
     if (!BindAny()) {
         lastError_ = errno;
         Close();
@@ -38,7 +40,7 @@ void CSocketEx::Open(int type) {
 void CSocketEx::Close() {
     int old = socket_;
     socket_ = -1;
-    if (old >= 0) close(old);
+    CloseSocket(old);
 }
 
 bool CSocketEx::BindAny() {

@@ -76,6 +76,7 @@ bool CSSRClientTesting::TestUdpTransfer() {
     char address[16];
     FormatIPv4(server.sin_addr.s_addr, address);
     for (const auto& pair : kUdpTestPairs) {
+        if (TestStopRequested()) return false;
         SetTestTargets(pair.name, pair.server);
         ResetPipeline();
         CSSRDnsClient dns;

@@ -71,6 +71,11 @@ public:
                             uint8_t smartDnsConfig, uint8_t additionalRoute, uint8_t eventsManagement,
                             uint8_t webPaneHidden);
     void SetVersionCheckUrl(const std::string& url) { links_[kVersionCheck] = url; }
+    // A link of the table (UTF-8), for an edition that ships links; like the
+    // other setters, before any window reads them.
+    void SetLink(Link position, const std::string& url) {
+        if (position >= 0 && position < kLinkCount) links_[position] = url;
+    }
     void SetServiceBaseUrl(const std::string& url) { serviceBaseUrl_ = url; }
 
     // The narrow (UTF-8) texts as stored.

@@ -1,7 +1,8 @@
 // Every message id the windows and the application shell show has its
 // Simplified Chinese translation: the ids are extracted from the sources
-// (the translation call and the main window's Fail and Status) and compared
-// with the catalogue, untranslated entries counting as missing.
+// (the translation call, the main window's Fail and Status, and the node
+// tests' lines that the test window shows) and compared with the
+// catalogue, untranslated entries counting as missing.
 
 #include <gtest/gtest.h>
 
@@ -28,6 +29,11 @@ TEST(Catalogue, EveryMessageIdOfTheWindowsIsTranslated) {
     }
     std::sort(files.begin(), files.end());
     ASSERT_FALSE(files.empty());
+    // The node tests log through Log, LogFormat and LogOutcome (whose
+    // second and third arguments are both ids).
+    const std::vector<std::string> testFiles = {"proxy/node_testing.cpp", "proxy/ssr_client_testing.cpp",
+                                                "proxy/s45_client_testing.cpp"};
+    files.insert(files.end(), testFiles.begin(), testFiles.end());
 
     testsupport::TempDir dir{"cendrow-catalogue"};
     const std::string pot = (dir / "ids.pot").string();
@@ -40,6 +46,9 @@ TEST(Catalogue, EveryMessageIdOfTheWindowsIsTranslated) {
                                          "--keyword=TranslatedText",
                                          "--keyword=Fail",
                                          "--keyword=Status",
+                                         "--keyword=Log:2",
+                                         "--keyword=LogFormat:2",
+                                         "--keyword=LogOutcome:2",
                                          "--directory=" + root.string(),
                                          "-o",
                                          pot};
@@ -47,6 +56,16 @@ TEST(Catalogue, EveryMessageIdOfTheWindowsIsTranslated) {
     std::string out;
     ASSERT_EQ(testsupport::RunCommand(xgettext, &out), 0) << out;
     ASSERT_TRUE(std::filesystem::exists(pot)) << "no message id found";
+    // One keyword takes one argument per run: the failure texts of
+    // LogOutcome join in a second run.
+    std::vector<std::string> outcomes = {"xgettext",         "--from-code=UTF-8",
+                                         "--language=C++",   "--keyword",
+                                         "--keyword=LogOutcome:3", "--join-existing",
+                                         "--directory=" + root.string(), "-o",
+                                         pot};
+    outcomes.insert(outcomes.end(), testFiles.begin(), testFiles.end());
+    out.clear();
+    ASSERT_EQ(testsupport::RunCommand(outcomes, &out), 0) << out;
 
     const std::string catalogue = (root / "resources/lang/zh_CN/LC_MESSAGES/vokt.po").string();
     out.clear();

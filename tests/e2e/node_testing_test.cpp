@@ -10,14 +10,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "dialogs/base/node_test_run.h"
 #include "foundation/text_convert.h"
 #include "netconfig/host_cache.h"
 #include "nodes/node_info.h"
@@ -25,6 +28,7 @@
 #include "proxy/node_testing.h"
 #include "tests/proxy/proxy_test_util.h"
 #include "tests/support/engine_topology.h"
+#include "tests/support/node_test_lab.h"
 #include "tests/support/http_server.h"
 #include "tests/support/net.h"
 #include "tests/support/peers.h"
@@ -36,15 +40,15 @@ namespace {
 using testsupport::ChildProcess;
 using testsupport::NetNamespace;
 
-constexpr const char* kNodeHost = "10.198.76.2";
-constexpr int kDantePort = 1080;  // the topology's own
-constexpr int kMicrosocksPort = 1082;
-constexpr int kTinyproxyPort = 3128;
-constexpr int kSsPort = 8388;
-constexpr int kLocalMicrosocksPort = 1083;
-constexpr const char* kSsPassword = "node test p4ss";
+using testsupport::NodeTestLab;
+constexpr const char* kNodeHost = NodeTestLab::kNodeHost;
+constexpr int kDantePort = NodeTestLab::kDantePort;
+constexpr int kMicrosocksPort = NodeTestLab::kMicrosocksPort;
+constexpr int kTinyproxyPort = NodeTestLab::kTinyproxyPort;
+constexpr int kSsPort = NodeTestLab::kSsPort;
+constexpr int kLocalMicrosocksPort = NodeTestLab::kLocalMicrosocksPort;
+constexpr const char* kSsPassword = NodeTestLab::kSsPassword;
 constexpr const char* kSeparator = "//////////////////////////////////////////////";
-constexpr const char* kNamesAddress = "10.198.77.53";  // what unbound answers for the UDP test's names
 
 using Line = std::pair<int, std::string>;  // level, text ("#" stands for a number above 0)
 
@@ -91,79 +95,21 @@ protected:
     }
 
     static void Build() {
-        dir_ = std::make_unique<testsupport::TempDir>("cendrow-node-tests");
-        const std::string d = dir_->path().string();
-        // The test sites' names lead to nginx for every peer of the proxy
-        // namespace; the file must be there before they start.
-        etc_ = "/etc/netns/cdr-proxy-" + std::to_string(getpid());
-        std::filesystem::create_directories(etc_);
-        std::string hosts = "127.0.0.1 localhost\n";
-        for (const char* name : kTcpTestUrls) hosts += std::string("10.198.77.2 ") + name + "\n";
-        testsupport::WriteFile(etc_ + "/hosts", hosts);
-        std::filesystem::create_directories(d + "/www");
-        testsupport::WriteFile(d + "/www/index.html", "<html>test site</html>\n");
-        topology_ = std::make_unique<testsupport::EngineTopology>(d);
-        const NetNamespace& proxy = topology_->proxy();
-
-        peers_.push_back(proxy.Spawn({"microsocks", "-i", kNodeHost, "-p", std::to_string(kMicrosocksPort)}));
-        testsupport::WriteFile(d + "/tinyproxy.conf", "Port " + std::to_string(kTinyproxyPort) + "\nListen " +
-                                                          kNodeHost +
-                                                          "\nTimeout 60\nAllow 10.198.76.0/24\n"
-                                                          "DisableViaHeader Yes\nLogLevel Warning\nLogFile \"" +
-                                                          d + "/tinyproxy.log\"\n");
-        peers_.push_back(proxy.Spawn({"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"}));
-        peers_.push_back(proxy.Spawn({"ss-server", "-s", kNodeHost, "-p", std::to_string(kSsPort), "-k",
-                                      kSsPassword, "-m", "aes-256-gcm", "-u", "-t", "30"},
-                                     d + "/ss-server.log"));
-        peers_.push_back(topology_->app().Spawn(
-            {"microsocks", "-i", "127.0.0.1", "-p", std::to_string(kLocalMicrosocksPort)}));
-        for (auto [ns, host, port] :
-             {std::tuple{&proxy, kNodeHost, kMicrosocksPort}, std::tuple{&proxy, kNodeHost, kTinyproxyPort},
-              std::tuple{&proxy, kNodeHost, kSsPort},
-              std::tuple{&topology_->app(), "127.0.0.1", kLocalMicrosocksPort}}) {
-            if (!testsupport::WaitTcpListening(*ns, port, std::chrono::seconds(10), host))
-                throw std::runtime_error("nothing listens on " + std::to_string(port));
-        }
+        std::vector<std::string> sites(std::begin(kTcpTestUrls), std::end(kTcpTestUrls));
+        std::vector<std::pair<std::string, std::string>> pairs;
+        for (const auto& pair : kUdpTestPairs)
+            pairs.emplace_back(WideToUtf8String(pair.name), WideToUtf8String(pair.server));
+        lab_ = std::make_unique<NodeTestLab>(sites, pairs);
+        topology_ = &lab_->topology();
+        dir_ = lab_->dir();
         // SOCKS 4 nodes take addresses: this process finds the test sites
         // in its host-name cache and never asks a resolver.
-        for (const char* name : kTcpTestUrls) HostCacheStore(name, "10.198.77.2");
-
-        // The UDP test's DNS servers live in the server namespace.
-        const NetNamespace& server = topology_->server();
-        testsupport::AddDummyLink(server, "dns0");
-        std::string unbound = "server:\n  port: 53\n  do-ip6: no\n  do-daemonize: no\n  chroot: \"\"\n"
-                              "  username: \"\"\n  directory: \"" + d + "\"\n  pidfile: \"" + d +
-                              "/unbound.pid\"\n  use-syslog: no\n  access-control: 0.0.0.0/0 allow\n";
-        for (const auto& pair : kUdpTestPairs) {
-            const std::string address = WideToUtf8String(pair.server);
-            server.MustExec({"ip", "addr", "add", address + "/32", "dev", "dns0"});
-            proxy.MustExec({"ip", "route", "add", address + "/32", "via", "10.198.77.2"});
-            unbound += "  interface: " + address + "\n  local-data: \"" + WideToUtf8String(pair.name) +
-                       ". 300 IN A " + kNamesAddress + "\"\n";
-        }
-        server.MustExec({"ip", "link", "set", "dns0", "up"});
-        testsupport::WriteFile(d + "/unbound.conf", unbound + "remote-control:\n  control-enable: no\n");
-        StartUnbound();
-    }
-
-    static void StartUnbound() {
-        const std::string d = dir_->path().string();
-        unbound_ = topology_->server().Spawn({"unbound", "-d", "-c", d + "/unbound.conf"}, d + "/unbound.out");
-        for (const auto& pair : kUdpTestPairs) {
-            const std::string address = WideToUtf8String(pair.server);
-            if (!testsupport::WaitTcpListening(topology_->server(), 53, std::chrono::seconds(10), address))
-                throw std::runtime_error("unbound does not listen on " + address);
-        }
+        for (const char* name : kTcpTestUrls) HostCacheStore(name, testsupport::EngineTopology::kServerAddress);
     }
 
     static void TearDownTestSuite() {
-        unbound_.Stop();
-        for (auto& p : peers_) p.Stop();
-        peers_.clear();
-        topology_.reset();
-        if (!etc_.empty()) std::filesystem::remove_all(etc_);
-        etc_.clear();
-        dir_.reset();
+        topology_ = nullptr;
+        lab_.reset();
     }
 
     void SetUp() override {
@@ -199,18 +145,14 @@ protected:
         return {result, report.lines};
     }
 
-    static std::unique_ptr<testsupport::TempDir> dir_;
-    static std::unique_ptr<testsupport::EngineTopology> topology_;
-    static std::vector<ChildProcess> peers_;
-    static ChildProcess unbound_;
-    static std::string etc_;
+    static std::unique_ptr<NodeTestLab> lab_;
+    static const testsupport::EngineTopology* topology_;
+    static std::string dir_;
 };
 
-std::unique_ptr<testsupport::TempDir> NodeTesting::dir_;
-std::unique_ptr<testsupport::EngineTopology> NodeTesting::topology_;
-std::vector<ChildProcess> NodeTesting::peers_;
-ChildProcess NodeTesting::unbound_;
-std::string NodeTesting::etc_;
+std::unique_ptr<NodeTestLab> NodeTesting::lab_;
+const testsupport::EngineTopology* NodeTesting::topology_ = nullptr;
+std::string NodeTesting::dir_;
 
 TEST_F(NodeTesting, ReportsOfEachNodeKind) {
     const std::vector<Line> ssHeader = {{1, "Server IP: ***"},
@@ -335,8 +277,8 @@ TEST_F(NodeTesting, WrongShadowsocksPasswordFailsAfterEverySite) {
 // With DNS servers that never answer, a SOCKS 5 node's UDP test asks each
 // of the four in order, through a new association every time, then fails.
 TEST_F(NodeTesting, SocksNodeWithoutDnsAnswersTriesEveryPair) {
-    const std::string d = dir_->path().string();
-    unbound_.Stop();
+    const std::string d = dir_;
+    lab_->StopUnbound();
     std::string script = "import select,socket,sys\nss=[]\nfor a in sys.argv[1:]:\n"
                          " s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM)\n s.bind((a,53))\n ss.append(s)\n"
                          "print('ready',flush=True)\nwhile True:\n"
@@ -355,7 +297,7 @@ TEST_F(NodeTesting, SocksNodeWithoutDnsAnswersTriesEveryPair) {
     auto node = Node(NodeTypeSocks5, kDantePort);
     auto [result, lines] = ready ? Run(node.get(), 1, 1) : std::pair<bool, std::vector<Line>>{};
     silent.Stop();
-    StartUnbound();
+    lab_->StartUnbound();
     ASSERT_TRUE(ready) << "the silent DNS servers did not start";
 
     EXPECT_FALSE(result);
@@ -410,6 +352,157 @@ TEST_F(NodeTesting, ExitAddressThroughALocalNode) {
     EXPECT_FALSE(test.FetchExitAddress(&remote, Utf8ToWideString(web.Url("/ip")), &address));
     EXPECT_EQ(remote.connectAttempts.load(), 0);
     EXPECT_EQ(address, "unchanged");
+}
+
+// The test window's procedure with the real test classes: a sink in
+// place of the window's log.
+class LogSink : public ITestLogSink {
+public:
+    void AddLog(const wchar_t* text, int level) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.emplace_back(level, WideToUtf8String(text));
+    }
+    void ClearLog() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.clear();
+    }
+    std::vector<Line> Lines() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Line> lines_;
+};
+
+constexpr int kSilentPort = 1095;
+
+// A peer that accepts and never answers; its log tells when each
+// connection came and when it was closed.
+class SilentPeer {
+public:
+    SilentPeer(const NetNamespace& ns, const std::string& dir) : log_(dir + "/silent-peer.log") {
+        std::filesystem::remove(log_);
+        const std::string script =
+            "import socket,sys\ns=socket.socket()\ns.setsockopt(socket.SOL_SOCKET,socket.SO_REUSEADDR,1)\n"
+            "s.bind((sys.argv[1],int(sys.argv[2])))\ns.listen(8)\nprint('ready',flush=True)\n"
+            "while True:\n c,a=s.accept()\n print('accepted',flush=True)\n"
+            " while c.recv(4096): pass\n print('closed',flush=True)\n c.close()\n";
+        process_ = ns.Spawn({"python3", "-c", script, kNodeHost, std::to_string(kSilentPort)}, log_);
+        ready_ = proxytest::WaitUntil([&] { return Count("ready") > 0; }, std::chrono::seconds(10));
+    }
+    ~SilentPeer() { process_.Stop(); }
+    bool ready() const { return ready_; }
+    int Count(const std::string& word) const {
+        std::ifstream in(log_);
+        int n = 0;
+        for (std::string line; std::getline(in, line);) n += line == word ? 1 : 0;
+        return n;
+    }
+
+private:
+    std::string log_;
+    ChildProcess process_;
+    bool ready_ = false;
+};
+
+TEST_F(NodeTesting, TestWindowRunsTcpThenUdpPerNode) {
+    NetNamespace::Scope scope(topology_->app());
+    auto ss = Node(NodeTypeSSR, kSsPort);
+    auto dante = Node(NodeTypeSocks5, kDantePort);
+    auto tiny = Node(NodeTypeHttp, kTinyproxyPort);
+    LogSink sink;
+    CTestingCurrentNodeCore window(&sink);
+    for (CNodeInfo* n : {ss.get(), dante.get(), tiny.get()}) window.AddNode(n);
+    ASSERT_TRUE(window.StartTest(kNodeTestTcpThenUdp, true));
+    window.Join();
+    const std::vector<Line> done = {{1, "Testing is done!"}, {1, kSeparator}};
+    const std::vector<Line> s45Tcp = {{1, "TCP Testing started."},
+                                      {1, "Now testing TCP transmission..."},
+                                      {1, "Connecting to SS node..."},
+                                      {2, "Connected to SS node."},
+                                      {2, "TCP transmission...Passed!"},
+                                      {2, "Latency : # ms"}};
+    std::vector<Line> expected = {{1, "Testing started."},
+                                  {1, "Testing TCP transmission..."},
+                                  {2, "TCP transmission...Passed!"},
+                                  {2, "Latency : # ms"}};
+    auto add = [&](const std::vector<Line>& part) { expected.insert(expected.end(), part.begin(), part.end()); };
+    add(done);
+    add({{1, "Testing started."}, {1, "Testing UDP relay..."}, {2, "UDP relay...Passed!"}});
+    add(done);
+    add(s45Tcp);
+    add(done);
+    add({{1, "UDP Testing started."},
+         {1, "Testing UDP relay..."},
+         {1, "Requesting UDP relay from proxy server..."},
+         {2, std::string("Server bound on ") + kNodeHost + ":#."},
+         {2, "Udp tunnel has been built"},
+         {1, "Testing data transmission..."},
+         {2, "UDP relay...Passed!"}});
+    add(done);
+    // HTTP: TCP only.
+    add(s45Tcp);
+    add(done);
+    ExpectReport(sink.Lines(), expected);
+}
+
+// A test held by a peer that never answers is stopped by the next test:
+// its socket is shut down at once, none of its lines reach the new log,
+// and the two never run at the same time.
+TEST_F(NodeTesting, ANewTestStopsAHeldOneAtOnce) {
+    SilentPeer peer(topology_->proxy(), dir_);
+    ASSERT_TRUE(peer.ready());
+    NetNamespace::Scope scope(topology_->app());
+    auto silent = Node(NodeTypeSocks5, kSilentPort);
+    auto ss = Node(NodeTypeSSR, kSsPort);
+    LogSink sink;
+    CTestingCurrentNodeCore window(&sink);
+    window.AddNode(silent.get());
+    ASSERT_TRUE(window.StartTest(kNodeTestTcpThenUdp, true));
+    ASSERT_TRUE(proxytest::WaitUntil([&] { return peer.Count("accepted") == 1; }, std::chrono::seconds(10)));
+    window.ClearNodes();
+    window.AddNode(ss.get());
+    const auto stopped = std::chrono::steady_clock::now();
+    ASSERT_TRUE(window.StartTest(kNodeTestTcp, true));
+    // Every wait of the held test is 5 s or more.
+    EXPECT_TRUE(proxytest::WaitUntil([&] { return peer.Count("closed") == 1; }, std::chrono::seconds(10)));
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
+    window.Join();
+    ExpectReport(sink.Lines(), {{1, "Testing started."},
+                                {1, "Testing TCP transmission..."},
+                                {2, "TCP transmission...Passed!"},
+                                {2, "Latency : # ms"},
+                                {1, "Testing is done!"},
+                                {1, kSeparator}});
+    EXPECT_EQ(window.MostTestsAtOnce(), 1);
+    // The held test tried no further site after the stop.
+    EXPECT_EQ(peer.Count("accepted"), 1);
+}
+
+// Destroying the window while a test is held ends the test and waits for
+// it, promptly.
+TEST_F(NodeTesting, DestroyingTheWindowMidTestJoinsPromptly) {
+    SilentPeer peer(topology_->proxy(), dir_);
+    ASSERT_TRUE(peer.ready());
+    NetNamespace::Scope scope(topology_->app());
+    auto silent = Node(NodeTypeSocks5, kSilentPort);
+    LogSink sink;
+    std::chrono::steady_clock::time_point stopped;
+    {
+        CTestingCurrentNodeCore window(&sink);
+        window.AddNode(silent.get());
+        ASSERT_TRUE(window.StartTest(kNodeTestTcpThenUdp, true));
+        ASSERT_TRUE(proxytest::WaitUntil([&] { return peer.Count("accepted") == 1; }, std::chrono::seconds(10)));
+        stopped = std::chrono::steady_clock::now();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(2));
+    EXPECT_TRUE(proxytest::WaitUntil([&] { return peer.Count("closed") == 1; }, std::chrono::seconds(5)));
+    // Only the lines from before the stop.
+    const std::vector<Line> lines = sink.Lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), Line(2, "Connected to SS node."));
 }
 
 }  // namespace
