@@ -37,11 +37,5 @@ void CDialogBatchAddFromLink::OnAdd() {
     BatchAddResult result = BatchAddLinks(ToWide(edit_->GetValue()));
     added_ += result.added;
     ShowDialogMessage(result.message);
-    if (!result.finished) return;
-    if (IsModal()) {
-        EndModal(wxID_OK);
-    } else {
-        SetReturnCode(wxID_OK);
-        Hide();
-    }
+    if (result.finished) EndDialogWith(this, wxID_OK);
 }

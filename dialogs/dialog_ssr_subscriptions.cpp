@@ -30,15 +30,6 @@ void SetFirstSize(CSkinDialog* dialog, const wxSize& sizeDu) {
     p->Layout();
 }
 
-void EndWith(wxDialog* dialog, int code) {
-    if (dialog->IsModal()) {
-        dialog->EndModal(code);
-    } else {
-        dialog->SetReturnCode(code);
-        dialog->Hide();
-    }
-}
-
 CSkinButton* NewButton(wxWindow* parent, int id, const char* text) {
     auto* b = new CSkinButton(parent, id, TranslatedText(text));
     b->SetMinSize(wxSize(std::max(90, b->GetBestSize().x), kButtonHeight));
@@ -89,7 +80,7 @@ void CDialogSelectProxy::OnSelect() {
     const long row = list_->GetSelectedRow();
     if (row < 0) return;
     selected_ = reinterpret_cast<CNodeInfo*>(list_->GetItemData(row));
-    if (selected_) EndWith(this, wxID_OK);
+    if (selected_) EndDialogWith(this, wxID_OK);
 }
 
 // ---- What the two subscription dialogs share ----
@@ -184,7 +175,7 @@ void CDialogEditSSRSubscription::OnRemoveProxy() {
 
 void CDialogEditSSRSubscription::OnSave() {
     core_.OnSave(frequency_->GetSelection(), ToWide(params_->GetValue()));
-    EndWith(this, wxID_OK);
+    EndDialogWith(this, wxID_OK);
 }
 
 // ---- The list dialog ----

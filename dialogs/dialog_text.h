@@ -1,6 +1,8 @@
 #pragma once
-// Texts between the dialogs' controls and their plain logic.
+// Texts between the dialogs' controls and their plain logic, and the end of
+// a dialog shown modally (the program) or modelessly (the dialog gallery).
 
+#include <wx/dialog.h>
 #include <wx/string.h>
 
 #include <string>
@@ -14,4 +16,13 @@ inline wxString TranslatedText(const char* id) {
 
 inline std::wstring ToWide(const wxString& text) {
     return text.ToStdWstring();
+}
+
+inline void EndDialogWith(wxDialog* dialog, int code) {
+    if (dialog->IsModal()) {
+        dialog->EndModal(code);
+    } else {
+        dialog->SetReturnCode(code);
+        dialog->Hide();
+    }
 }

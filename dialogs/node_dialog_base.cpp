@@ -200,11 +200,6 @@ bool CNodeDialogBase::FinishSave(const NodeSaveResult& result) {
     }
     node_id_ = result.nodeId;
     activate_ = activate_box_->GetCheck();
-    if (IsModal()) {
-        EndModal(wxID_OK);
-    } else {
-        SetReturnCode(wxID_OK);
-        Hide();
-    }
+    EndDialogWith(this, wxID_OK);
     return true;
 }

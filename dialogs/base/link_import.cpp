@@ -1,7 +1,6 @@
 #include "dialogs/base/link_import.h"
 
 #include "dialogs/base/node_form.h"
-#include "foundation/string_util.h"
 #include "foundation/text_convert.h"
 #include "nodes/node_mgr.h"
 #include "nodes/share_link.h"
@@ -29,14 +28,18 @@ LinkParseResult ParseLinkText(const std::wstring& typed) {
 }
 
 std::vector<std::string> SplitBatchLinks(const std::wstring& typed) {
-    std::wstring text = TrimmedText(typed);
-    ReplaceAllW(text, L"\r\n", L"\n");
-    for (const wchar_t* separator : {L" ", L",", L"|", L"\r"}) ReplaceAllW(text, separator, L"\n");
-    std::vector<std::wstring> pieces;
-    SplitStringW(text, L"\n", pieces, false);
+    // One pass over the UTF-8 text: every separator (and a line break's CR)
+    // ends a piece; empty pieces go.
+    const std::string text = WideToUtf8String(TrimmedText(typed));
     std::vector<std::string> out;
-    out.reserve(pieces.size());
-    for (const std::wstring& piece : pieces) out.push_back(WideToUtf8String(piece));
+    size_t start = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        const bool end = i == text.size();
+        const char c = end ? '\n' : text[i];
+        if (c != '\n' && c != '\r' && c != ' ' && c != ',' && c != '|') continue;
+        if (i > start) out.emplace_back(text, start, i - start);
+        start = i + 1;
+    }
     return out;
 }
 
