@@ -20,7 +20,9 @@ CDialogShowLogs::CDialogShowLogs(const std::vector<std::wstring>& lines, wxWindo
     area.DecBy(2, 2);
     text_ = new CAutoRichEditCtrl(p, kIdActionLogText, wxPoint(0, 0), area, wxTE_READONLY | wxVSCROLL);
     text_->InitFormat();
-    // One edit for the whole log: appending line by line costs a layout each.
-    text_->AppendText(wxString(JoinLogLines(lines)), RGB(0, 0, 0));
+    // One edit for the whole log, in black: appending line by line costs a
+    // layout each, and keeping the end in view lays out every line at once.
+    text_->SetDefaultStyle(wxTextAttr(*wxBLACK));
+    text_->ChangeValue(wxString(JoinLogLines(lines)));
     SetTitle(wxString::FromUTF8(Translate("Action logs")));
 }
