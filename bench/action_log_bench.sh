@@ -10,7 +10,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
 shift || true
-# shellcheck source=lib/private_display.sh
-. bench/lib/private_display.sh
-bench_window_setup "$build" action_log_bench
-DISPLAY=:$display GTK_THEME=Adwaita LANG=C.UTF-8 NO_AT_BRIDGE=1 "$bench" "$work/program" "$@"
+bench=$build/bench/action_log_bench
+[ -x "$bench" ] || { echo "no $bench: build the action_log_bench target first" >&2; exit 1; }
+
+# shellcheck source=lib/virtual_display.sh
+. bench/lib/virtual_display.sh
+bench_virtual_display "$build"
+on_display "$bench" "$work/program" "$@"
