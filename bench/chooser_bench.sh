@@ -15,23 +15,7 @@ shift || true
 bench=$build/bench/chooser_bench
 [ -x "$bench" ] || { echo "no $bench: build the chooser_bench target first" >&2; exit 1; }
 
-work=$(mktemp -d)
-xvfb_pid=
-cleanup() {
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-# Xvfb picks a free display and writes its number to fd 3.
-exec 3>"$work/display"
-Xvfb -displayfd 3 -br -dpi 96 -nolisten tcp -screen 0 1280x1024x24 </dev/null >/dev/null 2>&1 &
-xvfb_pid=$!
-exec 3>&-
-for _ in $(seq 1 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-display=$(head -n1 "$work/display")
-[ -n "$display" ] || { echo "Xvfb did not start" >&2; exit 1; }
-
-mkdir -p "$work/program"
-cp -r "$build/program/skins" "$build/program/res" "$work/program/"
-DISPLAY=:$display GTK_THEME=Adwaita LANG=C.UTF-8 NO_AT_BRIDGE=1 "$bench" "$work/program" "$@"
+. bench/lib/virtual_display.sh
+start_virtual_display "$build"
+DISPLAY=:$display GTK_THEME=Adwaita LANG=C.UTF-8 NO_AT_BRIDGE=1 "$bench" "$program" "$@"
 echo "Goals: fill and paging within 2x the bare combo; from 2,000 to 20,000 nodes the chooser's fill grows no faster than the bare combo's."
