@@ -81,7 +81,11 @@ CDialogAddNewProxyMode::CDialogAddNewProxyMode(CProxyMode* editMode, wxWindow* p
 }
 
 void CDialogAddNewProxyMode::UpdateLineCounter() {
-    counter_->SetLabel(wxString(LineCounterText(rules_->GetNumberOfLines())));
+    // Most keys leave the count as it was; the label is set only when it changes.
+    const int lines = rules_->GetNumberOfLines();
+    if (lines == shownLines_) return;
+    shownLines_ = lines;
+    counter_->SetLabel(wxString(LineCounterText(lines)));
 }
 
 ProxyModeForm CDialogAddNewProxyMode::ReadForm() const {

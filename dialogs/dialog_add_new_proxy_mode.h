@@ -50,4 +50,5 @@ private:
     CSkinEdit* remarks_ = nullptr;
     wxTextCtrl* rules_ = nullptr;
     wxStaticText* counter_ = nullptr;
+    int shownLines_ = -1;
 };
