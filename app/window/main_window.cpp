@@ -4,6 +4,7 @@
 #include <wx/imaglist.h>
 #include <wx/thread.h>
 #include <wx/utils.h>
+#include <wx/window.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -684,7 +685,10 @@ void DialogOstrelWindow::OnDonateButton() {
 }
 
 void DialogOstrelWindow::OnExitButton() {
-    // The probes end within seconds; the loop keeps serving meanwhile.
+    // The probes end within seconds; the loop keeps serving meanwhile (a
+    // probe may wait for a box), with the windows taking no input.
+    std::unique_ptr<wxWindowDisabler> disabled;
+    if (core_->GetRunningProbeCount() > 0) disabled = std::make_unique<wxWindowDisabler>();
     while (core_->GetRunningProbeCount() > 0) {
         wxMilliSleep(50);
         wxTheApp->Yield(true);

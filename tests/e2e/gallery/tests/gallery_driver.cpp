@@ -275,7 +275,9 @@ Gallery::~Gallery() {
     if (pid_ > 0) {
         int status = 0;
         bool ended = false;
-        for (int i = 0; i < 200 && !ended; ++i) {
+        // ASan's leak check at exit walks the whole heap: on a busy machine
+        // that alone can take several seconds.
+        for (int i = 0; i < 600 && !ended; ++i) {
             ended = waitpid(pid_, &status, WNOHANG) == pid_;
             if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }
