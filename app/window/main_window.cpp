@@ -159,7 +159,8 @@ void DialogOstrelWindow::BuildControls() {
     MakeBmpButton(kIdTestNode, Tr("Test current proxy"));
     MakeBmpButton(kIdModesButton, Tr("Create or edit proxy mode"));
     MakeBmpButton(kIdDonate, Tr("Donate this program"));
-    MakeBmpButton(kIdMenuButton, Tr("Popup menu"));
+    // Its bitmap is a plain face: the caption says what it opens.
+    MakeBmpButton(kIdMenuButton, Tr("Popup menu"))->SetLabel("...");
     MakeBmpButton(kIdExitButton, Tr("Exit program"));
 
     connect_ = new CSkinButton(p, kIdConnect, Tr("CONNECT"), at(kIdConnect).GetPosition(), at(kIdConnect).GetSize());
@@ -311,6 +312,8 @@ wxWindow* DialogOstrelWindow::GetControl(int id) const {
 void DialogOstrelWindow::WriteRects() {
     const char* path = std::getenv("CENDROW_WINDOW_RECTS");
     if (!path || !*path) return;
+    // The loading panel hides the controls for a moment; their places stay.
+    if (loading_ && loading_->IsShown()) return;
     std::string text;
     for (const auto& [id, window] : controls_) {
         if (!window->IsShown()) continue;
@@ -504,7 +507,14 @@ void DialogOstrelWindow::OnModeChosen() {
 
 bool DialogOstrelWindow::RunLoadingPanel(int loadFlags, std::function<void()> done) {
     if (!wxThread::IsMain()) return false;
-    if (!loading_) loading_ = new CDialogLoadDatas(GetClientPanel());
+    if (!loading_) {
+        loading_ = new CDialogLoadDatas(GetClientPanel());
+        // The controls it hid come back when it goes: their places then count.
+        loading_->Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+            event.Skip();
+            if (!event.IsShown()) CallAfter([this] { WriteRects(); });
+        });
+    }
     loading_->SetSize(wxRect(wxPoint(0, 0), GetClientPanel()->GetClientSize()));
     loading_->SetLoadFlags(loadFlags);
     loading_->SetDoneCallback(std::move(done));
@@ -542,8 +552,14 @@ void DialogOstrelWindow::ShowMenu(MainMenu menu) {
     }
     const wxPoint at = wxGetMousePosition();
     if (IsShown()) Raise();
+    openMenu_ = &popup;
     const int chosen = popup.TrackPopupMenu(TPM_RIGHTBUTTON | TPM_RETURNCMD, at.x, at.y, this);
+    openMenu_ = nullptr;
     if (chosen > 0) OnCommand(chosen);
+}
+
+void DialogOstrelWindow::CancelMenu() {
+    if (openMenu_) openMenu_->CancelTracking();
 }
 
 void DialogOstrelWindow::PendingDialog(const char* what) {

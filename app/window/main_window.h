@@ -50,6 +50,7 @@ class CProxyListGroupComboBoxWithIcons;
 class CSkinButton;
 class CTrayIcon;
 class DialogOstrelBase;
+class QeltMenu;
 class wxImageList;
 
 // The tray icon's callback message.
@@ -69,6 +70,9 @@ public:
     virtual void OnCommand(int id);
     // The four menus at the pointer; the chosen item goes to OnCommand.
     void ShowMenu(MainMenu menu);
+    // Closes a menu that is open (the quit hook, tests).
+    void CancelMenu();
+    bool IsMenuOpen() const { return openMenu_ != nullptr; }
     // The items the menu would show now (tests and the gallery).
     std::vector<MenuItemSpec> MenuItems(MainMenu menu);
 
@@ -166,6 +170,7 @@ private:
     void RunDeferredOnce();
     void OnSysCommand(int command) override;
 
+    QeltMenu* openMenu_ = nullptr;
     bool hideWindow_ = false;
     bool hideIcon_ = false;
     bool deferredDone_ = false;

@@ -28,6 +28,7 @@ TEST(WindowLayout, AccountButtonRowMarginsAndGaps) {
 
 TEST(WindowLayout, LogoSquareAndUdpIcon) {
     EXPECT_EQ(LogoSquare({0, 0, 60, 80}, 400), (PixRect{136, 10, 128, 128}));
+    EXPECT_EQ(LogoSquare({0, 0, 128, 128}, 460), (PixRect{166, 10, 128, 128}));
     EXPECT_EQ(LogoSquare({0, 0, 200, 150}, 400), (PixRect{125, 10, 150, 150}));
     EXPECT_EQ(UdpWarningPlace({136, 10, 128, 128}), (PixRect{274, 122, 16, 16}));
 }

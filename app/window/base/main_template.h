@@ -44,7 +44,7 @@ enum MainWindowControlId : int {
 };
 
 inline constexpr int kMainTemplateId = 210;
-inline constexpr int kMainClientWidth = 400;
+inline constexpr int kMainClientWidth = 460;
 inline constexpr int kMainClientHeight = 464;
 
 // Every control of the template at its place (client coordinates).

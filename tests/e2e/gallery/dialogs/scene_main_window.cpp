@@ -79,6 +79,7 @@ void BuildMainWindow(gallery::Registry& registry, bool account) {
         return "shown=" + std::to_string(wnd->IsShown() ? 1 : 0) +
                " loaded=" + std::to_string(core && core->IsDataLoaded() ? 1 : 0) +
                " exiting=" + std::to_string(core && core->IsExiting() ? 1 : 0) +
+               " menu=" + std::to_string(wnd->IsMenuOpen() ? 1 : 0) +
                " nodes=" + std::to_string(static_cast<CProxyListGroupComboBoxWithIcons*>(wnd->GetControl(1124))->GetCount()) +
                " pending=" + wnd->LastPendingCommand() + " tip=" + WideToUtf8String(tray.szTip) +
                " status=" + Utf8(wnd->GetStatusEdit()->GetValue());
@@ -104,6 +105,7 @@ void BuildMainWindow(gallery::Registry& registry, bool account) {
     // Each opens its menu at the pointer and waits in it.
     registry.AddAction("main.exitmenu", [wnd, account] { wnd->OnCommand(account ? 1202 : 1119); });
     registry.AddAction("main.popup", [wnd, account] { wnd->OnCommand(account ? 1201 : 1016); });
+    registry.AddAction("main.cancelmenu", [wnd] { wnd->CancelMenu(); });
     registry.AddAction("main.delete", [wnd] { wnd->OnCommand(1145); });
     registry.AddAction("main.close", [wnd] { wnd->Close(); });
     registry.AddAction("main.show", [wnd] { wnd->OnCommand(kCmdShowWindow); });

@@ -28,7 +28,7 @@ void SaveShot(const std::string& name) {
     if (!dir || !*dir) return;
     Xdo({"mousemove", "1270", "1010"});
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    testsupport::RunCommand({"import", "-window", "root", "-crop", "560x620+40+10", std::string(dir) + "/" + name + ".png"});
+    testsupport::RunCommand({"import", "-window", "root", "-crop", "600x620+40+10", std::string(dir) + "/" + name + ".png"});
 }
 
 // The RECT lines the window wrote, by control id.
@@ -65,7 +65,7 @@ TEST_F(MainWindow, BaseWindowWithoutService) {
     EXPECT_NE(g.State("main").find("tip=Cendrow 2.6 Disconnected"), std::string::npos) << g.State("main");
     // "Logout" grayed without a service; "Exit" enabled once loaded.
     EXPECT_NE(g.State("menus").find("exit=(Logout)|Exit"), std::string::npos) << g.State("menus");
-    EXPECT_NE(g.State("menus").find("tray=Show main window...|Settings...|Exit"), std::string::npos)
+    EXPECT_NE(g.State("menus").find("tray=Show main window...|Settings...|Events management...|Exit"), std::string::npos)
         << g.State("menus");
 
     // The written places: the base buttons, no account controls, the status line along the bottom.
@@ -94,13 +94,14 @@ TEST_F(MainWindow, BaseWindowWithoutService) {
     EXPECT_TRUE(Near(s.At(logo.cx(), logo.cy()), kDisconnectedCore, 12)) << ToString(s.At(logo.cx(), logo.cy()));
     SaveShot("main-base-en");
 
-    // The exit button's menu at the pointer; Esc closes it and nothing happens.
+    // The exit button's menu at the pointer; cancelled, nothing happens.
     MoveTo(exit.cx(), exit.cy());
     g.Command("act main.exitmenu");
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_TRUE(WaitFor([&] { return g.StateHas("main", "menu=1"); })) << g.State("main");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     SaveShot("main-base-exitmenu-en");
-    Xdo({"key", "Escape"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    g.Command("act main.cancelmenu");
+    ASSERT_TRUE(WaitFor([&] { return g.StateHas("main", "menu=0"); })) << g.State("main");
     EXPECT_TRUE(g.StateHas("main", "exiting=0"));
 
     // Closing hides the window into the tray; the tray's command shows it again.
@@ -142,9 +143,10 @@ TEST_F(MainWindow, AccountEditionLinesAndButtonRow) {
     SaveShot("main-agent-en");
     MoveTo(g.rect("1201").cx(), g.rect("1201").cy());
     g.Command("act main.popup");
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_TRUE(WaitFor([&] { return g.StateHas("main", "menu=1"); })) << g.State("main");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     SaveShot("main-agent-popup-en");
-    Xdo({"key", "Escape"});
+    g.Command("act main.cancelmenu");
 }
 
 TEST_F(MainWindow, EveryTextInChineseHasItsGlyphs) {
@@ -164,9 +166,10 @@ TEST_F(MainWindow, EveryTextInChineseHasItsGlyphs) {
         const Rect exit = g.rect(std::string(scene) == "mainagent" ? "1202" : "1119");
         MoveTo(exit.cx(), exit.cy());
         g.Command("act main.popup");
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        ASSERT_TRUE(WaitFor([&] { return g.StateHas("main", "menu=1"); })) << g.State("main");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         SaveShot(std::string(scene) + "-popup-zh");
-        Xdo({"key", "Escape"});
+        g.Command("act main.cancelmenu");
     }
 }
 
