@@ -4,6 +4,7 @@
 // connected, and a machine that goes to sleep.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -75,8 +76,9 @@ protected:
     // The program on the test's display; `services` becomes
     // config/services.ini. No system bus unless one is given.
     std::unique_ptr<ProgramRun> StartWindowed(const std::vector<std::string>& args = {},
-                                              const std::string& busAddress = "") {
-        auto run = std::make_unique<ProgramRun>(topo_->app());
+                                              const std::string& busAddress = "", ProgramRun* prepared = nullptr) {
+        auto owned = prepared ? nullptr : std::make_unique<ProgramRun>(topo_->app());
+        ProgramRun* run = prepared ? prepared : owned.get();
         run->SetDisplay(display_.name());
         run->AddEnv("DBUS_SYSTEM_BUS_ADDRESS=" +
                     (busAddress.empty() ? "unix:path=" + (run->programDir() / "no-bus").string() : busAddress));
@@ -93,14 +95,17 @@ protected:
                   "suppressions=" + gallery + "ubsan.supp"})
             run->AddEnv(assignment);
         run->Start(args);
-        EXPECT_TRUE(run->WaitChannel()) << run->Log();
-        return run;
+        // The channel opens with the main window; the login comes before it.
+        if (!prepared) {
+            EXPECT_TRUE(run->WaitChannel()) << run->Log();
+        }
+        return owned;
     }
     // The visible windows called "Cendrow" that are windows, not the tray
     // icon's small plug (which bears the name too).
-    size_t VisibleProgramWindows() {
+    size_t VisibleProgramWindows(const std::string& title = "^Cendrow$") {
         size_t n = 0;
-        for (const std::string& id : display_.VisibleWindows("^Cendrow$")) {
+        for (const std::string& id : display_.VisibleWindows(title)) {
             std::string geometry;
             display_.Xdo({"getwindowgeometry", id}, &geometry);
             const size_t at = geometry.find("Geometry: ");
@@ -132,6 +137,26 @@ TEST_F(AppWindowTest, WithoutAServiceTheBaseWindowOpensAtOnce) {
     EXPECT_NE(programLog.find("suspend: no system bus"), std::string::npos) << programLog;
     run->Ask(NSCMD_QUIT);
     EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+}
+
+TEST_F(AppWindowTest, WithAServiceTheLoginComesFirstAndAStopSignalCancelsIt) {
+    // A service nobody answers: the login waits for its user.
+    auto run = std::make_unique<ProgramRun>(topo_->app());
+    std::filesystem::create_directories(run->programDir() / "config");
+    testsupport::WriteFile(run->programDir() / "config" / "services.ini",
+                           "[basic]\naccount_url=https://127.0.0.1:9\n");
+    const std::string before = topo_->Snapshot();
+    StartWindowed({}, "", run.get());
+    std::string names;
+    EXPECT_TRUE(WaitUntil([&] { return VisibleProgramWindows(".") == 1; }, std::chrono::seconds(30)))
+        << VisibleProgramWindows(".") << " windows: "
+        << (display_.Xdo({"search", "--onlyvisible", "--name", ".", "getwindowname", "%@"}, &names), names)
+        << run->Log();
+    // The login: the main window has not laid out any control.
+    EXPECT_EQ(Rects(*run), "");
+    kill(run->process().pid(), SIGTERM);
+    EXPECT_EQ(run->WaitExit(30), 0) << run->Log();
+    EXPECT_EQ(topo_->Snapshot(), before);
 }
 
 TEST_F(AppWindowTest, AHiddenStartShowsNothingUntilASecondStart) {
