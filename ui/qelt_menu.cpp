@@ -4,6 +4,7 @@
 #include <wx/dcbuffer.h>
 #include <wx/evtloop.h>
 #include <wx/popupwin.h>
+#include <wx/weakref.h>
 
 #include <algorithm>
 #include <mutex>
@@ -223,6 +224,9 @@ public:
         SetClientSize(width + 2 * kOutline, y + 2 * kOutline);
     }
 
+    // Destroyed with its parent while open: the menu's loop ends.
+    ~QeltMenuPopup() override { Finish(0); }
+
     int result() const { return result_; }
     wxWindow* panel() const { return panel_; }
     void Finish(int command) {
@@ -334,6 +338,16 @@ wxWindow* QeltMenu::GetPopupWindow() const {
     return popup_ ? popup_->panel() : nullptr;
 }
 
+std::set<QeltMenu*>& QeltMenu::Tracking() {
+    static std::set<QeltMenu*> menus;
+    return menus;
+}
+
+void QeltMenu::CancelAllTracking() {
+    const std::set<QeltMenu*> open = Tracking();
+    for (QeltMenu* menu : open) menu->CancelTracking();
+}
+
 void QeltMenu::CancelTracking() {
     if (popup_) {
         popup_->Dismiss();
@@ -347,13 +361,18 @@ int QeltMenu::TrackPopupMenu(unsigned flags, int x, int y, wxWindow* owner) {
     if (!parent) return 0;  // a popup needs a window to belong to
     wxGUIEventLoop loop;
     auto* popup = new QeltMenuPopup(parent, this, &loop);
+    wxWeakRef<QeltMenuPopup> alive(popup);
     popup_ = popup;
+    Tracking().insert(this);
     popup->Position(wxPoint(x, y), wxSize(0, 0));
     popup->Popup(popup->panel());
     popup->panel()->SetFocus();
     loop.Run();
-    const int command = popup->result();
+    Tracking().erase(this);
     popup_ = nullptr;
+    // The owner may have gone while the menu was open, and the menu with it.
+    if (!alive) return 0;
+    const int command = popup->result();
     popup->Destroy();
     if (flags & TPM_RETURNCMD) return command;
     if (command != 0 && owner) {

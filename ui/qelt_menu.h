@@ -12,6 +12,7 @@
 #include <wx/window.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,8 @@ public:
     int TrackPopupMenu(unsigned flags, int x, int y, wxWindow* owner);
     // Closes an open menu of this object as though Esc was pressed.
     void CancelTracking();
+    // Closes every open menu (the program is ending). User-interface thread.
+    static void CancelAllTracking();
 
     size_t GetMenuItemCount() const { return items_.size(); }
     const QeltMenuData* GetItem(size_t pos) const { return pos < items_.size() ? items_[pos].get() : nullptr; }
@@ -90,6 +93,7 @@ public:
 
 private:
     friend class QeltMenuPopup;
+    static std::set<QeltMenu*>& Tracking();
     std::vector<std::unique_ptr<QeltMenuData>> items_;
     std::vector<uintptr_t> sub_menus_;
     class QeltMenuPopup* popup_ = nullptr;

@@ -23,6 +23,7 @@
 #include "foundation/program_log.h"
 #include "nodes/account/service_config.h"
 #include "ui/base/skin_settings.h"
+#include "ui/qelt_menu.h"
 #include "ui/message_box_sink.h"
 
 namespace {
@@ -102,8 +103,9 @@ int CWindowedShell::Run(AppRunContext& ctx) {
     // Timers, signals, the channel and posted tasks run inside GTK's loop,
     // also inside its modal loops.
     CMainLoopSource source(&loop);
-    // Quit ends open modal dialogs, then the toolkit's loop.
+    // Quit closes open menus and modal dialogs, then the toolkit's loop.
     loop.SetQuitHook([](int) {
+        QeltMenu::CancelAllTracking();
         EndModalDialogs();
         if (wxTheApp) wxTheApp->ExitMainLoop();
     });

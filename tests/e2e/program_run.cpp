@@ -118,10 +118,12 @@ std::vector<std::string> ProgramRun::InNamespace(const std::vector<std::string>&
 ChildProcess ProgramRun::Launch(const std::vector<std::string>& args, const std::string& logName) const {
     std::vector<std::string> program = {(program_ / "cendrow").string()};
     program.insert(program.end(), args.begin(), args.end());
-    std::vector<std::string> argv = InNamespace({"-u", "CENDROW_HOST_GUARD",
-                                                 "XDG_RUNTIME_DIR=" + (dir_.path() / "run").string(),
-                                                 "XDG_DATA_HOME=" + (dir_.path() / "data").string()},
-                                                program);
+    std::vector<std::string> env = {"-u", "CENDROW_HOST_GUARD", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY",
+                                    "XDG_RUNTIME_DIR=" + (dir_.path() / "run").string(),
+                                    "XDG_DATA_HOME=" + (dir_.path() / "data").string()};
+    if (!display_.empty()) env.push_back("DISPLAY=" + display_);
+    env.insert(env.end(), env_.begin(), env_.end());
+    std::vector<std::string> argv = InNamespace(env, program);
     if (runAs_ != RunAs::kRoot && !TunNodeOpenToOthers()) {
         // CAP_NET_ADMIN does not pass the node's mode bits: a node of our
         // own (0666) over /dev/net/tun in a mount namespace of this process

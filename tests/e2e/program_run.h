@@ -37,6 +37,12 @@ public:
     explicit ProgramRun(const std::string& netns, RunAs runAs = RunAs::kRoot);
     ~ProgramRun();
 
+    // The display the program opens its windows on (":N"); none by default,
+    // whatever this process's environment holds.
+    void SetDisplay(const std::string& display) { display_ = display; }
+    // More variables of its environment ("NAME=value").
+    void AddEnv(const std::string& assignment) { env_.push_back(assignment); }
+
     // Starts the program (extra arguments after the executable) inside the
     // namespace, without the tests' host guard, which would refuse every
     // change in the namespace it starts in.
@@ -69,6 +75,8 @@ private:
 
     std::string netns_;
     RunAs runAs_;
+    std::string display_;
+    std::vector<std::string> env_;
     TempDir dir_;
     std::filesystem::path program_;
     ChildProcess process_;

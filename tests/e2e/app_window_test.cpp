@@ -1,0 +1,211 @@
+// The program with its windows, on a virtual display of the test's own,
+// inside the app topology: which window opens with and without a service,
+// a hidden start shown by a second one, a display that dies while
+// connected, and a machine that goes to sleep.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "tests/e2e/app_topology_fixture.h"
+#include "tests/e2e/private_display.h"
+
+namespace {
+
+using namespace apptopology;
+using testsupport::ChildProcess;
+using testsupport::PrivateDisplay;
+
+bool WaitUntil(const std::function<bool()>& ready, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return ready();
+}
+
+// A system bus of the test's own, open to everyone: what logind would be
+// on the machine is our stand-in on it.
+class PrivateSystemBus {
+public:
+    PrivateSystemBus() : dir_("cendrow-bus") {
+        socket_ = dir_.path() / "system_bus_socket";
+        testsupport::WriteFile(dir_.path() / "bus.conf",
+                               "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+                               " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                               "<busconfig><type>system</type><listen>unix:path=" +
+                                   socket_.string() +
+                                   "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                                   "<allow user=\"*\"/><allow own=\"*\"/><allow send_type=\"signal\"/>"
+                                   "<allow send_type=\"method_call\"/><allow send_type=\"method_return\"/>"
+                                   "<allow send_type=\"error\"/><allow receive_type=\"signal\"/>"
+                                   "<allow receive_type=\"method_call\"/><allow receive_type=\"method_return\"/>"
+                                   "<allow receive_type=\"error\"/></policy></busconfig>\n");
+        daemon_ = ChildProcess({"dbus-daemon", "--nofork", "--config-file=" + (dir_.path() / "bus.conf").string()},
+                               (dir_.path() / "daemon.log").string());
+        WaitUntil([&] { return std::filesystem::exists(socket_); }, std::chrono::seconds(10));
+    }
+    bool Up() const { return std::filesystem::exists(socket_); }
+    std::string Address() const { return "unix:path=" + socket_.string(); }
+
+private:
+    TempDir dir_;
+    std::filesystem::path socket_;
+    ChildProcess daemon_;
+};
+
+class AppWindowTest : public AppConnectTest {
+protected:
+    void SetUp() override {
+        AppConnectTest::SetUp();
+        if (IsSkipped()) return;
+        if (display_.name().empty()) GTEST_SKIP() << display_.Why();
+        display_.StartTrayer();
+    }
+
+    // The program on the test's display; `services` becomes
+    // config/services.ini. No system bus unless one is given.
+    std::unique_ptr<ProgramRun> StartWindowed(const std::vector<std::string>& args = {},
+                                              const std::string& busAddress = "", ProgramRun* prepared = nullptr) {
+        auto owned = prepared ? nullptr : std::make_unique<ProgramRun>(topo_->app());
+        ProgramRun* run = prepared ? prepared : owned.get();
+        run->SetDisplay(display_.name());
+        run->AddEnv("DBUS_SYSTEM_BUS_ADDRESS=" +
+                    (busAddress.empty() ? "unix:path=" + (run->programDir() / "no-bus").string() : busAddress));
+        run->AddEnv("CENDROW_WINDOW_RECTS=" + (run->programDir() / "temp" / "rects.txt").string());
+        // As the gallery runs its windows: a fixed theme and language, and
+        // the system libraries' own leaks and faults set aside.
+        const char* source = std::getenv("CENDROW_SOURCE_DIR");
+        const std::string gallery = std::string(source ? source : ".") + "/tests/e2e/gallery/";
+        const char* ubsan = std::getenv("UBSAN_OPTIONS");
+        for (const std::string& assignment :
+             {std::string("GTK_THEME=Adwaita"), std::string("LANG=C.UTF-8"), std::string("NO_AT_BRIDGE=1"),
+              "LSAN_OPTIONS=suppressions=" + gallery + "lsan.supp:print_suppressions=0",
+              "UBSAN_OPTIONS=" + std::string(ubsan && *ubsan ? std::string(ubsan) + ":" : "") +
+                  "suppressions=" + gallery + "ubsan.supp"})
+            run->AddEnv(assignment);
+        run->Start(args);
+        // The channel opens with the main window; the login comes before it.
+        if (!prepared) {
+            EXPECT_TRUE(run->WaitChannel()) << run->Log();
+        }
+        return owned;
+    }
+    // The visible windows called "Cendrow" that are windows, not the tray
+    // icon's small plug (which bears the name too).
+    size_t VisibleProgramWindows(const std::string& title = "^Cendrow$") {
+        size_t n = 0;
+        for (const std::string& id : display_.VisibleWindows(title)) {
+            std::string geometry;
+            display_.Xdo({"getwindowgeometry", id}, &geometry);
+            const size_t at = geometry.find("Geometry: ");
+            int w = 0, h = 0;
+            if (at != std::string::npos && std::sscanf(geometry.c_str() + at, "Geometry: %dx%d", &w, &h) == 2 &&
+                w >= 100 && h >= 100)
+                ++n;
+        }
+        return n;
+    }
+    // The main window's control rectangles, as its test hook writes them.
+    static std::string Rects(ProgramRun& run) { return ReadFile(run.programDir() / "temp" / "rects.txt"); }
+
+    PrivateDisplay display_;
+};
+
+TEST_F(AppWindowTest, WithoutAServiceTheBaseWindowOpensAtOnce) {
+    auto run = StartWindowed();
+    EXPECT_TRUE(WaitUntil([&] { return VisibleProgramWindows() == 1; }, std::chrono::seconds(30)))
+        << VisibleProgramWindows() << " windows\n" << run->Log();
+    // The one window is the main window (its CONNECT button), not the login.
+    EXPECT_TRUE(WaitUntil([&] { return Rects(*run).find("RECT 1122 ") != std::string::npos; },
+                          std::chrono::seconds(10)))
+        << Rects(*run);
+    const std::string log = run->Log();
+    EXPECT_EQ(log.find("runs without windows"), std::string::npos) << log;
+    // The missing bus took one line.
+    const std::string programLog = ReadFile(run->programDir() / "log" / "Cendrow");
+    EXPECT_NE(programLog.find("suspend: no system bus"), std::string::npos) << programLog;
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+}
+
+TEST_F(AppWindowTest, WithAServiceTheLoginComesFirstAndAStopSignalCancelsIt) {
+    // A service nobody answers: the login waits for its user.
+    auto run = std::make_unique<ProgramRun>(topo_->app());
+    std::filesystem::create_directories(run->programDir() / "config");
+    testsupport::WriteFile(run->programDir() / "config" / "services.ini",
+                           "[basic]\naccount_url=https://127.0.0.1:9\n");
+    const std::string before = topo_->Snapshot();
+    StartWindowed({}, "", run.get());
+    std::string names;
+    EXPECT_TRUE(WaitUntil([&] { return VisibleProgramWindows(".") == 1; }, std::chrono::seconds(30)))
+        << VisibleProgramWindows(".") << " windows: "
+        << (display_.Xdo({"search", "--onlyvisible", "--name", ".", "getwindowname", "%@"}, &names), names)
+        << run->Log();
+    // The login: the main window has not laid out any control.
+    EXPECT_EQ(Rects(*run), "");
+    kill(run->process().pid(), SIGTERM);
+    EXPECT_EQ(run->WaitExit(30), 0) << run->Log();
+    EXPECT_EQ(topo_->Snapshot(), before);
+}
+
+TEST_F(AppWindowTest, AHiddenStartShowsNothingUntilASecondStart) {
+    auto run = StartWindowed({"--hidewindow", "--hideicon"});
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(VisibleProgramWindows(), 0u);
+    auto second = run->Launch({}, "second.log");
+    const int status = second.Wait(std::chrono::seconds(30));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_TRUE(WaitUntil([&] { return VisibleProgramWindows() == 1; }, std::chrono::seconds(20))) << run->Log();
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+}
+
+TEST_F(AppWindowTest, ADisplayThatDiesWhileConnectedLeavesTheNamespaceAsItWas) {
+    auto run = StartWindowed();
+    ASSERT_TRUE(WaitUntil([&] { return VisibleProgramWindows() == 1; }, std::chrono::seconds(30))) << run->Log();
+    const std::string before = topo_->Snapshot();
+    // The smart DNS preset: a resolver runs while connected.
+    ASSERT_TRUE(Connect(*run, Node("1080", "5"), 0, kSmartDns)) << run->Log();
+    ASSERT_TRUE(ResolverRuns());
+    ASSERT_NE(topo_->Snapshot(), before);
+    display_.Kill();
+    EXPECT_EQ(run->WaitExit(60), 1) << run->Log();
+    EXPECT_EQ(topo_->Snapshot(), before);
+    EXPECT_FALSE(ResolverRuns());
+    EXPECT_NE(ReadFile(run->programDir() / "log" / "Cendrow").find("display was lost"), std::string::npos);
+}
+
+TEST_F(AppWindowTest, GoingToSleepDisconnects) {
+#ifndef LOGIND_STUB_EXE
+    GTEST_SKIP() << "built without GIO";
+#else
+    if (!testsupport::HaveProgram("dbus-daemon")) GTEST_SKIP() << "dbus-daemon is not installed";
+    PrivateSystemBus bus;
+    ASSERT_TRUE(bus.Up());
+    auto run = StartWindowed({}, bus.Address());
+    const std::string before = topo_->Snapshot();
+    ASSERT_TRUE(Connect(*run, Node("1080", "5"), 0)) << run->Log();
+    TempDir stubDir("cendrow-logind");
+    ChildProcess logind({"env", "DBUS_SYSTEM_BUS_ADDRESS=" + bus.Address(), LOGIND_STUB_EXE},
+                        (stubDir.path() / "stub.log").string());
+    EXPECT_TRUE(run->WaitState("disconnected", 60)) << ReadFile(stubDir.path() / "stub.log") << run->Log();
+    logind.Stop();
+    EXPECT_NE(ReadFile(run->programDir() / "log" / "Cendrow").find("going to sleep"), std::string::npos);
+    run->Ask(NSCMD_QUIT);
+    EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+    EXPECT_EQ(topo_->Snapshot(), before);
+#endif
+}
+
+}  // namespace
