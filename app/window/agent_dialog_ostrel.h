@@ -21,6 +21,7 @@ public:
 protected:
     void InitLayout() override;
     void CreateTrafficPanel() override;
+    wxWindow* NewTrafficPanel(wxWindow*) override { return nullptr; }
     void InitControls() override;
     void InitEditionControls() override;
     void CreateWebPanel() override;

@@ -12,8 +12,20 @@
 
 #include "app/halvern_app.h"
 #include "app/main_core.h"
+#include "dialogs/about_dlg.h"
+#include "dialogs/dialog_add_new_socks_proxy.h"
+#include "dialogs/dialog_add_new_ssr_proxy.h"
+#include "dialogs/dialog_additional_route.h"
 #include "dialogs/dialog_async_doing.h"
+#include "dialogs/dialog_batch_add_from_link.h"
+#include "dialogs/dialog_events_mgr.h"
 #include "dialogs/dialog_login.h"
+#include "dialogs/dialog_proxy_mode_management.h"
+#include "dialogs/dialog_settings.h"
+#include "dialogs/dialog_show_logs.h"
+#include "dialogs/dialog_ssr_subscriptions.h"
+#include "dialogs/dialog_traffic.h"
+#include "dialogs/testing_current_node_dlg.h"
 #include "dialogs/node_combo.h"
 #include "dialogs/pelmor_combos.h"
 #include "foundation/program_log.h"
@@ -53,6 +65,16 @@ PixRect ToPix(const wxRect& r) {
     return {r.x, r.y, r.width, r.height};
 }
 
+template <typename Dialog>
+bool RunNodeDialogOf(wxWindow* parent, CNodeInfo* edit, int& nodeId, int& activate) {
+    Dialog dlg(parent, edit ? 1 : 0);
+    if (edit) dlg.SetEditNode(edit);
+    if (dlg.ShowModal() != wxID_OK) return false;
+    nodeId = dlg.GetNodeId();
+    activate = dlg.GetActivate();
+    return true;
+}
+
 }  // namespace
 
 DialogOstrelWindow::DialogOstrelWindow(wxWindow* parent)
@@ -82,11 +104,19 @@ DialogOstrelWindow::DialogOstrelWindow(wxWindow* parent)
         event.Skip();
         if (event.IsShown()) CallAfter([this] { RunDeferredOnce(); });
     });
+    // The test window follows the main window while it is shown.
+    Bind(wxEVT_MOVE, [this](wxMoveEvent& event) {
+        event.Skip();
+        if (testDlg_ && testDlg_->IsShownFlag()) testDlg_->DockBeside(this);
+    });
 }
 
 DialogOstrelWindow::~DialogOstrelWindow() {
     if (busy_) busy_->Stop();
     if (loading_) loading_->JoinWorker();
+    // Its test thread ends before the nodes it reads go away with the core.
+    delete testDlg_;
+    testDlg_ = nullptr;
     if (core_) core_->DetachView();
     core_ = nullptr;
 }
@@ -563,11 +593,6 @@ void DialogOstrelWindow::CancelMenu() {
     if (openMenu_) openMenu_->CancelTracking();
 }
 
-void DialogOstrelWindow::PendingDialog(const char* what) {
-    lastPending_ = what;
-    AppendToProgramLog(std::string("main window: ") + what + ": that window is not part of this program yet");
-}
-
 void DialogOstrelWindow::OpenAddress(const std::wstring& url, const char* what) {
     if (url.empty()) {
         AppendToProgramLog(std::string("main window: ") + what + ": no address is configured; nothing opened");
@@ -595,7 +620,7 @@ void DialogOstrelWindow::OnCommand(int id) {
             OnTestButton();
             break;
         case kIdModesButton:
-            if (state.proxyModes) PendingDialog("proxy mode management");
+            if (state.proxyModes) OnProxyModes();
             break;
         case kIdMenuButton:
             ShowMenu(MainMenu::kPopup);
@@ -610,9 +635,11 @@ void DialogOstrelWindow::OnCommand(int id) {
             core_->OnConnectButton();
             break;
         // Menu items.
-        case kCmdAbout:
-            PendingDialog("about box");
+        case kCmdAbout: {
+            CAboutDlg dlg(this);
+            dlg.ShowModal();
             break;
+        }
         case kCmdExit:
             core_->Exit(1);
             break;
@@ -622,17 +649,22 @@ void DialogOstrelWindow::OnCommand(int id) {
         case kCmdShowWindow:
             core_->ShowMainWindow();
             break;
-        case kCmdSettings:
-            PendingDialog("settings");
+        case kCmdSettings: {
+            const SettingsOptions options{
+                CVantorAuthorization::GetInstance()->IsSmartDnsConfigEnabled() != 0, state.hasService};
+            CDialogSettings(this, options).ShowModal();
             break;
+        }
         case kCmdForum:
             OpenAddress(CVantorAuthorization::GetInstance()->GetForumUrl(), "forum");
             break;
-        case kCmdShowLogs:
-            PendingDialog("action log");
+        case kCmdShowLogs: {
+            CDialogShowLogs dlg(core_->GetActionLog(), this);
+            dlg.ShowModal();
             break;
+        }
         case kCmdAdditionalRoutes:
-            PendingDialog("additional routes");
+            CDialogAdditionalRouteMgr(this).ShowModal();
             break;
         case kCmdResetStatistics:
             CNodeMgr::GetInstance()->ResetAllStatistics();
@@ -641,18 +673,26 @@ void DialogOstrelWindow::OnCommand(int id) {
         case kCmdAddSsrNode:
             OnAddNode(id);
             break;
-        case kCmdBatchAdd:
-            PendingDialog("batch add from links");
+        case kCmdBatchAdd: {
+            CDialogBatchAddFromLink dlg(this);
+            if (dlg.ShowModal() == wxID_OK && dlg.GetAddedCount() > 0) core_->OnNodesImported(dlg.GetAddedCount());
             break;
-        case kCmdSubscriptions:
-            PendingDialog("subscriptions");
+        }
+        case kCmdSubscriptions: {
+            CDialogSSRSubscriptions dlg(this);
+            dlg.ShowModal();
+            if (dlg.IsChanged() && IsCommandAllowed(kCmdReloadSubscriptions, core_->GetMenuState()))
+                core_->ReloadSubscriptionNodes();
             break;
+        }
         case kCmdReloadSubscriptions:
             core_->ReloadSubscriptionNodes();
             break;
-        case kCmdEvents:
-            PendingDialog("events");
+        case kCmdEvents: {
+            CDialogEventsMgr dlg(this);
+            dlg.ShowModal();
             break;
+        }
         case kCmdLogout:
             core_->Logout();
             break;
@@ -662,7 +702,10 @@ void DialogOstrelWindow::OnCommand(int id) {
 }
 
 void DialogOstrelWindow::OnAddNode(int command) {
-    PendingDialog(command == kCmdAddSocksNode ? "add HTTP/SOCKS node" : "add SS/SSR node");
+    int nodeId = -1;
+    int activate = 0;
+    if (!RunNodeDialog(command == kCmdAddSsrNode, nullptr, nodeId, activate)) return;
+    core_->OnNodeAdded(activate != 0, nodeId);
 }
 
 void DialogOstrelWindow::OnEditButton() {
@@ -670,13 +713,39 @@ void DialogOstrelWindow::OnEditButton() {
     if (sel.kind != NodeRowKind::kNode || sel.nodeId < 0) return;
     CNodeInfo* node = CNodeMgr::GetInstance()->FindNode(sel.nodeId);
     if (!node) return;
-    PendingDialog(node->type == NodeTypeSSR ? "edit SS/SSR node" : "edit HTTP/SOCKS node");
+    int nodeId = -1;
+    int activate = 0;
+    if (!RunNodeDialog(node->type == NodeTypeSSR, node, nodeId, activate)) return;
+    core_->OnNodeEdited(nodeId);
+}
+
+bool DialogOstrelWindow::RunNodeDialog(bool ssr, CNodeInfo* edit, int& nodeId, int& activate) {
+    return ssr ? RunNodeDialogOf<CDialogAddNewSSRProxy>(this, edit, nodeId, activate)
+               : RunNodeDialogOf<CDialogAddNewSOCKSProxy>(this, edit, nodeId, activate);
+}
+
+void DialogOstrelWindow::OnProxyModes() {
+    CDialogProxyModeManagement dlg(this);
+    dlg.ShowModal();
+    if (dlg.IsChanged()) FillModes(GetSelectedModeIndex());
 }
 
 void DialogOstrelWindow::OnTestButton() {
     const NodeRowSelection sel = GetSelectedNodeRow();
     if (sel.kind != NodeRowKind::kNode || sel.nodeId < 0) return;
-    PendingDialog("node test");
+    CNodeInfo* node = CNodeMgr::GetInstance()->FindNode(sel.nodeId);
+    if (!node) return;
+    if (!testDlg_) testDlg_ = new CTestingCurrentNodeDlg(this);
+    const wxRect main = GetRect();
+    testDlg_->SetSize(main.GetRight() + 1, main.y, testDlg_->GetSize().x, main.height);
+    testDlg_->ShowWindow(SW_SHOW);
+    testDlg_->ClearNodes();
+    testDlg_->AddNode(node);
+    testDlg_->StartTest(kNodeTestTcpThenUdp, true);
+}
+
+wxWindow* DialogOstrelWindow::NewTrafficPanel(wxWindow* parent) {
+    return new CDialogTraffic(parent, wxDefaultPosition, wxDefaultSize);
 }
 
 void DialogOstrelWindow::OnDonateButton() {

@@ -48,7 +48,9 @@ class CHyperLink;
 class CPictureEx;
 class CProxyListGroupComboBoxWithIcons;
 class CSkinButton;
+class CTestingCurrentNodeDlg;
 class CTrayIcon;
+class CNodeInfo;
 class DialogOstrelBase;
 class QeltMenu;
 class wxImageList;
@@ -84,8 +86,8 @@ public:
     bool IsHideWindow() const { return hideWindow_; }
     bool Show(bool show = true) override;
     CTrayIcon* GetTrayIcon() const { return tray_.get(); }
-    // The last command that had no dialog to open ("" when none).
-    const std::string& LastPendingCommand() const { return lastPending_; }
+    // The node test window, null before the first test.
+    CTestingCurrentNodeDlg* GetTestWindow() const { return testDlg_; }
 
     // IMainWindowView.
     void SetStatusText(const std::wstring& text) override;
@@ -121,12 +123,10 @@ protected:
     virtual void LayoutControls(ControlRects& rects);
     virtual void ShowBusyPictures();
     virtual void ShowIdlePictures(bool connected);
-    // The traffic panel over placeholder 1022; none until that panel exists.
-    virtual wxWindow* NewTrafficPanel(wxWindow* /*parent*/) { return nullptr; }
+    // The traffic panel over placeholder 1022; null for none.
+    virtual wxWindow* NewTrafficPanel(wxWindow* parent);
     // Opens a web address of a button; an empty one is only logged.
     void OpenAddress(const std::wstring& url, const char* what);
-    // A command whose dialog this program does not have yet: one log line.
-    void PendingDialog(const char* what);
     // Writes the RECT lines when CENDROW_WINDOW_RECTS names a file.
     void WriteRects();
     void AddControl(int id, wxWindow* window);
@@ -167,6 +167,10 @@ private:
     void OnDonateButton();
     void OnAddNode(int command);
     void OnEditButton();
+    void OnProxyModes();
+    // The SS/SSR or HTTP/SOCKS node dialog, adding or editing `edit`; true
+    // on OK with the saved node's id and its "activate" choice.
+    bool RunNodeDialog(bool ssr, CNodeInfo* edit, int& nodeId, int& activate);
     void RunDeferredOnce();
     void OnSysCommand(int command) override;
 
@@ -175,5 +179,5 @@ private:
     bool hideIcon_ = false;
     bool deferredDone_ = false;
     bool layingOut_ = false;
-    std::string lastPending_;
+    CTestingCurrentNodeDlg* testDlg_ = nullptr;
 };

@@ -76,12 +76,14 @@ void BuildMainWindow(gallery::Registry& registry, bool account) {
     registry.Add("main", wnd, [wnd] {
         DialogOstrelBase* core = wnd->GetCore();
         const NOTIFYICONDATAW& tray = wnd->GetTrayIcon()->data();
+        const wxWindow* traffic = wnd->GetControl(133);
         return "shown=" + std::to_string(wnd->IsShown() ? 1 : 0) +
                " loaded=" + std::to_string(core && core->IsDataLoaded() ? 1 : 0) +
                " exiting=" + std::to_string(core && core->IsExiting() ? 1 : 0) +
                " menu=" + std::to_string(wnd->IsMenuOpen() ? 1 : 0) +
                " nodes=" + std::to_string(static_cast<CProxyListGroupComboBoxWithIcons*>(wnd->GetControl(1124))->GetCount()) +
-               " pending=" + wnd->LastPendingCommand() + " tip=" + WideToUtf8String(tray.szTip) +
+               " traffic=" + std::to_string(traffic && traffic->IsShown() ? 1 : 0) +
+               " tip=" + WideToUtf8String(tray.szTip) +
                " status=" + Utf8(wnd->GetStatusEdit()->GetValue());
     });
     for (const auto& [id, window] : std::map<int, wxWindow*>{

@@ -63,6 +63,7 @@ TEST_F(MainWindow, BaseWindowWithoutService) {
     ASSERT_TRUE(Loaded(g)) << g.State("main");
     EXPECT_TRUE(g.StateHas("main", "nodes=5")) << "two group headers, three nodes: " << g.State("main");
     EXPECT_NE(g.State("main").find("tip=Cendrow 2.6 Disconnected"), std::string::npos) << g.State("main");
+    EXPECT_TRUE(g.StateHas("main", "traffic=1")) << "the traffic panel: " << g.State("main");
     // "Logout" grayed without a service; "Exit" enabled once loaded.
     EXPECT_NE(g.State("menus").find("exit=(Logout)|Exit"), std::string::npos) << g.State("menus");
     EXPECT_NE(g.State("menus").find("tray=Show main window...|Settings...|Events management...|Exit"), std::string::npos)
@@ -121,6 +122,7 @@ TEST_F(MainWindow, AccountEditionLinesAndButtonRow) {
         << g.State("lines");
     EXPECT_NE(g.State("lines").find("line2=Expiration: 2031-12-31"), std::string::npos) << g.State("lines");
     EXPECT_NE(g.State("menus").find("exit=Logout|Exit"), std::string::npos) << g.State("menus");
+    EXPECT_TRUE(g.StateHas("main", "traffic=0")) << "no traffic panel: " << g.State("main");
 
     g.RefreshRects();
     const Rect win = g.rect("main");
