@@ -144,7 +144,9 @@ TEST(NodeTestRun, ANewTestStopsTheRunningOneAndDropsItsLateLines) {
     node.type = 6;
     core.AddNode(&node);
     ASSERT_TRUE(core.StartTest(kNodeTestTcpThenUdp, true));
-    while (core.RunningTests() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Until its tester exists, a stopped run would end before making it and
+    // the next run would get the blocking one.
+    while (made.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_TRUE(core.StartTest(kNodeTestTcp, true));
     core.Join();
     // The stopped run's "late" line and its UDP step are gone.
