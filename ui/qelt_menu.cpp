@@ -219,6 +219,7 @@ public:
             width = std::max(width, s.cx);
             y += s.cy;
         }
+        width = MenuPopupWidth(width);
         for (auto& r : rows_) r.width = width;
         panel_->SetSize(kOutline, kOutline, width, y);
         SetClientSize(width + 2 * kOutline, y + 2 * kOutline);

@@ -58,6 +58,14 @@ TEST(MenuLook, TheShortcutKeepsItsOwnColumn) {
     EXPECT_EQ(MenuTextColumnsWidth(50, 0, false), 50) << "no shortcut, no column";
 }
 
+TEST(MenuLook, TheWidestTextEndsInsideThePopup) {
+    // The widest item's text, 80 wide, leaves the check-mark allowance free
+    // at the popup's right edge.
+    const int popup = MenuPopupWidth(MeasureMenuItem(false, 80).cx);
+    const PixRect text = MenuTextRect({0, 0, popup, 23}, false);
+    EXPECT_EQ(popup - (text.x + 80), kMenuCheckMarkWidth);
+}
+
 TEST(MenuLook, ShadedCopyKeepsTheFace) {
     const COLORREF face = RGB(240, 240, 240), shadow = RGB(160, 160, 160);
     Pixmap icon(2, 1, ArgbOf(face));

@@ -46,6 +46,10 @@ int MenuTextColumnsWidth(int textWidth, int shortcutWidth, bool hasTab) {
     return hasTab ? textWidth + kMenuShortcutGap + shortcutWidth + 16 : textWidth;
 }
 
+int MenuPopupWidth(int widestItem) {
+    return widestItem + kMenuCheckMarkWidth;
+}
+
 std::pair<std::wstring, std::wstring> SplitMenuText(const std::wstring& text) {
     const size_t first = text.find(L'\t');
     if (first == std::wstring::npos) return {text, std::wstring()};

@@ -31,6 +31,9 @@ MenuColours FlatMenuColours();
 inline constexpr int kMenuGap = 7;
 inline constexpr int kMenuBarWidth = 23;
 inline constexpr int kMenuSystemRowHeight = 19;
+// The menu system widens an owner-drawn menu by its check-mark width
+// beyond the widest item, so no text ends on the popup's edge.
+inline constexpr int kMenuCheckMarkWidth = 12;
 
 // Measured from the text extent of the item (the part before and after
 // a tab together) in the font it is drawn with.
@@ -41,6 +44,9 @@ ItemSize MeasureMenuItem(bool separator, int textWidth);
 // shortcut drawn right-aligned never runs into the text.
 inline constexpr int kMenuShortcutGap = 24;
 int MenuTextColumnsWidth(int textWidth, int shortcutWidth, bool hasTab);
+
+// The width of a popup's items: the widest item and the check-mark allowance.
+int MenuPopupWidth(int widestItem);
 
 // The text before the first tab and after the last one (empty without a tab).
 std::pair<std::wstring, std::wstring> SplitMenuText(const std::wstring& text);

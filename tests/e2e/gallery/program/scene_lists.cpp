@@ -161,7 +161,7 @@ GALLERY_SCENE(lists) {
     menu->AppendMenu(0, 101, L"Connect\tCtrl+K", menuImages, 0);
     menu->AppendMenu(0, 102, L"Test node", menuImages, 3);
     menu->AppendMenu(0, 0, L"ignored", nullptr, -1);
-    menu->AppendMenu(MF_GRAYED, 103, L"Disabled item", menuImages, 4);
+    menu->AppendMenu(MF_GRAYED, 103, L"Disabled item, the widest", menuImages, 4);
     menu->AppendMenu(MF_CHECKED, 104, L"Checked item", nullptr, -1);
     menu->AppendMenu(0, 105, L"Exit", menuImages, 11);
     auto menuResult = std::make_shared<int>(-1);

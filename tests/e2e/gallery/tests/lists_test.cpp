@@ -178,6 +178,9 @@ TEST(GalleryLists, MenuDrawsChoosesAndCancels) {
     EXPECT_GT(s.Count({test.x + 4, test.y + 3, 16, 17}, kMenuIcon, 12), 20) << "image 3 in the icon column";
     EXPECT_GT(s.Count({disabled.x + 31, disabled.y, disabled.w - 31, disabled.h}, kMenuDisabledText, 30), 10)
         << "grey disabled text";
+    // The widest item's text stops short of the popup's right edge.
+    EXPECT_EQ(s.Count({disabled.x + disabled.w - 8, disabled.y, 8, disabled.h}, kMenuDisabledText, 30), 0)
+        << "the widest text runs to the edge";
 
     // Down moves to the next item; Enter chooses it.
     ASSERT_TRUE(Key("Down"));
