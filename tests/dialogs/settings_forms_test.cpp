@@ -168,6 +168,30 @@ TEST_F(SettingsForms, FailedWritesAreReported) {
     EXPECT_NE(boxes[0].find(GetSettingsFilePath().filename().string()), std::string::npos);
 }
 
+// The automatic-start entry and the smart-DNS choices are reported as well
+// when they cannot be written.
+TEST_F(SettingsForms, FailedStartEntryAndSmartDnsSavesAreReported) {
+    // A folder holding a file where the entry goes: it can be neither replaced nor removed.
+    fs::create_directories(Entry() / "x");
+    for (bool startup : {true, false}) {
+        boxes.clear();
+        SettingsForm form = OwnDns({9, 9, 9, 9}, {});
+        form.startup = startup;
+        EXPECT_EQ(CDialogSettingsCore().Save(form), 0) << startup;
+        ASSERT_EQ(boxes.size(), 1u) << startup;
+        EXPECT_NE(boxes[0].find("Run at system startup"), std::string::npos) << boxes[0];
+    }
+
+    testsupport::WriteFile(GetAppDir() / "unbound" / "forward-zone" / "template.a.conf", "");
+    const SmartDnsForm smart = CDialogConfigureSmartDNSCore::Load();
+    ASSERT_EQ(smart.zoneTemplate, L"template.a.conf");
+    fs::remove(DnsIni());
+    fs::create_directories(DnsIni() / "x");
+    boxes.clear();
+    EXPECT_EQ(CDialogConfigureSmartDNSCore().Save(smart), 0);
+    EXPECT_EQ(boxes, std::vector<std::string>{"The smart DNS settings could not be saved."});
+}
+
 TEST_F(SettingsForms, SmartDnsTemplatesAndSave) {
     const fs::path zones = GetAppDir() / "unbound" / "forward-zone";
     for (const char* name : {"template.b.conf", "template.a.conf", "other.conf", "template.conf"})

@@ -37,8 +37,8 @@ std::string BoxText(Gallery& g) {
     return at == std::string::npos ? std::string() : s.substr(at + 5);
 }
 
-std::string Services(const std::string& geoBase) {
-    return "[basic]\ngeo_json_c_url=" + geoBase + "\ngeo_timeout=20\n";
+std::string Services(const std::string& geoBase, int timeoutSeconds = 20) {
+    return "[basic]\ngeo_json_c_url=" + geoBase + "\ngeo_timeout=" + std::to_string(timeoutSeconds) + "\n";
 }
 
 TEST(NodeDialogs, TypedSocksNodeIsSavedAndBadPortsArePrompted) {
@@ -131,7 +131,9 @@ TEST(NodeDialogs, BusyPicturePlaysDuringASlowLookup) {
     EXPECT_EQ(geo.Requests()[0].query, "ip=127.0.0.1");
 }
 
-// Answers that select nothing leave the selection; an unknown code clears it.
+// Answers that select nothing (404, an empty body, a service that stays
+// silent until the request gives up) leave the selection; an unknown code
+// clears it.
 TEST(NodeDialogs, LookupAnswersThatChangeNothing) {
     REQUIRE_DISPLAY();
     testsupport::HttpTestServer geo;
@@ -141,10 +143,12 @@ TEST(NodeDialogs, LookupAnswersThatChangeNothing) {
             case 0: r.body = R"({"code":0,"data":{"country_id":"JP"}})"; break;
             case 1: r.status = 404; break;
             case 2: r.body = ""; break;
+            case 4: r.mode = testsupport::HttpResponse::Mode::kSilent; break;
             default: r.body = R"({"code":0,"data":{"country_id":"ZZ"}})"; break;
         }
     });
-    Gallery g({"socks_dialog"}, {{"config/services.ini", Services(geo.Url(""))}}, DIALOG_GALLERY_EXE);
+    // A short time-out, so that the silent service's lookup ends well inside the wait.
+    Gallery g({"socks_dialog"}, {{"config/services.ini", Services(geo.Url(""), 2)}}, DIALOG_GALLERY_EXE);
     ASSERT_TRUE(g.running());
     ASSERT_TRUE(TypeInto(g, "1114", "127.0.0.1"));
     auto lookup = [&](int m) {
@@ -158,7 +162,7 @@ TEST(NodeDialogs, LookupAnswersThatChangeNothing) {
     const std::string selected = g.State("socks");
     ASSERT_EQ(selected.find("country=-1"), std::string::npos) << selected;
     const std::string country = selected.substr(selected.find("country="), selected.find(' ', selected.find("country=")) - selected.find("country="));
-    for (int m : {1, 2}) {
+    for (int m : {1, 2, 4}) {
         lookup(m);
         EXPECT_TRUE(g.StateHas("socks", country)) << m << ": " << g.State("socks");
     }
