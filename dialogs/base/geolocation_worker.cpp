@@ -8,6 +8,7 @@
 #include "foundation/text_convert.h"
 #include "netconfig/host_cache.h"
 #include "netconfig/local_host.h"
+#include "nodes/account/service_config.h"
 #include "nodes/geo/country_table.h"
 #include "nodes/geo/geo_lookup.h"
 
@@ -52,7 +53,10 @@ void CGeolocationWorker::AbortAndJoin() {
 void CGeolocationWorker::Run(std::string server) {
     GeolocationResult result;
     std::string address;
-    if (!ResolveHostCached(server, &address)) {
+    if (GetServiceConfig().geoJsonCBase.empty()) {
+        // No country service: nothing to ask, so the name is not looked up
+        // either and the form stays as it is.
+    } else if (!ResolveHostCached(server, &address)) {
         result.message = {N_("Can not resolve your domain name when getting IP location."), {}};
     } else if (!abort_.load()) {
         std::string code, name, region;

@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
 
+#include "dialogs/base/geolocation_worker.h"
 #include "dialogs/base/socks_proxy_core.h"
 #include "dialogs/base/ssr_proxy_core.h"
 #include "foundation/app_paths.h"
 #include "foundation/text_convert.h"
 #include "netconfig/additional_route.h"
+#include "netconfig/host_cache.h"
+#include "nodes/account/service_config.h"
 #include "nodes/node_mgr.h"
 #include "nodes/share_link.h"
 #include "tests/support/temp_dir.h"
@@ -328,6 +332,26 @@ TEST_F(NodeDialogTest, GroupChoicesAreDistinctInByteOrder) {
     }
     EXPECT_EQ(NodeGroupChoices(CNodeMgr::GetInstance()->GetNodes()),
               (std::vector<std::wstring>{L"Default Group", L"a", L"b", L"\u9ec4"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GeolocationWorkerTest, WithoutACountryServiceNothingIsLookedUp) {
+    const ServiceConfig saved = GetServiceConfig();
+    SetServiceConfig(ServiceConfig());
+    std::promise<GeolocationResult> done;
+    {
+        CGeolocationWorker worker([&done](const GeolocationResult& r) { done.set_value(r); });
+        ASSERT_TRUE(worker.Start(L"localhost"));
+        const GeolocationResult r = done.get_future().get();
+        EXPECT_FALSE(r.answered);
+        EXPECT_EQ(r.message.id, nullptr) << "no box without a service";
+    }
+    // Not even the name: the form stays as it was, with no box.
+    EXPECT_EQ(HostCacheContains("localhost"), 0);
+    SetServiceConfig(saved);
 }
 
 }  // namespace
