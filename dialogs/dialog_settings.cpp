@@ -98,7 +98,8 @@ CDialogSettings::CDialogSettings(wxWindow* parent, const SettingsOptions& option
     startup_->SetCheck(form.startup);
     autoConnect_->SetCheck(form.autoConnect);
     autoHide_->SetCheck(form.autoHide);
-    autoLogin_->SetCheck(form.autoLogin && options_.showAutoLogin);
+    // Hidden without an account service, it keeps the stored choice.
+    autoLogin_->SetCheck(form.autoLogin);
     autoLogin_->Show(options_.showAutoLogin);
     delay_->ChangeValue(wxString(form.delayText));
     long delay = 0;
@@ -170,7 +171,7 @@ void CDialogSettings::OnOK() {
     form.startup = startup_->IsChecked();
     form.autoConnect = autoConnect_->IsChecked();
     form.autoHide = autoHide_->IsChecked();
-    form.autoLogin = options_.showAutoLogin && autoLogin_->IsChecked();
+    form.autoLogin = autoLogin_->IsChecked();
     form.regenerateIv = regenerateIv_;
     form.delayText = delay_->GetValue().ToStdWstring();
     form.primary = primary_->GetOctets();

@@ -95,6 +95,26 @@ GALLERY_SCENE(settings) {
     AddGlyphState(registry, "settings", [dlg] { return CollectTexts(dlg); });
 }
 
+// Without an account service "Auto login" is hidden; a save keeps the
+// stored choice.
+GALLERY_SCENE(settingsnoaccount) {
+    using namespace gallery;
+    PrepareDnsFolder();
+    RecordBoxes(registry);
+    auto* dlg = new CDialogSettings(nullptr, SettingsOptions{true, false});
+    dlg->Move(20, 20);
+    dlg->Show();
+    registry.AddAction("settingsnoaccount.save", [dlg] { dlg->OnOK(); });
+    registry.AddState("settingsnoaccount", [dlg] {
+        std::string text = FileText(GetAppDir() / "config" / "config.ini");
+        for (char& c : text)
+            if (c == '\n' || c == '\r' || c == ' ') c = ';';
+        return "result=" + std::to_string(ResultOf(dlg)) +
+               " autologinshown=" + std::to_string(dlg->GetControl(kIdSettingsAutoLogin)->IsShown() ? 1 : 0) +
+               " config=" + text;
+    });
+}
+
 GALLERY_SCENE(smartdns) {
     using namespace gallery;
     PrepareDnsFolder();

@@ -91,6 +91,17 @@ TEST(SettingsDialog, TypedOwnServerIsSaved) {
     EXPECT_TRUE(Has(g.State("dnsini"), "9.9.9.9")) << g.State("dnsini");
 }
 
+TEST(SettingsDialog, AHiddenAutoLoginKeepsTheStoredChoice) {
+    REQUIRE_DISPLAY();
+    Gallery g({"settingsnoaccount"}, {{"config/config.ini", "[basic]\nautologin=1\n"}}, DIALOG_GALLERY_EXE);
+    ASSERT_TRUE(g.running());
+    EXPECT_TRUE(g.StateHas("settingsnoaccount", "autologinshown=0")) << g.State("settingsnoaccount");
+    g.Command("act settingsnoaccount.save");
+    ASSERT_TRUE(WaitFor([&] { return g.StateHas("settingsnoaccount", "result=1"); }))
+        << g.State("settingsnoaccount") << " " << g.State("boxes");
+    EXPECT_TRUE(Has(g.State("settingsnoaccount"), ";autologin=1;")) << g.State("settingsnoaccount");
+}
+
 TEST(ModeEditor, CounterFollowsTypedLinesAndBadLinesAreRefused) {
     REQUIRE_DISPLAY();
     Gallery g({"modeeditor"}, {}, DIALOG_GALLERY_EXE);
