@@ -130,7 +130,9 @@ public:
                     rows.size(), fill, plain, fill / plain);
         chooser->Destroy();
         frame->Destroy();
-        return false;
+        // Ends through the loop, so the run's exit status is a success.
+        CallAfter([this] { ExitMainLoop(); });
+        return true;
     }
 };
 
