@@ -9,6 +9,10 @@
 #   ss-local    SOCKS 5 UDP through shadowsocks-libev's ss-local to ss-server;
 #   ours>ss     the udpgw stream through our listener, ss-server as node
 #               (when the runner serves Shadowsocks nodes).
+# Each row also shows p99 with lost datagrams counted as the slowest
+# (p99_lost), p99 without each flow's first answer (p99_later: through the
+# udpgw stream the first one waits for the flow's session to start, which the
+# other modes set up before the clock runs) and that first answer's p50/max.
 #
 # usage (as root): bench/udp_relay_bench.sh [BUILD_DIR]
 #   BUILD_DIR defaults to build/release (cmake --build build/release --target
