@@ -24,8 +24,9 @@
 #   With several, each round runs each of them in turn, in one topology.
 # Through the environment: ROUNDS (1), NODES (2000), MIB (256); PERF=PREFIX
 # records the main thread's calls (perf record, DWARF call graphs) during
-# connect into
-# PREFIX-<run>.data.
+# fill and connect into PREFIX-<run>-fill.data and PREFIX-<run>-connect.data;
+# NICE=N runs the program, the display and the pinger at that niceness (say
+# -10 on a machine that builds meanwhile).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -86,9 +87,22 @@ measure() {
   DISPLAY=:$display GTK_THEME=Adwaita LANG=C.UTF-8 NO_AT_BRIDGE=1 ip netns exec "$app" env -u CENDROW_HOST_GUARD \
     XDG_RUNTIME_DIR="$side-run" XDG_DATA_HOME="$side-data" "$side/cendrow" > "$side.log" 2>&1 &
   pid=$!
+  if [ -n "${NICE:-}" ]; then renice -n "$NICE" -p "$pid" "$pinger_pid" "$xvfb_pid" >/dev/null; fi
   ask() { python3 "$client" "$run" "$@"; }
   state_is() { [ "$(ask 11)" = "$1" ]; }
   phase() { echo "$1 $2 $3" >> "$phases"; }
+  local perf_pid=
+  profile_start() {
+    [ -n "${PERF:-}" ] || return 0
+    perf record -q -F 499 --call-graph dwarf,16384 -t "$pid" -o "$PERF-$label-$1.data" 2>/dev/null &
+    perf_pid=$!
+  }
+  profile_stop() {
+    [ -n "$perf_pid" ] || return 0
+    kill -INT "$perf_pid"
+    wait "$perf_pid" || true
+    perf_pid=
+  }
 
   for _ in $(seq 1200); do
     first=$(awk '$2 >= 0 {print $1; exit}' "$record" 2>/dev/null || true)
@@ -99,13 +113,12 @@ measure() {
   t_idle=$(echo "$first + 10" | bc -l)
   phase fill "$first" "$t_idle"
   phase idle "$t_idle" "$(echo "$first + 20" | bc -l)"
+  profile_start fill
+  sleep "$(echo "$t_idle - $(now)" | bc -l)"
+  profile_stop
   sleep "$(echo "$first + 20 - $(now)" | bc -l)"
 
-  local perf_pid=
-  if [ -n "${PERF:-}" ]; then
-    perf record -q -F 499 --call-graph dwarf,16384 -t "$pid" -o "$PERF-$label.data" 2>/dev/null &
-    perf_pid=$!
-  fi
+  profile_start connect
   t_conn=$(now)
   id=$(ask 10 10.198.78.2 8388 "" "cda ss pass" 6 aes-256-gcm "" "" "" "")
   ask 2 "$id" >/dev/null
@@ -116,10 +129,7 @@ measure() {
   sleep 1
   t=$(now)
   phase connect "$t_conn" "$t"
-  if [ -n "$perf_pid" ]; then
-    kill -INT "$perf_pid"
-    wait "$perf_pid" || true
-  fi
+  profile_stop
 
   ip netns exec "$app" curl -sS -o /dev/null "http://10.198.77.2/big"
   phase download "$t" "$(now)"

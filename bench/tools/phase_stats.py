@@ -4,8 +4,8 @@
 usage: phase_stats.py RECORD PHASES
 PHASES holds one line per phase, "NAME START END" (seconds since the epoch);
 a request counts in the phase its send time falls in. Prints, per phase, the
-requests, failures, p50, p99 and maximum in ms and p99 over the p99 of the
-phase named "idle".
+length in seconds, the requests, failures, p50, p99 and maximum in ms and
+p99 over the p99 of the phase named "idle".
 """
 import sys
 
@@ -34,13 +34,15 @@ def main():
         times = sorted(ms for sent, ms in samples if start <= sent < end and ms >= 0)
         failed = sum(1 for sent, ms in samples if start <= sent < end and ms < 0)
         if times:
-            rows.append((name, len(times), failed, percentile(times, 50), percentile(times, 99), times[-1]))
+            rows.append((name, end - start, len(times), failed, percentile(times, 50), percentile(times, 99),
+                         times[-1]))
         else:
-            rows.append((name, 0, failed, float("nan"), float("nan"), float("nan")))
-    idle = next((r[4] for r in rows if r[0] == "idle"), float("nan"))
-    print("%-12s %6s %6s %8s %8s %8s %9s" % ("phase", "n", "failed", "p50 ms", "p99 ms", "max ms", "p99/idle"))
-    for name, n, failed, p50, p99, top in rows:
-        print("%-12s %6d %6d %8.2f %8.2f %8.1f %8.2fx" % (name, n, failed, p50, p99, top, p99 / idle))
+            rows.append((name, end - start, 0, failed, float("nan"), float("nan"), float("nan")))
+    idle = next((r[5] for r in rows if r[0] == "idle"), float("nan"))
+    print("%-12s %6s %6s %6s %8s %8s %8s %9s" %
+          ("phase", "s", "n", "failed", "p50 ms", "p99 ms", "max ms", "p99/idle"))
+    for name, seconds, n, failed, p50, p99, top in rows:
+        print("%-12s %6.1f %6d %6d %8.2f %8.2f %8.1f %8.2fx" % (name, seconds, n, failed, p50, p99, top, p99 / idle))
 
 
 if __name__ == "__main__":
