@@ -24,7 +24,8 @@
 #   With several, each round runs each of them in turn, in one topology.
 # Through the environment: ROUNDS (1), NODES (2000), MIB (256); PERF=PREFIX
 # records the main thread's calls (perf record, DWARF call graphs) during
-# fill and connect into PREFIX-<run>-fill.data and PREFIX-<run>-connect.data;
+# fill and connect into PREFIX-<run>-fill.data and PREFIX-<run>-connect.data
+# (with PERF_OFFCPU=1, where it blocks instead of where it runs);
 # NICE=N runs the program, the display and the pinger at that niceness (say
 # -10 on a machine that builds meanwhile).
 set -euo pipefail
@@ -94,7 +95,9 @@ measure() {
   local perf_pid=
   profile_start() {
     [ -n "${PERF:-}" ] || return 0
-    perf record -q -F 499 --call-graph dwarf,16384 -t "$pid" -o "$PERF-$label-$1.data" 2>/dev/null &
+    local what=(-F 499)
+    [ -n "${PERF_OFFCPU:-}" ] && what=(-e sched:sched_switch)
+    perf record -q "${what[@]}" --call-graph dwarf,16384 -t "$pid" -o "$PERF-$label-$1.data" 2>/dev/null &
     perf_pid=$!
   }
   profile_stop() {
