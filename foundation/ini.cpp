@@ -63,6 +63,14 @@ bool ReadValue(const std::filesystem::path& path, const wchar_t* section, const 
     return true;
 }
 
+std::vector<std::pair<std::string, std::string>> Narrow(
+    const std::vector<std::pair<std::wstring, std::wstring>>& values) {
+    std::vector<std::pair<std::string, std::string>> narrow;
+    narrow.reserve(values.size());
+    for (const auto& [key, value] : values) narrow.emplace_back(WideToUtf8String(key), WideToUtf8String(value));
+    return narrow;
+}
+
 }  // namespace
 
 void CIni::SetPathName(const wchar_t* path) {
@@ -172,14 +180,16 @@ int CIni::WriteBool(const wchar_t* section, const wchar_t* key, int flag) const 
     return WriteString(section, key, flag ? L"1" : L"0");
 }
 
+int CIni::WriteStrings(const wchar_t* section,
+                       const std::vector<std::pair<std::wstring, std::wstring>>& values) const {
+    if (!section || path_.empty()) return 0;
+    return IniWriteValues(path_, WideToUtf8String(section), Narrow(values)) ? 1 : 0;
+}
+
 int CIni::WriteSectionFile(const wchar_t* section,
                            const std::vector<std::pair<std::wstring, std::wstring>>& values) const {
     if (!section || path_.empty()) return 0;
-    std::vector<std::pair<std::string, std::string>> narrow;
-    narrow.reserve(values.size());
-    for (const auto& [key, value] : values)
-        narrow.emplace_back(WideToUtf8String(key), WideToUtf8String(value));
-    return IniWriteSectionFile(path_, WideToUtf8String(section), narrow) ? 1 : 0;
+    return IniWriteSectionFile(path_, WideToUtf8String(section), Narrow(values)) ? 1 : 0;
 }
 
 CIniNembril::CIniNembril(const std::filesystem::path& programFolder, const std::filesystem::path& fileName) {

@@ -56,6 +56,9 @@ public:
     int WriteInt(const wchar_t* section, const wchar_t* key, int value, int base = 10) const;
     int WriteUInt(const wchar_t* section, const wchar_t* key, unsigned int value, int base = 10) const;
     int WriteBool(const wchar_t* section, const wchar_t* key, int flag) const;
+    // Every key of `values` in one rewrite of the file: 1 when all of them
+    // were stored, 0 when none was.
+    int WriteStrings(const wchar_t* section, const std::vector<std::pair<std::wstring, std::wstring>>& values) const;
     // Removes the key; 1 when it is gone afterwards, 0 when the file could not be written.
     int DeleteKey(const wchar_t* section, const wchar_t* key) const;
     // Saving by rewriting: replaces the whole file, in one atomic write, by

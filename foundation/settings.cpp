@@ -136,22 +136,18 @@ struct Loader {
     }
 };
 
-// Every key is written even after a failure, so that as much as possible
-// is kept; `ok` tells the caller whether all of it was.
+// Collects every key's text; SaveSettings stores them in one rewrite.
 struct Saver {
-    const CIni& ini;
-    bool ok = true;
-    void Note(int written) { ok = ok && written != 0; }
-    void Bool(const wchar_t* key, bool& value, int) { Note(ini.WriteBool(kSection, key, value ? 1 : 0)); }
-    void Int(const wchar_t* key, int& value, int) { Note(ini.WriteInt(kSection, key, value, 10)); }
-    void UInt(const wchar_t* key, int& value, int) {
-        Note(ini.WriteUInt(kSection, key, static_cast<unsigned int>(value), 10));
-    }
-    void String(const wchar_t* key, std::wstring& value) { Note(ini.WriteString(kSection, key, value.c_str())); }
+    std::vector<std::pair<std::wstring, std::wstring>> values;
+    void Put(const wchar_t* key, std::wstring text) { values.emplace_back(key, std::move(text)); }
+    void Bool(const wchar_t* key, bool& value, int) { Put(key, value ? L"1" : L"0"); }
+    void Int(const wchar_t* key, int& value, int) { Put(key, std::to_wstring(value)); }
+    void UInt(const wchar_t* key, int& value, int) { Put(key, IntToTextBase(static_cast<unsigned int>(value), 10)); }
+    void String(const wchar_t* key, std::wstring& value) { Put(key, value); }
     void WrittenOnly(const wchar_t* key, std::wstring& value) { String(key, value); }
     // An empty value leaves the stored one as it is.
     void Credential(const wchar_t* key, std::wstring& value) {
-        if (!value.empty()) Note(ini.WriteString(kSection, key, EncodeCredential(value).c_str()));
+        if (!value.empty()) Put(key, EncodeCredential(value));
     }
     void TestUrl(const wchar_t* key, std::wstring& value) { String(key, value); }
 };
@@ -186,10 +182,9 @@ void RestrictSettingsFile(const std::filesystem::path& path) {
 
 int SaveSettings() {
     RestrictSettingsFile(GetSettingsFilePath());
-    CIni ini(GetSettingsFilePath());
-    Saver saver{ini};
+    Saver saver;
     VisitStoredKeys(g_settings, saver);
-    return saver.ok ? 1 : 0;
+    return CIni(GetSettingsFilePath()).WriteStrings(kSection, saver.values);
 }
 
 void ForgetLoginCredentials() {

@@ -75,10 +75,11 @@ std::filesystem::path GetSettingsFilePath();
 // Reads the settings file into the record: the first-start values when the
 // file or its section is missing, else each key's read default where a key is missing.
 void LoadSettings();
-// Writes every key of the record over the existing file, which only its
-// owner may read (a new file is made 0600, an existing one tightened). An
-// empty user name or password leaves the stored one as it is. 1 when every
-// key was written, 0 when any write failed (the others are still made).
+// Writes every key of the record over the existing file, in one rewrite of
+// it, which only its owner may read (a new file is made 0600, an existing one
+// tightened). An empty user name or password leaves the stored one as it is.
+// 1 when the keys were written, 0 when the file could not be (it is then
+// left as it was).
 int SaveSettings();
 // What the login dialog stores before saving.
 void SetLoginCredentials(int remember, const std::wstring& username, const std::wstring& password);

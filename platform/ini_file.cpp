@@ -241,6 +241,11 @@ bool IniReadValue(const std::filesystem::path& file, std::string_view section, s
 
 bool IniWriteValue(const std::filesystem::path& file, std::string_view section, std::string_view key,
                    std::string_view value) {
+    return IniWriteValues(file, section, {{std::string(key), std::string(value)}});
+}
+
+bool IniWriteValues(const std::filesystem::path& file, std::string_view section,
+                    const std::vector<std::pair<std::string, std::string>>& values) {
     std::lock_guard<std::mutex> lock(g_iniWriteMutex);
     IniDocument doc;
     if (!doc.Load(file)) {
@@ -248,7 +253,7 @@ bool IniWriteValue(const std::filesystem::path& file, std::string_view section, 
         std::error_code ec;
         if (std::filesystem::exists(file, ec) || ec) return false;
     }
-    doc.Set(section, key, value);
+    for (const auto& [key, value] : values) doc.Set(section, key, value);
     return WriteFileAtomically(file, doc.Serialize());
 }
 

@@ -29,6 +29,12 @@ bool IniReadValue(const std::filesystem::path& file, std::string_view section, s
 bool IniWriteValue(const std::filesystem::path& file, std::string_view section, std::string_view key,
                    std::string_view value);
 
+// Sets every key of `values` in `section`, in order, as that many
+// IniWriteValue calls would, but with one rewrite of the file: all of them
+// are stored, or (false) none.
+bool IniWriteValues(const std::filesystem::path& file, std::string_view section,
+                    const std::vector<std::pair<std::string, std::string>>& values);
+
 // Removes `key` (every line of it) from `section`; true when the key is gone
 // afterwards (also when it never was there), false when the file could not
 // be rewritten.

@@ -113,6 +113,12 @@ void CSkinDialog::SetTitle(const wxString& title) {
     RefreshFrame();
 }
 
+void CSkinDialog::SetIcons(const wxIconBundle& icons) {
+    wxDialog::SetIcons(icons);
+    ++icon_serial_;
+    RefreshFrame();
+}
+
 wxRect CSkinDialog::GetSysButtonRect(int which) const {
     if (!skinned_) return wxRect();
     const PixRect r = SysButtonRect(Metrics(), buttons_, GetSize().x, which);
@@ -155,42 +161,59 @@ void CSkinDialog::RefreshFrame() {
     RefreshRect(wxRect(0, 0, size.x, m.title_height), false);
 }
 
-void CSkinDialog::DrawNonClientFrame(wxDC& dc) {
-    const wxSize size = GetSize();
-    if (size.x <= 0 || size.y <= 0) return;
+CSkinDialog::FrameLook CSkinDialog::CurrentLook() const {
+    FrameLook look;
+    look.size = GetSize();
+    look.title = GetTitle();
+    look.icon_serial = icon_serial_;
+    look.zoomed = zoomed_;
+    look.hover_hit = hover_hit_;
+    look.pressed = pressed_hit_ != HTNOWHERE && pressed_hit_ == hover_hit_;
+    look.title_centred = title_centred_;
+    return look;
+}
+
+const wxBitmap& CSkinDialog::FramePicture() {
+    const FrameLook look = CurrentLook();
+    if (frame_picture_.IsOk() && look == frame_picture_look_) return frame_picture_;
+    frame_picture_ = wxBitmap();
+    frame_picture_look_ = look;
+    const wxSize size = look.size;
+    if (size.x <= 0 || size.y <= 0) return frame_picture_;
     const SkinSettings& s = GetSkin();
     const FrameMetrics m = Metrics();
     Pixmap frame(size.x, size.y, ArgbOf(s.background_color));
-    if (!frame.IsOk()) return;
+    if (!frame.IsOk()) return frame_picture_;
     {
         CNamedLockGuard guard(&GetSkin().lock);
-        ComposeFrame(frame, s, buttons_, zoomed_, hover_hit_,
-                     pressed_hit_ != HTNOWHERE && pressed_hit_ == hover_hit_);
+        ComposeFrame(frame, s, buttons_, look.zoomed, look.hover_hit, look.pressed);
     }
-    wxBitmap bmp = ToWxBitmap(frame);
-    {
-        wxMemoryDC mdc(bmp);
-        const wxString title = GetTitle();
-        if (!title.empty()) {
-            const wxIcon icon = GetIcon();
-            const bool hasIcon = icon.IsOk();
-            const PixRect tr = TitleTextRect(m, buttons_, size.x, hasIcon);
-            wxDCClipper clip(mdc, wxRect(0, 0, size.x, m.title_height));
-            if (hasIcon) {
-                wxBitmap small;
-                small.CopyFromIcon(icon);
-                if (small.GetWidth() != 16 || small.GetHeight() != 16)
-                    small = wxBitmap(small.ConvertToImage().Rescale(16, 16, wxIMAGE_QUALITY_HIGH));
-                mdc.DrawBitmap(small, m.title_left, m.title_text_top - 2, true);
-            }
-            mdc.SetFont(bold_title_ ? BoldGuiFont() : GuiFont());
-            mdc.SetTextForeground(WxColour(s.title_text_color));
-            mdc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-            DrawTextLine(mdc, title, WxRect(tr), title_centred_ ? wxALIGN_CENTRE_HORIZONTAL : wxALIGN_LEFT,
-                         false);
+    frame_picture_ = ToWxBitmap(frame);
+    if (!look.title.empty()) {
+        wxMemoryDC mdc(frame_picture_);
+        const wxIcon icon = GetIcon();
+        const bool hasIcon = icon.IsOk();
+        const PixRect tr = TitleTextRect(m, buttons_, size.x, hasIcon);
+        wxDCClipper clip(mdc, wxRect(0, 0, size.x, m.title_height));
+        if (hasIcon) {
+            wxBitmap small;
+            small.CopyFromIcon(icon);
+            if (small.GetWidth() != 16 || small.GetHeight() != 16)
+                small = wxBitmap(small.ConvertToImage().Rescale(16, 16, wxIMAGE_QUALITY_HIGH));
+            mdc.DrawBitmap(small, m.title_left, m.title_text_top - 2, true);
         }
+        mdc.SetFont(bold_title_ ? BoldGuiFont() : GuiFont());
+        mdc.SetTextForeground(WxColour(s.title_text_color));
+        mdc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+        DrawTextLine(mdc, look.title, WxRect(tr), look.title_centred ? wxALIGN_CENTRE_HORIZONTAL : wxALIGN_LEFT,
+                     false);
     }
-    dc.DrawBitmap(bmp, 0, 0);
+    return frame_picture_;
+}
+
+void CSkinDialog::DrawNonClientFrame(wxDC& dc) {
+    const wxBitmap& picture = FramePicture();
+    if (picture.IsOk()) dc.DrawBitmap(picture, 0, 0);
 }
 
 void CSkinDialog::OnPaint(wxPaintEvent&) {

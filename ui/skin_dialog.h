@@ -58,10 +58,12 @@ public:
     virtual void OnSysCommand(int command);
 
     void SetTitle(const wxString& title) override;
+    void SetIcons(const wxIconBundle& icons) override;
 
 protected:
     // Paints the title band, borders and system buttons into `dc` (window
-    // coordinates).
+    // coordinates), from a picture that is drawn again only when the
+    // frame's look changed: a repaint of the window costs one copy.
     void DrawNonClientFrame(wxDC& dc);
 
 private:
@@ -71,6 +73,23 @@ private:
     void UpdateWindowRegion();
     void LayoutPanel();
     void RefreshFrame();
+
+    // Everything the frame's picture is drawn from that can change while
+    // the dialog lives (the skin, the fonts and the system buttons are
+    // fixed). The picture is drawn again only when one of them changed.
+    struct FrameLook {
+        wxSize size;
+        wxString title;
+        unsigned icon_serial = 0;
+        bool zoomed = false;
+        int hover_hit = 0;
+        bool pressed = false;
+        int title_centred = 0;
+        bool operator==(const FrameLook&) const = default;
+    };
+    FrameLook CurrentLook() const;
+    // The frame's picture for the current look, drawn when it changed.
+    const wxBitmap& FramePicture();
 
     void OnPaint(wxPaintEvent& event);
     void OnSize(wxSizeEvent& event);
@@ -93,4 +112,8 @@ private:
     int pressed_hit_ = HTNOWHERE;
     bool dragging_ = false;
     wxPoint drag_offset_;
+    // Counts icon changes, for the frame's look.
+    unsigned icon_serial_ = 0;
+    wxBitmap frame_picture_;
+    FrameLook frame_picture_look_;
 };

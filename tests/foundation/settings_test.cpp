@@ -1,6 +1,8 @@
 #include "foundation/settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <cwchar>
 #include <string>
@@ -8,6 +10,7 @@
 #include "foundation/app_paths.h"
 #include "foundation/ini.h"
 #include "foundation/text_convert.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/scoped_env.h"
 #include "tests/support/temp_dir.h"
 
@@ -278,4 +281,39 @@ TEST_F(SettingsTest, SaveKeepsForeignKeysAndOtherSections) {
     EXPECT_EQ(ini.GetString(L"basic", L"custom", nullptr), L"1");
     EXPECT_EQ(ini.GetString(L"extra", L"k", nullptr), L"v");
     EXPECT_EQ(ini.GetInt(L"basic", L"dns_type", 0), 3);
+}
+
+TEST_F(SettingsTest, ASaveRewritesTheFileOnceAndAFailedOneKeepsIt) {
+    WriteFile(File(), "[basic]\ndns_type=7\n");
+    // Each rewrite of the file moves a new one into its place. The moves out
+    // of the temporary names are watched too: inotify folds an event into an
+    // unread one just like it, and these keep the moves apart.
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, File().parent_path().c_str(), IN_MOVED_FROM | IN_MOVED_TO), 0);
+    LoadSettings();
+    EXPECT_EQ(SaveSettings(), 1);
+    int rewrites = 0;
+    alignas(inotify_event) char events[4096];
+    for (ssize_t n; (n = read(watch, events, sizeof events)) > 0;) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+            if ((e->mask & IN_MOVED_TO) && e->len && std::string(e->name) == "config.ini") ++rewrites;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+    close(watch);
+    EXPECT_EQ(rewrites, 1);
+
+    // A disk that fills up keeps the file as it was.
+    const std::string saved = ReadFile(File());
+    GetSettings()->testurl = std::wstring(8192, L'u');
+    int result;
+    {
+        testsupport::FileSizeLimit full(saved.size() + 64);
+        ASSERT_TRUE(full.active());
+        result = SaveSettings();
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFile(File()), saved);
 }

@@ -267,3 +267,29 @@ TEST(IniFile, SectionFileReplacesTheWholeFileInOneWrite) {
     EXPECT_FALSE(IniWriteSectionFile(dir / "missing" / "list.ini", "basic", {{"k", "v"}}));
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
 }
+
+TEST(IniFile, SeveralValuesGoInOneRewriteAllOrNone) {
+    TempDir dir;
+    auto file = dir / "a.ini";
+    const std::string original = "[Basic]\nAlpha = 1\nbeta=2\n\n[next]\ngamma=3\n";
+    WriteFile(file, original);
+    // As the single writes would: in place, appended to the section, a
+    // repeated key's last value in its first place, a new section at the end
+    // of the file when the section is missing.
+    ASSERT_TRUE(IniWriteValues(file, "basic", {{"ALPHA", "one"}, {"delta", "4"}, {"delta", "four"}}));
+    ASSERT_TRUE(IniWriteValues(file, "new", {{"zeta", "6"}, {"eta", "line\nbreak"}}));
+    EXPECT_EQ(ReadFile(file),
+              "[Basic]\nAlpha=one\nbeta=2\ndelta=four\n\n[next]\ngamma=3\n\n[new]\nzeta=6\neta=line break\n");
+
+    // A write that fails stores none of them.
+    WriteFile(file, original);
+    bool written;
+    {
+        testsupport::FileSizeLimit full(original.size() + 8);
+        ASSERT_TRUE(full.active());
+        written = IniWriteValues(file, "basic", {{"alpha", "x"}, {"long", std::string(4096, 'n')}});
+    }
+    EXPECT_FALSE(written);
+    EXPECT_EQ(ReadFile(file), original);
+    EXPECT_EQ(EntriesIn(dir.path()), 1u);
+}

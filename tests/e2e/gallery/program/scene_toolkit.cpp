@@ -145,6 +145,9 @@ GALLERY_SCENE(skinned) {
     registry.AddRect("skinned.close", [dlg] { return dlg->GetSysButtonRect(kSysClose); });
     registry.AddRect("skinned.maximize", [dlg] { return dlg->GetSysButtonRect(kSysMaximize); });
     registry.AddRect("skinned.minimize", [dlg] { return dlg->GetSysButtonRect(kSysMinimize); });
+    // A caption that reaches the system buttons, and one of a single letter.
+    registry.AddAction("skinned.retitle.long", [dlg] { dlg->SetTitle(wxString(40, 'M')); });
+    registry.AddAction("skinned.retitle.short", [dlg] { dlg->SetTitle("M"); });
     dlg->Move(40, 40);
     dlg->Show();
 }

@@ -168,6 +168,30 @@ TEST(Gallery, ButtonHoverPressAndDragOut) {
     EXPECT_TRUE(WaitFor([&] { return Near(face(), kButtonRows[0], 12); })) << ToString(face());
 }
 
+TEST(Gallery, ANewTitleIsDrawnAtOnce) {
+    REQUIRE_DISPLAY();
+    Gallery g(kScenes);
+    // The pointer away: nothing but the new caption repaints the frame.
+    ASSERT_TRUE(gallerytest::MoveTo(1270, 1010));
+    const Rect dlg = g.rect("skinned");
+    // Caption text is white; the left part of the band holds every caption,
+    // the right part (up to the system buttons) only a long one.
+    const Rect left{dlg.x + 10, dlg.y + 6, 60, 20};
+    const Rect right{dlg.x + 220, dlg.y + 6, g.rect("skinned.minimize").x - dlg.x - 230, 20};
+    auto white = [](const Rect& r) { return TakeScreenshot().Count(r, kWhite, 60); };
+    ASSERT_GT(white(left), 30);
+    ASSERT_EQ(white(right), 0) << "the first caption is short";
+
+    g.Command("act skinned.retitle.long");
+    EXPECT_TRUE(WaitFor([&] { return white(right) > 100; })) << white(right);
+    g.Command("act skinned.retitle.short");
+    EXPECT_TRUE(WaitFor([&] { return white(right) == 0; })) << white(right);
+    EXPECT_GT(white(left), 5) << "the single letter";
+    // And back to a long one.
+    g.Command("act skinned.retitle.long");
+    EXPECT_TRUE(WaitFor([&] { return white(right) > 100; })) << white(right);
+}
+
 TEST(Gallery, CloseButtonActsOnRelease) {
     REQUIRE_DISPLAY();
     Gallery g(kScenes);
