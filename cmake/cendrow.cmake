@@ -36,8 +36,10 @@ function(cendrow_test_suite name)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} test_support GTest::gtest GTest::gmock GTest::gtest_main)
   # The program folder the build lays out (catalogues, CA bundle): see tests/support/program_dir.h.
   target_compile_definitions(${name} PRIVATE CENDROW_BUILT_PROGRAM_DIR="${CENDROW_PROGRAM_DIR}")
+  # Listing the tests of a sanitizer build can take long on a busy machine.
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 120
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
                ENVIRONMENT "CENDROW_SOURCE_DIR=${PROJECT_SOURCE_DIR};CENDROW_PROGRAM_DIR=${CENDROW_PROGRAM_DIR};CENDROW_HOST_GUARD=1")
 endfunction()

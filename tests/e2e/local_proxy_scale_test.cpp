@@ -14,10 +14,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -154,10 +156,12 @@ private:
 };
 
 // Opens `count` connections from the app namespace, `perTick` every 50 ms
-// (all at once when 0), sends each its number, and reads each answer to its
-// end. All stay open together: the server answers none before the last
-// request. How many answers were right.
-int RunConcurrentClients(const NetNamespace& app, int count, int perTick, int* failedToConnect) {
+// (all at once when 0) and, with a `window`, only while fewer than that many
+// opened ones have yet to reach the server (`reached`); sends each its
+// number, and reads each answer to its end. All stay open together: the
+// server answers none before the last request. How many answers were right.
+int RunConcurrentClients(const NetNamespace& app, int count, int perTick, int window,
+                         const std::function<int()>& reached, int* failedToConnect) {
     std::vector<int> fds(static_cast<size_t>(count), -1);
     std::vector<std::string> got(static_cast<size_t>(count));
     std::vector<bool> sent(static_cast<size_t>(count), false);
@@ -171,6 +175,7 @@ int RunConcurrentClients(const NetNamespace& app, int count, int perTick, int* f
     auto nextTick = std::chrono::steady_clock::now();
     auto openSome = [&] {
         int batch = perTick > 0 ? perTick : count;
+        if (window > 0) batch = std::min(batch, window - (opened - *failedToConnect - reached()));
         NetNamespace::Scope scope(app);
         for (; batch > 0 && opened < count; --batch, ++opened) {
             int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -313,9 +318,11 @@ TEST_P(ManyConnections, TwoThousandAtOnceAllAnsweredWhole) {
     int failedToConnect = 0;
     // danted forks a child for every few clients; on a busy machine a burst of
     // 2,000 handshakes outlasts the client's five-second wait for a reply, so
-    // its connections come at 200 a second. ss-server takes the burst.
-    int perTick = GetParam() == Node::kDanted ? 10 : 0;
-    int right = RunConcurrentClients(topology_->app(), kConnections, perTick, &failedToConnect);
+    // its connections come at most 200 a second and never more than 100 ahead
+    // of those it has put through. ss-server takes the burst.
+    const bool danted = GetParam() == Node::kDanted;
+    int right = RunConcurrentClients(topology_->app(), kConnections, danted ? 10 : 0, danted ? 100 : 0,
+                                     [] { return server_->requests(); }, &failedToConnect);
     EXPECT_EQ(failedToConnect, 0);
     EXPECT_EQ(right, kConnections) << server_->requests() << " requests reached the server; the service's log:\n"
                                    << LogTail(dir_->path() / "proxy.log");

@@ -139,26 +139,45 @@ bool Type(const std::string& text) {
     return Xdo({"type", "--delay", "60", text});
 }
 
-// Clicks into a field, waits for its focus and types `text` until the field
-// holds it: xdotool maps a character missing from the keyboard map onto a
-// spare key first, and a fresh display may still read the first such key
-// with the old map.
+// The value of `word=` in a state line ("" when absent).
+std::string StateWord(const std::string& state, const std::string& word) {
+    const std::string line = " " + state + " ";
+    const size_t at = line.find(" " + word + "=");
+    if (at == std::string::npos) return {};
+    const size_t from = at + word.size() + 2;
+    return line.substr(from, line.find(' ', from) - from);
+}
+
+// Clicks into a field, waits for its focus and types `text` a character at
+// a time until the field holds it: xdotool maps a character missing from
+// the keyboard map onto a spare key first, and a busy display may still read
+// that key with the map of the character before, so a wrong character is
+// taken back and typed again.
 bool TypeInto(Gallery& g, const std::string& id, const std::string& text, const std::string& stateWord) {
     const Rect r = g.rect(id);
     Xdo({"mousemove", std::to_string(r.cx()), std::to_string(r.cy()), "click", "1"});
     if (!WaitFor([&] { return g.StateHas("focus", "id=" + id); })) return false;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        Xdo({"key", "ctrl+a", "BackSpace"});
-        if (!Type(text)) return false;
-        if (WaitFor(
-                [&] {
-                    return (" " + g.State("login") + " ").find(" " + stateWord + "=" + text + " ") !=
-                           std::string::npos;
-                },
-                std::chrono::seconds(2)))
-            return true;
+    Xdo({"key", "ctrl+a", "BackSpace"});
+    if (!WaitFor([&] { return StateWord(g.State("login"), stateWord).empty(); })) return false;
+    std::string typed;
+    for (size_t i = 0; i < text.size();) {
+        size_t len = 1;
+        while (i + len < text.size() && (static_cast<unsigned char>(text[i + len]) & 0xC0) == 0x80) ++len;
+        const std::string ch = text.substr(i, len);
+        bool done = false;
+        for (int attempt = 0; attempt < 5 && !done; ++attempt) {
+            if (!Type(ch)) return false;
+            WaitFor([&] { return StateWord(g.State("login"), stateWord).size() > typed.size(); }, std::chrono::seconds(2));
+            const std::string now = StateWord(g.State("login"), stateWord);
+            done = now == typed + ch;
+            if (!done && now.size() > typed.size()) Xdo({"key", "BackSpace"});
+            if (!done) WaitFor([&] { return StateWord(g.State("login"), stateWord) == typed; }, std::chrono::seconds(2));
+        }
+        if (!done) return false;
+        typed += ch;
+        i += len;
     }
-    return false;
+    return StateWord(g.State("login"), stateWord) == text;
 }
 
 TEST_F(LoginWindow, TypedChineseUserNameAndPasswordLogIn) {

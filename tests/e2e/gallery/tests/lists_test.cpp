@@ -209,7 +209,7 @@ TEST(GalleryLists, TrayIconClicksReachItsWindow) {
     REQUIRE_DISPLAY();
     Gallery g({"lists"});
     const Rect tray{0, 1024 - 30, 1280, 30};
-    ASSERT_TRUE(WaitFor([&] { return TakeScreenshot().Count(tray, kTrayOrange, 40) > 10; }, std::chrono::seconds(15)))
+    ASSERT_TRUE(WaitFor([&] { return TakeScreenshot().Count(tray, kTrayOrange, 40) > 10; }, std::chrono::seconds(45)))
         << "the icon in trayer's area";
     // The icon's middle: the mean of its orange pixels.
     const Screenshot s = TakeScreenshot();
@@ -234,16 +234,16 @@ TEST(GalleryLists, TrayIconSurvivesATrayRestart) {
     auto orange = [&] { return TakeScreenshot().Count(tray, kTrayOrange, 40); };
     EXPECT_TRUE(g.StateHas("tray", "shown=1")) << g.State("tray");
     EXPECT_TRUE(g.StateHas("tray", "tip=Cendrow")) << g.State("tray");
-    EXPECT_TRUE(WaitFor([&] { return orange() > 10; }, std::chrono::seconds(15))) << "the icon in trayer's area";
+    EXPECT_TRUE(WaitFor([&] { return orange() > 10; }, std::chrono::seconds(45))) << "the icon in trayer's area";
 
     // The tray goes, and the icon with it; a new tray at the other end of
     // the edge shows the icon again.
     const Rect left{0, 1024 - 30, 200, 30};
     EXPECT_EQ(TakeScreenshot().Count(left, kTrayOrange, 40), 0) << "the first tray sits at the right";
     gallerytest::StopTrayer();
-    EXPECT_TRUE(WaitFor([&] { return orange() == 0; }, std::chrono::seconds(15))) << "gone with its tray";
+    EXPECT_TRUE(WaitFor([&] { return orange() == 0; }, std::chrono::seconds(45))) << "gone with its tray";
     ASSERT_TRUE(gallerytest::StartTrayer("left"));
-    EXPECT_TRUE(WaitFor([&] { return TakeScreenshot().Count(left, kTrayOrange, 40) > 10; }, std::chrono::seconds(15)))
+    EXPECT_TRUE(WaitFor([&] { return TakeScreenshot().Count(left, kTrayOrange, 40) > 10; }, std::chrono::seconds(45)))
         << "the icon is embedded again in the new tray";
     ASSERT_TRUE(gallerytest::StartTrayer("right"));
 }
