@@ -119,51 +119,6 @@ protected:
                                  std::string(dir) + "/" + name + ".png"});
     }
 
-    // The program's visible windows (xdotool's ids).
-    std::vector<std::string> WindowsOf(ProgramRun& run) {
-        std::string out;
-        display_.Xdo({"search", "--onlyvisible", "--pid", std::to_string(run.process().pid())}, &out);
-        std::vector<std::string> ids;
-        std::istringstream in(out);
-        for (std::string id; in >> id;) ids.push_back(id);
-        return ids;
-    }
-    // Clicks `button` at (x, y) and returns the popup that opens: a visible
-    // window of the program's that was not there before. Empty when none
-    // opened.
-    Rect ClickForPopup(ProgramRun& run, int x, int y, int button = 1) {
-        const std::vector<std::string> before = WindowsOf(run);
-        EXPECT_TRUE(display_.ClickAt(x, y, button));
-        Rect popup;
-        WaitUntil(
-            [&] {
-                for (const std::string& id : WindowsOf(run)) {
-                    if (std::find(before.begin(), before.end(), id) != before.end()) continue;
-                    const Rect r = display_.WindowRect(id);
-                    if (r.w > 10 && r.h > 10) popup = r;
-                }
-                return popup.w > 0;
-            },
-            std::chrono::seconds(20));
-        return popup;
-    }
-    // Waits until no popup opened by ClickForPopup is left: the program's
-    // windows are `windows` again.
-    bool PopupGone(ProgramRun& run, const std::vector<std::string>& windows) {
-        return WaitUntil([&] { return WindowsOf(run) == windows; }, std::chrono::seconds(20));
-    }
-    // The middle of row `row` of `rows` equal rows filling a popup (a list
-    // or a menu) inside its one-pixel outline.
-    static std::pair<int, int> RowMiddle(const Rect& popup, int rows, int row) {
-        const int height = (popup.h - 2) / rows;
-        return {popup.x + popup.w / 3, popup.y + 1 + row * height + height / 2};
-    }
-    // One row of a list popup, inside the outline.
-    static Rect ListRow(const Rect& popup, int rows, int row) {
-        const int height = (popup.h - 2) / rows;
-        return {popup.x + 1, popup.y + 1 + row * height, popup.w - 2, height};
-    }
-
     // The colour at the middle of an icon of the program folder's resources.
     static Rgb IconColour(ProgramRun& run, int id) {
         const Screenshot icon =

@@ -5,6 +5,7 @@
 // controls as its test hook writes them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -107,6 +108,51 @@ protected:
         }
         return {};
     }
+    // The program's visible windows (xdotool's ids).
+    std::vector<std::string> WindowsOf(ProgramRun& run) {
+        std::string out;
+        display_.Xdo({"search", "--onlyvisible", "--pid", std::to_string(run.process().pid())}, &out);
+        std::vector<std::string> ids;
+        std::istringstream in(out);
+        for (std::string id; in >> id;) ids.push_back(id);
+        return ids;
+    }
+    // Clicks `button` at (x, y) and returns the popup that opens: a visible
+    // window of the program's that was not there before. Empty when none
+    // opened.
+    Rect ClickForPopup(ProgramRun& run, int x, int y, int button = 1) {
+        const std::vector<std::string> before = WindowsOf(run);
+        EXPECT_TRUE(display_.ClickAt(x, y, button));
+        Rect popup;
+        WaitUntil(
+            [&] {
+                for (const std::string& id : WindowsOf(run)) {
+                    if (std::find(before.begin(), before.end(), id) != before.end()) continue;
+                    const Rect r = display_.WindowRect(id);
+                    if (r.w > 10 && r.h > 10) popup = r;
+                }
+                return popup.w > 0;
+            },
+            std::chrono::seconds(20));
+        return popup;
+    }
+    // Waits until no popup opened by ClickForPopup is left: the program's
+    // windows are `windows` again.
+    bool PopupGone(ProgramRun& run, const std::vector<std::string>& windows) {
+        return WaitUntil([&] { return WindowsOf(run) == windows; }, std::chrono::seconds(20));
+    }
+    // The middle of row `row` of `rows` equal rows filling a popup (a list
+    // or a menu) inside its one-pixel outline.
+    static std::pair<int, int> RowMiddle(const Rect& popup, int rows, int row) {
+        const int height = (popup.h - 2) / rows;
+        return {popup.x + popup.w / 3, popup.y + 1 + row * height + height / 2};
+    }
+    // One row of a list popup, inside the outline.
+    static Rect ListRow(const Rect& popup, int rows, int row) {
+        const int height = (popup.h - 2) / rows;
+        return {popup.x + 1, popup.y + 1 + row * height, popup.w - 2, height};
+    }
+
     // What the program said: its output and its log.
     static std::string Report(ProgramRun& run) {
         return "--- output ---\n" + run.Log() + "--- log ---\n" + ReadFile(run.programDir() / "log" / "Cendrow");

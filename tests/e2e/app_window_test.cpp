@@ -1,7 +1,7 @@
 // The program with its windows, on a virtual display of the test's own,
 // inside the app topology: which window opens with and without a service,
-// a hidden start shown by a second one, a display that dies while
-// connected, and a machine that goes to sleep.
+// a hidden start shown by a second one, a quit while a dialog is open, a
+// display that dies while connected, and a machine that goes to sleep.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "app/window/base/main_template.h"
 #include "tests/e2e/app_window_fixture.h"
 
 namespace {
@@ -100,6 +101,26 @@ TEST_F(AppWindowTest, AHiddenStartShowsNothingUntilASecondStart) {
     EXPECT_TRUE(WaitUntil([&] { return VisibleProgramWindows() == 1; }, std::chrono::seconds(20))) << run->Log();
     run->Ask(NSCMD_QUIT);
     EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+}
+
+// A quit that comes while a modal dialog runs (here through the channel; the
+// tray's "Exit" does the same from inside a login) closes the dialog and
+// ends the program, however deep the loops are nested.
+TEST_F(AppWindowTest, AQuitWhileAModalDialogIsOpenEndsTheProgram) {
+    auto run = StartWindowed();
+    ReportOnFailure report(*run);
+    ASSERT_TRUE(WaitUntil([&] { return VisibleProgramWindows() == 1 && ControlRect(*run, kIdAddNode).w > 0; },
+                          std::chrono::seconds(30)));
+    // The add button's menu has three rows; the first opens the HTTP/SOCKS node dialog.
+    const Rect add = ControlRect(*run, kIdAddNode);
+    const Rect menu = ClickForPopup(*run, add.cx(), add.cy());
+    ASSERT_GT(menu.w, 0) << "the add menu did not open";
+    const auto [x, y] = RowMiddle(menu, 3, 0);
+    ASSERT_TRUE(display_.ClickAt(x, y));
+    ASSERT_TRUE(WaitUntil([&] { return VisibleProgramWindows(".") == 2; }, std::chrono::seconds(30)));
+    EXPECT_EQ(run->Ask(NSCMD_QUIT).status, 0);
+    EXPECT_EQ(run->WaitExit(60), 0);
+    EXPECT_EQ(VisibleProgramWindows("."), 0u);
 }
 
 TEST_F(AppWindowTest, ADisplayThatDiesWhileConnectedLeavesTheNamespaceAsItWas) {
