@@ -2,6 +2,7 @@
 
 #include <wx/app.h>
 #include <wx/dialog.h>
+#include <wx/evtloop.h>
 #include <wx/init.h>
 
 #include <cstdio>
@@ -62,6 +63,16 @@ int RunLogin(AppRunContext& ctx) {
     return result;
 }
 
+// Ends the toolkit's main loop, also from inside a nested one (a modal
+// dialog, a menu, a wait that serves events): ExitMainLoop does nothing
+// unless the main loop is the active one, and the quit would be lost. The
+// nested loops end as they will and the main loop then ends at once. The
+// application holds its main loop only while that runs.
+void ExitToolkitLoop() {
+    if (!wxTheApp) return;
+    if (wxEventLoopBase* main = wxTheApp->GetMainLoop()) main->ScheduleExit(0);
+}
+
 }  // namespace
 
 bool HasAccountService() {
@@ -107,7 +118,7 @@ int CWindowedShell::Run(AppRunContext& ctx) {
     loop.SetQuitHook([](int) {
         QeltMenu::CancelAllTracking();
         EndModalDialogs();
-        if (wxTheApp) wxTheApp->ExitMainLoop();
+        ExitToolkitLoop();
     });
     loop.SetNestedRunner(&RunEventsUntil);
 

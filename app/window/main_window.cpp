@@ -102,7 +102,11 @@ DialogOstrelWindow::DialogOstrelWindow(wxWindow* parent)
     Bind(EVT_TRAY_NOTIFY, &DialogOstrelWindow::OnTrayNotify, this, kMsgTrayNotify);
     Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
         event.Skip();
-        if (event.IsShown()) CallAfter([this] { RunDeferredOnce(); });
+        if (!event.IsShown()) return;
+        CallAfter([this] {
+            RunDeferredOnce();
+            WriteRects();
+        });
     });
     // The test window follows the main window while it is shown.
     Bind(wxEVT_MOVE, [this](wxMoveEvent& event) {
@@ -343,8 +347,10 @@ wxWindow* DialogOstrelWindow::GetControl(int id) const {
 void DialogOstrelWindow::WriteRects() {
     const char* path = std::getenv("CENDROW_WINDOW_RECTS");
     if (!path || !*path) return;
-    // The loading panel hides the controls for a moment; their places stay.
-    if (loading_ && loading_->IsShown()) return;
+    // A hidden window has no places on the screen; they are written when it
+    // shows again. The loading panel hides the controls for a moment; their
+    // places stay.
+    if (!IsShown() || (loading_ && loading_->IsShown())) return;
     std::string text;
     for (const auto& [id, window] : controls_) {
         if (!window->IsShown()) continue;

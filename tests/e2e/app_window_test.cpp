@@ -1,7 +1,7 @@
 // The program with its windows, on a virtual display of the test's own,
 // inside the app topology: which window opens with and without a service,
-// a hidden start shown by a second one, a display that dies while
-// connected, and a machine that goes to sleep.
+// a hidden start shown by a second one, a quit while a dialog is open, a
+// display that dies while connected, and a machine that goes to sleep.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,23 +16,13 @@
 #include <string>
 #include <thread>
 
-#include "tests/e2e/app_topology_fixture.h"
-#include "tests/e2e/private_display.h"
+#include "app/window/base/main_template.h"
+#include "tests/e2e/app_window_fixture.h"
 
 namespace {
 
 using namespace apptopology;
 using testsupport::ChildProcess;
-using testsupport::PrivateDisplay;
-
-bool WaitUntil(const std::function<bool()>& ready, std::chrono::seconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-        if (ready()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return ready();
-}
 
 // A system bus of the test's own, open to everyone: what logind would be
 // on the machine is our stand-in on it.
@@ -62,64 +52,6 @@ private:
     TempDir dir_;
     std::filesystem::path socket_;
     ChildProcess daemon_;
-};
-
-class AppWindowTest : public AppConnectTest {
-protected:
-    void SetUp() override {
-        AppConnectTest::SetUp();
-        if (IsSkipped()) return;
-        if (display_.name().empty()) GTEST_SKIP() << display_.Why();
-        display_.StartTrayer();
-    }
-
-    // The program on the test's display; `services` becomes
-    // config/services.ini. No system bus unless one is given.
-    std::unique_ptr<ProgramRun> StartWindowed(const std::vector<std::string>& args = {},
-                                              const std::string& busAddress = "", ProgramRun* prepared = nullptr) {
-        auto owned = prepared ? nullptr : std::make_unique<ProgramRun>(topo_->app());
-        ProgramRun* run = prepared ? prepared : owned.get();
-        run->SetDisplay(display_.name());
-        run->AddEnv("DBUS_SYSTEM_BUS_ADDRESS=" +
-                    (busAddress.empty() ? "unix:path=" + (run->programDir() / "no-bus").string() : busAddress));
-        run->AddEnv("CENDROW_WINDOW_RECTS=" + (run->programDir() / "temp" / "rects.txt").string());
-        // As the gallery runs its windows: a fixed theme and language, and
-        // the system libraries' own leaks and faults set aside.
-        const char* source = std::getenv("CENDROW_SOURCE_DIR");
-        const std::string gallery = std::string(source ? source : ".") + "/tests/e2e/gallery/";
-        const char* ubsan = std::getenv("UBSAN_OPTIONS");
-        for (const std::string& assignment :
-             {std::string("GTK_THEME=Adwaita"), std::string("LANG=C.UTF-8"), std::string("NO_AT_BRIDGE=1"),
-              "LSAN_OPTIONS=suppressions=" + gallery + "lsan.supp:print_suppressions=0",
-              "UBSAN_OPTIONS=" + std::string(ubsan && *ubsan ? std::string(ubsan) + ":" : "") +
-                  "suppressions=" + gallery + "ubsan.supp"})
-            run->AddEnv(assignment);
-        run->Start(args);
-        // The channel opens with the main window; the login comes before it.
-        if (!prepared) {
-            EXPECT_TRUE(run->WaitChannel()) << run->Log();
-        }
-        return owned;
-    }
-    // The visible windows called "Cendrow" that are windows, not the tray
-    // icon's small plug (which bears the name too).
-    size_t VisibleProgramWindows(const std::string& title = "^Cendrow$") {
-        size_t n = 0;
-        for (const std::string& id : display_.VisibleWindows(title)) {
-            std::string geometry;
-            display_.Xdo({"getwindowgeometry", id}, &geometry);
-            const size_t at = geometry.find("Geometry: ");
-            int w = 0, h = 0;
-            if (at != std::string::npos && std::sscanf(geometry.c_str() + at, "Geometry: %dx%d", &w, &h) == 2 &&
-                w >= 100 && h >= 100)
-                ++n;
-        }
-        return n;
-    }
-    // The main window's control rectangles, as its test hook writes them.
-    static std::string Rects(ProgramRun& run) { return ReadFile(run.programDir() / "temp" / "rects.txt"); }
-
-    PrivateDisplay display_;
 };
 
 TEST_F(AppWindowTest, WithoutAServiceTheBaseWindowOpensAtOnce) {
@@ -169,6 +101,26 @@ TEST_F(AppWindowTest, AHiddenStartShowsNothingUntilASecondStart) {
     EXPECT_TRUE(WaitUntil([&] { return VisibleProgramWindows() == 1; }, std::chrono::seconds(20))) << run->Log();
     run->Ask(NSCMD_QUIT);
     EXPECT_EQ(run->WaitExit(60), 0) << run->Log();
+}
+
+// A quit that comes while a modal dialog runs (here through the channel; the
+// tray's "Exit" does the same from inside a login) closes the dialog and
+// ends the program, however deep the loops are nested.
+TEST_F(AppWindowTest, AQuitWhileAModalDialogIsOpenEndsTheProgram) {
+    auto run = StartWindowed();
+    ReportOnFailure report(*run);
+    ASSERT_TRUE(WaitUntil([&] { return VisibleProgramWindows() == 1 && ControlRect(*run, kIdAddNode).w > 0; },
+                          std::chrono::seconds(30)));
+    // The add button's menu has three rows; the first opens the HTTP/SOCKS node dialog.
+    const Rect add = ControlRect(*run, kIdAddNode);
+    const Rect menu = ClickForPopup(*run, add.cx(), add.cy());
+    ASSERT_GT(menu.w, 0) << "the add menu did not open";
+    const auto [x, y] = RowMiddle(menu, 3, 0);
+    ASSERT_TRUE(display_.ClickAt(x, y));
+    ASSERT_TRUE(WaitUntil([&] { return VisibleProgramWindows(".") == 2; }, std::chrono::seconds(30)));
+    EXPECT_EQ(run->Ask(NSCMD_QUIT).status, 0);
+    EXPECT_EQ(run->WaitExit(60), 0);
+    EXPECT_EQ(VisibleProgramWindows("."), 0u);
 }
 
 TEST_F(AppWindowTest, ADisplayThatDiesWhileConnectedLeavesTheNamespaceAsItWas) {

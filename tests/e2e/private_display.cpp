@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cctype>
 #include <chrono>
 #include <filesystem>
@@ -91,6 +92,29 @@ std::vector<std::string> PrivateDisplay::VisibleWindows(const std::string& patte
     std::istringstream in(out);
     for (std::string id; in >> id;) ids.push_back(id);
     return ids;
+}
+
+Rect PrivateDisplay::WindowRect(const std::string& id) const {
+    std::string out;
+    if (Xdo({"getwindowgeometry", "--shell", id}, &out) != 0) return {};
+    Rect r;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string key = line.substr(0, eq);
+        const int value = std::atoi(line.c_str() + eq + 1);
+        if (key == "X") r.x = value;
+        if (key == "Y") r.y = value;
+        if (key == "WIDTH") r.w = value;
+        if (key == "HEIGHT") r.h = value;
+    }
+    return r;
+}
+
+bool PrivateDisplay::ClickAt(int x, int y, int button) const {
+    return Xdo({"mousemove", "--sync", std::to_string(x), std::to_string(y)}) == 0 &&
+           Xdo({"click", std::to_string(button)}) == 0;
 }
 
 }  // namespace testsupport

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/process.h"
+#include "tests/support/screenshot.h"
 #include "tests/support/temp_dir.h"
 
 namespace testsupport {
@@ -29,6 +30,12 @@ public:
     int Xdo(const std::vector<std::string>& args, std::string* out = nullptr) const;
     // Visible windows whose title matches `pattern`.
     std::vector<std::string> VisibleWindows(const std::string& pattern) const;
+    // Where a window is on the screen; empty when xdotool cannot say.
+    Rect WindowRect(const std::string& id) const;
+    // Moves the pointer to (x, y) and clicks `button` there.
+    bool ClickAt(int x, int y, int button = 1) const;
+    // The whole screen as it is now.
+    Screenshot Shot() const { return Screenshot::Take(name_); }
 
 private:
     TempDir dir_;

@@ -46,6 +46,8 @@ public:
     class Scope {
     public:
         explicit Scope(const NetNamespace& ns);
+        // The namespace `name` (under /run/netns), made by a script of the test.
+        explicit Scope(const std::string& name);
         ~Scope();
         Scope(const Scope&) = delete;
         Scope& operator=(const Scope&) = delete;
