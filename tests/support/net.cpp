@@ -116,13 +116,13 @@ ChildProcess NetNamespace::Spawn(const std::vector<std::string>& argv, const std
     return ChildProcess(Wrap(argv), log_path);
 }
 
-NetNamespace::Scope::Scope(const NetNamespace& ns) {
+NetNamespace::Scope::Scope(const std::string& name) {
     saved_fd_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-    std::string path = "/run/netns/" + ns.name();
+    std::string path = "/run/netns/" + name;
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0 || setns(fd, CLONE_NEWNET) != 0) {
         if (fd >= 0) close(fd);
-        throw std::runtime_error("setns into " + ns.name() + " failed");
+        throw std::runtime_error("setns into " + name + " failed");
     }
     close(fd);
 }

@@ -45,7 +45,9 @@ public:
     // started inside the scope stay in the namespace.
     class Scope {
     public:
-        explicit Scope(const NetNamespace& ns);
+        explicit Scope(const NetNamespace& ns) : Scope(ns.name()) {}
+        // A namespace by its name, one a script of the test made, say.
+        explicit Scope(const std::string& name);
         ~Scope();
         Scope(const Scope&) = delete;
         Scope& operator=(const Scope&) = delete;

@@ -112,62 +112,10 @@ void StopTrayer() {
     EndChild(g_trayer);
 }
 
-std::string ToString(const Rgb& c) {
-    return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
-}
-
-bool Near(const Rgb& a, const Rgb& b, int tolerance) {
-    return std::abs(a.r - b.r) <= tolerance && std::abs(a.g - b.g) <= tolerance &&
-           std::abs(a.b - b.b) <= tolerance;
-}
-
-Rgb Screenshot::At(int x, int y) const {
-    if (x < 0 || y < 0 || x >= w_ || y >= h_) return {-1, -1, -1};
-    const size_t i = (static_cast<size_t>(y) * w_ + x) * 3;
-    return {static_cast<unsigned char>(rgb_[i]), static_cast<unsigned char>(rgb_[i + 1]),
-            static_cast<unsigned char>(rgb_[i + 2])};
-}
-
-std::vector<std::pair<int, int>> Screenshot::Differences(const Screenshot& other, int tolerance) const {
-    std::vector<std::pair<int, int>> out;
-    if (other.w_ != w_ || other.h_ != h_) return out;
-    for (int y = 0; y < h_; ++y) {
-        for (int x = 0; x < w_; ++x) {
-            if (!Near(At(x, y), other.At(x, y), tolerance)) out.emplace_back(x, y);
-        }
-    }
-    return out;
-}
-
-int Screenshot::Count(const Rect& r, const Rgb& c, int tolerance) const {
-    int n = 0;
-    for (int y = r.y; y < r.y + r.h; ++y) {
-        for (int x = r.x; x < r.x + r.w; ++x) n += Near(At(x, y), c, tolerance);
-    }
-    return n;
-}
-
 Screenshot TakeScreenshot() {
-    Screenshot s;
-    std::string ppm;
-    const int rc = testsupport::RunCommand({"import", "-window", "root", "-depth", "8", "ppm:-"}, &ppm);
-    EXPECT_EQ(rc, 0) << "import failed";
-    // P6\n<w> <h>\n255\n<rgb>
-    std::istringstream head(ppm);
-    std::string magic;
-    int maxval = 0;
-    head >> magic >> s.w_ >> s.h_ >> maxval;
-    if (magic != "P6" || maxval != 255 || s.w_ <= 0 || s.h_ <= 0) {
-        ADD_FAILURE() << "not a PPM screenshot";
-        return Screenshot{};
-    }
-    const size_t start = static_cast<size_t>(head.tellg()) + 1;
-    const size_t bytes = static_cast<size_t>(s.w_) * s.h_ * 3;
-    if (ppm.size() < start + bytes) {
-        ADD_FAILURE() << "short screenshot";
-        return Screenshot{};
-    }
-    s.rgb_ = ppm.substr(start, bytes);
+    std::string why;
+    Screenshot s = Screenshot::Take("", &why);
+    if (s.empty()) ADD_FAILURE() << why;
     return s;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/screenshot.h"
 #include "tests/support/temp_dir.h"
 
 // Every test process draws on a virtual display of its own (Xvfb, which
@@ -26,35 +27,11 @@
 
 namespace gallerytest {
 
-struct Rect {
-    int x = 0, y = 0, w = 0, h = 0;
-    int cx() const { return x + w / 2; }
-    int cy() const { return y + h / 2; }
-    bool Contains(int px, int py) const { return px >= x && py >= y && px < x + w && py < y + h; }
-};
-
-struct Rgb {
-    int r = 0, g = 0, b = 0;
-};
-std::string ToString(const Rgb& c);
-// Each component within `tolerance`.
-bool Near(const Rgb& a, const Rgb& b, int tolerance = 10);
-
-class Screenshot {
-public:
-    int width() const { return w_; }
-    int height() const { return h_; }
-    Rgb At(int x, int y) const;
-    // Pixels that differ by more than `tolerance` in some component.
-    std::vector<std::pair<int, int>> Differences(const Screenshot& other, int tolerance = 0) const;
-    // How many pixels of the rectangle are near `c`.
-    int Count(const Rect& r, const Rgb& c, int tolerance = 10) const;
-
-private:
-    friend Screenshot TakeScreenshot();
-    int w_ = 0, h_ = 0;
-    std::string rgb_;
-};
+using testsupport::Near;
+using testsupport::Rect;
+using testsupport::Rgb;
+using testsupport::Screenshot;
+using testsupport::ToString;
 
 // Starts trayer at that end ("left" or "right") of the bottom edge, after
 // stopping one that runs; StopTrayer ends it.
