@@ -5,7 +5,9 @@
 # helper), side by side in one run, in throwaway namespaces
 # (scripts/app-topology.sh; nothing leaves them). Global mode through
 # ss-server (aes-256-gcm) with the user's own DNS servers; each time from the
-# command until the state says so; the median of ROUNDS (5) per side.
+# command until the state says "connected", or until the program reports
+# "Disconnected!" (the routes and DNS servers put back); the median of
+# ROUNDS (5) per side.
 #
 # usage (as root): bench/app_connect_user.sh [BUILD_DIR]
 #   BUILD_DIR defaults to build/release (cmake --build build/release --target cendrow).
@@ -31,15 +33,13 @@ median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[
 # One side: "root" or "user". Sets res_c and res_d, the median connect and
 # disconnect times.
 measure() {
-  local who=$1 side=$dir/$1 as=() wrap=() python=python3
+  local who=$1 side=$dir/$1 as=() wrap=()
   cp -r "$build/program" "$side"
   mkdir -m 700 -p "$dir/$who-run" "$dir/$who-data"
   if [ "$who" = user ]; then
     chown -R 65534:65534 "$side" "$dir/$who-run" "$dir/$who-data"
     SUDO_USER=65534 bash "$root/scripts/install-caps.sh" "$side" >/dev/null 2>&1
     as=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-    # root's own interpreter (a shim in root's home, say) may be out of reach
-    python=/usr/bin/python3
     if [ "$(stat -c %a /dev/net/tun)" != 666 ]; then
       # A device node of our own over /dev/net/tun, in a mount namespace of
       # the program's alone.
@@ -52,12 +52,12 @@ measure() {
   "${wrap[@]}" ip netns exec "$app" env -u CENDROW_HOST_GUARD XDG_RUNTIME_DIR="$dir/$who-run" \
     XDG_DATA_HOME="$dir/$who-data" "${as[@]}" "$side/cendrow" > "$dir/$who.log" 2>&1 &
   pid=$!
-  ask() { "${as[@]}" "$python" "$client" "$run" "$@"; }
+  ask() { "${as[@]}" "$bench_python" "$client" "$run" "$@"; }
   state_is() { [ "$(ask 11)" = "$1" ]; }
   for _ in $(seq 300); do ask 13 >/dev/null 2>&1 && break; sleep 0.1; done
   for _ in $(seq 300); do ip netns exec "$app" ip link show cendrow >/dev/null 2>&1 && break; sleep 0.1; done
   sleep 1
-  local id c=() d=() t0 i
+  local id c=() d=() t0 i n
   id=$(ask 10 10.198.78.2 8388 "" "cda ss pass" 6 aes-256-gcm "" "" "" "")
   ask 2 "$id" >/dev/null
   ask 4 0 >/dev/null
@@ -68,10 +68,12 @@ measure() {
     until state_is connected; do sleep 0.02; done
     c+=("$(echo "$(now) - $t0" | bc -l)")
     grep -q "nameserver 10.198.79.1" "/etc/netns/$app/resolv.conf" || { echo "$who: DNS servers not set" >&2; exit 1; }
+    n=$(bench_status_count "$dir/$who.log" "Disconnected!")
     t0=$(now)
     ask 6 >/dev/null
-    until state_is disconnected; do sleep 0.02; done
+    until [ "$(bench_status_count "$dir/$who.log" "Disconnected!")" -gt "$n" ]; do sleep 0.02; done
     d+=("$(echo "$(now) - $t0" | bc -l)")
+    state_is disconnected || { echo "$who: not disconnected after its status line" >&2; exit 1; }
     sleep 1
   done
   ask 1 >/dev/null || true

@@ -7,7 +7,8 @@
 #   - beside it, ss-local to the same ss-server with curl --socks5-hostname
 #     (what a Shadowsocks user gets without the program);
 #   - CPU seconds per GiB moved of the program's process, and the connect and
-#     disconnect times (command sent until the state says so).
+#     disconnect times (command sent until the state says "connected", or
+#     until the program reports "Disconnected!", the network put back).
 #
 # usage (as root): bench/app_throughput.sh [BUILD_DIR]
 #   BUILD_DIR defaults to build/release (cmake -S . -B build/release
@@ -44,7 +45,7 @@ run=$dir/run/cendrow
 ip netns exec "$app" env -u CENDROW_HOST_GUARD XDG_RUNTIME_DIR="$dir/run" XDG_DATA_HOME="$dir/data" \
   "$dir/program/cendrow" > "$dir/program.log" 2>&1 &
 pid=$!
-ask() { python3 "$client" "$run" "$@"; }
+ask() { "$bench_python" "$client" "$run" "$@"; }
 for _ in $(seq 300); do ask 13 >/dev/null 2>&1 && break; sleep 0.1; done
 for _ in $(seq 300); do ip netns exec "$app" ip link show cendrow >/dev/null 2>&1 && break; sleep 0.1; done
 sleep 1
@@ -92,9 +93,10 @@ c1=$(cpu)
 moved_gib=$(echo "2 * ($mib + 8 * $each_mib) / 1024" | bc -l)
 cpu_per_gib=$(echo "($c1 - $c0) / $ticks / $moved_gib" | bc -l)
 
+n=$(bench_status_count "$dir/program.log" "Disconnected!")
 t0=$(now)
 ask 6 >/dev/null
-until state_is disconnected; do sleep 0.05; done
+until [ "$(bench_status_count "$dir/program.log" "Disconnected!")" -gt "$n" ]; do sleep 0.05; done
 t1=$(now)
 disconnect_s=$(echo "$t1 - $t0" | bc -l)
 

@@ -1,7 +1,8 @@
 // The program with its windows, on a virtual display of the test's own,
 // inside the app topology: which window opens with and without a service,
 // a hidden start shown by a second one, a quit while a dialog is open, a
-// display that dies while connected, and a machine that goes to sleep.
+// display that dies while connected, a machine that goes to sleep, and the
+// windows of the desktop user (uid 65534 with the file capabilities).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -13,16 +14,22 @@
 #include <functional>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include "app/window/base/main_template.h"
+#include "foundation/base64.h"
 #include "tests/e2e/app_window_fixture.h"
+#include "tests/support/account_service.h"
+#include "tests/support/test_ca.h"
 
 namespace {
 
 using namespace apptopology;
 using testsupport::ChildProcess;
+using testsupport::Rgb;
+using testsupport::Screenshot;
 
 // A system bus of the test's own, open to everyone: what logind would be
 // on the machine is our stand-in on it.
@@ -159,5 +166,124 @@ TEST_F(AppWindowTest, GoingToSleepDisconnects) {
     EXPECT_EQ(topo_->Snapshot(), before);
 #endif
 }
+
+// The desktop user's windows: the program as uid 65534 with the file
+// capabilities, on the test's display through its socket file. Such a
+// process runs in secure-execution mode: the loader drops LD_* and TMPDIR,
+// GLib spawns no bus. The toolkit's warnings are faults here.
+class AppWindowAsUserTest : public AppWindowTest {
+protected:
+    void SetUp() override {
+        AppWindowTest::SetUp();
+        if (IsSkipped()) return;
+        const std::string why = ProgramRun::UserRunUnavailable();
+        if (!why.empty()) GTEST_SKIP() << "cannot run as uid 65534 with file capabilities: " << why;
+    }
+    // The lines GLib, GTK or GDK print about a fault of their caller.
+    static std::string ToolkitComplaints(const std::string& log) {
+        std::string out;
+        std::istringstream in(log);
+        for (std::string line; std::getline(in, line);)
+            for (const char* mark : {"CRITICAL", "GLib-", "Gtk-", "Gdk-"})
+                if (line.find(mark) != std::string::npos) {
+                    out += line + "\n";
+                    break;
+                }
+        return out;
+    }
+    // The process runs as the user with the program's three capabilities.
+    static void ExpectUserProcess(ProgramRun& run) {
+        const std::string status = ReadFile("/proc/" + std::to_string(run.process().pid()) + "/status");
+        EXPECT_NE(status.find("\nUid:\t65534\t65534\t65534\t65534\n"), std::string::npos) << status;
+        EXPECT_NE(status.find("\nCapEff:\t0000000000003400\n"), std::string::npos) << status;
+    }
+    // Pixels of `colour` in `r` on the display now.
+    int CountOnScreen(const Rect& r, const Rgb& colour, int tolerance) {
+        return display_.Shot().Count(r, colour, tolerance);
+    }
+    // The program's exit after a quit, and nothing the toolkit complained of.
+    static void QuitCleanly(ProgramRun& run) {
+        EXPECT_EQ(run.Ask(NSCMD_QUIT).status, 0);
+        EXPECT_EQ(run.WaitExit(60), 0) << run.Log();
+        EXPECT_EQ(ToolkitComplaints(run.Log()), "") << run.Log();
+    }
+
+    // The ring of the tray icon while disconnected (the strip is trayer's
+    // light grey, the display black), and trayer's strip along the bottom.
+    static constexpr Rgb kTrayRing{130, 130, 130};
+    static constexpr Rect kTrayStrip{0, 1024 - 30, 1280, 30};
+};
+
+TEST_F(AppWindowAsUserTest, TheBaseWindowAndItsTrayIconShow) {
+    ProgramRun run(topo_->app(), RunAs::kUser);
+    StartWindowed({}, "", &run);
+    ASSERT_TRUE(run.WaitChannel()) << run.Log();
+    ExpectUserProcess(run);
+    EXPECT_TRUE(WaitUntil([&] { return VisibleProgramWindows() == 1; }, std::chrono::seconds(30)))
+        << VisibleProgramWindows() << " windows\n" << run.Log();
+    // The main window, laid out: its CONNECT button.
+    EXPECT_TRUE(WaitUntil([&] { return ControlRect(run, 1122).w > 0; }, std::chrono::seconds(10))) << Rects(run);
+    EXPECT_TRUE(WaitUntil([&] { return CountOnScreen(kTrayStrip, kTrayRing, 6) > 50; }, std::chrono::seconds(20)))
+        << "no tray icon in trayer's strip\n" << run.Log();
+    QuitCleanly(run);
+}
+
+TEST_F(AppWindowAsUserTest, WithTheAccountServiceTheLoginPassesAndTheWebPanelLoads) {
+    // The service's stand-in listens inside the app namespace, where the
+    // program reaches it on 127.0.0.1.
+    testsupport::TestCertificateAuthority ca;
+    std::unique_ptr<testsupport::AccountServiceStandIn> service;
+    {
+        testsupport::NetNamespace::Scope inApp(topo_->app());
+        service = std::make_unique<testsupport::AccountServiceStandIn>(ca.Issue({"127.0.0.1"}));
+    }
+    // The page the web panel shows: one colour from edge to edge.
+    const Rgb page{208, 32, 192};
+    service->server().Handle("GET", "/ad2.html", [](const testsupport::HttpRequest&, testsupport::HttpResponse& r) {
+        r.SetHeader("Content-Type", "text/html; charset=utf-8");
+        r.body = "<!DOCTYPE html><html><body style=\"margin:0;background:#d020c0;height:100vh\"></body></html>";
+    });
+    const std::string email = "desk@example.com", password = "user's secret";
+    service->SetAccount(email, password);
+
+    ProgramRun run(topo_->app(), RunAs::kUser);
+    TempDir caDir("cendrow-user-ca");
+    ca.WriteCertificate(caDir / "ca.pem");
+    run.WriteProgramFile("config/account-ca.pem", testsupport::ReadFile(caDir / "ca.pem"));
+    run.WriteProgramFile("config/services.ini", "[basic]\naccount_url=" + service->BaseUrl() +
+                                                   "\nca_file=config/account-ca.pem\naccount_timeout=20\n");
+    // Remembered with the automatic login: the login window logs in alone.
+    run.WriteProgramFile("config/config.ini", "[basic]\nrememberuser=1\nautologin=1\nusername=" +
+                                                  Base64Encode(email.data(), email.size()) + "\npassword=" +
+                                                  Base64Encode(password.data(), password.size()) + "\n");
+    run.TrustCertificates(caDir / "ca.pem");
+    StartWindowed({}, "", &run);
+    // The channel opens with the main window, after the login.
+    ASSERT_TRUE(run.WaitChannel()) << run.Log();
+    ExpectUserProcess(run);
+    const std::vector<std::string> commands = service->Commands();
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[0], "login");
+    EXPECT_EQ(commands[1], "allproxylist");
+    EXPECT_EQ(service->Problems(), std::vector<std::string>{});
+    EXPECT_TRUE(WaitUntil([&] { return VisibleProgramWindows() == 1; }, std::chrono::seconds(30)))
+        << VisibleProgramWindows() << " windows\n" << run.Log();
+    // The page came over the service's TLS and fills the panel.
+    Rect panel;
+    ASSERT_TRUE(WaitUntil([&] { return (panel = ControlRect(run, 131)).w > 50 && panel.h > 50; },
+                          std::chrono::seconds(30)))
+        << Rects(run);
+    EXPECT_TRUE(WaitUntil([&] { return CountOnScreen(panel, page, 8) > panel.w * panel.h * 9 / 10; },
+                          std::chrono::seconds(30)))
+        << CountOnScreen(panel, page, 8) << " of " << panel.w * panel.h << " pixels\n" << run.Log();
+    size_t pages = 0;
+    for (const testsupport::HttpRequest& r : service->server().Requests())
+        pages += r.method == "GET" && r.path == "/ad2.html" && r.tls;
+    EXPECT_GE(pages, 1u);
+    EXPECT_TRUE(WaitUntil([&] { return CountOnScreen(kTrayStrip, kTrayRing, 6) > 50; }, std::chrono::seconds(20)))
+        << "no tray icon in trayer's strip";
+    QuitCleanly(run);
+}
+
 
 }  // namespace

@@ -46,6 +46,9 @@ void ChownTree(const std::filesystem::path& root, unsigned uid) {
         throw std::runtime_error("chown failed on " + root.string());
 }
 
+// The bundle of CA certificates the system's TLS libraries trust.
+constexpr const char* kSystemCaBundle = "/etc/ssl/certs/ca-certificates.crt";
+
 // Whether others may open /dev/net/tun for reading and writing.
 bool TunNodeOpenToOthers() {
     struct stat st {};
@@ -124,20 +127,42 @@ ChildProcess ProgramRun::Launch(const std::vector<std::string>& args, const std:
     if (!display_.empty()) env.push_back("DISPLAY=" + display_);
     env.insert(env.end(), env_.begin(), env_.end());
     std::vector<std::string> argv = InNamespace(env, program);
+    // What the program alone sees differently is mounted in a mount
+    // namespace of its own; the machine's nodes and files stay as they are.
+    std::string mounts;
+    const std::filesystem::path nodeDir = dir_.path() / "tun-node";
     if (runAs_ != RunAs::kRoot && !TunNodeOpenToOthers()) {
         // CAP_NET_ADMIN does not pass the node's mode bits: a node of our
-        // own (0666) over /dev/net/tun in a mount namespace of this process
-        // alone; the machine's node stays as it is.
-        std::filesystem::path nodeDir = dir_.path() / "tun-node";
+        // own (0666) over /dev/net/tun.
         std::filesystem::create_directories(nodeDir);
-        std::vector<std::string> wrap = {
-            "unshare", "-m", "--propagation", "private", "sh", "-c",
-            "set -e; mount -t tmpfs -o mode=755 cendrow-tun \"$0\"; mknod -m 666 \"$0/tun\" c 10 200; "
-            "mount --bind \"$0/tun\" /dev/net/tun; exec \"$@\"",
-            nodeDir.string()};
+        mounts += "mount -t tmpfs -o mode=755 cendrow-tun \"$0\"; mknod -m 666 \"$0/tun\" c 10 200; "
+                  "mount --bind \"$0/tun\" /dev/net/tun; ";
+    }
+    if (!trustBundle_.empty()) mounts += "mount --bind \"$1\" " + std::string(kSystemCaBundle) + "; ";
+    if (!mounts.empty()) {
+        std::vector<std::string> wrap = {"unshare", "-m", "--propagation", "private", "sh", "-c",
+                                         "set -e; " + mounts + "shift; exec \"$@\"", nodeDir.string(),
+                                         trustBundle_.string()};
         argv.insert(argv.begin(), wrap.begin(), wrap.end());
     }
     return ChildProcess(argv, (dir_.path() / logName).string());
+}
+
+void ProgramRun::WriteProgramFile(const std::filesystem::path& relative, const std::string& text) const {
+    const std::filesystem::path file = program_ / relative;
+    std::filesystem::create_directories(file.parent_path());
+    WriteFile(file, text);
+    if (runAs_ == RunAs::kRoot) return;
+    for (std::filesystem::path p = file; p != program_; p = p.parent_path())
+        if (chown(p.c_str(), kUserId, kUserId) != 0) throw std::runtime_error("chown failed on " + p.string());
+}
+
+void ProgramRun::TrustCertificates(const std::filesystem::path& pemFile) {
+    trustBundle_ = dir_.path() / "ca-certificates.crt";
+    WriteFile(trustBundle_, ReadFile(kSystemCaBundle) + ReadFile(pemFile));
+    std::filesystem::permissions(trustBundle_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                                   std::filesystem::perms::group_read |
+                                                   std::filesystem::perms::others_read);
 }
 
 int ProgramRun::RunAsUser(const std::vector<std::string>& argv, std::string* out) const {

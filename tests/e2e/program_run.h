@@ -42,6 +42,13 @@ public:
     void SetDisplay(const std::string& display) { display_ = display; }
     // More variables of its environment ("NAME=value").
     void AddEnv(const std::string& assignment) { env_.push_back(assignment); }
+    // A file of the program folder (its folders made), the program's user's
+    // as the rest of the folder.
+    void WriteProgramFile(const std::filesystem::path& relative, const std::string& text) const;
+    // The machine's CA bundle, as the program alone sees it, also holds the
+    // certificates of `pemFile`: what a service with a publicly trusted
+    // certificate is to the system's TLS (the web view's), with the test's CA.
+    void TrustCertificates(const std::filesystem::path& pemFile);
 
     // Starts the program (extra arguments after the executable) inside the
     // namespace, without the tests' host guard, which would refuse every
@@ -77,6 +84,7 @@ private:
     RunAs runAs_;
     std::string display_;
     std::vector<std::string> env_;
+    std::filesystem::path trustBundle_;
     TempDir dir_;
     std::filesystem::path program_;
     ChildProcess process_;
