@@ -44,6 +44,7 @@ TEST(Catalogue, EveryMessageIdOfTheWindowsIsTranslated) {
                                          "--keyword=Translate",
                                          "--keyword=N_",
                                          "--keyword=TranslatedText",
+                                         "--keyword=Tr",
                                          "--keyword=Fail",
                                          "--keyword=Status",
                                          "--keyword=Log:2",
