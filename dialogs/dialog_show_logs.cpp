@@ -4,6 +4,7 @@
 #include "dialogs/base/dialog_units.h"
 #include "foundation/translate.h"
 #include "ui/log_views.h"
+#include "ui/native_window.h"
 
 namespace {
 
@@ -21,8 +22,11 @@ CDialogShowLogs::CDialogShowLogs(const std::vector<std::wstring>& lines, wxWindo
     text_ = new CAutoRichEditCtrl(p, kIdActionLogText, wxPoint(0, 0), area, wxTE_READONLY | wxVSCROLL);
     text_->InitFormat();
     // One edit for the whole log, in black: appending line by line costs a
-    // layout each, and keeping the end in view lays out every line at once.
+    // layout each.
     text_->SetDefaultStyle(wxTextAttr(*wxBLACK));
     text_->ChangeValue(wxString(JoinLogLines(lines)));
+    // The newest lines in view, through the toolkit's own scroll to the end
+    // (wxTextCtrl::ShowPosition costs far more on a long log).
+    ScrollNativeTextToEnd(text_);
     SetTitle(wxString::FromUTF8(Translate("Action logs")));
 }
