@@ -168,10 +168,10 @@ GALLERY_SCENE(actionlog) {
     const std::vector<std::wstring> lines = {L"\x6B63\x5728\x8FDE\x63A5\x2026", L"Connected.",
                                              L"\x5DF2\x65AD\x5F00\x8FDE\x63A5\x3002"};
     auto* full = new CDialogShowLogs(lines, nullptr);
-    full->Move(420, 140);
+    full->Move(20, 140);
     full->Show();
     auto* empty = new CDialogShowLogs({}, nullptr);
-    empty->Move(420, 560);
+    empty->Move(20, 560);
     empty->Show();
     registry.Add("actionlog", full);
     registry.Add("actionlog.text", full->GetText());
@@ -189,7 +189,7 @@ GALLERY_SCENE(actionlog) {
     for (int i = 1; i < 300; ++i) many.push_back(L"Step " + std::to_wstring(i) + L": connecting\x2026");
     many.push_back(L"\x6700\x540E The newest line");
     auto* longer = new CDialogShowLogs(many, nullptr);
-    longer->Move(880, 140);
+    longer->Move(500, 140);
     longer->Show();
     registry.Add("actionlog.long", longer);
     registry.Add("actionlog.long.text", longer->GetText());
