@@ -20,7 +20,7 @@ void FlattenNativeEntry(wxWindow* entry);
 void SetNativeEntryVisibility(wxWindow* entry, bool visible);
 
 // Puts the cursor of a multi-line text control at the end of its text and
-// scrolls so that the last line sits at the bottom of the view. The toolkit
-// lays out the lines around the end and estimates the height of the others,
-// so this stays cheap on a long text.
+// scrolls so that the last line sits at the bottom of the view. Only the
+// lines around the end are laid out at once; the toolkit lays out the others
+// while idle.
 void ScrollNativeTextToEnd(wxTextCtrl* text);
