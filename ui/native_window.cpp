@@ -11,11 +11,23 @@ void* gtk_widget_get_style_context(void* widget);
 void gtk_style_context_add_provider(void* context, void* provider, unsigned priority);
 void gtk_entry_set_has_frame(void* entry, int setting);
 void gtk_entry_set_visibility(void* entry, int visible);
+void* gtk_text_view_get_buffer(void* view);
+void gtk_text_buffer_get_end_iter(void* buffer, void* iter);
+void gtk_text_buffer_place_cursor(void* buffer, const void* where);
+void* gtk_text_buffer_get_insert(void* buffer);
+void gtk_text_view_scroll_to_mark(void* view, void* mark, double withinMargin, int useAlign, double xalign,
+                                  double yalign);
 }
 
 namespace {
 constexpr unsigned kStyleProviderPriorityApplication = 600;
-}
+
+// Room for a GtkTextIter, a plain structure the caller owns (80 bytes on
+// 64-bit systems).
+struct TextIter {
+    void* room[16];
+};
+}  // namespace
 
 bool EnsureNativeWindow(wxWindow* window) {
     if (!window) return false;
@@ -47,4 +59,17 @@ void SetNativeEntryVisibility(wxWindow* entry, bool visible) {
     if (!entry) return;
     void* widget = entry->GetHandle();
     if (widget) gtk_entry_set_visibility(widget, visible ? 1 : 0);
+}
+
+void ScrollNativeTextToEnd(wxTextCtrl* text) {
+    if (!text || !text->IsMultiLine()) return;
+    void* view = text->GetConnectWidget();  // the text view inside the scrolled window
+    if (!view) return;
+    void* buffer = gtk_text_view_get_buffer(view);
+    TextIter end{};
+    gtk_text_buffer_get_end_iter(buffer, &end);
+    gtk_text_buffer_place_cursor(buffer, &end);
+    // Aligned with the bottom edge; before the control has its size the
+    // view keeps the request and carries it out once it has one.
+    gtk_text_view_scroll_to_mark(view, gtk_text_buffer_get_insert(buffer), 0, 1, 0, 1.0);
 }

@@ -2,7 +2,8 @@
 // scene sets, the current-node test window beside a main window at the
 // screen's right edge (its tests are stand-ins that log a few lines), the
 // about box with links the scene sets, and the action-log window with and
-// without lines.
+// without lines, and on a log longer than it shows ("actionlog.long": its
+// state names the lines at the top and at the bottom of the view).
 #include <wx/arrstr.h>
 #include <wx/settings.h>
 #include <wx/stattext.h>
@@ -167,10 +168,10 @@ GALLERY_SCENE(actionlog) {
     const std::vector<std::wstring> lines = {L"\x6B63\x5728\x8FDE\x63A5\x2026", L"Connected.",
                                              L"\x5DF2\x65AD\x5F00\x8FDE\x63A5\x3002"};
     auto* full = new CDialogShowLogs(lines, nullptr);
-    full->Move(420, 140);
+    full->Move(20, 140);
     full->Show();
     auto* empty = new CDialogShowLogs({}, nullptr);
-    empty->Move(420, 560);
+    empty->Move(20, 560);
     empty->Show();
     registry.Add("actionlog", full);
     registry.Add("actionlog.text", full->GetText());
@@ -183,6 +184,24 @@ GALLERY_SCENE(actionlog) {
         });
     }
     AddGlyphState(registry, "actionlog", [full] { return CollectTexts(full); });
+
+    std::vector<std::wstring> many;
+    for (int i = 1; i < 300; ++i) many.push_back(L"Step " + std::to_wstring(i) + L": connecting\x2026");
+    many.push_back(L"\x6700\x540E The newest line");
+    auto* longer = new CDialogShowLogs(many, nullptr);
+    longer->Move(500, 140);
+    longer->Show();
+    registry.Add("actionlog.long", longer);
+    registry.Add("actionlog.long.text", longer->GetText());
+    registry.AddState("actionlog.long", [longer] {
+        wxTextCtrl* text = longer->GetText();
+        const int height = text->GetClientSize().y;
+        long column = 0, top = -1, bottom = -1;
+        text->HitTest(wxPoint(8, 4), &column, &top);
+        text->HitTest(wxPoint(8, height - 4), &column, &bottom);
+        return "lines=" + std::to_string(CountLines(text->GetValue())) + " top=" + std::to_string(top) +
+               " bottom=" + std::to_string(bottom) + " last=" + Utf8(text->GetLineText(299));
+    });
 }
 
 // The test window with the real node tests, for a run inside the node-test

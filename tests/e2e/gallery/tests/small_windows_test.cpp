@@ -153,6 +153,26 @@ TEST_P(SmallWindows, ActionLogShowsChineseLinesAndAnEmptyOneItsTitle) {
     SaveShot(g.rect("actionlog.empty"), std::string("actionlog-empty-") + (GetParam() ? "zh_CN" : "en"));
 }
 
+// A log longer than the window opens on its newest lines: the view is
+// scrolled to the end, the last line at its bottom.
+TEST_P(SmallWindows, ActionLogOpensOnItsNewestLines) {
+    REQUIRE_DISPLAY();
+    Gallery g({"actionlog"}, Language(GetParam()), DIALOG_GALLERY_EXE);
+    ASSERT_TRUE(g.running());
+    const std::string state = g.State("actionlog.long");
+    EXPECT_NE(state.find("lines=300 "), std::string::npos) << state;
+    EXPECT_NE(state.find("last=\xE6\x9C\x80\xE5\x90\x8E The newest line"), std::string::npos) << state;
+    const auto number = [&](const std::string& key) {
+        const size_t at = state.find(" " + key + "=");
+        return at == std::string::npos ? -1L : std::atol(state.c_str() + at + key.size() + 2);
+    };
+    // Line 299 is the newest one; 300 the empty line after its line break.
+    EXPECT_GE(number("bottom"), 299) << state;
+    EXPECT_GT(number("top"), 200) << state;
+    EXPECT_LE(number("top"), 299) << state;
+    SaveShot(g.rect("actionlog.long"), std::string("actionlog-long-") + (GetParam() ? "zh_CN" : "en"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, SmallWindows, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Chinese" : "English"; });
 
