@@ -26,6 +26,7 @@
 #include "dialogs/dialog_ssr_subscriptions.h"
 #include "dialogs/dialog_traffic.h"
 #include "dialogs/testing_current_node_dlg.h"
+#include "dialogs/worker_wait.h"
 #include "dialogs/node_combo.h"
 #include "dialogs/pelmor_combos.h"
 #include "foundation/program_log.h"
@@ -523,6 +524,16 @@ void DialogOstrelWindow::SelectModeIndex(int index) {
     });
 }
 
+void DialogOstrelWindow::StopNodeTest() {
+    if (!testDlg_) return;
+    // A test reads and writes the records of its nodes: before a record can
+    // go, the running test stops (its sockets are shut) and ends; a stopped
+    // run touches no further node.
+    testDlg_->StopTest();
+    RunEventsUntil([this] { return testDlg_->RunningTests() == 0; });
+    testDlg_->ClearNodes();
+}
+
 void DialogOstrelWindow::OnNodeChosen() {
     if (!core_) return;
     const int row = nodeCombo_->GetCurSel();
@@ -617,6 +628,7 @@ void DialogOstrelWindow::OnCommand(int id) {
             ShowMenu(MainMenu::kAddNode);
             break;
         case kIdDeleteNode:
+            StopNodeTest();
             core_->DeleteSelectedNode();
             break;
         case kIdEditNode:
@@ -700,6 +712,7 @@ void DialogOstrelWindow::OnCommand(int id) {
             break;
         }
         case kCmdLogout:
+            StopNodeTest();
             core_->Logout();
             break;
         default:

@@ -160,6 +160,8 @@ protected:
 private:
     void BuildControls();
     void OnTrayNotify(wxCommandEvent& event);
+    // Stops a running node test and waits for it, before node records go.
+    void StopNodeTest();
     void OnNodeChosen();
     void OnModeChosen();
     void OnExitButton();

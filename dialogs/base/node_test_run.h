@@ -57,8 +57,8 @@ public:
     CTestingCurrentNodeCore(const CTestingCurrentNodeCore&) = delete;
     CTestingCurrentNodeCore& operator=(const CTestingCurrentNodeCore&) = delete;
 
-    // The nodes of the next run (not owned; node records live as long as
-    // the program).
+    // The nodes of the next run (not owned: whoever removes a node record
+    // stops and waits for the run first).
     void ClearNodes() { nodes_.clear(); }
     void AddNode(CNodeInfo* node) { nodes_.push_back(node); }
     const std::vector<CNodeInfo*>& GetNodes() const { return nodes_; }

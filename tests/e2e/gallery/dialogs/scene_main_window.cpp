@@ -6,6 +6,7 @@
 // program's managers.
 #include <wx/timer.h>
 
+#include <cstdlib>
 #include <memory>
 
 #include "app/halvern_app.h"
@@ -13,6 +14,7 @@
 #include "app/main_loop.h"
 #include "app/window/agent_dialog_ostrel.h"
 #include "dialogs/node_combo.h"
+#include "dialogs/testing_current_node_dlg.h"
 #include "foundation/app_paths.h"
 #include "foundation/settings.h"
 #include "foundation/text_convert.h"
@@ -22,6 +24,7 @@
 #include "tests/app/app_fakes.h"
 #include "tests/e2e/gallery/dialogs/scene_support.h"
 #include "ui/base/tray_icon.h"
+#include "ui/log_views.h"
 #include "ui/qelt_menu.h"
 
 namespace {
@@ -109,6 +112,26 @@ void BuildMainWindow(gallery::Registry& registry, bool account) {
     registry.AddAction("main.popup", [wnd, account] { wnd->OnCommand(account ? 1201 : 1016); });
     registry.AddAction("main.cancelmenu", [wnd] { wnd->CancelMenu(); });
     registry.AddAction("main.delete", [wnd] { wnd->OnCommand(1145); });
+    // A SOCKS 5 node on 127.0.0.1 whose server never answers (its port in
+    // CENDROW_GALLERY_SILENT_PORT), chosen and put under test.
+    registry.AddAction("main.testsilent", [wnd] {
+        const char* port = std::getenv("CENDROW_GALLERY_SILENT_PORT");
+        if (!port) return;
+        NodeParams params;
+        params.type = NodeTypeSocks5;
+        params.host = "127.0.0.1";
+        params.port = static_cast<uint16_t>(std::atoi(port));
+        params.remarks = "Silent";
+        CNodeInfo* node = CNodeMgr::GetInstance()->AddNode(params);
+        if (!node) return;
+        wnd->GetCore()->OnNodeAdded(true, node->id);
+        wnd->OnCommand(1142);
+    });
+    registry.AddState("nodetest", [wnd] {
+        CTestingCurrentNodeDlg* test = wnd->GetTestWindow();
+        return "running=" + std::to_string(test ? test->RunningTests() : 0) +
+               " lines=" + std::to_string(test ? test->GetLog()->GetNumberOfLines() : 0);
+    });
     registry.AddAction("main.close", [wnd] { wnd->Close(); });
     registry.AddAction("main.show", [wnd] { wnd->OnCommand(kCmdShowWindow); });
     AddGlyphState(registry, "main", [wnd] { return CollectTexts(wnd); });

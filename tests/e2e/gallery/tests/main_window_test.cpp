@@ -6,7 +6,12 @@
 // With CENDROW_SCREENSHOT_DIR set, each test leaves its screenshots there.
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -111,6 +116,40 @@ TEST_F(MainWindow, BaseWindowWithoutService) {
     EXPECT_TRUE(g.StateHas("main", "exiting=0"));
     g.Command("act main.show");
     ASSERT_TRUE(WaitFor([&] { return g.StateHas("main", "shown=1"); })) << g.State("main");
+}
+
+// A node is deleted while its test waits on a server that never answers:
+// the test stops and ends before the record goes, so nothing writes its
+// result into a freed record (the sanitizer would end the gallery).
+TEST_F(MainWindow, DeletingANodeUnderTestStopsTheTestFirst) {
+    REQUIRE_DISPLAY();
+    const int silent = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof at;
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(listen(silent, 16), 0);
+    ASSERT_EQ(getsockname(silent, reinterpret_cast<sockaddr*>(&at), &len), 0);
+    setenv("CENDROW_GALLERY_SILENT_PORT", std::to_string(ntohs(at.sin_port)).c_str(), 1);
+    Gallery g({"mainbase"}, {}, DIALOG_GALLERY_EXE);
+    unsetenv("CENDROW_GALLERY_SILENT_PORT");
+    ASSERT_TRUE(g.running());
+    ASSERT_TRUE(Loaded(g)) << g.State("main");
+    g.Command("act main.testsilent");
+    ASSERT_TRUE(WaitFor([&] { return g.StateHas("nodetest", "running=1"); })) << g.State("nodetest");
+    pollfd reached{silent, POLLIN, 0};
+    ASSERT_EQ(poll(&reached, 1, 20000), 1) << "the test never reached the silent server";
+    const std::string before = g.State("main");
+    g.Command("act main.delete");
+    EXPECT_TRUE(g.StateHas("nodetest", "running=0")) << "the delete went ahead of the test's end";
+    EXPECT_NE(g.State("main"), before) << "the node is still listed";
+    // Longer than the test's own wait for an answer: a test left running
+    // would write its result now.
+    std::this_thread::sleep_for(std::chrono::seconds(12));
+    EXPECT_TRUE(g.StateHas("nodetest", "running=0")) << g.State("nodetest");
+    close(silent);
 }
 
 TEST_F(MainWindow, AccountEditionLinesAndButtonRow) {
