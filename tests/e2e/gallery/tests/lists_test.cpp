@@ -173,6 +173,12 @@ TEST(GalleryLists, MenuDrawsChoosesAndCancels) {
     }))
         << "selection fill " << ToString(TakeScreenshot().At(connect.x + connect.w - 8, connect.y + 3));
     const Screenshot s = TakeScreenshot();
+    // A one-pixel outline in the shadow colour around the items (the
+    // reported rectangle) sets the menu apart from a white window under it.
+    const Rgb outline{160, 160, 160};
+    for (const auto& [x, y] : {std::pair{m.x - 1, m.cy()}, std::pair{m.x + m.w, m.cy()}, std::pair{m.cx(), m.y - 1},
+                               std::pair{m.cx(), m.y + m.h}})
+        EXPECT_TRUE(Near(s.At(x, y), outline, 6)) << "outline at " << x << "," << y << ": " << ToString(s.At(x, y));
     EXPECT_TRUE(Near(s.At(connect.x + connect.w / 2, connect.y), kMenuSelectionFrame, 10)) << "selection frame";
     EXPECT_TRUE(Near(s.At(test.x + 2, test.y + 2), kMenuBar, 6)) << "icon column " << ToString(s.At(test.x + 2, test.y + 2));
     EXPECT_GT(s.Count({test.x + 4, test.y + 3, 16, 17}, kMenuIcon, 12), 20) << "image 3 in the icon column";
