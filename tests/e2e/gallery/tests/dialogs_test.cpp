@@ -9,6 +9,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <string>
 #include <thread>
 
 #include "tests/e2e/gallery/tests/gallery_driver.h"
@@ -139,13 +140,21 @@ bool Type(const std::string& text) {
     return Xdo({"type", "--delay", "60", text});
 }
 
-// The value of `word=` in a state line ("" when absent).
+// The value of `word=` in a state line ("" when absent); it may hold
+// spaces and ends where the next " name=" begins.
 std::string StateWord(const std::string& state, const std::string& word) {
     const std::string line = " " + state + " ";
     const size_t at = line.find(" " + word + "=");
     if (at == std::string::npos) return {};
     const size_t from = at + word.size() + 2;
-    return line.substr(from, line.find(' ', from) - from);
+    size_t end = from;
+    for (; end + 1 < line.size(); ++end) {
+        if (line[end] != ' ') continue;
+        size_t name = end + 1;
+        while (name < line.size() && line[name] >= 'a' && line[name] <= 'z') ++name;
+        if (name > end + 1 && name < line.size() && line[name] == '=') break;
+    }
+    return line.substr(from, end - from);
 }
 
 // Clicks into a field, waits for its focus and types `text` a character at
