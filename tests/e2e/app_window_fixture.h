@@ -57,15 +57,20 @@ protected:
                     (busAddress.empty() ? "unix:path=" + (run->programDir() / "no-bus").string() : busAddress));
         run->AddEnv("CENDROW_WINDOW_RECTS=" + (run->programDir() / "temp" / "rects.txt").string());
         // As the gallery runs its windows: a fixed theme and language, and
-        // the system libraries' own leaks and faults set aside.
+        // the system libraries' own leaks and faults set aside. The
+        // suppression lists go into the program folder, which a run as the
+        // desktop user can read wherever the source tree is.
         const char* source = std::getenv("CENDROW_SOURCE_DIR");
-        const std::string gallery = std::string(source ? source : ".") + "/tests/e2e/gallery/";
+        const std::filesystem::path gallery = std::filesystem::path(source ? source : ".") / "tests/e2e/gallery";
+        for (const char* list : {"lsan.supp", "ubsan.supp"})
+            run->WriteProgramFile(std::filesystem::path("temp") / list, ReadFile(gallery / list));
+        const std::string lists = (run->programDir() / "temp").string() + "/";
         const char* ubsan = std::getenv("UBSAN_OPTIONS");
         for (const std::string& assignment :
              {std::string("GTK_THEME=Adwaita"), std::string("LANG=C.UTF-8"), std::string("NO_AT_BRIDGE=1"),
-              "LSAN_OPTIONS=suppressions=" + gallery + "lsan.supp:print_suppressions=0",
+              "LSAN_OPTIONS=suppressions=" + lists + "lsan.supp:print_suppressions=0",
               "UBSAN_OPTIONS=" + std::string(ubsan && *ubsan ? std::string(ubsan) + ":" : "") +
-                  "suppressions=" + gallery + "ubsan.supp"})
+                  "suppressions=" + lists + "ubsan.supp"})
             run->AddEnv(assignment);
         run->Start(args);
         // The channel opens with the main window; the login comes before it.
