@@ -4,6 +4,7 @@
 // window manager runs), so the pointer rests on the target before a key.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "tests/e2e/gallery/tests/gallery_driver.h"
@@ -215,8 +216,14 @@ TEST(GalleryLists, TrayIconClicksReachItsWindow) {
     REQUIRE_DISPLAY();
     Gallery g({"lists"});
     const Rect tray{0, 1024 - 30, 1280, 30};
-    ASSERT_TRUE(WaitFor([&] { return TakeScreenshot().Count(tray, kTrayOrange, 40) > 10; }, std::chrono::seconds(45)))
-        << "the icon in trayer's area";
+    auto shown = [&] { return TakeScreenshot().Count(tray, kTrayOrange, 40) > 10; };
+    // trayer now and then never takes the icon it was started before; a new
+    // tray does (the test below shows the icon moving to a new tray).
+    if (!WaitFor(shown, std::chrono::seconds(15))) {
+        std::fprintf(stderr, "the icon did not show in trayer's strip within 15 s; trayer is started again\n");
+        ASSERT_TRUE(gallerytest::StartTrayer("right"));
+    }
+    ASSERT_TRUE(WaitFor(shown, std::chrono::seconds(30))) << "the icon in trayer's area";
     // The icon's middle: the mean of its orange pixels.
     const Screenshot s = TakeScreenshot();
     long sx = 0, sy = 0, n = 0;
