@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "app/window/base/main_template.h"
-#include "foundation/base64.h"
 #include "tests/e2e/app_window_fixture.h"
 #include "tests/support/account_service.h"
 #include "tests/support/net.h"
@@ -43,10 +42,6 @@ const Rgb kPageColour{200, 40, 160};
 const Rgb kFastCell{50, 255, 56};
 const Rgb kWhite{255, 255, 255};
 constexpr const char* kDeadNodeHost = "10.198.78.3";  // routed to the proxy namespace, which has no such host
-
-std::string Base64(const std::string& text) {
-    return Base64Encode(text.data(), text.size());
-}
 
 // One package of the account: a group with a Chinese name holding a node
 // that does not answer and the topology's ss-server.
@@ -76,12 +71,7 @@ protected:
         testsupport::NetNamespace::Scope inApp(topo_->app());
         service_ = std::make_unique<AccountServiceStandIn>(ca_.Issue({"127.0.0.1"}));
         service_->Override("allproxylist", [](const HttpRequest&, HttpResponse& r) { r.body = ProxyListReply(); });
-        service_->server().Handle("GET", "/ad2.html", [](const HttpRequest&, HttpResponse& r) {
-            r.SetHeader("Content-Type", "text/html; charset=utf-8");
-            r.body = "<!doctype html><html><head><style>html,body{margin:0;height:100%;background:rgb(" +
-                     std::to_string(kPageColour.r) + "," + std::to_string(kPageColour.g) + "," +
-                     std::to_string(kPageColour.b) + ")}</style></head><body></body></html>";
-        });
+        service_->ServeOneColourPage(kPageColour.r, kPageColour.g, kPageColour.b);
     }
     void TearDown() override {
         service_.reset();
@@ -97,9 +87,9 @@ protected:
         std::filesystem::create_directories(config);
         testsupport::WriteFile(config / "services.ini", "[basic]\naccount_url=" + service_->BaseUrl() +
                                                             "\nca_file=/etc/ssl/certs/ca-certificates.crt\n");
-        testsupport::WriteFile(config / "config.ini", "[basic]\nusername=" + Base64("user+tag@example.com") +
-                                                          "\npassword=" + Base64("p&ss+w rd=\xC3\xBC") +
-                                                          "\nrememberuser=1\nautologin=1\nlast_proxymode_index=1\n");
+        testsupport::WriteFile(config / "config.ini",
+                               "[basic]\n" + testsupport::RememberedLogin("user+tag@example.com", "p&ss+w rd=\xC3\xBC", true) +
+                                   "last_proxymode_index=1\n");
         StartWindowed({}, "", run.get());
         return run;
     }

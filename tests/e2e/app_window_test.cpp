@@ -19,7 +19,6 @@
 #include <thread>
 
 #include "app/window/base/main_template.h"
-#include "foundation/base64.h"
 #include "tests/e2e/app_window_fixture.h"
 #include "tests/support/account_service.h"
 #include "tests/support/test_ca.h"
@@ -239,10 +238,7 @@ TEST_F(AppWindowAsUserTest, WithTheAccountServiceTheLoginPassesAndTheWebPanelLoa
     }
     // The page the web panel shows: one colour from edge to edge.
     const Rgb page{208, 32, 192};
-    service->server().Handle("GET", "/ad2.html", [](const testsupport::HttpRequest&, testsupport::HttpResponse& r) {
-        r.SetHeader("Content-Type", "text/html; charset=utf-8");
-        r.body = "<!DOCTYPE html><html><body style=\"margin:0;background:#d020c0;height:100vh\"></body></html>";
-    });
+    service->ServeOneColourPage(page.r, page.g, page.b);
     const std::string email = "desk@example.com", password = "user's secret";
     service->SetAccount(email, password);
 
@@ -253,9 +249,7 @@ TEST_F(AppWindowAsUserTest, WithTheAccountServiceTheLoginPassesAndTheWebPanelLoa
     run.WriteProgramFile("config/services.ini", "[basic]\naccount_url=" + service->BaseUrl() +
                                                    "\nca_file=config/account-ca.pem\naccount_timeout=20\n");
     // Remembered with the automatic login: the login window logs in alone.
-    run.WriteProgramFile("config/config.ini", "[basic]\nrememberuser=1\nautologin=1\nusername=" +
-                                                  Base64Encode(email.data(), email.size()) + "\npassword=" +
-                                                  Base64Encode(password.data(), password.size()) + "\n");
+    run.WriteProgramFile("config/config.ini", "[basic]\n" + testsupport::RememberedLogin(email, password, true));
     run.TrustCertificates(caDir / "ca.pem");
     StartWindowed({}, "", &run);
     // The channel opens with the main window, after the login.

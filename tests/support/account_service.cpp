@@ -1,5 +1,7 @@
 #include "tests/support/account_service.h"
 
+#include "foundation/base64.h"
+
 #include <cstdio>
 
 namespace testsupport {
@@ -38,6 +40,21 @@ std::string Decode(const std::string& s) {
 }
 
 }  // namespace
+
+void AccountServiceStandIn::ServeOneColourPage(int r, int g, int b) {
+    server_.Handle("GET", "/ad2.html", [r, g, b](const HttpRequest&, HttpResponse& resp) {
+        resp.SetHeader("Content-Type", "text/html; charset=utf-8");
+        resp.body = "<!doctype html><html><head><style>html,body{margin:0;height:100%;background:rgb(" +
+                    std::to_string(r) + "," + std::to_string(g) + "," + std::to_string(b) +
+                    ")}</style></head><body></body></html>";
+    });
+}
+
+std::string RememberedLogin(const std::string& email, const std::string& password, bool autologin) {
+    return "rememberuser=1\nautologin=" + std::string(autologin ? "1" : "0") +
+           "\nusername=" + Base64Encode(email.data(), email.size()) +
+           "\npassword=" + Base64Encode(password.data(), password.size()) + "\n";
+}
 
 AccountServiceStandIn::AccountServiceStandIn(const IssuedCertificate& cert) : server_(cert.certPem, cert.keyPem) {
     server_.Handle("POST", kEndpoint, [this](const HttpRequest& req, HttpResponse& resp) { Serve(req, resp); });

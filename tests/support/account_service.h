@@ -59,6 +59,9 @@ public:
     // The strict percent-encoding the client must use.
     static std::string Encode(const std::string& text);
 
+    // Serves the client page ("/ad2.html") in one colour from edge to edge.
+    void ServeOneColourPage(int r, int g, int b);
+
 private:
     void Serve(const HttpRequest& req, HttpResponse& resp);
     bool Check(const HttpRequest& req, std::string& command, bool& accountOk);
@@ -73,5 +76,10 @@ private:
     std::map<std::string, HttpHandler> overrides_;
     std::vector<std::string> problems_;
 };
+
+// The config.ini lines ("[basic]" not included) of an account the login
+// window remembers, stored as the program stores them, with or without the
+// automatic login.
+std::string RememberedLogin(const std::string& email, const std::string& password, bool autologin);
 
 }  // namespace testsupport

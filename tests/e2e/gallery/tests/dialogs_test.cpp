@@ -32,27 +32,6 @@ const Rgb kThemeFocusBlue{53, 132, 228};
 const std::string kChineseUser = "\xE7\x94\xA8\xE6\x88\xB7\xE7\x94\xB2";
 const std::string kPassword = "pa ss&1";
 
-std::string Base64(const std::string& in) {
-    static const char* t = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    size_t i = 0;
-    for (; i + 2 < in.size(); i += 3) {
-        const unsigned v = (static_cast<unsigned char>(in[i]) << 16) |
-                           (static_cast<unsigned char>(in[i + 1]) << 8) |
-                           static_cast<unsigned char>(in[i + 2]);
-        for (int s : {18, 12, 6, 0}) out += t[(v >> s) & 63];
-    }
-    if (i < in.size()) {
-        unsigned v = static_cast<unsigned char>(in[i]) << 16;
-        if (i + 1 < in.size()) v |= static_cast<unsigned char>(in[i + 1]) << 8;
-        out += t[(v >> 18) & 63];
-        out += t[(v >> 12) & 63];
-        out += i + 1 < in.size() ? t[(v >> 6) & 63] : '=';
-        out += '=';
-    }
-    return out;
-}
-
 // A 24-bit bottom-up bitmap of the build's pictures.
 class Bitmap {
 public:
@@ -100,10 +79,7 @@ protected:
         if (!settings.empty()) files["config/config.ini"] = "[basic]\n" + settings;
         return files;
     }
-    std::string Remembered(bool autologin) {
-        return "rememberuser=1\nautologin=" + std::string(autologin ? "1" : "0") +
-               "\nusername=" + Base64(kChineseUser) + "\npassword=" + Base64(kPassword) + "\n";
-    }
+    std::string Remembered(bool autologin) { return testsupport::RememberedLogin(kChineseUser, kPassword, autologin); }
     // Holds the login reply until Release (or 30 s).
     void HoldLogin() {
         service.Override("login", [this](const testsupport::HttpRequest&, testsupport::HttpResponse& r) {
